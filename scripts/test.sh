@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the whole suite normally and under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and the concurrency tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+started=$SECONDS
+for preset in default asan tsan; do
+    echo "== build: $preset"
+    scripts/build.sh "$preset"
+done
+
+failed=0
+for preset in default asan tsan; do
+    echo "== tests: $preset"
+    if ! ctest --preset "$preset"; then
+        failed=1
+    fi
+done
+echo "== all test runs finished in $((SECONDS - started)) s"
+exit $failed
