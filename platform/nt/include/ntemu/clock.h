@@ -34,9 +34,12 @@ public:
     virtual Ticks100ns now() const = 0;
     // System time (UTC) in 100 ns units since 1601-01-01, for absolute due times.
     virtual int64_t systemTime() const = 0;
-    // Arms (or re-arms) an alarm for `due`; an alarm already due fires as soon as possible.
+    // Arms (or re-arms) an alarm for `due`. On the real clock an alarm already due fires at
+    // once; on the virtual clock at the next advance (advance(0) fires it without moving time).
     virtual void arm(ClockAlarm& alarm, Ticks100ns due) = 0;
-    // Returns whether the alarm was armed. Never waits for a fire already under way.
+    // Returns whether the alarm was armed. If another thread is firing it right now, waits for
+    // that fire to return, so the owner may free the alarm afterwards (a fire may disarm its own
+    // alarm without waiting for itself).
     virtual bool disarm(ClockAlarm& alarm) = 0;
     // Blocks the calling thread for `interval`. The virtual clock advances itself by it.
     virtual void sleepFor(Ticks100ns interval) = 0;
@@ -71,7 +74,10 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_fired;
     AlarmList m_alarms;
+    ClockAlarm* m_firing = nullptr;
+    std::thread::id m_firingThread;
     bool m_stop = false;
     std::thread m_thread;
 };
@@ -98,7 +104,10 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::mutex m_advanceMutex;        // one advance at a time
+    std::condition_variable m_fired;
     AlarmList m_alarms;
+    ClockAlarm* m_firing = nullptr;
+    std::thread::id m_firingThread;
     Ticks100ns m_now = 0;
     int64_t m_systemAtStart;
     std::function<void()> m_settle;
