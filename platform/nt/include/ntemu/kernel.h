@@ -67,6 +67,19 @@ public:
     void addUnloadCheck(std::function<void(PDRIVER_OBJECT, const char* routine)> check);
     void runUnloadChecks(PDRIVER_OBJECT driver, const char* routine);
 
+    // Lock order: declares that `first` is always taken before `second`, so that the first
+    // acquisition in the other order is reported (LockOrder) without the race ever happening.
+    void declareLockOrder(PKSPIN_LOCK first, PKSPIN_LOCK second);
+    // A name for a lock in verifier reports (kept until the lock's storage is freed).
+    void nameSpinLock(PKSPIN_LOCK lock, std::string name);
+    // The I/O manager's cancel spin lock (IoAcquireCancelSpinLock / IoReleaseCancelSpinLock).
+    static PKSPIN_LOCK cancelSpinLock();
+
+    // RtlIntegerToUnicodeString converts through an internal buffer of this many digits; a
+    // longer digit string fails with STATUS_BUFFER_OVERFLOW. Default 16.
+    void setIntegerDigitLimit(unsigned digits);
+    unsigned integerDigitLimit() const;
+
     struct Impl;
     Impl& impl();
 
