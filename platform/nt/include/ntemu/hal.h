@@ -15,6 +15,10 @@ namespace ntemu {
 constexpr ULONG vectorForIrq(ULONG irq) { return 0x30 + irq; }
 constexpr KIRQL irqlForIrq(ULONG irq) { return static_cast<KIRQL>(27 - irq); }
 
+// Pool tag of the CM_RESOURCE_LIST that HalAssignSlotResources returns ("HalR"); the list is
+// paged pool owned by the caller, so it shows under this tag in the caller's leak checks.
+constexpr ULONG kHalResourceListTag = 0x526C6148;
+
 class Hal {
 public:
     Hal(Kernel& kernel, bus::Machine& machine);

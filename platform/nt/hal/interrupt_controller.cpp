@@ -1,0 +1,256 @@
+// The interrupt controller: IRQ lines that devices drive, and the interrupt thread that calls
+// the connected service routines at device IRQL.
+#include "hal_impl.h"
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+
+namespace ntemu::hal {
+
+class InterruptController::Line final : public bus::IrqLine {
+public:
+    Line(InterruptController& controller, unsigned irq) : m_controller(controller), m_irq(irq) {}
+    void setLevel(bool asserted) override { m_controller.setLevel(m_irq, asserted); }
+
+private:
+    InterruptController& m_controller;
+    unsigned m_irq;
+};
+
+void acquireInterruptLock(PKSPIN_LOCK lock) {
+    for (;;) {
+        ULONG_PTR expected = 0;
+        if (__atomic_compare_exchange_n(lock, &expected, ULONG_PTR{1}, false, __ATOMIC_ACQUIRE,
+                                        __ATOMIC_RELAXED))
+            return;
+        while (__atomic_load_n(lock, __ATOMIC_RELAXED) != 0)
+            std::this_thread::yield();
+    }
+}
+
+void releaseInterruptLock(PKSPIN_LOCK lock) { __atomic_store_n(lock, 0, __ATOMIC_RELEASE); }
+
+InterruptController::InterruptController(KAFFINITY allProcessors)
+    : m_allProcessors(allProcessors) {
+    for (unsigned irq = 1; irq < kLineCount; ++irq)
+        m_lineObjects[irq] = std::make_unique<Line>(*this, irq);
+    m_thread = std::thread([this] { run(); });
+}
+
+InterruptController::~InterruptController() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    m_idle.notify_all();
+    m_thread.join();
+}
+
+bus::IrqLine& InterruptController::line(unsigned irq) {
+    if (irq == 0 || irq >= kLineCount)
+        throw std::out_of_range("IRQ " + std::to_string(irq) + " is not a line (1 to 15)");
+    return *m_lineObjects[irq];
+}
+
+// A device drives its line. Never calls back into the device: it only records the level and
+// wakes the interrupt thread.
+void InterruptController::setLevel(unsigned irq, bool asserted) {
+    {
+        std::lock_guard lock(m_mutex);
+        LineState& state = m_lines[irq];
+        if (asserted && !state.asserted)
+            state.edge = true;
+        if (!asserted)
+            state.masked = false;
+        state.asserted = asserted;
+    }
+    m_wake.notify_one();
+}
+
+bool InterruptController::latched(unsigned irq) const {
+    for (const auto& connection : m_connections)
+        if (connection->line == irq)
+            return connection->mode == Latched;
+    return false;     // PCI lines with nobody connected are level-sensitive
+}
+
+// The line to service next, highest priority (lowest IRQ number) first; -1 when none.
+int InterruptController::nextServiceable() const {
+    for (unsigned irq = 1; irq < kLineCount; ++irq) {
+        const LineState& state = m_lines[irq];
+        if (latched(irq) ? state.edge : (state.asserted && !state.masked))
+            return static_cast<int>(irq);
+    }
+    return -1;
+}
+
+_KINTERRUPT* InterruptController::nextConnection(unsigned irq, uint64_t after) const {
+    for (const auto& connection : m_connections)
+        if (connection->line == irq && connection->sequence > after)
+            return connection.get();
+    return nullptr;
+}
+
+void InterruptController::run() {
+    std::unique_lock lock(m_mutex);
+    while (!m_stop) {
+        int irq = nextServiceable();
+        if (irq < 0) {
+            m_idle.notify_all();
+            m_wake.wait(lock);
+            continue;
+        }
+        m_busy = true;
+        if (latched(static_cast<unsigned>(irq)))
+            serviceLatched(static_cast<unsigned>(irq), lock);
+        else
+            serviceLevel(static_cast<unsigned>(irq), lock);
+        m_busy = false;
+    }
+}
+
+// Calls the chain in connection order while the line stays asserted, stopping at the first
+// routine that claims the interrupt. A line nobody claims is reported and masked until it
+// drops, rather than re-interrupting for ever.
+void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex>& lock) {
+    m_lines[irq].edge = false;
+    uint64_t last = 0;
+    while (m_lines[irq].asserted && !m_lines[irq].masked) {
+        _KINTERRUPT* next = nextConnection(irq, last);
+        if (next == nullptr)
+            break;
+        last = next->sequence;
+        if (callRoutine(next, lock))
+            return;
+    }
+    if (!m_lines[irq].asserted || m_lines[irq].masked || m_stop)
+        return;
+    m_lines[irq].masked = true;
+    char detail[128];
+    std::snprintf(detail, sizeof detail,
+                  "IRQ %u (vector 0x%X) asserted and %s; line masked until it drops", irq,
+                  vectorForIrq(irq),
+                  last == 0 ? "no routine is connected" : "no connected routine claimed it");
+    lock.unlock();
+    verifier::report(Check::UnclaimedInterrupt, "KiInterruptDispatch", detail);
+    lock.lock();
+}
+
+// A latched line: each rising edge walks the whole chain, again and again until a full pass
+// finds no routine claiming an interrupt.
+void InterruptController::serviceLatched(unsigned irq, std::unique_lock<std::mutex>& lock) {
+    m_lines[irq].edge = false;
+    bool claimed = true;
+    while (claimed && !m_stop) {
+        claimed = false;
+        uint64_t last = 0;
+        while (_KINTERRUPT* next = nextConnection(irq, last)) {
+            last = next->sequence;
+            claimed |= callRoutine(next, lock);
+        }
+    }
+}
+
+// Runs one service routine as the hardware would: at its synchronize IRQL, holding its
+// interrupt lock, with the controller's mutex released.
+bool InterruptController::callRoutine(_KINTERRUPT* interrupt, std::unique_lock<std::mutex>& lock) {
+    m_inService = interrupt;
+    lock.unlock();
+    irql::set(interrupt->syncIrql);
+    acquireInterruptLock(interrupt->lock);
+    BOOLEAN claimed;
+    {
+        DriverCallGuard guard("interrupt service routine");
+        claimed = interrupt->serviceRoutine(interrupt, interrupt->serviceContext);
+    }
+    releaseInterruptLock(interrupt->lock);
+    irql::set(PASSIVE_LEVEL);
+    lock.lock();
+    m_inService = nullptr;
+    m_serviceDone.notify_all();
+    return claimed != FALSE;
+}
+
+NTSTATUS InterruptController::connect(std::unique_ptr<_KINTERRUPT> interrupt) {
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& other : m_connections) {
+            if (other->line == interrupt->line &&
+                (!other->share || !interrupt->share || other->mode != interrupt->mode))
+                return STATUS_INVALID_PARAMETER;
+        }
+        interrupt->sequence = m_nextSequence++;
+        // A new routine may be the one that claims a line masked as unclaimed: try it again.
+        m_lines[interrupt->line].masked = false;
+        m_connections.push_back(std::move(interrupt));
+    }
+    m_wake.notify_one();
+    return STATUS_SUCCESS;
+}
+
+void InterruptController::disconnectLocked(PKINTERRUPT interrupt,
+                                           std::unique_lock<std::mutex>& lock) {
+    std::unique_ptr<_KINTERRUPT> owned;
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        if (it->get() == interrupt) {
+            owned = std::move(*it);
+            m_connections.erase(it);
+            break;
+        }
+    }
+    // No new call starts once it is off the chain; wait for one under way, unless this is
+    // the interrupt thread itself.
+    if (std::this_thread::get_id() != m_thread.get_id())
+        m_serviceDone.wait(lock, [&] { return m_inService != interrupt; });
+}
+
+bool InterruptController::disconnect(PKINTERRUPT interrupt) {
+    std::unique_lock lock(m_mutex);
+    bool known = false;
+    for (const auto& connection : m_connections)
+        known |= connection.get() == interrupt;
+    if (known)
+        disconnectLocked(interrupt, lock);
+    lock.unlock();
+    m_idle.notify_all();
+    return known;
+}
+
+std::vector<unsigned> InterruptController::disconnectAllOf(PDRIVER_OBJECT driver) {
+    std::unique_lock lock(m_mutex);
+    std::vector<PKINTERRUPT> victims;
+    std::vector<unsigned> lines;
+    for (const auto& connection : m_connections) {
+        if (connection->owner == driver || connection->owner == nullptr) {
+            victims.push_back(connection.get());
+            lines.push_back(connection->line);
+        }
+    }
+    for (PKINTERRUPT victim : victims)
+        disconnectLocked(victim, lock);
+    return lines;
+}
+
+size_t InterruptController::connectedCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_connections.size();
+}
+
+bool InterruptController::masked(unsigned irq) const {
+    std::lock_guard lock(m_mutex);
+    return irq < kLineCount && m_lines[irq].masked;
+}
+
+bool InterruptController::drain() {
+    std::unique_lock lock(m_mutex);
+    auto idle = [&] { return m_stop || (!m_busy && nextServiceable() < 0); };
+    if (idle())
+        return false;
+    // A generous real-time bound: only an interrupt storm keeps the thread busy this long.
+    m_idle.wait_for(lock, std::chrono::seconds(30), idle);
+    return true;
+}
+
+} // namespace ntemu::hal
