@@ -51,7 +51,6 @@ void runProcessor(Kernel::Impl& k, Processor& p) {
             DriverCallGuard guard("DPC routine");
             call.routine(call.dpc, call.context, call.arg1, call.arg2);
         }
-        irql::set(DISPATCH_LEVEL);
         std::lock_guard lock(k.dpcMutex);
         if (--k.dpcRunning == 0 && k.dpcQueued == 0)
             k.dpcIdle.notify_all();

@@ -137,6 +137,31 @@ TEST_F(DpcTest, RequeuedWhileRunningRunsAgainOnTheOtherProcessor) {
     EXPECT_EQ(o.processors[1], 0u);
 }
 
+struct Chain {
+    KDPC second;
+    Seen seen;
+};
+
+VOID queueSecond(PKDPC, PVOID context, PVOID, PVOID) {
+    auto* chain = static_cast<Chain*>(context);
+    KeInsertQueueDpc(&chain->second, nullptr, nullptr);
+}
+
+TEST_F(DpcTest, AProcessorQueuesOnItself) {
+    Chain chain;
+    KeInitializeDpc(&chain.second, recordDpc, &chain.seen);
+    KDPC first;
+    KeInitializeDpc(&first, queueSecond, &chain);
+    KTIMER timer;
+    KeInitializeTimer(&timer);
+    LARGE_INTEGER due;
+    due.QuadPart = -kMillisecond;
+    KeSetTimer(&timer, due, &first);
+    clock().advance(kMillisecond);
+    EXPECT_EQ(chain.seen.runs, 1);
+    EXPECT_EQ(chain.seen.processor, 1u) << "timer DPCs run on the last processor";
+}
+
 VOID raiseAndReturn(PKDPC, PVOID, PVOID, PVOID) { KfRaiseIrql(HIGH_LEVEL); }
 
 VOID returnHoldingLock(PKDPC, PVOID context, PVOID, PVOID) {
