@@ -25,6 +25,9 @@ Kernel::Kernel(KernelOptions options) : m_impl(std::make_unique<Impl>()) {
     (void)first;
     Impl& k = *m_impl;
     k.options = options;
+    // The cancel spin lock outlives kernels; a thread of an earlier machine that died holding
+    // it must not hang this one.
+    KeInitializeSpinLock(cancelSpinLock());
     if (options.clock) {
         k.clock = options.clock;
     } else {
