@@ -98,7 +98,8 @@ bool waitDpcsIdle(Kernel::Impl& k) {
 
 BOOLEAN queueDpc(Kernel::Impl& k, PRKDPC dpc, PVOID arg1, PVOID arg2, ULONG processor) {
     std::lock_guard lock(k.dpcMutex);
-    if (dpc->DpcData)
+    // A kernel shutting down has no processor left to run it.
+    if (dpc->DpcData || k.stopping)
         return FALSE;
     Processor& p = *k.processors[processor % k.processors.size()];
     dpc->SystemArgument1 = arg1;
