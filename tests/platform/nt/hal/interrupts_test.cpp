@@ -44,6 +44,7 @@ struct Isr {
     int id = 0;
     IrqDevice* device = nullptr;
     int claimCalls = 1 << 30;
+    int acknowledgeFromCall = 1;
     std::atomic<int> calls{0};
     std::atomic<int> irql{-1};
     std::atomic<bool> onOtherThread{false};
@@ -62,7 +63,7 @@ struct Isr {
         }
         if (call > self->claimCalls)
             return FALSE;
-        if (self->device != nullptr)
+        if (self->device != nullptr && call >= self->acknowledgeFromCall)
             self->device->acknowledge();
         return TRUE;
     }
@@ -215,9 +216,13 @@ TEST_F(InterruptTest, SharedLineIsWalkedInConnectionOrderUntilClaimed) {
     ASSERT_EQ(connect(&o2, mine, 11), STATUS_SUCCESS);
     ASSERT_EQ(connect(&o3, after, 11), STATUS_SUCCESS);
 
+    // The first walk stops at the routine that claims; the line is still asserted (that
+    // routine acknowledges only on its second call), so the walk starts again from the top.
+    mine.acknowledgeFromCall = 2;
     device.raise();
     kernel->settle();
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 1, 2}));
+    EXPECT_EQ(after.calls, 0);
 
     // Disconnecting the first leaves the others in their order.
     IoDisconnectInterrupt(o1);
@@ -473,9 +478,12 @@ struct Counting {
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
 
+    // Each side stays inside for a while, so that an overlap would be seen.
     void enter() {
         if (inside.fetch_add(1) != 0)
             ++overlaps;
+        for (int i = 0; i < 20; ++i)
+            std::this_thread::yield();
     }
     void leave() { inside.fetch_sub(1); }
 
@@ -519,13 +527,18 @@ TEST_F(InterruptTest, ConcurrencyDeviceThreadLosesNothing) {
               STATUS_SUCCESS);
 
     constexpr unsigned kEvents = 5000;
+    std::atomic<bool> deviceDone{false};
     std::thread deviceThread([&] {
         for (unsigned i = 0; i < kEvents; ++i)
             device.raise();
+        deviceDone = true;
     });
     // Meanwhile the driver side synchronizes with its routine, as a dispatch routine does.
-    for (unsigned i = 0; i < kEvents / 5; ++i)
+    unsigned synchronized = 0;
+    while (!deviceDone || synchronized < 500) {
         KeSynchronizeExecution(object, &Counting::synchronized, &counting);
+        ++synchronized;
+    }
     deviceThread.join();
     kernel->settle();
 
