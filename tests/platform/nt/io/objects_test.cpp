@@ -247,6 +247,28 @@ TEST_F(IoObjects, UnloadLeavingADeviceIsReported) {
     EXPECT_EQ(io->findDevice(u"\\Device\\Orphan"), nullptr);
 }
 
+TEST_F(IoObjects, BadArgumentsAndRaisedIrqlAreReported) {
+    UNICODE_STRING name, broken{3, 4, nullptr};
+    RtlInitUnicodeString(&name, u"\\Device\\Bad");
+    EXPECT_EQ(IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, nullptr),
+              STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(IoCreateSymbolicLink(&broken, &name), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(verifier::consume(Check::InvalidParameter), 2u);
+    PDEVICE_OBJECT relative = nullptr;
+    RtlInitUnicodeString(&name, u"Bad");
+    EXPECT_EQ(IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &relative),
+              STATUS_OBJECT_NAME_INVALID);
+
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    IoDeleteSymbolicLink(&name);
+    KeLowerIrql(old);
+    auto reports = verifier::take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].check, Check::IrqlTooHigh);
+    EXPECT_EQ(reports[0].routine, "IoDeleteSymbolicLink");
+}
+
 TEST_F(IoObjects, DefaultDispatchRejectsWhatTheDriverDoesNotHandle) {
     PDRIVER_DISPATCH before = driver->MajorFunction[IRP_MJ_DEVICE_CONTROL];
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = driver->MajorFunction[IRP_MJ_READ];

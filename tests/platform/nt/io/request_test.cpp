@@ -106,6 +106,19 @@ TEST_F(IoRequests, IrpLeftByDispatchIsReportedAndTidiedWhenCompletedLater) {
     EXPECT_EQ(out, 0u);                          // the caller had stopped waiting
 }
 
+TEST_F(IoRequests, LastReferenceGoingInADpcSendsCloseAtPassiveFromAWorker) {
+    Handle handle = openDevice();
+    thread->deviceIoControl(handle, kLeaveIrp, nullptr, 0, nullptr, 0);
+    EXPECT_EQ(verifier::consume(Check::DispatchLeftIrp), 1u);
+    EXPECT_EQ(process->close(handle), STATUS_SUCCESS);
+    completeLeftIrpFromDpc();
+    kernel->settle();
+    std::lock_guard guard(state().mutex);
+    ASSERT_EQ(state().events.back().major, IRP_MJ_CLOSE);
+    EXPECT_EQ(state().events.back().irql, PASSIVE_LEVEL);
+    EXPECT_EQ(io->liveIrpCount(), 0u);
+}
+
 TEST_F(IoRequests, PendingRequestIsCompletedByATimerDpc) {
     Handle handle = openDevice();
     ULONG out = 0;

@@ -17,6 +17,7 @@ Config g_config;
 State g_state;
 UNICODE_STRING g_deviceName;
 UNICODE_STRING g_linkName;
+KDPC g_leftDpc;
 
 Extension* extensionOf(PDEVICE_OBJECT device) {
     return static_cast<Extension*>(device->DeviceExtension);
@@ -24,7 +25,7 @@ Extension* extensionOf(PDEVICE_OBJECT device) {
 
 void record(UCHAR major, PFILE_OBJECT file) {
     std::lock_guard guard(g_state.mutex);
-    g_state.events.push_back({major, file});
+    g_state.events.push_back({major, file, KeGetCurrentIrql()});
 }
 
 NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information = 0) {
@@ -294,6 +295,11 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
 }
 
 void completePendingFromDpc(PDEVICE_OBJECT device) { IoRequestDpc(device, nullptr, nullptr); }
+
+void completeLeftIrpFromDpc() {
+    KeInitializeDpc(&g_leftDpc, [](PKDPC, PVOID, PVOID, PVOID) { completeLeftIrp(); }, nullptr);
+    KeInsertQueueDpc(&g_leftDpc, nullptr, nullptr);
+}
 
 void completeLeftIrp() {
     PIRP irp;

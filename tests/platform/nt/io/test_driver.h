@@ -45,6 +45,7 @@ constexpr ULONG kLeakTag = 0x6B61654C;  // "Leak" in a pool dump
 struct Event {
     UCHAR major;
     PFILE_OBJECT file;
+    KIRQL irql;
 };
 
 // What the driver does and saw. Driver routines are plain functions, so this is global; each
@@ -75,7 +76,8 @@ std::vector<UCHAR> majors();
 NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath);
 // Queues the device's DPC, which completes every pending request it can claim.
 void completePendingFromDpc(PDEVICE_OBJECT device);
-// Completes the request a dispatch routine left without completing.
+// Completes the request a dispatch routine left without completing, here or from a DPC.
 void completeLeftIrp();
+void completeLeftIrpFromDpc();
 
 } // namespace iotest
