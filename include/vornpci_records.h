@@ -7,8 +7,8 @@
 
 namespace vornpci {
 
-// Time within the minute travels everywhere as seconds * 1,000,000 + microseconds.
-constexpr uint32_t kMaxMicrosInMinute = 59'999'999;
+// Time within the minute travels everywhere as microsInMinute: seconds * 1,000,000 +
+// microseconds, 0 to 59,999,999.
 
 // Read and set the board time.
 struct TimeObj {
