@@ -84,6 +84,7 @@ Hal& Hal::current() {
 Hal* Hal::currentOrNull() { return g_current.load(); }
 
 bus::IrqLine& Hal::irqLine(unsigned irq) { return m_impl->interrupts.line(irq); }
+bus::IrqLine& Hal::irqInput(unsigned irq) { return m_impl->interrupts.addInput(irq); }
 size_t Hal::connectedInterruptCount() const { return m_impl->interrupts.connectedCount(); }
 size_t Hal::mappingCount() const { return m_impl->mappings.count(); }
 size_t Hal::claimCount() const { return m_impl->claims.count(); }

@@ -128,6 +128,7 @@ public:
     InterruptController& operator=(const InterruptController&) = delete;
 
     bus::IrqLine& line(unsigned irq);
+    bus::IrqLine& addInput(unsigned irq);
     KAFFINITY allProcessors() const { return m_allProcessors; }
 
     // Takes ownership and appends to the line's chain; STATUS_INVALID_PARAMETER when the line
@@ -145,12 +146,13 @@ public:
 private:
     class Line;
     struct LineState {
+        unsigned assertedInputs = 0;  // the line is the wired OR of its inputs
         bool asserted = false;
         bool masked = false;          // asserted with nobody claiming it; cleared when it drops
         bool edge = false;            // a rising edge not yet walked (latched lines)
     };
 
-    void setLevel(unsigned irq, bool asserted);
+    void setLevel(Line& input, bool asserted);
     void run();
     int nextServiceable() const;
     bool latched(unsigned irq) const;
@@ -167,6 +169,7 @@ private:
     std::condition_variable m_serviceDone;  // disconnects wait here for a routine to return
     std::array<LineState, kLineCount> m_lines{};
     std::array<std::unique_ptr<Line>, kLineCount> m_lineObjects;
+    std::vector<std::unique_ptr<Line>> m_extraInputs;
     std::vector<std::unique_ptr<_KINTERRUPT>> m_connections;   // in connection order
     _KINTERRUPT* m_inService = nullptr;
     bool m_busy = false;

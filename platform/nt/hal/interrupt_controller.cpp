@@ -8,14 +8,15 @@
 
 namespace ntemu::hal {
 
+// One input of a line. `level` is guarded by the controller's mutex.
 class InterruptController::Line final : public bus::IrqLine {
 public:
-    Line(InterruptController& controller, unsigned irq) : m_controller(controller), m_irq(irq) {}
-    void setLevel(bool asserted) override { m_controller.setLevel(m_irq, asserted); }
+    Line(InterruptController& controller, unsigned irq) : controller(controller), irq(irq) {}
+    void setLevel(bool asserted) override { controller.setLevel(*this, asserted); }
 
-private:
-    InterruptController& m_controller;
-    unsigned m_irq;
+    InterruptController& controller;
+    const unsigned irq;
+    bool level = false;
 };
 
 void acquireInterruptLock(PKSPIN_LOCK lock) {
@@ -48,23 +49,41 @@ InterruptController::~InterruptController() {
     m_thread.join();
 }
 
-bus::IrqLine& InterruptController::line(unsigned irq) {
+namespace {
+void checkLine(unsigned irq) {
     if (irq == 0 || irq >= kLineCount)
         throw std::out_of_range("IRQ " + std::to_string(irq) + " is not a line (1 to 15)");
+}
+} // namespace
+
+bus::IrqLine& InterruptController::line(unsigned irq) {
+    checkLine(irq);
     return *m_lineObjects[irq];
 }
 
-// A device drives its line. Never calls back into the device: it only records the level and
+bus::IrqLine& InterruptController::addInput(unsigned irq) {
+    checkLine(irq);
+    std::lock_guard lock(m_mutex);
+    m_extraInputs.push_back(std::make_unique<Line>(*this, irq));
+    return *m_extraInputs.back();
+}
+
+// A device drives its input. Never calls back into the device: it only records the level and
 // wakes the interrupt thread.
-void InterruptController::setLevel(unsigned irq, bool asserted) {
+void InterruptController::setLevel(Line& input, bool asserted) {
     {
         std::lock_guard lock(m_mutex);
-        LineState& state = m_lines[irq];
-        if (asserted && !state.asserted)
+        if (input.level == asserted)
+            return;
+        input.level = asserted;
+        LineState& state = m_lines[input.irq];
+        state.assertedInputs += asserted ? 1 : -1;
+        bool wasAsserted = state.asserted;
+        state.asserted = state.assertedInputs != 0;
+        if (state.asserted && !wasAsserted)
             state.edge = true;
-        if (!asserted)
+        if (!state.asserted)
             state.masked = false;
-        state.asserted = asserted;
     }
     m_wake.notify_one();
 }

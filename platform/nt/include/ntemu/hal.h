@@ -31,6 +31,10 @@ public:
 
     // The line a device asserts; IRQ numbers 1 to 15 as in configuration byte 0x3C.
     bus::IrqLine& irqLine(unsigned irq);
+    // A further input to line `irq`, wired-OR with irqLine(irq) and every other input: each
+    // device sharing a line drives its own input, so that one device dropping its request
+    // does not hide another's. Owned by the HAL; a new input on every call.
+    bus::IrqLine& irqInput(unsigned irq);
 
     size_t connectedInterruptCount() const;
     size_t mappingCount() const;

@@ -234,6 +234,49 @@ TEST_F(InterruptTest, SharedLineIsWalkedInConnectionOrderUntilClaimed) {
     IoDisconnectInterrupt(o3);
 }
 
+namespace {
+
+// Claims only when its device had an event pending.
+struct PendingIsr {
+    IrqDevice* device;
+    std::atomic<unsigned> handled{0};
+    static BOOLEAN routine(PKINTERRUPT, PVOID context) {
+        auto* self = static_cast<PendingIsr*>(context);
+        unsigned taken = self->device->acknowledge();
+        self->handled += taken;
+        return taken != 0;
+    }
+};
+
+} // namespace
+
+TEST_F(InterruptTest, DevicesSharingALineEachHoldItAsserted) {
+    IrqDevice first(hal->irqLine(11));
+    IrqDevice second(hal->irqInput(11));
+    PendingIsr isrFirst{&first}, isrSecond{&second};
+    PKINTERRUPT objects[2] = {};
+    KIRQL irql = 0;
+    KAFFINITY affinity = 0;
+    ULONG vector = HalGetInterruptVector(PCIBus, 0, 11, 11, &irql, &affinity);
+    PendingIsr* isrs[2] = {&isrFirst, &isrSecond};
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(IoConnectInterrupt(&objects[i], &PendingIsr::routine, isrs[i], nullptr, vector,
+                                     irql, irql, LevelSensitive, TRUE, affinity, FALSE),
+                  STATUS_SUCCESS);
+
+    // The first device dropping its request leaves the line asserted for the second.
+    second.raise();
+    first.raise();
+    kernel->settle();
+    EXPECT_EQ(isrFirst.handled, 1u);
+    EXPECT_EQ(isrSecond.handled, 1u);
+    EXPECT_FALSE(hal->lineMasked(11));
+    for (PKINTERRUPT object : objects)
+        IoDisconnectInterrupt(object);
+    EXPECT_THROW(hal->irqInput(16), std::out_of_range);
+    EXPECT_THROW(hal->irqLine(0), std::out_of_range);
+}
+
 TEST_F(InterruptTest, UnclaimedLevelLineIsReportedAndMaskedUntilItDrops) {
     IrqDevice device(hal->irqLine(11));
     Isr isr;
