@@ -112,12 +112,15 @@ void BoardModel::onHeartAlarm() {
         return;
     ntemu::Ticks100ns now = m_clock.now();
     ntemu::Ticks100ns period = m_s.heart.divider * kTicksPerDividerStep;
-    // A fire that comes late (real clock) counts every cycle it passed.
-    while (m_s.heartNext <= now) {
-        m_s.heartPending = true;
-        ++m_s.counters.heartbeats;
-        m_s.heartNext += period;
+    if (now < m_s.heartNext) {
+        armAlarm(m_heartAlarm, m_s.heartNext); // reprogrammed since this fire was due
+        return;
     }
+    // A fire that comes late (real clock) counts every cycle it passed, in one step.
+    ntemu::Ticks100ns cycles = (now - m_s.heartNext) / period + 1;
+    m_s.heartPending = true;
+    m_s.counters.heartbeats += static_cast<uint64_t>(cycles);
+    m_s.heartNext += cycles * period;
     armAlarm(m_heartAlarm, m_s.heartNext);
     updateIrq();
 }

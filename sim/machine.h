@@ -18,7 +18,8 @@ public:
     // Addresses given to card n (in description order) before the system starts.
     static BarAssignment firmwareAssignment(size_t n);
 
-    // Throws std::invalid_argument with the reason when description.validate() fails.
+    // Throws std::invalid_argument with the reason when description.validate() fails. The
+    // boards run on `clock`, which must outlive the machine.
     SimMachine(ntemu::Clock& clock, const MachineDescription& description);
     ~SimMachine() override;
     SimMachine(const SimMachine&) = delete;

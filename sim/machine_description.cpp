@@ -11,19 +11,19 @@ namespace vornsim {
 
 namespace {
 
-struct KeySpec {
+struct KeyRule {
     const char* name;
     bool required;
     uint32_t maximum;
 };
 
-constexpr KeySpec kBoardKeys[] = {
+constexpr KeyRule kBoardKeys[] = {
     {"model", true, 0xFFFF},  {"bus", true, kBusCount - 1}, {"slot", true, kSlotCount - 1},
     {"irq", true, 15},        {"bridge", false, 0xFFFF},    {"function", false, kFunctionCount - 1},
     {"reference", false, 1},
 };
 
-constexpr KeySpec kCardKeys[] = {
+constexpr KeyRule kCardKeys[] = {
     {"vendor", true, 0xFFFF},    {"device", true, 0xFFFF},    {"bus", true, kBusCount - 1},
     {"slot", true, kSlotCount - 1}, {"irq", true, 15},        {"subvendor", false, 0xFFFF},
     {"subsystem", false, 0xFFFF}, {"header", false, 0xFF},    {"function", false, kFunctionCount - 1},
@@ -51,27 +51,27 @@ using Values = std::map<std::string, uint32_t>;
 
 // Reads key=value words against the allowed keys; returns an error text or "".
 template <size_t N>
-std::string readKeys(std::istringstream& words, const KeySpec (&keys)[N], Values& values) {
+std::string readKeys(std::istringstream& words, const KeyRule (&keys)[N], Values& values) {
     std::string word;
     while (words >> word) {
         auto equals = word.find('=');
         if (equals == std::string::npos || equals == 0 || equals + 1 == word.size())
             return "expected key=value, found '" + word + "'";
         std::string key = word.substr(0, equals);
-        const KeySpec* spec = nullptr;
+        const KeyRule* rule = nullptr;
         for (const auto& k : keys)
             if (key == k.name)
-                spec = &k;
-        if (!spec)
+                rule = &k;
+        if (!rule)
             return "unknown key '" + key + "'";
         if (values.count(key))
             return "key '" + key + "' given twice";
         uint32_t value;
         if (!parseNumber(std::string_view(word).substr(equals + 1), value))
             return "'" + word.substr(equals + 1) + "' is not a number (key '" + key + "')";
-        if (value > spec->maximum)
+        if (value > rule->maximum)
             return key + " " + std::to_string(value) + " out of range 0 to " +
-                   std::to_string(spec->maximum);
+                   std::to_string(rule->maximum);
         values[key] = value;
     }
     for (const auto& k : keys)
