@@ -1,0 +1,201 @@
+// Tests of CIrpQueue in both modes, driven through the I/O manager by the test driver's
+// start-I/O device: order, busy and idle, flushes, the claim of the current request,
+// deferred completion and cancellation at every stage.
+#include "system_fixture.h"
+
+#include <vector>
+
+using namespace drvfwtest;
+
+namespace {
+
+std::vector<ULONG> startedIds(QueueDevice& device) {
+    std::vector<ULONG> ids;
+    for (const StartRecord& record : device.starts())
+        ids.push_back(record.id);
+    return ids;
+}
+
+class IrpQueueTest : public SystemFixture, public testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        driverConfig() = DriverConfig{1, GetParam()};
+        boot();
+        ASSERT_EQ(load(QueueDriverEntry), STATUS_SUCCESS);
+        ASSERT_EQ(g_devices.size(), 1u);
+        m_device = static_cast<QueueDevice*>(g_devices[0]);
+        m_handle = open(u"\\\\.\\FwQueue0", FILE_SHARE_READ | FILE_SHARE_WRITE);
+        ASSERT_NE(m_handle, 0u);
+    }
+
+    // Sends a request and waits until the driver holds it, so that requests queue in the
+    // order in which they were sent.
+    std::unique_ptr<Request> send(ULONG id, ntemu::Handle handle = 0, ULONG code = kIoctlQueue) {
+        auto request = std::make_unique<Request>(process(), handle ? handle : m_handle, id, code);
+        EXPECT_TRUE(request->pending()) << "request " << id;
+        return request;
+    }
+
+    bool idle() { return m_device->IrpQueue.GetCurrentIrp() == nullptr && !m_device->IrpQueue.DeviceQueue.Busy; }
+
+    QueueDevice* m_device = nullptr;
+    ntemu::Handle m_handle = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, IrpQueueTest, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Legacy" : "Queue"; });
+
+TEST_P(IrpQueueTest, StartsAtOnceWhenIdleAndThenInOrder) {
+    auto first = send(1);
+    ASSERT_EQ(m_device->startCount(), 1u);
+    StartRecord started = m_device->starts()[0];
+    EXPECT_EQ(started.irql, DISPATCH_LEVEL);
+    EXPECT_TRUE(started.wasCurrent);
+
+    auto second = send(2), third = send(3), fourth = send(4);
+    EXPECT_EQ(m_device->startCount(), 1u);
+    for (ULONG expected = 1; expected <= 4; ++expected)
+        EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), expected);
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 0u);
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1, 2, 3, 4}));
+    for (auto* request : {first.get(), second.get(), third.get(), fourth.get()}) {
+        EXPECT_EQ(request->status(), STATUS_SUCCESS);
+        EXPECT_EQ(request->echoed(), request->id());
+    }
+    EXPECT_TRUE(idle());
+
+    Request again(process(), m_handle, 5, kIoctlQueueAndFinish);
+    EXPECT_EQ(again.status(), STATUS_SUCCESS);
+    EXPECT_EQ(again.echoed(), 5u);
+    EXPECT_TRUE(idle());
+}
+
+TEST_P(IrpQueueTest, CleanupCancelsOnlyTheClosingFilesRequests) {
+    ntemu::Handle other = open(u"\\\\.\\FwQueue0", FILE_SHARE_READ);
+    auto a1 = send(11), b1 = send(21, other), a2 = send(12), b2 = send(22, other);
+    ASSERT_EQ(process().close(m_handle), STATUS_SUCCESS);
+    EXPECT_EQ(a1->status(), STATUS_CANCELLED);
+    EXPECT_EQ(a2->status(), STATUS_CANCELLED);
+    // The cancelled current request started the next one of the other file.
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{11, 21}));
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 21u);
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 22u);
+    EXPECT_EQ(b1->status(), STATUS_SUCCESS);
+    EXPECT_EQ(b2->status(), STATUS_SUCCESS);
+    EXPECT_TRUE(idle());
+}
+
+TEST_P(IrpQueueTest, FlushOfAllCancelsWaitingAndCurrentRequests) {
+    auto first = send(1), second = send(2), third = send(3);
+    m_device->IrpQueue.FlushQueue(nullptr);
+    for (auto* request : {first.get(), second.get(), third.get()})
+        EXPECT_EQ(request->status(), STATUS_CANCELLED);
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1}));
+    EXPECT_TRUE(idle());
+    m_device->IrpQueue.FlushQueue(nullptr);   // an idle queue has nothing to flush
+    EXPECT_TRUE(idle());
+}
+
+TEST_P(IrpQueueTest, CancelledCurrentRequestStartsTheNext) {
+    auto first = send(1), second = send(2);
+    first->cancel();
+    EXPECT_EQ(first->status(), STATUS_CANCELLED);
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1, 2}));
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 2u);
+    EXPECT_EQ(second->status(), STATUS_SUCCESS);
+}
+
+TEST_P(IrpQueueTest, CancelledWaitingRequestLeavesTheQueueIntact) {
+    auto first = send(1), second = send(2), third = send(3);
+    second->cancel();
+    EXPECT_EQ(second->status(), STATUS_CANCELLED);
+    // The request in progress is untouched, and the cancelled one never starts.
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1}));
+    EXPECT_FALSE(first->done());
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 1u);
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 3u);
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1, 3}));
+    EXPECT_EQ(first->status(), STATUS_SUCCESS);
+    EXPECT_EQ(third->status(), STATUS_SUCCESS);
+    EXPECT_TRUE(idle());
+}
+
+TEST_P(IrpQueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
+    int arrived = g_waitingForCancel.load();
+    for (ULONG code : {kIoctlQueueCancelled, kIoctlQueueCancelledWithRoutine}) {
+        auto early = std::make_unique<Request>(process(), m_handle, 7, code);
+        ++arrived;
+        auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (g_waitingForCancel.load() < arrived && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        early->cancel();
+        EXPECT_EQ(early->status(), STATUS_CANCELLED);
+        // Legacy mode never starts it; the other mode starts it on the idle queue and its
+        // start-I/O routine gives it up when it finds it cancelled.
+        if (GetParam()) {
+            EXPECT_EQ(m_device->startCount(), 0u);
+        }
+        EXPECT_TRUE(idle());
+    }
+    auto next = send(8);
+    EXPECT_EQ(startedIds(*m_device).back(), 8u);
+    m_device->completeCurrent(STATUS_SUCCESS);
+    EXPECT_EQ(next->status(), STATUS_SUCCESS);
+}
+
+TEST_P(IrpQueueTest, DeferredCompletionStartsTheNextFromADpc) {
+    auto first = send(1), second = send(2);
+    EXPECT_EQ(m_device->completeCurrent(STATUS_IO_TIMEOUT, true), 1u);
+    kernel().settle();
+    EXPECT_EQ(first->status(), STATUS_IO_TIMEOUT);
+    EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1, 2}));
+    EXPECT_EQ(m_device->starts()[1].irql, DISPATCH_LEVEL);
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS, true), 2u);
+    kernel().settle();
+    EXPECT_EQ(second->status(), STATUS_SUCCESS);
+    EXPECT_TRUE(idle());
+}
+
+TEST_P(IrpQueueTest, CurrentRequestIsClaimedOnce) {
+    CIrpQueue& queue = m_device->IrpQueue;
+    EXPECT_TRUE(queue.IsCurrentIrpClaimed());          // nothing in progress
+    EXPECT_TRUE(queue.RescindCurrentIrpClaim());
+    auto first = send(1), second = send(2);
+    EXPECT_FALSE(queue.IsCurrentIrpClaimed());
+    EXPECT_TRUE(queue.IsCurrentIrpClaimed());
+    EXPECT_TRUE(queue.RescindCurrentIrpClaim());
+    EXPECT_FALSE(queue.RescindCurrentIrpClaim());
+    EXPECT_FALSE(queue.IsCurrentIrpClaimed());
+    m_device->completeCurrent(STATUS_SUCCESS);
+    // Starting a request resets the claim in the queue's own mode only.
+    EXPECT_EQ(queue.IsCurrentIrpClaimed(), GetParam() ? TRUE : FALSE);
+    m_device->completeCurrent(STATUS_SUCCESS);
+    EXPECT_EQ(first->status(), STATUS_SUCCESS);
+    EXPECT_EQ(second->status(), STATUS_SUCCESS);
+}
+
+TEST_P(IrpQueueTest, HelpersWalkAndUnlinkInOrder) {
+    auto first = send(1), second = send(2), third = send(3), fourth = send(4);
+    CIrpQueue& queue = m_device->IrpQueue;
+    queue.AcquireQueueLock();
+    std::vector<ULONG> walked;
+    for (PIRP irp = GetFirstIrp(&queue.DeviceQueue); irp; irp = GetNextIrp(&queue.DeviceQueue, irp))
+        walked.push_back(*static_cast<ULONG*>(irp->AssociatedIrp.SystemBuffer));
+    PIRP head = GetIrpFromHead(&queue.DeviceQueue);
+    PIRP next = GetFirstIrp(&queue.DeviceQueue);
+    RemoveIrp(&queue.DeviceQueue, next);
+    EXPECT_FALSE(head->Tail.Overlay.DeviceQueueEntry.Inserted);
+    EXPECT_FALSE(next->Tail.Overlay.DeviceQueueEntry.Inserted);
+    PutIrpAtTail(&queue.DeviceQueue, next);
+    PutIrpAtTail(&queue.DeviceQueue, head);
+    std::vector<ULONG> reordered;
+    for (PIRP irp = GetFirstIrp(&queue.DeviceQueue); irp; irp = GetNextIrp(&queue.DeviceQueue, irp))
+        reordered.push_back(*static_cast<ULONG*>(irp->AssociatedIrp.SystemBuffer));
+    queue.ReleaseQueueLock();
+    EXPECT_EQ(walked, (std::vector<ULONG>{2, 3, 4}));
+    EXPECT_EQ(reordered, (std::vector<ULONG>{4, 3, 2}));
+    for (ULONG id : {1u, 4u, 3u, 2u})
+        EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), id);
+}
+
+} // namespace
