@@ -19,9 +19,12 @@ BOOLEAN spinForFifoByte(ULONG_PTR portBase, ULONG polls) {
 
 // Polls spaced by a pause until a byte is there or the answer bound in board time has passed.
 // The pause advances a virtual clock by itself, so the bound is reached without real waiting.
+// The count of polls is capped as well, so that a pause which returns early cannot stretch
+// the wait without end.
 BOOLEAN pollForFifoByte(ULONG_PTR portBase) {
     const ULONGLONG deadline = KeQueryInterruptTime() + VORN_FIFO_ANSWER_BOUND;
-    for (;;) {
+    const LONGLONG maxPolls = VORN_FIFO_ANSWER_BOUND / VORN_FIFO_POLL_INTERVAL;
+    for (LONGLONG poll = 0; poll < maxPolls; ++poll) {
         LARGE_INTEGER interval;
         interval.QuadPart = -VORN_FIFO_POLL_INTERVAL;
         KeDelayExecutionThread(KernelMode, FALSE, &interval);
@@ -30,6 +33,7 @@ BOOLEAN pollForFifoByte(ULONG_PTR portBase) {
         if (KeQueryInterruptTime() >= deadline)
             return FALSE;
     }
+    return FALSE;
 }
 
 BOOLEAN waitForFifoByte(ULONG_PTR portBase) {
