@@ -221,8 +221,11 @@ void BoardModel::updateIrq() {
         m_line->setLevel(level);
 }
 
+// A line given up is left low, so that a request of this board never sticks on it.
 void BoardModel::setIrqLine(ntemu::bus::IrqLine* line) {
     Lock lock(m_mutex);
+    if (m_line && m_line != line && m_lineLevel)
+        m_line->setLevel(false);
     m_line = m_closing ? nullptr : line;
     if (m_line)
         m_line->setLevel(m_lineLevel);

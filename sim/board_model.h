@@ -99,7 +99,8 @@ public:
     uint16_t readRegister(uint32_t offset);
     void writeRegister(uint32_t offset, uint16_t value);
 
-    // The interrupt line to drive; null disconnects. The current level is driven at once.
+    // The interrupt line to drive; null disconnects. The current level is driven on the new
+    // line at once, and a line given up is left low.
     void setIrqLine(ntemu::bus::IrqLine* line);
 
     // Power-on: every field to its initial value, time of day from the clock's system time.

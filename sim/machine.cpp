@@ -41,7 +41,7 @@ SimMachine::SimMachine(ntemu::Clock& clock, const MachineDescription& descriptio
     }
 }
 
-SimMachine::~SimMachine() { unwireInterrupts(); }
+SimMachine::~SimMachine() = default;
 
 bool SimMachine::busExists(uint32_t bus) const { return bus < kBusCount && m_buses[bus]; }
 

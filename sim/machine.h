@@ -30,7 +30,9 @@ public:
     ntemu::bus::PortDevice* portDevice(uint32_t port) override;
 
     // Connects each card's interrupt to the line `lineFor` returns for its IRQ (null leaves it
-    // unconnected). Call unwireInterrupts before the lines go away.
+    // unconnected). `lineFor` is called once per board, so each board sharing an IRQ can be
+    // given an input of its own. unwireInterrupts leaves the lines low and must come before
+    // the lines go away; destroying the machine touches no line.
     void wireInterrupts(const std::function<ntemu::bus::IrqLine*(unsigned irq)>& lineFor);
     void unwireInterrupts();
 

@@ -113,6 +113,9 @@ TEST_F(BoardTest, LineWiredLateIsDrivenAtOnceAndUnwiredLineIsLeftAlone) {
     EXPECT_FALSE(line.level());
     board->setIrqLine(&other);
     EXPECT_TRUE(other.level());
+    board->setIrqLine(&line);
+    EXPECT_FALSE(other.level()) << "the line given up is left low";
+    EXPECT_TRUE(line.level());
 }
 
 TEST_F(BoardTest, DataReadOfEmptyFifoIsCountedAndReadsZero) {

@@ -166,6 +166,7 @@ TEST_F(MachineTest, InterruptsAreWiredByIrqNumber) {
     EXPECT_TRUE(line5.level());
     EXPECT_FALSE(line11.level());
     m.unwireInterrupts();
+    EXPECT_FALSE(line5.level()) << "a line given up is left low";
     m.board(0)->writeRegister(reg::Control, 0x80);
     m.board(0)->strobeEvent();
     EXPECT_FALSE(line11.level());
