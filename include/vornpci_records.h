@@ -12,21 +12,21 @@ namespace vornpci {
 
 // Read and set the board time.
 struct TimeObj {
-    uint8_t loadSelect;       // set time: 0 loads with the normal load command, else the alternate
+    uint8_t loadSelect; // set time: 0 loads with the normal load command, else the alternate
     uint8_t unused1[3];
-    uint32_t microsInMinute;  // read time only
-    uint8_t seconds;          // set time only
+    uint32_t microsInMinute; // read time only
+    uint8_t seconds;         // set time only
     uint8_t minutes;
     uint8_t hours;
     uint8_t unused11;
     uint16_t dayOfYear;
-    uint16_t year;            // carried for the library; the driver neither reads nor writes it
+    uint16_t year; // carried for the library; the driver neither reads nor writes it
 };
 
 struct DateObj {
     uint16_t year;
     uint8_t month;
-    uint8_t day;              // day of the month
+    uint8_t day; // day of the month
 };
 
 // The board's seven altitude digits as one decimal number.
@@ -43,19 +43,19 @@ struct LongLat {
 };
 
 struct SatObj {
-    uint8_t satellites;       // 0 to 15
-    uint8_t unused1;          // never written
+    uint8_t satellites; // 0 to 15
+    uint8_t unused1;    // never written
 };
 
 struct HeartObj {
-    uint8_t startCode;        // 0 next cycle, 1 immediately
-    uint8_t modeCode;         // 0xE5 pulse, 0xE7 square wave
-    uint16_t divider;         // four 4-bit groups, sent to the board as they are
+    uint8_t startCode; // 0 next cycle, 1 immediately
+    uint8_t modeCode;  // 0xE5 pulse, 0xE7 square wave
+    uint16_t divider;  // four 4-bit groups, sent to the board as they are
     uint8_t unused4[2];
 };
 
 struct MatchObj {
-    uint8_t matchType;        // 0 start, 1 stop
+    uint8_t matchType; // 0 start, 1 stop
     uint8_t unused1[3];
     uint32_t microsInMinute;
     uint8_t minutes;
@@ -81,7 +81,7 @@ struct EventWaitRecord {
 // Reply to the open request: the first four bytes and the last are left as the caller sent them.
 struct OpenReply {
     uint8_t unused0[4];
-    uint16_t modelCode;       // the card's PCI subsystem id: 0x7000, 0x7100, 0x9070, 0x9072
+    uint16_t modelCode; // the card's PCI subsystem id: 0x7000, 0x7100, 0x9070, 0x9072
     uint8_t slotNumber;
     uint8_t unused7;
 };

@@ -13,4 +13,6 @@ inline ULONG vornBcdDigits(ULONG value, ULONG groups) {
 }
 
 // Two BCD digits of one byte (the low 8 bits of `value`). IRQL: any.
-inline ULONG vornBcdByte(ULONG value) { return vornBcdDigits(value & 0xFF, 2); }
+inline ULONG vornBcdByte(ULONG value) {
+    return vornBcdDigits(value & 0xFF, 2);
+}

@@ -80,8 +80,7 @@ UCHAR vornSetHeartbeat(ULONG_PTR portBase, const vornpci::HeartObj* heartbeat) {
 }
 
 UCHAR vornSetMatchTime(ULONG_PTR portBase, const vornpci::MatchObj* match) {
-    if (match->matchType > 1 ||
-        !fitsDayAndClock(match->dayOfYear, match->hours, match->minutes) ||
+    if (match->matchType > 1 || !fitsDayAndClock(match->dayOfYear, match->hours, match->minutes) ||
         !fitsDigits(match->microsInMinute, 8))
         return VORN_REFUSED;
     vornClearStaleMatch(portBase);

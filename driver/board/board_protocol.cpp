@@ -73,9 +73,13 @@ VOID sendCmd(ULONG_PTR portBase, UCHAR command) {
     KeDelayExecutionThread(KernelMode, FALSE, &interval);
 }
 
-VOID sendDays(ULONG_PTR portBase, const CHAR* text) { sendDigits(portBase, text, POS_DAYS, 3); }
+VOID sendDays(ULONG_PTR portBase, const CHAR* text) {
+    sendDigits(portBase, text, POS_DAYS, 3);
+}
 
-VOID sendHours(ULONG_PTR portBase, const CHAR* text) { sendDigits(portBase, text, POS_HOURS, 2); }
+VOID sendHours(ULONG_PTR portBase, const CHAR* text) {
+    sendDigits(portBase, text, POS_HOURS, 2);
+}
 
 VOID sendMinutes(ULONG_PTR portBase, const CHAR* text) {
     sendDigits(portBase, text, POS_MINUTES, 2);
@@ -93,7 +97,9 @@ VOID sendMatchSecs(ULONG_PTR portBase, const CHAR* text) {
     sendDigits(portBase, text + 2, POS_SUBSECONDS, 6);
 }
 
-VOID sendProp(ULONG_PTR portBase, const CHAR* text) { sendDigits(portBase, text, POS_PROP, 4); }
+VOID sendProp(ULONG_PTR portBase, const CHAR* text) {
+    sendDigits(portBase, text, POS_PROP, 4);
+}
 
 VOID DIS_EXT_INTR(ULONG_PTR portBase) {
     const USHORT status = vornReadRegister(portBase, StatusPort);

@@ -12,8 +12,8 @@
 // board time has passed. Above APC_LEVEL (where sleeping is not allowed) only a bounded number
 // of back-to-back polls is made.
 constexpr ULONG VORN_FIFO_SPIN_POLLS = 64;
-constexpr LONGLONG VORN_FIFO_POLL_INTERVAL = 1000;          // 100 us, in 100 ns units
-constexpr LONGLONG VORN_FIFO_ANSWER_BOUND = 100 * 10000;    // 100 ms, in 100 ns units
+constexpr LONGLONG VORN_FIFO_POLL_INTERVAL = 1000;       // 100 us, in 100 ns units
+constexpr LONGLONG VORN_FIFO_ANSWER_BOUND = 100 * 10000; // 100 ms, in 100 ns units
 constexpr ULONG VORN_FIFO_RAISED_POLLS = 100000;
 
 // A FIFO that never reports empty (a board stuck mid-burst) stops a flush after this many

@@ -5,16 +5,16 @@
 
 // Register offsets from the port base; every access is 16 bits wide. Reads and writes of one
 // offset reach different registers.
-constexpr ULONG DataPort = 0x00;          // read: next FIFO byte in the low 8 bits
-constexpr ULONG ControlPort = 0x00;       // write: interrupt enables
-constexpr ULONG StatusPort = 0x02;        // read: status word
-constexpr ULONG CommandPort = 0x02;       // write: one command byte, zero-extended
-constexpr ULONG DaysPort = 0x08;          // read: day of year, 3 BCD digits in bits 11..0
-constexpr ULONG HoursMinutesPort = 0x0A;  // read: hours (high byte), minutes (low byte), BCD
-constexpr ULONG MicrosHighPort = 0x0C;    // read: upper 4 BCD digits of the time in the minute
-constexpr ULONG MicrosLowPort = 0x0E;     // read: lower 4 BCD digits of the time in the minute
-constexpr ULONG IntAckPort = 0x10;        // write: acknowledge heartbeat or match interrupt
-constexpr ULONG SimEventPort = 0x12;      // write: strobe a simulated event
+constexpr ULONG DataPort = 0x00;         // read: next FIFO byte in the low 8 bits
+constexpr ULONG ControlPort = 0x00;      // write: interrupt enables
+constexpr ULONG StatusPort = 0x02;       // read: status word
+constexpr ULONG CommandPort = 0x02;      // write: one command byte, zero-extended
+constexpr ULONG DaysPort = 0x08;         // read: day of year, 3 BCD digits in bits 11..0
+constexpr ULONG HoursMinutesPort = 0x0A; // read: hours (high byte), minutes (low byte), BCD
+constexpr ULONG MicrosHighPort = 0x0C;   // read: upper 4 BCD digits of the time in the minute
+constexpr ULONG MicrosLowPort = 0x0E;    // read: lower 4 BCD digits of the time in the minute
+constexpr ULONG IntAckPort = 0x10;       // write: acknowledge heartbeat or match interrupt
+constexpr ULONG SimEventPort = 0x12;     // write: strobe a simulated event
 
 // StatusPort bits.
 constexpr USHORT FifoEmpty = 0x01;
@@ -44,7 +44,7 @@ constexpr UCHAR CMD_ENTRY_LOAD_ALT = 0x4C;
 constexpr UCHAR CMD_SUBSECOND_BANK = 0xE1;
 constexpr UCHAR CMD_MATCH_START = 0xE2;
 constexpr UCHAR CMD_MATCH_STOP = 0xE3;
-constexpr UCHAR CMD_HEART_PULSE = 0xE5;     // heartbeat load base codes; + 1 starts at once
+constexpr UCHAR CMD_HEART_PULSE = 0xE5; // heartbeat load base codes; + 1 starts at once
 constexpr UCHAR CMD_HEART_SQUARE = 0xE7;
 constexpr UCHAR CMD_GET_FIRMWARE = 0xE9;
 constexpr UCHAR CMD_LOAD_YEAR = 0xEA;

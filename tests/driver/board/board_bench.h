@@ -18,7 +18,8 @@ inline int64_t systemTimeOf(int year, unsigned month, unsigned day, int hours, i
                             int seconds, int micros = 0) {
     using namespace std::chrono;
     constexpr int64_t kDays1601To1970 = 134'774;
-    const sys_days date{std::chrono::year{year} / std::chrono::month{month} / std::chrono::day{day}};
+    const sys_days date{std::chrono::year{year} / std::chrono::month{month} /
+                        std::chrono::day{day}};
     const int64_t days = date.time_since_epoch().count() + kDays1601To1970;
     const int64_t secondsOfDay = hours * 3600 + minutes * 60 + seconds;
     return (days * 86'400 + secondsOfDay) * ntemu::kSecond + micros * ntemu::kMicrosecond;

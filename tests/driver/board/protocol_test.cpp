@@ -55,8 +55,7 @@ TEST(BoardProtocol, DigitSendersUseTheirPositionsAndOnlyTheLeadingDigits) {
 
     bench.board().clearCommandLog();
     sendMatchSecs(bench.portBase(), "01234567");
-    EXPECT_EQ(bench.commands(),
-              (Bytes{0xC0, 0xD1, 0xE1, 0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7}));
+    EXPECT_EQ(bench.commands(), (Bytes{0xC0, 0xD1, 0xE1, 0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7}));
 }
 
 TEST(BoardProtocol, DigitSendersStopAtTheEndOfAShortText) {
@@ -83,4 +82,3 @@ TEST(BoardProtocol, ReadFifoAtDispatchLevelNeverSleeps) {
     EXPECT_EQ(bench.clock().now(), start);
     EXPECT_FALSE(ntemu::verifier::has(ntemu::Check::SleepAtDispatch));
 }
-
