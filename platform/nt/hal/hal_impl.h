@@ -150,6 +150,7 @@ private:
         bool asserted = false;
         bool masked = false;          // asserted with nobody claiming it; cleared when it drops
         bool edge = false;            // a rising edge not yet walked (latched lines)
+        unsigned claimsWithoutDrop = 0;
     };
 
     void setLevel(Line& input, bool asserted);
@@ -159,6 +160,7 @@ private:
     _KINTERRUPT* nextConnection(unsigned irq, uint64_t after) const;
     void serviceLevel(unsigned irq, std::unique_lock<std::mutex>& lock);
     void serviceLatched(unsigned irq, std::unique_lock<std::mutex>& lock);
+    void maskAndReport(unsigned irq, const char* why, std::unique_lock<std::mutex>& lock);
     bool callRoutine(_KINTERRUPT* interrupt, std::unique_lock<std::mutex>& lock);
     void disconnectLocked(PKINTERRUPT interrupt, std::unique_lock<std::mutex>& lock);
 

@@ -8,6 +8,9 @@
 
 namespace ntemu::hal {
 
+// Claims in a row, with the line never dropping in between, that make an interrupt storm.
+constexpr unsigned kStormClaims = 10'000;
+
 // One input of a line. `level` is guarded by the controller's mutex.
 class InterruptController::Line final : public bus::IrqLine {
 public:
@@ -82,8 +85,10 @@ void InterruptController::setLevel(Line& input, bool asserted) {
         state.asserted = state.assertedInputs != 0;
         if (state.asserted && !wasAsserted)
             state.edge = true;
-        if (!state.asserted)
+        if (!state.asserted) {
             state.masked = false;
+            state.claimsWithoutDrop = 0;
+        }
     }
     m_wake.notify_one();
 }
@@ -132,26 +137,40 @@ void InterruptController::run() {
 
 // Calls the chain in connection order while the line stays asserted, stopping at the first
 // routine that claims the interrupt. A line nobody claims is reported and masked until it
-// drops, rather than re-interrupting for ever.
+// drops, rather than re-interrupting for ever; so is one that routines keep claiming without
+// the device ever dropping it (an interrupt storm).
 void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex>& lock) {
-    m_lines[irq].edge = false;
+    LineState& state = m_lines[irq];
+    state.edge = false;
     uint64_t last = 0;
-    while (m_lines[irq].asserted && !m_lines[irq].masked) {
+    while (state.asserted && !state.masked) {
         _KINTERRUPT* next = nextConnection(irq, last);
         if (next == nullptr)
             break;
         last = next->sequence;
-        if (callRoutine(next, lock))
-            return;
-    }
-    if (!m_lines[irq].asserted || m_lines[irq].masked || m_stop)
+        if (!callRoutine(next, lock))
+            continue;
+        if (state.asserted && !state.masked && !m_stop &&
+            ++state.claimsWithoutDrop >= kStormClaims)
+            maskAndReport(irq, "was claimed again and again without the device dropping it "
+                               "(interrupt storm)", lock);
         return;
+    }
+    if (!state.asserted || state.masked || m_stop)
+        return;
+    maskAndReport(irq,
+                  last == 0 ? "is asserted and no routine is connected"
+                            : "is asserted and no connected routine claimed it",
+                  lock);
+}
+
+void InterruptController::maskAndReport(unsigned irq, const char* why,
+                                        std::unique_lock<std::mutex>& lock) {
     m_lines[irq].masked = true;
-    char detail[128];
-    std::snprintf(detail, sizeof detail,
-                  "IRQ %u (vector 0x%X) asserted and %s; line masked until it drops", irq,
-                  vectorForIrq(irq),
-                  last == 0 ? "no routine is connected" : "no connected routine claimed it");
+    m_lines[irq].claimsWithoutDrop = 0;
+    char detail[160];
+    std::snprintf(detail, sizeof detail, "IRQ %u (vector 0x%X) %s; line masked until it drops",
+                  irq, vectorForIrq(irq), why);
     lock.unlock();
     verifier::report(Check::UnclaimedInterrupt, "KiInterruptDispatch", detail);
     lock.lock();

@@ -307,6 +307,27 @@ TEST_F(InterruptTest, UnclaimedLevelLineIsReportedAndMaskedUntilItDrops) {
     device.acknowledge();
 }
 
+TEST_F(InterruptTest, RoutineClaimingWithoutClearingIsStoppedAsAStorm) {
+    IrqDevice device(hal->irqLine(11));
+    Isr isr;                    // claims every time, never acknowledges
+    PKINTERRUPT object = nullptr;
+    ASSERT_EQ(connect(&object, isr, 11), STATUS_SUCCESS);
+    device.raise();
+    kernel->settle();
+    EXPECT_TRUE(hal->lineMasked(11));
+    const int calls = isr.calls;
+    EXPECT_GE(calls, 1000);
+    auto reports = verifier::take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].check, Check::UnclaimedInterrupt);
+    EXPECT_NE(reports[0].detail.find("storm"), std::string::npos);
+
+    device.acknowledge();
+    EXPECT_FALSE(hal->lineMasked(11));
+    IoDisconnectInterrupt(object);
+    EXPECT_EQ(isr.calls, calls);
+}
+
 TEST_F(InterruptTest, LineWithNobodyConnectedIsReportedUntilARoutineConnects) {
     IrqDevice device(hal->irqLine(5));
     device.raise();
