@@ -296,6 +296,28 @@ VOID KeQuerySystemTime(PLARGE_INTEGER CurrentTime);
 ULONGLONG KeQueryInterruptTime();
 
 // ---------------------------------------------------------------------------------------------
+// Kernel mutexes: a lock for PASSIVE_LEVEL code that may sleep while it holds it
+// ---------------------------------------------------------------------------------------------
+typedef struct _KMUTEX {
+    DISPATCHER_HEADER Header;         // SignalState 1 when free, 1 - depth while held
+    PVOID OwnerThread;                // the holder, null when free
+    ULONG Level;
+} KMUTEX, *PKMUTEX, *PRKMUTEX;
+
+typedef enum _KWAIT_REASON { Executive = 0 } KWAIT_REASON;
+
+VOID KeInitializeMutex(PRKMUTEX Mutex, ULONG Level);
+// Waits on a kernel mutex (the one object type the emulation waits on). A null Timeout waits
+// without bound (below DISPATCH_LEVEL), a zero one only tries: STATUS_SUCCESS or STATUS_TIMEOUT.
+NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR_MODE WaitMode,
+                               BOOLEAN Alertable, PLARGE_INTEGER Timeout);
+LONG KeReleaseMutex(PRKMUTEX Mutex, BOOLEAN Wait);
+LONG KeReadStateMutex(PRKMUTEX Mutex);
+// Waits until no DPC is queued or running on any processor, so that storage holding KDPCs or
+// the data their routines use can be freed. PASSIVE_LEVEL.
+VOID KeFlushQueuedDpcs();
+
+// ---------------------------------------------------------------------------------------------
 // Kernel device queues
 // ---------------------------------------------------------------------------------------------
 typedef struct _KDEVICE_QUEUE_ENTRY {
