@@ -1,0 +1,149 @@
+// The board device's interrupt service routine and the event ring it fills, with the routines
+// that run in step with it (ring reads, ring reset, FIFO exchanges of requests).
+#include "board_protocol.h"
+#include "vornpci_device.h"
+
+namespace {
+
+PUSHORT RingAdvance(CVORNpci* Device, PUSHORT Position) {
+    ++Position;
+    return Position == Device->EventRing + VORN_EVENT_RING_WORDS ? Device->EventRing : Position;
+}
+
+// Frames a drain before an exchange takes out of the FIFO at most: more than the FIFO holds.
+constexpr ULONG kDrainFrames = 128;
+
+} // namespace
+
+// Reads one event frame from the FIFO into the ring; a full ring gives up its oldest frame for
+// it. An event whose bytes stop coming is dropped whole. Device IRQL, in step with the ring's
+// readers.
+BOOLEAN CVORNpci::PushEventFromFifo(CVORNpci* Device) {
+    USHORT frame[FifoFrameBytes];
+    if (readFIFO(Device->PortBase(), frame, FifoFrameBytes) != VORN_SUCCESS)
+        return FALSE;
+    if (Device->EventRingFrames == VORN_EVENT_RING_FRAMES) {
+        for (ULONG i = 0; i < FifoFrameBytes; ++i)
+            Device->EventRingTail = RingAdvance(Device, Device->EventRingTail);
+        --Device->EventRingFrames;
+    }
+    for (USHORT word : frame) {
+        *Device->EventRingHead = word;
+        Device->EventRingHead = RingAdvance(Device, Device->EventRingHead);
+    }
+    ++Device->EventRingFrames;
+    return TRUE;
+}
+
+// Interrupt service routine: serves one source per call, heartbeat before match before event.
+// Returns FALSE when the board raised nothing (a shared line). Device IRQL.
+BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    const ULONG_PTR port = device->PortBase();
+    const USHORT status = vornReadRegister(port, StatusPort);
+    if (status & HeartIntr) {
+        vornWriteRegister(port, IntAckPort, IntAckHeart);
+        KeInsertQueueDpc(&device->HeartbeatDpc, nullptr, nullptr);
+        return TRUE;
+    }
+    if (status & MatchIntr) {
+        vornWriteRegister(port, IntAckPort, IntAckMatch);
+        KeInsertQueueDpc(&device->MatchDpc, nullptr, nullptr);
+        return TRUE;
+    }
+    if (status & FifoEmpty)
+        return FALSE;
+    if (device->FifoExchangeActive) {
+        // The FIFO holds a request's answer, or an event that arrived as the exchange ends:
+        // leave it to the request, and claim the line only when the event source is ours
+        // to have raised it; the exchange ends in a moment and the event is read then.
+        return (status & ExtIntrEnable) ? TRUE : FALSE;
+    }
+    PushEventFromFifo(device);
+    if (__atomic_load_n(&device->EventWaitArmed, __ATOMIC_ACQUIRE))
+        KeInsertQueueDpc(&device->EventDpc, nullptr, nullptr);
+    return TRUE;
+}
+
+// The device object's DPC, which the interrupt service routine never requests.
+VOID CVORNpci::VORNpciDpcForIsr(PKDPC, PDEVICE_OBJECT, PIRP, PVOID) {}
+
+// In step with the interrupt service routine: takes the oldest frame into LastEvent.
+BOOLEAN CVORNpci::PopEventSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    if (device->EventRingFrames == 0)
+        return FALSE;
+    for (USHORT& word : device->LastEvent) {
+        word = *device->EventRingTail;
+        device->EventRingTail = RingAdvance(device, device->EventRingTail);
+    }
+    --device->EventRingFrames;
+    return TRUE;
+}
+
+// As PopEventSync; with the ring empty, arms the event DPC for the next event instead, so that
+// no event can slip in between the look and the arming.
+BOOLEAN CVORNpci::PopOrArmSync(PVOID Context) {
+    if (PopEventSync(Context))
+        return TRUE;
+    __atomic_store_n(&static_cast<CVORNpci*>(Context)->EventWaitArmed, UCHAR(1), __ATOMIC_RELEASE);
+    return FALSE;
+}
+
+BOOLEAN CVORNpci::RingHoldsEventSync(PVOID Context) {
+    return static_cast<CVORNpci*>(Context)->EventRingFrames != 0;
+}
+
+BOOLEAN CVORNpci::ResetRingSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    device->EventRingHead = device->EventRing;
+    device->EventRingTail = device->EventRing;
+    device->EventRingFrames = 0;
+    return TRUE;
+}
+
+// Before a request's FIFO exchange: events already in the FIFO go to the ring (the exchange
+// would flush them), then the event source goes off and the routine keeps off the FIFO.
+BOOLEAN CVORNpci::FifoExchangeOnSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    const ULONG_PTR port = device->PortBase();
+    BOOLEAN queued = FALSE;
+    for (ULONG frames = 0; frames < kDrainFrames; ++frames) {
+        if (vornReadRegister(port, StatusPort) & FifoEmpty)
+            break;
+        if (!PushEventFromFifo(device))
+            break;
+        queued = TRUE;
+    }
+    if (queued && __atomic_load_n(&device->EventWaitArmed, __ATOMIC_ACQUIRE))
+        KeInsertQueueDpc(&device->EventDpc, nullptr, nullptr);
+    DIS_EXT_INTR(port);
+    device->FifoExchangeActive = 1;
+    return TRUE;
+}
+
+// After the exchange: the routine reads the FIFO again and the event source is on.
+BOOLEAN CVORNpci::FifoExchangeOffSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    device->FifoExchangeActive = 0;
+    ENB_EXT_INTR(device->PortBase());
+    return TRUE;
+}
+
+// PASSIVE_LEVEL, holding BoardMutex.
+VOID CVORNpci::SetFifoExchange(BOOLEAN Active) {
+    PKSYNCHRONIZE_ROUTINE routine = Active ? FifoExchangeOnSync : FifoExchangeOffSync;
+    if (InterruptObject != nullptr)
+        KeSynchronizeExecution(InterruptObject, routine, this);
+    else
+        routine(this);
+}
+
+// The board's ring is emptied (flush request) in step with the interrupt service routine.
+// Caller holds DeviceLock, or runs before the interrupt is connected.
+VOID CVORNpci::ResetEventRing() {
+    if (InterruptObject != nullptr)
+        KeSynchronizeExecution(InterruptObject, ResetRingSync, this);
+    else
+        ResetRingSync(this);
+}
