@@ -118,6 +118,8 @@ IrpBlock* allocate(size_t bufferBytes);
 void quarantine(IrpBlock* block);
 void releaseAll();
 void unmap(IrpBlock* block);
+// Reports the touches of completed IRPs that the fault handler noted since the last call.
+void reportFaults();
 } // namespace specialpool
 
 struct IoManager::Impl {

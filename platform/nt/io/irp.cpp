@@ -122,10 +122,8 @@ bool completionChecks(PIRP Irp, RequestRecord* record) {
         verifier::report(Check::DoubleCompletion, "IofCompleteRequest", "IRP already completed");
         return false;
     }
-    if (Irp->CancelRoutine) {
+    if (IoSetCancelRoutine(Irp, nullptr))
         verifier::report(Check::CompleteWithCancelRoutine, "IofCompleteRequest");
-        Irp->CancelRoutine = nullptr;
-    }
     NTSTATUS status = Irp->IoStatus.Status;
     if (status == STATUS_PENDING || status == static_cast<NTSTATUS>(0xFFFFFFFF))
         verifier::report(Check::CompleteWithPendingStatus, "IofCompleteRequest");
@@ -179,6 +177,7 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR) {
     auto& io = IoManager::current().impl();
     IrpBlock* block = blockFromIrp(Irp);
     RequestRecord* record = block ? block->record : nullptr;
+    specialpool::reportFaults();
     std::unique_lock held(io.lock);
     if (!completionChecks(Irp, record))
         return;
@@ -210,7 +209,8 @@ BOOLEAN IoCancelIrp(PIRP Irp) {
     size_t locksBefore = irql::heldLockCount();
     KIRQL previous;
     IoAcquireCancelSpinLock(&previous);
-    Irp->Cancel = TRUE;
+    // Drivers with queues of their own read the flag without the cancel lock.
+    __atomic_store_n(&Irp->Cancel, TRUE, __ATOMIC_SEQ_CST);
     PDRIVER_CANCEL routine = IoSetCancelRoutine(Irp, nullptr);
     if (!routine) {
         IoReleaseCancelSpinLock(previous);

@@ -78,6 +78,7 @@ IoResult IoManager::Impl::dispatchAndWait(RequestRecord* record, DeviceRecord* d
         record->state = RequestRecord::State::Dispatched;
     }
     NTSTATUS returned = IofCallDriver(device->object, record->irp);
+    specialpool::reportFaults();
 
     std::unique_lock held(lock);
     bool completed = record->state == RequestRecord::State::Completed;
@@ -208,6 +209,7 @@ void IoManager::Impl::runCloseWorker() {
 }
 
 bool IoManager::Impl::drainCloseWorker() {
+    specialpool::reportFaults();
     std::unique_lock held(lock);
     if (closeQueue.empty() && !workerBusy)
         return false;

@@ -23,6 +23,10 @@ struct Slot {
 };
 
 Slot g_slots[kQuarantineSlots];
+// Faults noted by the handler and reported later from ordinary code, since making a report
+// (which allocates and locks) is not safe inside a signal handler.
+constexpr size_t kFaultSlots = 32;
+std::atomic<uintptr_t> g_faults[kFaultSlots];
 std::mutex g_mutex;                   // guards the ring position and handler installation
 size_t g_next = 0;
 bool g_installed = false;
@@ -58,9 +62,12 @@ void onFault(int signal, siginfo_t* info, void* context) {
             continue;
         uintptr_t page = address & ~(pageSize() - 1);
         mprotect(reinterpret_cast<void*>(page), pageSize(), PROT_READ | PROT_WRITE);
-        char detail[64];
-        std::snprintf(detail, sizeof detail, "IRP %p", reinterpret_cast<void*>(slot.irp.load()));
-        verifier::report(Check::IrpTouchedAfterCompletion, "IRP access", detail);
+        uintptr_t irp = slot.irp.load();
+        for (auto& fault : g_faults) {
+            uintptr_t empty = 0;
+            if (fault.load() == irp || fault.compare_exchange_strong(empty, irp))
+                break;
+        }
         return;
     }
     chainToPrevious(signal, info, context);
@@ -80,7 +87,18 @@ void installHandler() {
 
 } // namespace
 
+void reportFaults() {
+    for (auto& fault : g_faults) {
+        if (uintptr_t irp = fault.exchange(0)) {
+            char detail[64];
+            std::snprintf(detail, sizeof detail, "IRP %p", reinterpret_cast<void*>(irp));
+            verifier::report(Check::IrpTouchedAfterCompletion, "IRP access", detail);
+        }
+    }
+}
+
 IrpBlock* allocate(size_t bufferBytes) {
+    pageSize();
     installHandler();
     size_t bytes = offsetof(IrpBlock, buffer) + bufferBytes;
     size_t length = (bytes + pageSize() - 1) / pageSize() * pageSize();

@@ -63,7 +63,7 @@ NTSTATUS queue(PDEVICE_OBJECT device, PIRP irp, PDRIVER_CANCEL routine) {
     KIRQL old;
     KeAcquireSpinLock(&ext->lock, &old);
     IoSetCancelRoutine(irp, routine);
-    if (irp->Cancel && IoSetCancelRoutine(irp, nullptr)) {
+    if (__atomic_load_n(&irp->Cancel, __ATOMIC_SEQ_CST) && IoSetCancelRoutine(irp, nullptr)) {
         KeReleaseSpinLock(&ext->lock, old);
         ++g_state.cancellations;
         complete(irp, STATUS_CANCELLED);
