@@ -12,8 +12,9 @@ namespace {
 
 std::atomic<Hal*> g_current{nullptr};
 
-KAFFINITY allProcessorsOf(const Kernel& kernel) {
-    unsigned processors = const_cast<Kernel&>(kernel).options().processors;
+// The affinity of "every processor" that interrupts and resource lists carry.
+KAFFINITY allProcessorsOf(Kernel& kernel) {
+    unsigned processors = kernel.options().processors;
     if (processors == 0)
         processors = 1;
     return processors >= 32 ? ~KAFFINITY{0} : (KAFFINITY{1} << processors) - 1;

@@ -177,11 +177,22 @@ void InterruptController::maskAndReport(unsigned irq, const char* why,
 }
 
 // A latched line: each rising edge walks the whole chain, again and again until a full pass
-// finds no routine claiming an interrupt.
+// finds no routine claiming an interrupt (bounded, as a storm, when routines always claim).
 void InterruptController::serviceLatched(unsigned irq, std::unique_lock<std::mutex>& lock) {
     m_lines[irq].edge = false;
     bool claimed = true;
-    while (claimed && !m_stop) {
+    for (unsigned passes = 0; claimed && !m_stop; ++passes) {
+        if (passes == kStormClaims) {
+            char detail[128];
+            std::snprintf(detail, sizeof detail,
+                          "IRQ %u (vector 0x%X) was claimed on every pass of one edge "
+                          "(interrupt storm); edge dropped",
+                          irq, vectorForIrq(irq));
+            lock.unlock();
+            verifier::report(Check::UnclaimedInterrupt, "KiInterruptDispatch", detail);
+            lock.lock();
+            return;
+        }
         claimed = false;
         uint64_t last = 0;
         while (_KINTERRUPT* next = nextConnection(irq, last)) {

@@ -371,6 +371,17 @@ TEST_F(InterruptTest, LatchedLineWalksEachEdgeUntilAPassClaimsNothing) {
     EXPECT_EQ(a.calls, 4);
     EXPECT_EQ(b.calls, 4);
     line.setLevel(false);
+
+    // A routine that claims on every pass is cut off as a storm.
+    a.claimCalls = 1 << 30;
+    line.setLevel(true);
+    kernel->settle();
+    EXPECT_GE(a.calls, 1000);
+    auto reports = verifier::take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].check, Check::UnclaimedInterrupt);
+    EXPECT_NE(reports[0].detail.find("storm"), std::string::npos);
+    line.setLevel(false);
     IoDisconnectInterrupt(oa);
     IoDisconnectInterrupt(ob);
 }

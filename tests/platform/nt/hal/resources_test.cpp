@@ -127,6 +127,23 @@ TEST_F(HalTest, OneDescriptorListIs36BytesAndPinlessCardsHaveNoInterrupt) {
     ExFreePool(lineZero);
 }
 
+TEST_F(HalTest, SixtyFourBitBarTakesTwoSlots) {
+    multi2.setBar(0, 0xFE000000 | 0x4, 0x100000);   // 64-bit memory BAR; BAR 1 is its top half
+    multi2.setBar(2, 0xD100 | 1, 0x8);
+    PCM_RESOURCE_LIST list = nullptr;
+    ASSERT_EQ(HalAssignSlotResources(&registryPath, nullptr, &driver, &device, PCIBus, 0,
+                                     slotNumber(kMultiSlot, 2), &list),
+              STATUS_SUCCESS);
+    ASSERT_EQ(list->List[0].PartialResourceList.Count, 2u);
+    EXPECT_EQ(descriptor(list, 0).Type, CmResourceTypeMemory);
+    EXPECT_EQ(descriptor(list, 0).u.Memory.Start.QuadPart, 0xFE000000);
+    EXPECT_EQ(descriptor(list, 0).u.Memory.Length, 0x100000u);
+    EXPECT_EQ(descriptor(list, 1).Type, CmResourceTypePort);
+    EXPECT_EQ(descriptor(list, 1).u.Port.Start.QuadPart, 0xD100);
+    EXPECT_EQ(descriptor(list, 1).u.Port.Length, 0x8u);
+    ExFreePool(list);
+}
+
 TEST_F(HalTest, AssigningAnEmptySlotFindsNoDevice) {
     PCM_RESOURCE_LIST list = reinterpret_cast<PCM_RESOURCE_LIST>(&driver);
     EXPECT_EQ(HalAssignSlotResources(&registryPath, nullptr, &driver, &device, PCIBus, 0,
