@@ -24,6 +24,27 @@ void unlinkFromDriver(DeviceRecord* device) {
         *link = device->object->NextDevice;
 }
 
+// One zeroed block for the object and its extension; the extension stays aligned for the
+// driver's own objects.
+PDEVICE_OBJECT newDeviceObject(DeviceRecord& record, PDRIVER_OBJECT driver, ULONG extensionSize) {
+    record.extensionSize = extensionSize;
+    record.blockSize = extensionOffset() + extensionSize;
+    void* block = ::operator new(record.blockSize, std::align_val_t(kExtensionAlignment),
+                                 std::nothrow);
+    if (!block)
+        return nullptr;
+    std::memset(block, 0, record.blockSize);
+    auto* device = static_cast<DEVICE_OBJECT*>(block);
+    device->Type = IO_TYPE_DEVICE;
+    device->Size = static_cast<USHORT>(sizeof(DEVICE_OBJECT) + extensionSize);
+    device->DriverObject = driver;
+    device->DeviceExtension =
+        extensionSize ? static_cast<unsigned char*>(block) + extensionOffset() : nullptr;
+    device->StackSize = 1;
+    KeInitializeDeviceQueue(&device->DeviceQueue);
+    return device;
+}
+
 } // namespace
 
 DeviceRecord* IoManager::Impl::findDeviceRecord(const DEVICE_OBJECT* object) {
@@ -86,25 +107,13 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
         return STATUS_OBJECT_NAME_COLLISION;
 
     auto record = std::make_unique<DeviceRecord>();
-    record->extensionSize = DeviceExtensionSize;
-    record->blockSize = extensionOffset() + DeviceExtensionSize;
-    void* block = ::operator new(record->blockSize, std::align_val_t(kExtensionAlignment),
-                                 std::nothrow);
-    if (!block)
+    PDEVICE_OBJECT device = newDeviceObject(*record, DriverObject, DeviceExtensionSize);
+    if (!device)
         return STATUS_INSUFFICIENT_RESOURCES;
-    std::memset(block, 0, record->blockSize);
-    auto* device = static_cast<DEVICE_OBJECT*>(block);
-    device->Type = IO_TYPE_DEVICE;
-    device->Size = static_cast<USHORT>(sizeof(DEVICE_OBJECT) + DeviceExtensionSize);
-    device->DriverObject = DriverObject;
-    device->DeviceExtension =
-        DeviceExtensionSize ? static_cast<unsigned char*>(block) + extensionOffset() : nullptr;
     device->DeviceType = DeviceType;
     device->Characteristics = DeviceCharacteristics;
-    device->StackSize = 1;
     device->Flags = DO_DEVICE_INITIALIZING | (Exclusive ? DO_EXCLUSIVE : 0) |
                     (key.empty() ? 0 : DO_DEVICE_HAS_NAME);
-    KeInitializeDeviceQueue(&device->DeviceQueue);
     device->NextDevice = DriverObject->DeviceObject;
     DriverObject->DeviceObject = device;
 

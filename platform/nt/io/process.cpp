@@ -35,6 +35,31 @@ void fillFileObject(FileRecord& file, DeviceRecord* device, const OpenOptions& o
     ++device->object->ReferenceCount;
 }
 
+// The system buffer holds the input, then a fill pattern up to the output length, so that a
+// driver returning bytes it never wrote shows up. Lengths are already 0 for null pointers.
+void prepareBuffered(RequestRecord& record, ULONG code, const void* input, ULONG inputLength,
+                     void* output, ULONG outputLength) {
+    record.holdsReference = true;
+    record.userBuffer = output;
+    record.outputLength = outputLength;
+    IRP* irp = record.irp;
+    ULONG length = std::max(inputLength, outputLength);
+    irp->Flags = IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER | (output ? IRP_INPUT_OPERATION : 0);
+    if (length) {
+        unsigned char* buffer = record.block->buffer;
+        if (inputLength)
+            std::memcpy(buffer, input, inputLength);
+        std::memset(buffer + inputLength, kUninitialisedFill, length - inputLength);
+        irp->AssociatedIrp.SystemBuffer = buffer;
+        irp->UserBuffer = output;
+    }
+    IO_STACK_LOCATION& stack = record.block->stack[0];
+    stack.MajorFunction = IRP_MJ_DEVICE_CONTROL;
+    stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
+    stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
+    stack.Parameters.DeviceIoControl.IoControlCode = code;
+}
+
 } // namespace
 
 // ----------------------------------------------------------------------------------------------
@@ -64,9 +89,8 @@ IoResult ThreadImpl::deviceIoControl(Handle handle, ULONG code, const void* inpu
     return control(file, code, input, inputLength, output, outputLength);
 }
 
-// Builds the METHOD_BUFFERED request: a system buffer of max(input, output) with the input at
-// its start and a fill pattern behind it, then dispatches and waits. Consumes the request's
-// file reference unless the request was disowned (its completion drops it then).
+// Checks access and method, builds the METHOD_BUFFERED request, dispatches and waits. Consumes
+// the request's file reference unless the request was disowned (its completion drops it then).
 IoResult ThreadImpl::control(FileRecord* file, ULONG code, const void* input, ULONG inputLength,
                              void* output, ULONG outputLength) {
     IoResult result{STATUS_SUCCESS, 0};
@@ -81,31 +105,12 @@ IoResult ThreadImpl::control(FileRecord* file, ULONG code, const void* input, UL
     } else {
         inputLength = input ? inputLength : 0;
         outputLength = output ? outputLength : 0;
-        ULONG length = std::max(inputLength, outputLength);
-        record = m_io.newRequest(file, this, length);
+        record = m_io.newRequest(file, this, std::max(inputLength, outputLength));
         if (!record)
             result.status = STATUS_INSUFFICIENT_RESOURCES;
     }
     if (record) {
-        record->holdsReference = true;
-        record->userBuffer = output;
-        record->outputLength = outputLength;
-        IRP* irp = record->irp;
-        ULONG length = std::max(inputLength, outputLength);
-        irp->Flags = IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER | (output ? IRP_INPUT_OPERATION : 0);
-        if (length) {
-            unsigned char* buffer = record->block->buffer;
-            if (inputLength)
-                std::memcpy(buffer, input, inputLength);
-            std::memset(buffer + inputLength, kUninitialisedFill, length - inputLength);
-            irp->AssociatedIrp.SystemBuffer = buffer;
-            irp->UserBuffer = output;
-        }
-        IO_STACK_LOCATION& stack = record->block->stack[0];
-        stack.MajorFunction = IRP_MJ_DEVICE_CONTROL;
-        stack.Parameters.DeviceIoControl.OutputBufferLength = outputLength;
-        stack.Parameters.DeviceIoControl.InputBufferLength = inputLength;
-        stack.Parameters.DeviceIoControl.IoControlCode = code;
+        prepareBuffered(*record, code, input, inputLength, output, outputLength);
         result = m_io.dispatchAndWait(record, file->device, &disowned);
     }
     std::unique_lock held(m_io.lock);
@@ -188,10 +193,9 @@ bool ThreadImpl::waitForPending(size_t count, unsigned boundMilliseconds) {
 
 ProcessImpl::ProcessImpl(IoManager::Impl& io, std::string name) : m_io(io), m_name(std::move(name)) {}
 
-ProcessImpl::~ProcessImpl() {
-    if (handleCount())
-        terminate();
-}
+// A process that goes away ends like one that is killed: no IRP may keep pointing at its
+// threads, and no handle may stay open.
+ProcessImpl::~ProcessImpl() { terminate(); }
 
 Thread& ProcessImpl::createThread() {
     std::lock_guard guard(m_io.lock);
