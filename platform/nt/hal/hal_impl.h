@@ -181,8 +181,10 @@ private:
 };
 
 // Acquires and releases an interrupt spin lock at any IRQL (the ordinary spin-lock routines
-// stop at DISPATCH_LEVEL).
-void acquireInterruptLock(PKSPIN_LOCK lock);
+// stop at DISPATCH_LEVEL). The lock word holds its owner's token, so that a thread asking
+// again for a lock it holds is reported (naming `routine`) instead of spinning for ever; the
+// acquisition then returns false and the caller must not release.
+bool acquireInterruptLock(PKSPIN_LOCK lock, const char* routine);
 void releaseInterruptLock(PKSPIN_LOCK lock);
 
 // Makes port I/O reach `machine` (null: every port floats).

@@ -22,12 +22,22 @@ public:
     bool level = false;
 };
 
-void acquireInterruptLock(PKSPIN_LOCK lock) {
+namespace {
+thread_local char t_lockToken;
+} // namespace
+
+bool acquireInterruptLock(PKSPIN_LOCK lock, const char* routine) {
+    const auto token = reinterpret_cast<ULONG_PTR>(&t_lockToken);
+    if (__atomic_load_n(lock, __ATOMIC_RELAXED) == token) {
+        verifier::report(Check::SpinLockRecursion, routine,
+                         "interrupt spin lock already held by this thread");
+        return false;
+    }
     for (;;) {
         ULONG_PTR expected = 0;
-        if (__atomic_compare_exchange_n(lock, &expected, ULONG_PTR{1}, false, __ATOMIC_ACQUIRE,
+        if (__atomic_compare_exchange_n(lock, &expected, token, false, __ATOMIC_ACQUIRE,
                                         __ATOMIC_RELAXED))
-            return;
+            return true;
         while (__atomic_load_n(lock, __ATOMIC_RELAXED) != 0)
             std::this_thread::yield();
     }
@@ -208,13 +218,14 @@ bool InterruptController::callRoutine(_KINTERRUPT* interrupt, std::unique_lock<s
     m_inService = interrupt;
     lock.unlock();
     irql::set(interrupt->syncIrql);
-    acquireInterruptLock(interrupt->lock);
+    const bool locked = acquireInterruptLock(interrupt->lock, "interrupt dispatch");
     BOOLEAN claimed;
     {
         DriverCallGuard guard("interrupt service routine");
         claimed = interrupt->serviceRoutine(interrupt, interrupt->serviceContext);
     }
-    releaseInterruptLock(interrupt->lock);
+    if (locked)
+        releaseInterruptLock(interrupt->lock);
     irql::set(PASSIVE_LEVEL);
     lock.lock();
     m_inService = nullptr;

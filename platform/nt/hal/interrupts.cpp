@@ -131,13 +131,14 @@ BOOLEAN KeSynchronizeExecution(PKINTERRUPT Interrupt, PKSYNCHRONIZE_ROUTINE Sync
     const bool raise = old < Interrupt->syncIrql;
     if (raise)
         KfRaiseIrql(Interrupt->syncIrql);
-    hal::acquireInterruptLock(Interrupt->lock);
+    const bool locked = hal::acquireInterruptLock(Interrupt->lock, kRoutine);
     BOOLEAN result;
     {
         DriverCallGuard guard("synchronize routine");
         result = SynchronizeRoutine(SynchronizeContext);
     }
-    hal::releaseInterruptLock(Interrupt->lock);
+    if (locked)
+        hal::releaseInterruptLock(Interrupt->lock);
     if (raise)
         KfLowerIrql(old);
     return result;

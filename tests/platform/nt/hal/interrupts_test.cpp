@@ -203,6 +203,42 @@ TEST_F(InterruptTest, LevelLineIsServedAtDeviceIrqlOnTheInterruptThread) {
     IoDisconnectInterrupt(object);
 }
 
+namespace {
+
+// A service routine that returns at a raised IRQL.
+BOOLEAN unbalancedIsr(PKINTERRUPT, PVOID context) {
+    static_cast<IrqDevice*>(context)->acknowledge();
+    KfRaiseIrql(HIGH_LEVEL);
+    return TRUE;
+}
+
+} // namespace
+
+TEST_F(InterruptTest, RoutineReturningAtAnotherIrqlIsReported) {
+    IrqDevice device(hal->irqLine(11));
+    KIRQL irql = 0;
+    KAFFINITY affinity = 0;
+    ULONG vector = HalGetInterruptVector(PCIBus, 0, 11, 11, &irql, &affinity);
+    PKINTERRUPT object = nullptr;
+    ASSERT_EQ(IoConnectInterrupt(&object, &unbalancedIsr, &device, nullptr, vector, irql, irql,
+                                 LevelSensitive, TRUE, affinity, FALSE),
+              STATUS_SUCCESS);
+    device.raise();
+    kernel->settle();
+    EXPECT_EQ(verifier::consume(Check::IrqlUnbalanced), 1u);
+
+    // The next interrupt is served at the right IRQL again.
+    IoDisconnectInterrupt(object);
+    IrqDevice again(hal->irqLine(10));
+    Isr isr;
+    isr.device = &again;
+    ASSERT_EQ(connect(&object, isr, 10), STATUS_SUCCESS);
+    again.raise();
+    kernel->settle();
+    EXPECT_EQ(isr.irql, ntemu::irqlForIrq(10));
+    IoDisconnectInterrupt(object);
+}
+
 TEST_F(InterruptTest, SharedLineIsWalkedInConnectionOrderUntilClaimed) {
     IrqDevice device(hal->irqLine(11));
     Isr notMine, mine, after;
@@ -481,6 +517,47 @@ TEST_F(InterruptTest, SynchronizeExecutionRunsAtSynchronizeIrql) {
     EXPECT_EQ(verifier::consume(Check::IrqlTooHigh), 1u);
     EXPECT_EQ(sync.irql, HIGH_LEVEL);
     IoDisconnectInterrupt(object);
+}
+
+namespace {
+
+// A service routine that synchronizes with itself: on the original this spins for ever.
+struct SelfSynchronizing {
+    IrqDevice* device = nullptr;
+    PKINTERRUPT object = nullptr;
+    SyncContext sync;
+    static BOOLEAN isr(PKINTERRUPT, PVOID context) {
+        auto* self = static_cast<SelfSynchronizing*>(context);
+        KeSynchronizeExecution(self->object, &SyncContext::routine, &self->sync);
+        self->device->acknowledge();
+        return TRUE;
+    }
+};
+
+} // namespace
+
+TEST_F(InterruptTest, SynchronizingFromTheOwnServiceRoutineIsReportedNotHung) {
+    IrqDevice device(hal->irqLine(11));
+    SelfSynchronizing self;
+    self.device = &device;
+    KIRQL irql = 0;
+    KAFFINITY affinity = 0;
+    ULONG vector = HalGetInterruptVector(PCIBus, 0, 11, 11, &irql, &affinity);
+    ASSERT_EQ(IoConnectInterrupt(&self.object, &SelfSynchronizing::isr, &self, nullptr, vector,
+                                 irql, irql, LevelSensitive, TRUE, affinity, FALSE),
+              STATUS_SUCCESS);
+    device.raise();
+    kernel->settle();
+    auto reports = verifier::take();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].check, Check::SpinLockRecursion);
+    EXPECT_EQ(reports[0].routine, "KeSynchronizeExecution");
+    EXPECT_EQ(self.sync.irql, irql);
+
+    // Afterwards the lock is free again for the driver side.
+    SyncContext outside;
+    EXPECT_TRUE(KeSynchronizeExecution(self.object, &SyncContext::routine, &outside));
+    IoDisconnectInterrupt(self.object);
 }
 
 TEST_F(InterruptTest, UnloadReportsAndReleasesWhatTheDriverStillHolds) {
