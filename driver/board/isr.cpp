@@ -54,10 +54,13 @@ BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
     if (status & FifoEmpty)
         return FALSE;
     if (device->FifoExchangeActive) {
-        // The FIFO holds a request's answer, or an event that arrived as the exchange ends:
-        // leave it to the request, and claim the line only when the event source is ours
-        // to have raised it; the exchange ends in a moment and the event is read then.
-        return (status & ExtIntrEnable) ? TRUE : FALSE;
+        // The FIFO holds a request's answer, or an event that came as the exchange ended and
+        // switched the event source back on. The answer is not ours to take, and the event
+        // waits: the source goes off until the exchange's end switches it on again.
+        if (!(status & ExtIntrEnable))
+            return FALSE;
+        DIS_EXT_INTR(port);
+        return TRUE;
     }
     PushEventFromFifo(device);
     if (__atomic_load_n(&device->EventWaitArmed, __ATOMIC_ACQUIRE))

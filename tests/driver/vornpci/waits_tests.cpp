@@ -1,0 +1,291 @@
+// The three timed waits on the virtual clock: queued events, time-outs, one wait per kind,
+// heartbeat and match together, cancellation, and the event ring.
+#include "vornpci_fixture.h"
+
+#include "board_protocol.h"
+
+namespace vornpcitest {
+namespace {
+
+using namespace vornpci;
+using ntemu::kMillisecond;
+
+class Waits : public DriverTest {
+protected:
+    void settle() { m_host.system().kernel().settle(); }
+    // One external event, tagged now, then `gap` of board time.
+    void strobe(ntemu::Ticks100ns gap = kMillisecond) {
+        board().strobeEvent();
+        settle();
+        clock().advance(gap);
+    }
+    EventWaitRecord waitEventNow(NTSTATUS expected = STATUS_SUCCESS) {
+        Bytes output(12);
+        ntemu::IoResult result = send(IOCTL_VORNPCI_WAIT_EVENT, eventWait(777), output);
+        EXPECT_EQ(result.status, expected);
+        return valueOf<EventWaitRecord>(output);
+    }
+    ntemu::Handle openOverlapped() {
+        ntemu::Handle handle = 0;
+        ntemu::OpenOptions options;
+        options.overlapped = true;
+        EXPECT_EQ(m_process->open(vornhost::deviceName(0), options, &handle), STATUS_SUCCESS);
+        return handle;
+    }
+};
+
+TEST_F(Waits, QueuedEventIsReturnedAtOnceWithTheTimeoutLeftAsGiven) {
+    clock().advance(1500 * kMillisecond);
+    strobe();
+    Bytes output(12, 0xCC);
+    ntemu::IoResult result = send(IOCTL_VORNPCI_WAIT_EVENT, eventWait(12345), output);
+    ASSERT_EQ(result.status, STATUS_SUCCESS);
+    EXPECT_EQ(result.information, 12u);
+    auto record = valueOf<EventWaitRecord>(output);
+    EXPECT_EQ(record.timeoutMs, 12345u);
+    EXPECT_EQ(record.dayOfYear, 365);
+    EXPECT_EQ(record.hours, 12);
+    EXPECT_EQ(record.minutes, 0);
+    EXPECT_GE(record.microsInMinute, 1'500'000u);
+    EXPECT_LT(record.microsInMinute, 1'600'000u);
+}
+
+TEST_F(Waits, TimeoutZeroEndsAtTheNextTimerExpiryWithOutputUntouched) {
+    auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), 12);
+    ASSERT_TRUE(wait->pending());
+    clock().advance(ntemu::kMicrosecond);
+    EXPECT_EQ(wait->result().status, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(wait->result().information, 0u);
+    EXPECT_EQ(wait->output(), Bytes(12, 0));
+}
+
+TEST_F(Waits, LongTimeoutWaitsItsFullLength) {
+    auto wait = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(430'000), 0);
+    ASSERT_TRUE(wait->pending());
+    clock().advance(429'999 * kMillisecond);
+    EXPECT_FALSE(wait->done());
+    clock().advance(2 * kMillisecond);
+    EXPECT_EQ(wait->result().status, STATUS_DEVICE_NOT_READY);
+}
+
+TEST_F(Waits, SecondWaitOfAKindIsRefusedAndTheFirstGoesOn) {
+    ntemu::Handle second = 0;
+    ASSERT_EQ(m_process->open(vornhost::deviceName(0), {}, &second), STATUS_SUCCESS);
+    auto first = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(1000), 12);
+    ASSERT_TRUE(first->pending());
+    Bytes output(12);
+    ntemu::IoResult refused = m_process->createThread().deviceIoControl(
+        second, IOCTL_VORNPCI_WAIT_EVENT, eventWait(1000).data(), 12, output.data(), 12);
+    EXPECT_EQ(refused.status, STATUS_INVALID_PARAMETER);
+    board().strobeEvent();
+    EXPECT_EQ(first->result().status, STATUS_SUCCESS);
+    EXPECT_EQ(first->result().information, 12u);
+    EXPECT_EQ(valueOf<EventWaitRecord>(first->output()).hours, 12);
+    m_process->close(second);
+}
+
+TEST_F(Waits, OverlappedHandleGetsOneHeartbeatWaitAtATime) {
+    ntemu::Handle overlapped = openOverlapped();
+    AsyncRequest first(*m_process, overlapped, IOCTL_VORNPCI_WAIT_HEART, timeoutOf(50), 0);
+    ASSERT_TRUE(first.pending());
+    AsyncRequest second(*m_process, overlapped, IOCTL_VORNPCI_WAIT_HEART, timeoutOf(50), 0);
+    EXPECT_EQ(second.result().status, STATUS_INVALID_PARAMETER);
+    clock().advance(51 * kMillisecond);
+    EXPECT_EQ(first.result().status, STATUS_DEVICE_NOT_READY);
+    m_process->close(overlapped);
+}
+
+TEST_F(Waits, HeartbeatAndMatchPendingTogetherEachEndOnItsOwnInterrupt) {
+    Bytes none;
+    HeartObj heart{1, 0xE5, 0x2710, {}}; // 10,000 Hz / 10,000: once a second, from now
+    ASSERT_EQ(send(IOCTL_VORNPCI_SET_HEARTBEAT, bytesOf(heart), none).status, STATUS_SUCCESS);
+    MatchObj match{0, {}, 5'500'000, 0, 12, 365};
+    ASSERT_EQ(send(IOCTL_VORNPCI_SET_MATCH_TIME, bytesOf(match), none).status, STATUS_SUCCESS);
+
+    // A synchronous handle runs one request at a time: both waits go on an overlapped one.
+    ntemu::Handle overlapped = openOverlapped();
+    auto heartWait = std::make_unique<AsyncRequest>(*m_process, overlapped,
+                                                    IOCTL_VORNPCI_WAIT_HEART, timeoutOf(10'000), 0);
+    ASSERT_TRUE(heartWait->pending());
+    auto matchWait = std::make_unique<AsyncRequest>(*m_process, overlapped,
+                                                    IOCTL_VORNPCI_WAIT_MATCH, timeoutOf(10'000), 0);
+    ASSERT_TRUE(matchWait->pending());
+    EXPECT_EQ(board().enables(), 0x80 | 0x40 | 0x20);
+
+    clock().advance(1100 * kMillisecond);
+    EXPECT_EQ(heartWait->result().status, STATUS_SUCCESS);
+    EXPECT_FALSE(matchWait->done());
+    clock().advance(4500 * kMillisecond);
+    EXPECT_EQ(matchWait->result().status, STATUS_SUCCESS);
+    EXPECT_EQ(matchWait->result().information, 0u);
+    EXPECT_EQ(board().counters().matches, 1u);
+}
+
+TEST_F(Waits, CancellationByThreadExitFreesTheSlot) {
+    auto wait = start(IOCTL_VORNPCI_WAIT_MATCH, timeoutOf(60'000), 0);
+    ASSERT_TRUE(wait->pending());
+    wait->thread().exit();
+    EXPECT_EQ(wait->result().status, STATUS_CANCELLED);
+    EXPECT_EQ(wait->result().information, 0u);
+    auto next = start(IOCTL_VORNPCI_WAIT_MATCH, timeoutOf(5), 0);
+    ASSERT_TRUE(next->pending());
+    clock().advance(6 * kMillisecond);
+    EXPECT_EQ(next->result().status, STATUS_DEVICE_NOT_READY);
+}
+
+TEST_F(Waits, CancellationByProcessExit) {
+    auto other = m_host.createProcess("other");
+    ntemu::Handle handle = 0;
+    ntemu::OpenOptions options;
+    options.overlapped = true;
+    ASSERT_EQ(other->open(vornhost::deviceName(0), options, &handle), STATUS_SUCCESS);
+    AsyncRequest event(*other, handle, IOCTL_VORNPCI_WAIT_EVENT, eventWait(60'000), 12);
+    AsyncRequest heart(*other, handle, IOCTL_VORNPCI_WAIT_HEART,
+                       timeoutOf(60'000), 0);
+    ASSERT_TRUE(event.pending());
+    ASSERT_TRUE(heart.pending());
+    other->terminate();
+    EXPECT_EQ(event.result().status, STATUS_CANCELLED);
+    EXPECT_EQ(heart.result().status, STATUS_CANCELLED);
+    EXPECT_EQ(other->handleCount(), 0u);
+    // An event after the cancelled wait stays queued for the next one.
+    strobe();
+    waitEventNow();
+}
+
+TEST_F(Waits, EventsArrivingWhileNobodyWaitsComeOutOldestFirst) {
+    strobe(10 * kMillisecond);
+    strobe(10 * kMillisecond);
+    strobe(10 * kMillisecond);
+    uint32_t previous = 0;
+    for (int i = 0; i < 3; ++i) {
+        EventWaitRecord record = waitEventNow();
+        if (i > 0) {
+            EXPECT_EQ(record.microsInMinute - previous, 10'000u);
+        }
+        previous = record.microsInMinute;
+    }
+    auto fourth = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(100), 12);
+    ASSERT_TRUE(fourth->pending());
+    board().strobeEvent();
+    EXPECT_EQ(fourth->result().status, STATUS_SUCCESS);
+    EXPECT_GT(valueOf<EventWaitRecord>(fourth->output()).microsInMinute, previous);
+}
+
+TEST_F(Waits, EventsAfterATimeoutStayQueuedForTheNextWait) {
+    auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(5), 12);
+    ASSERT_TRUE(wait->pending());
+    clock().advance(6 * kMillisecond);
+    ASSERT_EQ(wait->result().status, STATUS_DEVICE_NOT_READY);
+    strobe();
+    strobe();
+    waitEventNow();
+    waitEventNow();
+}
+
+TEST_F(Waits, FullRingDropsItsOldestEventsAndNeverReadsEmpty) {
+    constexpr unsigned kEvents = VORN_EVENT_RING_FRAMES + 4;
+    for (unsigned i = 0; i < kEvents; ++i)
+        strobe();
+    EventWaitRecord first = waitEventNow();
+    std::vector<uint32_t> seen{first.microsInMinute};
+    for (unsigned i = 1; i < VORN_EVENT_RING_FRAMES; ++i)
+        seen.push_back(waitEventNow().microsInMinute);
+    // The four oldest are gone; the rest come out in order, one millisecond apart.
+    for (size_t i = 1; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i] - seen[i - 1], 1000u) << i;
+    auto next = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), 12);
+    ASSERT_TRUE(next->pending());
+    clock().advance(kMillisecond);
+    EXPECT_EQ(next->result().status, STATUS_DEVICE_NOT_READY);
+}
+
+TEST_F(Waits, FiftyQueuedEventsAllComeOut) {
+    for (int i = 0; i < 50; ++i)
+        strobe();
+    for (int i = 0; i < 50; ++i)
+        waitEventNow();
+    EXPECT_EQ(device().EventRingFrames, 0u);
+}
+
+TEST_F(Waits, FlushDropsQueuedEventsAndTheNextWaitWaits) {
+    strobe();
+    strobe();
+    Bytes none;
+    ASSERT_EQ(send(IOCTL_VORNPCI_FLUSH_FIFO, Bytes(), none).status, STATUS_SUCCESS);
+    auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(3), 12);
+    ASSERT_TRUE(wait->pending());
+    clock().advance(4 * kMillisecond);
+    EXPECT_EQ(wait->result().status, STATUS_DEVICE_NOT_READY);
+    strobe();
+    waitEventNow();
+}
+
+TEST_F(Waits, RefusedWaitStillEnablesItsSourceAndKeepsEventsOn) {
+    Bytes none;
+    EXPECT_EQ(send(IOCTL_VORNPCI_WAIT_HEART, Bytes(3), none).status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(board().enables(), 0x80 | 0x20);
+    EXPECT_EQ(send(IOCTL_VORNPCI_WAIT_MATCH, Bytes(8), none).status, STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(board().enables(), 0x80 | 0x40 | 0x20);
+    // The event source stayed on: an event is tagged, taken by the interrupt and queued.
+    strobe();
+    waitEventNow();
+}
+
+TEST_F(Waits, InterruptServiceLeavesAnExchangesFifoAlone) {
+    const ULONG_PTR port = device().PortBase();
+    Bytes none;
+    MemObj off{0x00, 0x00};
+    Bytes poke = bytesOf(off);
+    poke.resize(8);
+    ASSERT_EQ(send(IOCTL_VORNPCI_POKE, poke, none).status, STATUS_SUCCESS);
+    board().strobeEvent(); // a frame in the FIFO with the event source off: no interrupt
+    settle();
+    ASSERT_EQ(board().fifoLevel(), 10u);
+
+    // As seen by an entry for another device on a shared line while a query reads its answer.
+    device().FifoExchangeActive = 1;
+    EXPECT_FALSE(CVORNpci::VORNpciIsr(nullptr, &device()));
+    EXPECT_EQ(board().fifoLevel(), 10u);
+    device().FifoExchangeActive = 0;
+    EXPECT_TRUE(CVORNpci::VORNpciIsr(nullptr, &device()));
+    EXPECT_EQ(board().fifoLevel(), 0u);
+    // With nothing pending at all the routine does not claim the interrupt.
+    EXPECT_FALSE(CVORNpci::VORNpciIsr(nullptr, &device()));
+    ENB_EXT_INTR(port);
+    waitEventNow();
+}
+
+// Whoever comes first, time-out or cancellation, completes the wait; the verifier (double
+// completion, completion with a cancel routine, late touches) sees every hand-over.
+TEST_F(Waits, TimeoutAndCancelRaceCompleteEachWaitOnce) {
+    for (int round = 0; round < 100; ++round) {
+        auto wait = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(1), 0);
+        ASSERT_TRUE(wait->pending());
+        auto cancel = std::async(std::launch::async, [&] { wait->thread().exit(); });
+        clock().advance(2 * kMillisecond);
+        cancel.get();
+        NTSTATUS status = wait->result().status;
+        EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_READY) << status;
+    }
+}
+
+TEST_F(Waits, EventAndCancelRaceCompleteEachWaitOnce) {
+    for (int round = 0; round < 100; ++round) {
+        auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(1000), 12);
+        ASSERT_TRUE(wait->pending());
+        auto cancel = std::async(std::launch::async, [&] { wait->thread().exit(); });
+        board().strobeEvent();
+        cancel.get();
+        NTSTATUS status = wait->result().status;
+        ASSERT_TRUE(status == STATUS_CANCELLED || status == STATUS_SUCCESS) << status;
+        settle();
+        // A cancelled wait leaves its event queued: take it so the next round starts empty.
+        if (status == STATUS_CANCELLED)
+            waitEventNow();
+        EXPECT_EQ(device().EventRingFrames, 0u);
+    }
+}
+
+} // namespace
+} // namespace vornpcitest
