@@ -174,6 +174,7 @@ private:
     std::vector<std::unique_ptr<Line>> m_extraInputs;
     std::vector<std::unique_ptr<_KINTERRUPT>> m_connections;   // in connection order
     _KINTERRUPT* m_inService = nullptr;
+    std::unique_ptr<_KINTERRUPT> m_retiring;   // disconnected by its own routine, freed after it
     bool m_busy = false;
     bool m_stop = false;
     uint64_t m_nextSequence = 1;

@@ -229,6 +229,7 @@ bool InterruptController::callRoutine(_KINTERRUPT* interrupt, std::unique_lock<s
     irql::set(PASSIVE_LEVEL);
     lock.lock();
     m_inService = nullptr;
+    m_retiring.reset();
     m_serviceDone.notify_all();
     return claimed != FALSE;
 }
@@ -260,10 +261,12 @@ void InterruptController::disconnectLocked(PKINTERRUPT interrupt,
             break;
         }
     }
-    // No new call starts once it is off the chain; wait for one under way, unless this is
-    // the interrupt thread itself.
+    // No new call starts once it is off the chain; wait for one under way. A routine that
+    // disconnects its own object is that call: the object is freed when it returns.
     if (std::this_thread::get_id() != m_thread.get_id())
         m_serviceDone.wait(lock, [&] { return m_inService != interrupt; });
+    else if (m_inService == interrupt)
+        m_retiring = std::move(owned);
 }
 
 bool InterruptController::disconnect(PKINTERRUPT interrupt) {

@@ -480,6 +480,38 @@ TEST_F(InterruptTest, DisconnectWaitsForTheRoutineAndStopsNewCalls) {
 
 namespace {
 
+// A service routine that disconnects its own interrupt object (at DIRQL, which is reported).
+struct SelfDisconnecting {
+    IrqDevice* device = nullptr;
+    PKINTERRUPT object = nullptr;
+    static BOOLEAN isr(PKINTERRUPT interrupt, PVOID context) {
+        auto* self = static_cast<SelfDisconnecting*>(context);
+        IoDisconnectInterrupt(interrupt);
+        self->device->acknowledge();
+        return TRUE;
+    }
+};
+
+} // namespace
+
+TEST_F(InterruptTest, RoutineDisconnectingItselfIsFreedAfterItReturns) {
+    IrqDevice device(hal->irqLine(11));
+    SelfDisconnecting self;
+    self.device = &device;
+    KIRQL irql = 0;
+    KAFFINITY affinity = 0;
+    ULONG vector = HalGetInterruptVector(PCIBus, 0, 11, 11, &irql, &affinity);
+    ASSERT_EQ(IoConnectInterrupt(&self.object, &SelfDisconnecting::isr, &self, nullptr, vector,
+                                 irql, irql, LevelSensitive, TRUE, affinity, FALSE),
+              STATUS_SUCCESS);
+    device.raise();
+    kernel->settle();
+    EXPECT_EQ(verifier::consume(Check::IrqlNotExact), 1u);
+    EXPECT_EQ(hal->connectedInterruptCount(), 0u);
+}
+
+namespace {
+
 struct SyncContext {
     std::atomic<int> irql{-1};
     int result = TRUE;
