@@ -111,6 +111,5 @@ ULONG HalGetBusDataByOffset(BUS_DATA_TYPE BusDataType, ULONG BusNumber, ULONG Sl
         irql::checkAtMost("HalGetBusDataByOffset", PASSIVE_LEVEL);
         return 0;
     }
-    return hal::getPciData("HalGetBusDataByOffset", BusNumber, SlotNumber, Buffer, Offset,
-                           Length);
+    return hal::getPciData("HalGetBusDataByOffset", BusNumber, SlotNumber, Buffer, Offset, Length);
 }

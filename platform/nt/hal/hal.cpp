@@ -82,14 +82,30 @@ Hal& Hal::current() {
     return *hal;
 }
 
-Hal* Hal::currentOrNull() { return g_current.load(); }
+Hal* Hal::currentOrNull() {
+    return g_current.load();
+}
 
-bus::IrqLine& Hal::irqLine(unsigned irq) { return m_impl->interrupts.line(irq); }
-bus::IrqLine& Hal::irqInput(unsigned irq) { return m_impl->interrupts.addInput(irq); }
-size_t Hal::connectedInterruptCount() const { return m_impl->interrupts.connectedCount(); }
-size_t Hal::mappingCount() const { return m_impl->mappings.count(); }
-size_t Hal::claimCount() const { return m_impl->claims.count(); }
-bool Hal::lineMasked(unsigned irq) const { return m_impl->interrupts.masked(irq); }
-Hal::Impl& Hal::impl() { return *m_impl; }
+bus::IrqLine& Hal::irqLine(unsigned irq) {
+    return m_impl->interrupts.line(irq);
+}
+bus::IrqLine& Hal::irqInput(unsigned irq) {
+    return m_impl->interrupts.addInput(irq);
+}
+size_t Hal::connectedInterruptCount() const {
+    return m_impl->interrupts.connectedCount();
+}
+size_t Hal::mappingCount() const {
+    return m_impl->mappings.count();
+}
+size_t Hal::claimCount() const {
+    return m_impl->claims.count();
+}
+bool Hal::lineMasked(unsigned irq) const {
+    return m_impl->interrupts.masked(irq);
+}
+Hal::Impl& Hal::impl() {
+    return *m_impl;
+}
 
 } // namespace ntemu

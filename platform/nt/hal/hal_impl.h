@@ -18,7 +18,7 @@
 struct _KINTERRUPT {
     PKSERVICE_ROUTINE serviceRoutine = nullptr;
     PVOID serviceContext = nullptr;
-    KSPIN_LOCK builtInLock = 0;       // used when the driver passes no lock of its own
+    KSPIN_LOCK builtInLock = 0; // used when the driver passes no lock of its own
     PKSPIN_LOCK lock = nullptr;
     ULONG vector = 0;
     unsigned line = 0;
@@ -26,13 +26,13 @@ struct _KINTERRUPT {
     KIRQL syncIrql = 0;
     KINTERRUPT_MODE mode = LevelSensitive;
     bool share = false;
-    uint64_t sequence = 0;            // connection order on its line
-    PDRIVER_OBJECT owner = nullptr;   // driver holding the line's claim when connected, if known
+    uint64_t sequence = 0;          // connection order on its line
+    PDRIVER_OBJECT owner = nullptr; // driver holding the line's claim when connected, if known
 };
 
 namespace ntemu::hal {
 
-constexpr unsigned kLineCount = 16;   // IRQ 1 to 15; index 0 is never used
+constexpr unsigned kLineCount = 16; // IRQ 1 to 15; index 0 is never used
 
 // --- Configuration space --------------------------------------------------------------------
 
@@ -64,7 +64,7 @@ struct ClaimKey {
 struct ClaimedRange {
     Space space;
     ULONGLONG start;
-    ULONGLONG length;                 // interrupts and DMA channels have length 1
+    ULONGLONG length; // interrupts and DMA channels have length 1
     bool shared;
 };
 
@@ -146,10 +146,10 @@ public:
 private:
     class Line;
     struct LineState {
-        unsigned assertedInputs = 0;  // the line is the wired OR of its inputs
+        unsigned assertedInputs = 0; // the line is the wired OR of its inputs
         bool asserted = false;
-        bool masked = false;          // asserted with nobody claiming it; cleared when it drops
-        bool edge = false;            // a rising edge not yet walked (latched lines)
+        bool masked = false; // asserted with nobody claiming it; cleared when it drops
+        bool edge = false;   // a rising edge not yet walked (latched lines)
         unsigned claimsWithoutDrop = 0;
     };
 
@@ -166,15 +166,15 @@ private:
 
     const KAFFINITY m_allProcessors;
     mutable std::mutex m_mutex;
-    std::condition_variable m_wake;         // the interrupt thread waits here for work
-    std::condition_variable m_idle;         // drains wait here for the thread to go idle
-    std::condition_variable m_serviceDone;  // disconnects wait here for a routine to return
+    std::condition_variable m_wake;        // the interrupt thread waits here for work
+    std::condition_variable m_idle;        // drains wait here for the thread to go idle
+    std::condition_variable m_serviceDone; // disconnects wait here for a routine to return
     std::array<LineState, kLineCount> m_lines{};
     std::array<std::unique_ptr<Line>, kLineCount> m_lineObjects;
     std::vector<std::unique_ptr<Line>> m_extraInputs;
-    std::vector<std::unique_ptr<_KINTERRUPT>> m_connections;   // in connection order
+    std::vector<std::unique_ptr<_KINTERRUPT>> m_connections; // in connection order
     _KINTERRUPT* m_inService = nullptr;
-    std::unique_ptr<_KINTERRUPT> m_retiring;   // disconnected by its own routine, freed after it
+    std::unique_ptr<_KINTERRUPT> m_retiring; // disconnected by its own routine, freed after it
     bool m_busy = false;
     bool m_stop = false;
     uint64_t m_nextSequence = 1;

@@ -43,10 +43,11 @@ bool acquireInterruptLock(PKSPIN_LOCK lock, const char* routine) {
     }
 }
 
-void releaseInterruptLock(PKSPIN_LOCK lock) { __atomic_store_n(lock, 0, __ATOMIC_RELEASE); }
+void releaseInterruptLock(PKSPIN_LOCK lock) {
+    __atomic_store_n(lock, 0, __ATOMIC_RELEASE);
+}
 
-InterruptController::InterruptController(KAFFINITY allProcessors)
-    : m_allProcessors(allProcessors) {
+InterruptController::InterruptController(KAFFINITY allProcessors) : m_allProcessors(allProcessors) {
     for (unsigned irq = 1; irq < kLineCount; ++irq)
         m_lineObjects[irq] = std::make_unique<Line>(*this, irq);
     m_thread = std::thread([this] { run(); });
@@ -107,7 +108,7 @@ bool InterruptController::latched(unsigned irq) const {
     for (const auto& connection : m_connections)
         if (connection->line == irq)
             return connection->mode == Latched;
-    return false;     // PCI lines with nobody connected are level-sensitive
+    return false; // PCI lines with nobody connected are level-sensitive
 }
 
 // The line to service next, highest priority (lowest IRQ number) first; -1 when none.
@@ -160,10 +161,11 @@ void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex
         last = next->sequence;
         if (!callRoutine(next, lock))
             continue;
-        if (state.asserted && !state.masked && !m_stop &&
-            ++state.claimsWithoutDrop >= kStormClaims)
-            maskAndReport(irq, "was claimed again and again without the device dropping it "
-                               "(interrupt storm)", lock);
+        if (state.asserted && !state.masked && !m_stop && ++state.claimsWithoutDrop >= kStormClaims)
+            maskAndReport(irq,
+                          "was claimed again and again without the device dropping it "
+                          "(interrupt storm)",
+                          lock);
         return;
     }
     if (!state.asserted || state.masked || m_stop)
@@ -179,8 +181,8 @@ void InterruptController::maskAndReport(unsigned irq, const char* why,
     m_lines[irq].masked = true;
     m_lines[irq].claimsWithoutDrop = 0;
     char detail[160];
-    std::snprintf(detail, sizeof detail, "IRQ %u (vector 0x%X) %s; line masked until it drops",
-                  irq, vectorForIrq(irq), why);
+    std::snprintf(detail, sizeof detail, "IRQ %u (vector 0x%X) %s; line masked until it drops", irq,
+                  vectorForIrq(irq), why);
     lock.unlock();
     verifier::report(Check::UnclaimedInterrupt, "KiInterruptDispatch", detail);
     lock.lock();

@@ -18,8 +18,8 @@ bool lineOfVector(ULONG vector, unsigned* line) {
 }
 
 // The arguments IoConnectInterrupt refuses with STATUS_INVALID_PARAMETER.
-bool validConnection(ULONG vector, KIRQL irql, KIRQL syncIrql, KINTERRUPT_MODE mode,
-                     KAFFINITY mask, KAFFINITY allProcessors, unsigned* line) {
+bool validConnection(ULONG vector, KIRQL irql, KIRQL syncIrql, KINTERRUPT_MODE mode, KAFFINITY mask,
+                     KAFFINITY allProcessors, unsigned* line) {
     return lineOfVector(vector, line) && irql == irqlForIrq(*line) && syncIrql >= irql &&
            syncIrql <= HIGH_LEVEL && (mode == LevelSensitive || mode == Latched) &&
            (mask & allProcessors) != 0;
@@ -33,9 +33,8 @@ using namespace ntemu;
 // Maps a bus interrupt level to the system vector (0x30 + line), its DIRQL (27 - line) and the
 // processors it may run on. Returns 0 for a line that does not exist (0 or above 15) or a bus
 // that does not. PASSIVE_LEVEL.
-ULONG HalGetInterruptVector(INTERFACE_TYPE InterfaceType, ULONG BusNumber,
-                            ULONG BusInterruptLevel, ULONG BusInterruptVector, PKIRQL Irql,
-                            PKAFFINITY Affinity) {
+ULONG HalGetInterruptVector(INTERFACE_TYPE InterfaceType, ULONG BusNumber, ULONG BusInterruptLevel,
+                            ULONG BusInterruptVector, PKIRQL Irql, PKAFFINITY Affinity) {
     static const char* const kRoutine = "HalGetInterruptVector";
     (void)BusInterruptVector;
     irql::checkExactly(kRoutine, PASSIVE_LEVEL);
@@ -44,8 +43,7 @@ ULONG HalGetInterruptVector(INTERFACE_TYPE InterfaceType, ULONG BusNumber,
         return 0;
     }
     Hal* hal = Hal::currentOrNull();
-    if (hal == nullptr || BusInterruptLevel < hal::kFirstLine ||
-        BusInterruptLevel > hal::kLastLine)
+    if (hal == nullptr || BusInterruptLevel < hal::kFirstLine || BusInterruptLevel > hal::kLastLine)
         return 0;
     bool busExists = InterfaceType == PCIBus ? hal->impl().machine.busExists(BusNumber)
                                              : (InterfaceType == Isa && BusNumber == 0);

@@ -58,10 +58,13 @@ constexpr ULONGLONG kMemorySpaceEnd = 0x100000000ull;
 
 bool busDecodes(bus::Machine& machine, INTERFACE_TYPE type, ULONG busNumber) {
     switch (type) {
-    case PCIBus: return machine.busExists(busNumber);
+    case PCIBus:
+        return machine.busExists(busNumber);
     case Internal:
-    case Isa: return busNumber == 0;
-    default: return false;
+    case Isa:
+        return busNumber == 0;
+    default:
+        return false;
     }
 }
 
@@ -116,8 +119,7 @@ PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
         return nullptr;
     mapping.physical = static_cast<ULONGLONG>(PhysicalAddress.QuadPart);
     mapping.length = NumberOfBytes;
-    mapping.owner =
-        hal->impl().claims.ownerOf(hal::Space::Memory, mapping.physical, NumberOfBytes);
+    mapping.owner = hal->impl().claims.ownerOf(hal::Space::Memory, mapping.physical, NumberOfBytes);
     PVOID address = mapping.memory.get();
     hal->impl().mappings.add(std::move(mapping));
     return address;

@@ -15,8 +15,7 @@ inline bus::PortDevice* deviceAt(uint32_t port) {
 }
 
 // On x86 the port number travels in the pointer argument.
-template <typename T>
-inline uint32_t portOf(T* pointer) {
+template <typename T> inline uint32_t portOf(T* pointer) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
 }
 

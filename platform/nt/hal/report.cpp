@@ -29,7 +29,7 @@ void addRange(const CM_PARTIAL_RESOURCE_DESCRIPTOR& d, std::vector<ClaimedRange>
         ranges.push_back({Space::Dma, d.u.DeviceSpecificData.Data[0], 1, shared});
         break;
     default:
-        break;                         // device-specific data claims nothing
+        break; // device-specific data claims nothing
     }
 }
 
@@ -90,7 +90,9 @@ NTSTATUS IoReportResourceUsage(PUNICODE_STRING DriverClassName, PDRIVER_OBJECT D
     if (DriverList != nullptr)
         entries.push_back({{{}, driver, 0, hal::ClaimSource::ReportedForDriver}, {}});
     if (DeviceList != nullptr)
-        entries.push_back({{{}, driver, reinterpret_cast<uintptr_t>(DeviceObject),
+        entries.push_back({{{},
+                            driver,
+                            reinterpret_cast<uintptr_t>(DeviceObject),
                             hal::ClaimSource::ReportedForDevice},
                            {}});
     bool parsed = true;

@@ -33,9 +33,8 @@ bool ClaimRegistry::claim(std::vector<ClaimEntry> entries, bool overrideConflict
             continue;
         for (const auto& entry : entries)
             for (const auto& range : entry.ranges)
-                conflict |= std::any_of(held.begin(), held.end(), [&](const ClaimedRange& h) {
-                    return conflicts(h, range);
-                });
+                conflict |= std::any_of(held.begin(), held.end(),
+                                        [&](const ClaimedRange& h) { return conflicts(h, range); });
     }
     if (conflict && !overrideConflict)
         return true;
@@ -121,10 +120,14 @@ struct Need {
 
 unsigned barCount(uint8_t headerType) {
     switch (headerType & 0x7F) {
-    case 0: return PCI_TYPE0_ADDRESSES;
-    case 1: return 2;          // PCI-to-PCI bridge
-    case 2: return 1;          // CardBus bridge
-    default: return 0;
+    case 0:
+        return PCI_TYPE0_ADDRESSES;
+    case 1:
+        return 2; // PCI-to-PCI bridge
+    case 2:
+        return 1; // CardBus bridge
+    default:
+        return 0;
     }
 }
 
@@ -153,7 +156,7 @@ bool readBars(bus::PciFunction& function, uint8_t headerType, std::vector<Need>&
             mask |= ULONGLONG{sizeMaskOf(function, offset + 4, high)} << 32;
         }
         if (mask == 0)
-            continue;                  // not implemented
+            continue; // not implemented
         ULONGLONG size = mask & (~mask + 1);
         if (address == 0 || size > 0xFFFFFFFFull) {
             verifier::report(Check::NotImplemented, "HalAssignSlotResources",
@@ -250,8 +253,7 @@ NTSTATUS assignSlot(Hal::Impl& impl, const ClaimKey& key, ULONG busNumber, ULONG
     if (faults::shouldFail(FaultPoint::HalAssignSlotResources))
         return STATUS_CONFLICTING_ADDRESSES;
     uint16_t command = readConfig16(*function, kCommandOffset);
-    writeConfig16(*function, kCommandOffset,
-                  command & ~(kCommandIoEnable | kCommandMemoryEnable));
+    writeConfig16(*function, kCommandOffset, command & ~(kCommandIoEnable | kCommandMemoryEnable));
     std::vector<Need> needs;
     if (!readNeeds(*function, needs)) {
         writeConfig16(*function, kCommandOffset, command);
@@ -329,9 +331,8 @@ NTSTATUS IoAssignResources(PUNICODE_STRING RegistryPath, PUNICODE_STRING DriverC
     if (AllocatedResources != nullptr)
         *AllocatedResources = nullptr;
     if (Hal* hal = Hal::currentOrNull())
-        hal->impl().claims.release({hal::claimPath(RegistryPath),
-                                    reinterpret_cast<uintptr_t>(DriverObject),
-                                    reinterpret_cast<uintptr_t>(DeviceObject),
-                                    hal::ClaimSource::Assigned});
+        hal->impl().claims.release(
+            {hal::claimPath(RegistryPath), reinterpret_cast<uintptr_t>(DriverObject),
+             reinterpret_cast<uintptr_t>(DeviceObject), hal::ClaimSource::Assigned});
     return STATUS_SUCCESS;
 }

@@ -64,8 +64,7 @@ TEST_F(HalTest, BusDataOfEmptySlotIsOnlyAnInvalidVendorId) {
 
     for (ULONG offset : {2u, 4u, 0x40u}) {
         Buffer none;
-        EXPECT_EQ(HalGetBusDataByOffset(PCIConfiguration, 0, kEmptySlot, none.bytes, offset, 4),
-                  0u)
+        EXPECT_EQ(HalGetBusDataByOffset(PCIConfiguration, 0, kEmptySlot, none.bytes, offset, 4), 0u)
             << offset;
         EXPECT_TRUE(none.untouchedFrom(0));
     }
@@ -95,13 +94,11 @@ TEST_F(HalTest, FunctionsAboveZeroExistOnlyOnMultiFunctionDevices) {
     EXPECT_EQ(quirkFn0.u16(0), 0x1234);
 
     Buffer multiFn2;
-    EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, slotNumber(kMultiSlot, 2), multiFn2.bytes, 4),
-              4u);
+    EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, slotNumber(kMultiSlot, 2), multiFn2.bytes, 4), 4u);
     EXPECT_EQ(multiFn2.u16(2), 0x0102);
 
     Buffer multiFn1;
-    EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, slotNumber(kMultiSlot, 1), multiFn1.bytes, 4),
-              2u);
+    EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, slotNumber(kMultiSlot, 1), multiFn1.bytes, 4), 2u);
     EXPECT_EQ(multiFn1.u16(0), PCI_INVALID_VENDORID);
 }
 
@@ -113,9 +110,8 @@ TEST_F(HalTest, ReservedSlotBitsMakeTheSlotEmpty) {
 
 TEST_F(HalTest, BusDataIrqlRules) {
     Buffer b;
-    atIrql(DISPATCH_LEVEL, [&] {
-        EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, kTimingSlot, b.bytes, 4), 4u);
-    });
+    atIrql(DISPATCH_LEVEL,
+           [&] { EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, kTimingSlot, b.bytes, 4), 4u); });
     EXPECT_EQ(verifier::pendingCount(), 0u);
 
     atIrql(ntemu::irqlForIrq(kTimingIrq), [&] {

@@ -162,17 +162,19 @@ private:
 };
 
 // Slots of the standard machine: buses 0 and 1 exist, bus 2 does not.
-constexpr ULONG kTimingSlot = 3;      // memory BAR, two I/O BARs, interrupt on IRQ 11
-constexpr ULONG kBridgeSlot = 4;      // header type 1, one memory BAR, no interrupt pin
-constexpr ULONG kQuirkSlot = 5;       // single-function card answering on every function
-constexpr ULONG kMultiSlot = 6;       // multi-function: functions 0 and 2
+constexpr ULONG kTimingSlot = 3; // memory BAR, two I/O BARs, interrupt on IRQ 11
+constexpr ULONG kBridgeSlot = 4; // header type 1, one memory BAR, no interrupt pin
+constexpr ULONG kQuirkSlot = 5;  // single-function card answering on every function
+constexpr ULONG kMultiSlot = 6;  // multi-function: functions 0 and 2
 constexpr ULONG kEmptySlot = 9;
 constexpr uint32_t kTimingMemory = 0xFEBF0000;
 constexpr uint32_t kTimingIo1 = 0xE000;
 constexpr uint32_t kTimingIo2 = 0xE400;
 constexpr unsigned kTimingIrq = 11;
 
-inline ULONG slotNumber(ULONG device, ULONG function) { return (function << 5) | device; }
+inline ULONG slotNumber(ULONG device, ULONG function) {
+    return (function << 5) | device;
+}
 
 // Kernel on a virtual clock, HAL on the standard fake machine.
 class HalTest : public testing::Test {
@@ -237,8 +239,7 @@ protected:
 };
 
 // Runs `body` at `irql` on the calling thread and comes back to PASSIVE_LEVEL.
-template <typename Body>
-void atIrql(KIRQL irql, Body body) {
+template <typename Body> void atIrql(KIRQL irql, Body body) {
     KIRQL old = KfRaiseIrql(irql);
     body();
     KfLowerIrql(old);

@@ -124,14 +124,14 @@ TEST_F(InterruptTest, ConnectionArgumentsAreChecked) {
     const ULONG vector = ntemu::vectorForIrq(11);
     const KIRQL irql = ntemu::irqlForIrq(11);
     auto attempt = [&](ULONG v, KIRQL i, KIRQL sync, KAFFINITY mask) {
-        return IoConnectInterrupt(&object, &Isr::routine, &isr, nullptr, v, i, sync,
-                                  LevelSensitive, TRUE, mask, FALSE);
+        return IoConnectInterrupt(&object, &Isr::routine, &isr, nullptr, v, i, sync, LevelSensitive,
+                                  TRUE, mask, FALSE);
     };
-    EXPECT_EQ(attempt(vector, irql, irql - 1, 3), STATUS_INVALID_PARAMETER);   // sync below
+    EXPECT_EQ(attempt(vector, irql, irql - 1, 3), STATUS_INVALID_PARAMETER);     // sync below
     EXPECT_EQ(attempt(vector, irql + 1, irql + 1, 3), STATUS_INVALID_PARAMETER); // wrong DIRQL
-    EXPECT_EQ(attempt(0x30, 27, 27, 3), STATUS_INVALID_PARAMETER);             // no line 0
+    EXPECT_EQ(attempt(0x30, 27, 27, 3), STATUS_INVALID_PARAMETER);               // no line 0
     EXPECT_EQ(attempt(0x40, 11, 11, 3), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(attempt(vector, irql, irql, 0x4), STATUS_INVALID_PARAMETER);     // no processor
+    EXPECT_EQ(attempt(vector, irql, irql, 0x4), STATUS_INVALID_PARAMETER); // no processor
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(hal->connectedInterruptCount(), 0u);
 
@@ -157,7 +157,7 @@ TEST_F(InterruptTest, ConnectionArgumentsAreChecked) {
     EXPECT_EQ(reports[1].routine, "IoDisconnectInterrupt");
     EXPECT_EQ(reports[1].check, Check::IrqlNotExact);
 
-    IoDisconnectInterrupt(object);      // already gone
+    IoDisconnectInterrupt(object); // already gone
     EXPECT_EQ(verifier::consume(Check::InvalidParameter), 1u);
 }
 
@@ -175,7 +175,7 @@ TEST_F(InterruptTest, SharingNeedsBothSidesAndTheSameMode) {
     PKINTERRUPT exclusive = nullptr;
     ASSERT_EQ(connect(&exclusive, a, 11, LevelSensitive, FALSE), STATUS_SUCCESS);
     EXPECT_EQ(connect(&second, b, 11), STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(connect(&second, b, 10, LevelSensitive, FALSE), STATUS_SUCCESS);  // other line
+    EXPECT_EQ(connect(&second, b, 10, LevelSensitive, FALSE), STATUS_SUCCESS); // other line
     IoDisconnectInterrupt(exclusive);
     IoDisconnectInterrupt(second);
     EXPECT_EQ(hal->connectedInterruptCount(), 0u);
@@ -329,7 +329,7 @@ TEST_F(InterruptTest, UnclaimedLevelLineIsReportedAndMaskedUntilItDrops) {
     EXPECT_EQ(reports[0].check, Check::UnclaimedInterrupt);
     EXPECT_NE(reports[0].detail.find("IRQ 11"), std::string::npos);
 
-    device.raise();             // still asserted: no new edge, still masked
+    device.raise(); // still asserted: no new edge, still masked
     kernel->settle();
     EXPECT_EQ(isr.calls, 1);
 
@@ -345,7 +345,7 @@ TEST_F(InterruptTest, UnclaimedLevelLineIsReportedAndMaskedUntilItDrops) {
 
 TEST_F(InterruptTest, RoutineClaimingWithoutClearingIsStoppedAsAStorm) {
     IrqDevice device(hal->irqLine(11));
-    Isr isr;                    // claims every time, never acknowledges
+    Isr isr; // claims every time, never acknowledges
     PKINTERRUPT object = nullptr;
     ASSERT_EQ(connect(&object, isr, 11), STATUS_SUCCESS);
     device.raise();
@@ -393,10 +393,10 @@ TEST_F(InterruptTest, LatchedLineWalksEachEdgeUntilAPassClaimsNothing) {
 
     line.setLevel(true);
     kernel->settle();
-    EXPECT_EQ(a.calls, 3);      // claimed, claimed, then a pass with no claim
+    EXPECT_EQ(a.calls, 3); // claimed, claimed, then a pass with no claim
     EXPECT_EQ(b.calls, 3);
 
-    line.setLevel(true);        // held high: no new edge, nothing to do, nothing reported
+    line.setLevel(true); // held high: no new edge, nothing to do, nothing reported
     kernel->settle();
     EXPECT_EQ(a.calls, 3);
     EXPECT_FALSE(hal->lineMasked(7));
@@ -471,7 +471,7 @@ TEST_F(InterruptTest, DisconnectWaitsForTheRoutineAndStopsNewCalls) {
     EXPECT_TRUE(finishedWhenReturned);
     EXPECT_EQ(hal->connectedInterruptCount(), 0u);
 
-    device.raise();             // nobody left to call
+    device.raise(); // nobody left to call
     kernel->settle();
     EXPECT_EQ(isr.calls, 1);
     EXPECT_EQ(verifier::consume(Check::UnclaimedInterrupt), 1u);

@@ -61,7 +61,7 @@ TEST_F(HalTest, MappingGivesZeroedTrackedMemory) {
     MmUnmapIoSpace(window, 0x80);
     EXPECT_EQ(hal->mappingCount(), 0u);
 
-    MmUnmapIoSpace(window, 0x80);    // twice
+    MmUnmapIoSpace(window, 0x80); // twice
     EXPECT_EQ(verifier::consume(Check::InvalidParameter), 1u);
     EXPECT_EQ(MmMapIoSpace(physical(kTimingMemory), 0, MmNonCached), nullptr);
     EXPECT_EQ(verifier::consume(Check::InvalidParameter), 1u);
@@ -112,7 +112,7 @@ TEST_F(HalTest, PortsRouteToTheDecodingDeviceAndFloatElsewhere) {
     EXPECT_EQ(READ_PORT_USHORT(reinterpret_cast<PUSHORT>(nowhere)), 0xFFFF);
     EXPECT_EQ(READ_PORT_ULONG(reinterpret_cast<PULONG>(nowhere)), 0xFFFFFFFFu);
     WRITE_PORT_USHORT(reinterpret_cast<PUSHORT>(nowhere), 1);
-    WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>(kTimingIo2 + 0x20), 1);   // one past the range
+    WRITE_PORT_UCHAR(reinterpret_cast<PUCHAR>(kTimingIo2 + 0x20), 1); // one past the range
     EXPECT_EQ(ports.log().size(), expected.size());
 
     // With no HAL, every port floats.

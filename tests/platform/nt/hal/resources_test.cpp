@@ -81,14 +81,15 @@ TEST_F(HalTest, AssignedListHasBarsInOrderThenTheInterrupt) {
     EXPECT_EQ(irq.Flags, CM_RESOURCE_INTERRUPT_LEVEL_SENSITIVE);
     EXPECT_EQ(irq.u.Interrupt.Level, kTimingIrq);
     EXPECT_EQ(irq.u.Interrupt.Vector, kTimingIrq);
-    EXPECT_EQ(irq.u.Interrupt.Affinity, 0x3u);   // both processors
+    EXPECT_EQ(irq.u.Interrupt.Affinity, 0x3u); // both processors
 
     // The list is the caller's paged pool, under the HAL's tag.
     auto blocks = kernel->poolBlocks();
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].tag, ntemu::kHalResourceListTag);
     EXPECT_EQ(blocks[0].type, PagedPool);
-    EXPECT_EQ(blocks[0].bytes, sizeof(CM_RESOURCE_LIST) + 3 * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR));
+    EXPECT_EQ(blocks[0].bytes,
+              sizeof(CM_RESOURCE_LIST) + 3 * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR));
 
     // Sizing left the BARs as they were, and decoding is on.
     EXPECT_EQ(timing.get32(0x10), kTimingMemory);
@@ -108,7 +109,7 @@ TEST_F(HalTest, OneDescriptorListIs36BytesAndPinlessCardsHaveNoInterrupt) {
     EXPECT_EQ(descriptor(list, 0).Type, CmResourceTypeMemory);
     EXPECT_EQ(descriptor(list, 0).u.Memory.Length, 0x1000u);
     EXPECT_EQ(blockBytes(*kernel, list), 36u);
-    EXPECT_EQ(bridge.get16(0x04) & 0x3, 0x2);      // memory decoding only
+    EXPECT_EQ(bridge.get16(0x04) & 0x3, 0x2); // memory decoding only
     ExFreePool(list);
 
     // A pin with line 0xFF (not routed) gives no interrupt either.
@@ -128,7 +129,7 @@ TEST_F(HalTest, OneDescriptorListIs36BytesAndPinlessCardsHaveNoInterrupt) {
 }
 
 TEST_F(HalTest, SixtyFourBitBarTakesTwoSlots) {
-    multi2.setBar(0, 0xFE000000 | 0x4, 0x100000);   // 64-bit memory BAR; BAR 1 is its top half
+    multi2.setBar(0, 0xFE000000 | 0x4, 0x100000); // 64-bit memory BAR; BAR 1 is its top half
     multi2.setBar(2, 0xD100 | 1, 0x8);
     PCM_RESOURCE_LIST list = nullptr;
     ASSERT_EQ(HalAssignSlotResources(&registryPath, nullptr, &driver, &device, PCIBus, 0,
@@ -239,7 +240,7 @@ TEST_F(HalTest, AssignmentRulesOfUse) {
 }
 
 TEST_F(HalTest, UnassignedBarIsNotEmulated) {
-    timing.setBar(1, 0x1, 0x80);      // I/O BAR implemented but given no address
+    timing.setBar(1, 0x1, 0x80); // I/O BAR implemented but given no address
     PCM_RESOURCE_LIST list = nullptr;
     EXPECT_EQ(assignTiming(&driver, &device, &list), STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(verifier::consume(Check::NotImplemented), 1u);
@@ -307,8 +308,8 @@ TEST_F(HalTest, ReportedInterruptsConflictUnlessBothShare) {
 TEST_F(HalTest, ReportedUsageRejectsBadArguments) {
     OneResource ports(CmResourceTypePort, 0x300, 0x20, CmResourceShareDeviceExclusive);
     BOOLEAN conflict = FALSE;
-    EXPECT_EQ(IoReportResourceUsage(nullptr, &driver, &ports.list, sizeof ports.list - 4,
-                                    nullptr, nullptr, 0, FALSE, &conflict),
+    EXPECT_EQ(IoReportResourceUsage(nullptr, &driver, &ports.list, sizeof ports.list - 4, nullptr,
+                                    nullptr, 0, FALSE, &conflict),
               STATUS_INVALID_PARAMETER);
     EXPECT_EQ(IoReportResourceUsage(nullptr, &driver, nullptr, 0, nullptr, &ports.list,
                                     sizeof ports.list, FALSE, &conflict),
@@ -320,8 +321,8 @@ TEST_F(HalTest, ReportedUsageRejectsBadArguments) {
     EXPECT_EQ(hal->claimCount(), 0u);
 
     atIrql(DISPATCH_LEVEL, [&] {
-        IoReportResourceUsage(nullptr, &driver, &ports.list, sizeof ports.list, nullptr, nullptr,
-                              0, FALSE, &conflict);
+        IoReportResourceUsage(nullptr, &driver, &ports.list, sizeof ports.list, nullptr, nullptr, 0,
+                              FALSE, &conflict);
     });
     EXPECT_EQ(verifier::consume(Check::IrqlNotExact), 1u);
 }
