@@ -206,9 +206,11 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR) {
 // Irp->CancelIrql). Returns whether a routine was called. IRQL <= DISPATCH_LEVEL.
 BOOLEAN IoCancelIrp(PIRP Irp) {
     irql::checkAtMost("IoCancelIrp", DISPATCH_LEVEL);
-    size_t locksBefore = irql::heldLockCount();
     KIRQL previous;
     IoAcquireCancelSpinLock(&previous);
+    // The lock word names its holder, so it tells whether the routine gave the lock back.
+    PKSPIN_LOCK cancelLock = Kernel::cancelSpinLock();
+    const ULONG_PTR heldByUs = __atomic_load_n(cancelLock, __ATOMIC_RELAXED);
     // Drivers with queues of their own read the flag without the cancel lock.
     __atomic_store_n(&Irp->Cancel, TRUE, __ATOMIC_SEQ_CST);
     PDRIVER_CANCEL routine = IoSetCancelRoutine(Irp, nullptr);
@@ -219,7 +221,7 @@ BOOLEAN IoCancelIrp(PIRP Irp) {
     Irp->CancelIrql = previous;
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(Irp);
     routine(stack->DeviceObject, Irp);
-    if (irql::heldLockCount() > locksBefore) {
+    if (__atomic_load_n(cancelLock, __ATOMIC_RELAXED) == heldByUs) {
         verifier::report(Check::CancelLockHeld, "IoCancelIrp",
                          "cancel routine returned holding the cancel spin lock");
         IoReleaseCancelSpinLock(previous);
