@@ -72,6 +72,7 @@ struct RequestRecord {
     ULONG outputLength = 0;
     bool pendingInDriver = false;     // dispatch returned STATUS_PENDING, not completed yet
     bool disowned = false;            // the caller stopped waiting; completion tidies up
+    bool callerGone = false;          // the disowned caller has seen it and let go
     bool holdsReference = false;      // the request holds a reference on its file object
     unsigned pins = 0;                // cancellers using the IRP; its memory waits for them
     bool memoryReleased = false;
@@ -172,6 +173,8 @@ struct IoManager::Impl {
     // Calls the driver, applies the dispatch checks and waits for completion.
     // Returns the caller's result; *disowned says the record now belongs to its completion.
     IoResult dispatchAndWait(RequestRecord* record, DeviceRecord* device, bool* disowned);
+    IoResult finishWait(std::unique_lock<std::mutex>& held, RequestRecord* record,
+                        bool* disowned);
 
     void dropFileReference(std::unique_lock<std::mutex>& held, FileRecord* file, bool deferClose);
     void closeFile(FileRecord* file);                 // sends CLOSE, frees the file object

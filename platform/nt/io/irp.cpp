@@ -186,8 +186,10 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR) {
     Irp->CurrentLocation = static_cast<CHAR>(Irp->StackCount + 2);
     Irp->Tail.Overlay.CurrentStackLocation = stack + 1;
     ULONG_PTR copied = copyBack(Irp, record);
-    record->status = Irp->IoStatus.Status;
-    record->information = copied;
+    if (!record->disowned) {
+        record->status = Irp->IoStatus.Status;
+        record->information = copied;
+    }
     record->pendingReturned = Irp->PendingReturned;
     if (record->thread) {
         RemoveEntryList(&Irp->ThreadListEntry);

@@ -61,7 +61,8 @@ static bool markedPending(const RequestRecord* record) {
 
 void IoManager::Impl::finishIfDisowned(std::unique_lock<std::mutex>& held,
                                        RequestRecord* record) {
-    if (!record->disowned || record->state != RequestRecord::State::Completed || record->pins)
+    if (!record->disowned || !record->callerGone ||
+        record->state != RequestRecord::State::Completed || record->pins)
         return;
     FileRecord* file = record->holdsReference ? record->file : nullptr;
     recycleRequest(record);
@@ -95,8 +96,7 @@ IoResult IoManager::Impl::dispatchAndWait(RequestRecord* record, DeviceRecord* d
             return (record->state == RequestRecord::State::Completed && !record->pins) ||
                    record->disowned;
         });
-        *disowned = record->disowned;
-        return {record->status, record->information};
+        return finishWait(held, record, disowned);
     }
     if (!completed) {
         verifier::report(Check::DispatchLeftIrp, "IRP dispatch routine",
@@ -105,8 +105,7 @@ IoResult IoManager::Impl::dispatchAndWait(RequestRecord* record, DeviceRecord* d
         record->userBuffer = nullptr;
         record->status = returned;
         record->information = 0;
-        *disowned = true;
-        return {returned, 0};
+        return finishWait(held, record, disowned);
     }
     if (record->pendingReturned)
         verifier::report(Check::PendingNotReturned, "IRP dispatch routine",
@@ -115,8 +114,20 @@ IoResult IoManager::Impl::dispatchAndWait(RequestRecord* record, DeviceRecord* d
         verifier::report(Check::DispatchStatusMismatch, "IRP dispatch routine",
                          "returned status differs from IoStatus.Status");
     changed.wait(held, [&] { return !record->pins; });
-    *disowned = false;
-    return {record->status, record->information};
+    return finishWait(held, record, disowned);
+}
+
+// The caller's result. A disowned record is let go here: from now on its completion (or this
+// call, when it has already come) recycles it. Caller holds lock via `held`.
+IoResult IoManager::Impl::finishWait(std::unique_lock<std::mutex>& held, RequestRecord* record,
+                                     bool* disowned) {
+    IoResult result{record->status, record->information};
+    *disowned = record->disowned;
+    if (record->disowned) {
+        record->callerGone = true;
+        finishIfDisowned(held, record);
+    }
+    return result;
 }
 
 NTSTATUS IoManager::Impl::sendInternal(FileRecord* file, UCHAR major) {
