@@ -45,6 +45,26 @@ PDEVICE_OBJECT newDeviceObject(DeviceRecord& record, PDRIVER_OBJECT driver, ULON
     return device;
 }
 
+// Validates what a driver hands to IoCreateDevice; clears the out pointer and gives the name.
+NTSTATUS checkCreateArguments(PUNICODE_STRING deviceName, PDEVICE_OBJECT* deviceObject,
+                              std::u16string* name) {
+    if (!deviceObject) {
+        verifier::report(Check::InvalidParameter, "IoCreateDevice", "no DeviceObject pointer");
+        return STATUS_INVALID_PARAMETER;
+    }
+    *deviceObject = nullptr;
+    if (deviceName && deviceName->Length && (!deviceName->Buffer || (deviceName->Length & 1))) {
+        verifier::report(Check::InvalidParameter, "IoCreateDevice", "malformed device name");
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (faults::shouldFail(FaultPoint::IoCreateDevice))
+        return STATUS_INSUFFICIENT_RESOURCES;
+    *name = fromUnicodeString(deviceName);
+    if (!name->empty() && (*name)[0] != u'\\')
+        return STATUS_OBJECT_NAME_INVALID;
+    return STATUS_SUCCESS;
+}
+
 } // namespace
 
 DeviceRecord* IoManager::Impl::findDeviceRecord(const DEVICE_OBJECT* object) {
@@ -81,20 +101,10 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
                         PDEVICE_OBJECT* DeviceObject) {
     irql::checkAtMost("IoCreateDevice", APC_LEVEL);
     auto& io = IoManager::current().impl();
-    if (!DeviceObject) {
-        verifier::report(Check::InvalidParameter, "IoCreateDevice", "no DeviceObject pointer");
-        return STATUS_INVALID_PARAMETER;
-    }
-    *DeviceObject = nullptr;
-    std::u16string name = fromUnicodeString(DeviceName);
-    if (DeviceName && DeviceName->Length && (!DeviceName->Buffer || (DeviceName->Length & 1))) {
-        verifier::report(Check::InvalidParameter, "IoCreateDevice", "malformed device name");
-        return STATUS_INVALID_PARAMETER;
-    }
-    if (faults::shouldFail(FaultPoint::IoCreateDevice))
-        return STATUS_INSUFFICIENT_RESOURCES;
-    if (!name.empty() && name[0] != u'\\')
-        return STATUS_OBJECT_NAME_INVALID;
+    std::u16string name;
+    NTSTATUS status = checkCreateArguments(DeviceName, DeviceObject, &name);
+    if (!NT_SUCCESS(status))
+        return status;
 
     std::lock_guard guard(io.lock);
     DriverRecord* driver = io.findDriver(DriverObject);
