@@ -65,13 +65,16 @@ VOID CVORNpci::FindAndClaimCard(PCUNICODE_STRING RegistryPath, CardSearch* Searc
     if (!resource)
         ThrowStatusExceptionFromConstructor(STATUS_INSUFFICIENT_RESOURCES,
                                             "VORNPCI:CVORNpci::CVORNpci no memory for CResource");
+    // The nearer card of either bridge, so that a bus mixing the two bridges has none of its
+    // boards passed over.
     LONG slot = -1;
     USHORT deviceId = 0;
     for (USHORT id : kBridgeDeviceIds) {
-        slot = resource->FindCard(kBridgeVendorId, id, 0, LONG(Search->nextSlot), 0, 0);
-        deviceId = id;
-        if (slot >= 0)
-            break;
+        LONG found = resource->FindCard(kBridgeVendorId, id, 0, LONG(Search->nextSlot), 0, 0);
+        if (found >= 0 && (slot < 0 || found < slot)) {
+            slot = found;
+            deviceId = id;
+        }
     }
     if (slot < 0)
         ThrowStatusExceptionFromConstructor(STATUS_DEVICE_NOT_CONNECTED, "VORNPCI: no card");
