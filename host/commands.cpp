@@ -1,0 +1,156 @@
+// The command table and each command's argument checks and work, in one place.
+#include "commands.h"
+
+#include "board_control.h"
+
+#include <array>
+#include <chrono>
+#include <thread>
+
+namespace vornhost {
+namespace {
+
+using wire::ReplyHead;
+using wire::WireError;
+
+Prepared malformed() { return {}; }
+Prepared refuse(WireError error) { return {Prepared::Kind::Refuse, error, {}}; }
+Prepared run(CommandJob job) { return {Prepared::Kind::Run, WireError::Ok, std::move(job)}; }
+
+ReplyHead ok(NTSTATUS status) { return {WireError::Ok, status}; }
+
+Prepared prepareHello(std::span<const uint8_t> payload) {
+    if (!wire::decodeHello(payload))
+        return malformed();
+    return run([](CommandContext&) { return wire::encodeReply(ok(STATUS_SUCCESS)); });
+}
+
+Prepared prepareOpen(std::span<const uint8_t> payload) {
+    auto request = wire::decodeOpen(payload);
+    if (!request)
+        return malformed();
+    if (request->name.empty())
+        return refuse(WireError::BadArgument);
+    return run([r = std::move(*request)](CommandContext& c) {
+        uint64_t handle = 0;
+        NTSTATUS status = c.process.open(r.name, r.shareAccess, &handle);
+        return wire::encodeReply(ok(status), handle);
+    });
+}
+
+Prepared prepareControl(std::span<const uint8_t> payload) {
+    auto request = wire::decodeControl(payload);
+    if (!request)
+        return malformed();
+    if (request->outLength > wire::kMaxIoLength)
+        return refuse(WireError::BadArgument);
+    return run([r = std::move(*request)](CommandContext& c) {
+        std::vector<uint8_t> output(r.outLength);
+        ChannelResult result = c.process.deviceIoControl(
+            c.threadId, r.handle, r.code, r.input.empty() ? nullptr : r.input.data(),
+            uint32_t(r.input.size()), output.empty() ? nullptr : output.data(), r.outLength);
+        output.resize(std::min<size_t>(result.information, output.size()));
+        return wire::encodeReply(ok(result.status), output);
+    });
+}
+
+Prepared prepareClose(std::span<const uint8_t> payload) {
+    auto request = wire::decodeClose(payload);
+    if (!request)
+        return malformed();
+    return run([r = *request](CommandContext& c) {
+        return wire::encodeReply(ok(c.process.close(r.handle)));
+    });
+}
+
+bool knownAction(SimAction action) {
+    return action >= SimAction::StrobeEvent && action <= SimAction::SetFaults;
+}
+
+Prepared prepareSimulate(std::span<const uint8_t> payload) {
+    auto command = wire::decodeSimulate(payload);
+    if (!command)
+        return malformed();
+    if (!knownAction(command->action))
+        return refuse(WireError::BadArgument);
+    return run([r = *command](CommandContext& c) {
+        return wire::encodeReply(ok(applySimCommand(c.host.machine(), r)));
+    });
+}
+
+Prepared prepareInspect(std::span<const uint8_t> payload) {
+    auto request = wire::decodeInspect(payload);
+    if (!request)
+        return malformed();
+    return run([r = *request](CommandContext& c) {
+        BoardState state;
+        NTSTATUS status = readBoardState(c.host.machine(), r.board, &state);
+        if (!NT_SUCCESS(status))
+            return wire::encodeReply(ok(status));
+        return wire::encodeReply(ok(status), state);
+    });
+}
+
+bool statusReached(const wire::StatusRequest& r, const wire::HostStatus& s) {
+    switch (r.wait) {
+    case wire::StatusWait::None: return true;
+    case wire::StatusWait::PendingAtLeast: return s.liveRequests >= r.count;
+    case wire::StatusWait::Idle: return s.connections <= 1 && s.liveRequests == 0;
+    }
+    return false;
+}
+
+wire::HostStatus sampleStatus(CommandContext& c) {
+    wire::HostStatus s;
+    s.connections = uint32_t(c.server.connectionCount());
+    s.liveRequests = uint32_t(c.host.io().liveIrpCount());
+    return s;
+}
+
+// Neither the request count nor the connection count announces its changes, so the condition
+// is sampled every millisecond until it holds or the asker's bound passes.
+wire::HostStatus awaitStatus(CommandContext& c, const wire::StatusRequest& r) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.boundMs);
+    for (;;) {
+        wire::HostStatus s = sampleStatus(c);
+        s.reached = statusReached(r, s);
+        if (s.reached || std::chrono::steady_clock::now() >= deadline)
+            return s;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+Prepared prepareStatus(std::span<const uint8_t> payload) {
+    auto request = wire::decodeStatus(payload);
+    if (!request)
+        return malformed();
+    if (request->wait > wire::StatusWait::Idle || request->boundMs > wire::kMaxStatusBoundMs)
+        return refuse(WireError::BadArgument);
+    return run([r = *request](CommandContext& c) {
+        return wire::encodeReply(ok(STATUS_SUCCESS), awaitStatus(c, r));
+    });
+}
+
+using wire::MessageType;
+
+constexpr std::array kCommands = {
+    Command{MessageType::Hello, "hello", Permission::Greeting, false, prepareHello},
+    Command{MessageType::Open, "open", Permission::Client, true, prepareOpen},
+    Command{MessageType::DeviceControl, "device control", Permission::Client, true,
+            prepareControl},
+    Command{MessageType::Close, "close", Permission::Client, true, prepareClose},
+    Command{MessageType::Simulate, "simulate", Permission::Client, true, prepareSimulate},
+    Command{MessageType::Inspect, "inspect", Permission::Client, true, prepareInspect},
+    Command{MessageType::Status, "status", Permission::Client, true, prepareStatus},
+};
+
+} // namespace
+
+const Command* findCommand(uint16_t type) {
+    for (const Command& command : kCommands)
+        if (uint16_t(command.type) == type)
+            return &command;
+    return nullptr;
+}
+
+} // namespace vornhost

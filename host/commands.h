@@ -1,0 +1,58 @@
+// The daemon's command table: for each message type its name, who may send it, whether it runs
+// on the client thread's request thread, and how its payload is decoded and checked.
+#pragma once
+
+#include "driver_host.h"
+#include "host_process.h"
+#include "wire.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace vornhost {
+
+// What the server tells commands about itself.
+class ServerView {
+public:
+    virtual ~ServerView() = default;
+    virtual size_t connectionCount() const = 0;
+};
+
+// Everything a command may touch while it runs: the host, the sending connection's process,
+// the client thread it came from, and the server's counts.
+struct CommandContext {
+    DriverHost& host;
+    HostProcess& process;
+    ServerView& server;
+    uint32_t threadId;
+};
+
+// The reply payload of a command that ran.
+using CommandJob = std::function<std::vector<uint8_t>(CommandContext&)>;
+
+enum class Permission {
+    Greeting, // only as the connection's first message
+    Client,   // only after the greeting
+};
+
+struct Prepared {
+    enum class Kind { Run, Refuse, Malformed };
+    Kind kind = Kind::Malformed;
+    wire::WireError error = wire::WireError::Ok; // Refuse
+    CommandJob job;                              // Run
+};
+
+struct Command {
+    wire::MessageType type;
+    const char* name;
+    Permission permission;
+    bool onRequestThread; // may block in the driver: runs apart from the connection's reader
+    Prepared (*prepare)(std::span<const uint8_t> payload);
+};
+
+// The table entry for `type`, or null for a type the daemon does not know.
+const Command* findCommand(uint16_t type);
+
+} // namespace vornhost

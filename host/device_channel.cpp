@@ -1,0 +1,16 @@
+// The parts of the device channel that every form of host shares: its defaults.
+#include "device_channel.h"
+
+namespace vornhost {
+
+DeviceChannel::~DeviceChannel() = default;
+
+const char* defaultSocketPath() { return "/run/vornhost/vornhost.sock"; }
+
+vornsim::MachineDescription defaultMachine() {
+    vornsim::MachineDescription machine;
+    machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
+    return machine;
+}
+
+} // namespace vornhost

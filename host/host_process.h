@@ -1,0 +1,50 @@
+// One user process of the driver host as a caller sees it: handles opened overlapped, and one
+// kernel-layer thread per caller thread key, so that a request blocked in the driver holds up
+// no other key's requests. The in-process channel keys by OS thread, the daemon by client
+// connection and client thread id.
+#pragma once
+
+#include "device_channel.h"
+#include "driver_host.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace vornhost {
+
+class HostProcess {
+public:
+    // A process of `host` with at most `maxThreads` distinct thread keys.
+    HostProcess(DriverHost& host, std::string name, size_t maxThreads);
+    // Ends the process as the kernel does for one that exits.
+    ~HostProcess();
+    HostProcess(const HostProcess&) = delete;
+    HostProcess& operator=(const HostProcess&) = delete;
+
+    // PASSIVE_LEVEL, any thread. Kernel statuses; a handle of 0 on failure.
+    NTSTATUS open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle);
+    // Blocks until the request completes. STATUS_INSUFFICIENT_RESOURCES when `threadKey` would
+    // exceed the thread limit, STATUS_INVALID_HANDLE for a handle this process does not hold.
+    ChannelResult deviceIoControl(uint64_t threadKey, uint64_t handle, uint32_t code,
+                                  const void* in, uint32_t inLength, void* out,
+                                  uint32_t outLength);
+    // Cancels this process's requests on the handle, then closes it.
+    NTSTATUS close(uint64_t handle);
+    // Cancels every pending request and closes every handle; the process stays usable.
+    void terminate();
+    size_t handleCount() const;
+    size_t threadCount() const;
+
+private:
+    ntemu::Thread* threadFor(uint64_t key);
+
+    std::shared_ptr<ntemu::Process> m_process;
+    const size_t m_maxThreads;
+    mutable std::mutex m_lock;                               // guards m_threads
+    std::unordered_map<uint64_t, ntemu::Thread*> m_threads; // owned by m_process
+};
+
+} // namespace vornhost

@@ -1,0 +1,123 @@
+// Parsing the vornhost command line; boards and machine files go through the machine
+// description's own text form so that both are checked by one parser.
+#include "options.h"
+
+#include "device_channel.h"
+
+namespace vornhost {
+
+const char* const kDaemonUsage =
+    "Usage: vornhost [options]\n"
+    "Serves the simulated timing boards' driver to client programs over a Unix socket.\n"
+    "\n"
+    "  --help            show this text and exit\n"
+    "  --socket PATH     listen at PATH (default /run/vornhost/vornhost.sock)\n"
+    "  --machine FILE    the machine, one card per line:\n"
+    "                      board model=0x9070 bus=0 slot=3 irq=11 [bridge=0x9050] [reference=1]\n"
+    "  --board SPEC      add a board: model=0x9070,bus=0,slot=3[,irq=11][,bridge=0x9050]\n"
+    "                    [,reference=1] (repeatable; irq 11 when not given)\n"
+    "  --group NAME      admit members of group NAME besides root and the daemon's own user\n"
+    "                    (default vorn; a group that does not exist admits nobody extra)\n"
+    "\n"
+    "With neither --machine nor --board: one board of model 0x9070 on bus 0, slot 3, as\n"
+    "VORNpci0. Logs go to standard error. SIGTERM or SIGINT ends every client, unloads the\n"
+    "driver and exits with 0 when the unload was clean.\n";
+
+std::string boardLine(const std::string& value) {
+    std::string line = "board";
+    bool hasIrq = false;
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t comma = value.find(',', start);
+        std::string item = value.substr(start, comma == std::string::npos ? std::string::npos
+                                                                          : comma - start);
+        if (item.rfind("irq=", 0) == 0)
+            hasIrq = true;
+        line += " " + item;
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (!hasIrq)
+        line += " irq=11";
+    return line;
+}
+
+namespace {
+
+struct Collected {
+    std::string machineText;
+    bool haveMachine = false;
+};
+
+// One option with its value; false with `error` set for an unknown option or missing value.
+bool takeOption(const std::vector<std::string>& args, size_t& i, DaemonOptions& options,
+                Collected& collected, bool (*readFile)(const std::string&, std::string*),
+                std::string* error) {
+    const std::string& name = args[i];
+    if (name == "--help") {
+        options.help = true;
+        return true;
+    }
+    if (name != "--socket" && name != "--machine" && name != "--board" && name != "--group") {
+        *error = "unknown option '" + name + "'";
+        return false;
+    }
+    if (i + 1 >= args.size()) {
+        *error = "option " + name + " needs a value";
+        return false;
+    }
+    const std::string& value = args[++i];
+    if (name == "--socket") {
+        options.socketPath = value;
+    } else if (name == "--group") {
+        options.group = value;
+    } else if (name == "--board") {
+        collected.machineText += boardLine(value) + "\n";
+        collected.haveMachine = true;
+    } else {
+        std::string text;
+        if (!readFile(value, &text)) {
+            *error = "cannot read machine file '" + value + "'";
+            return false;
+        }
+        collected.machineText = text + "\n" + collected.machineText;
+        collected.haveMachine = true;
+    }
+    return true;
+}
+
+} // namespace
+
+OptionsResult parseDaemonOptions(const std::vector<std::string>& args,
+                                 bool (*readFile)(const std::string& path, std::string* text)) {
+    OptionsResult result;
+    result.options.socketPath = defaultSocketPath();
+    Collected collected;
+    for (size_t i = 0; i < args.size(); ++i)
+        if (!takeOption(args, i, result.options, collected, readFile, &result.error))
+            return result;
+    if (result.options.help) {
+        result.ok = true;
+        return result;
+    }
+    if (!collected.haveMachine) {
+        result.options.machine = defaultMachine();
+        result.ok = true;
+        return result;
+    }
+    vornsim::ParseResult parsed = vornsim::parseMachineDescription(collected.machineText);
+    if (!parsed.ok) {
+        result.error = "machine: " + parsed.error;
+        return result;
+    }
+    if (parsed.description.cards.empty()) {
+        result.error = "machine: no card given";
+        return result;
+    }
+    result.options.machine = std::move(parsed.description);
+    result.ok = true;
+    return result;
+}
+
+} // namespace vornhost

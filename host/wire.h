@@ -1,0 +1,122 @@
+// The vornhost socket protocol: framing, message types, stable error codes and the encoding of
+// every request and reply. Frames are little-endian: a 20-byte header, then the payload.
+//   header: u32 magic "VHST", u16 version, u16 type, u32 payload length, u32 request id,
+//           u32 client thread id
+// Replies carry the request's type with kReplyBit set, its request id and thread id, and a
+// payload that starts with u32 WireError and i32 NTSTATUS (meaningful when the error is Ok).
+// Replies may arrive in any order; the request id matches them. Anything that does not decode
+// is malformed: the daemon closes that connection.
+#pragma once
+
+#include "device_channel.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace vornhost::wire {
+
+constexpr uint32_t kMagic = 0x54534856; // "VHST"
+constexpr uint16_t kVersion = 1;
+constexpr size_t kHeaderSize = 20;
+constexpr uint32_t kMaxPayload = 16 * 1024;
+constexpr uint32_t kMaxIoLength = 4096;    // device control input and output bytes
+constexpr uint32_t kMaxNameLength = 256;   // device name, UTF-16 units
+constexpr uint32_t kMaxStatusBoundMs = 10'000;
+constexpr uint16_t kReplyBit = 0x8000;
+
+enum class MessageType : uint16_t {
+    Hello = 1,
+    Open = 2,
+    DeviceControl = 3,
+    Close = 4,
+    Simulate = 5,
+    Inspect = 6,
+    Status = 7,
+};
+
+// Stable numbers: never renumber, only add.
+enum class WireError : uint32_t {
+    Ok = 0,
+    UnknownCommand = 1,  // a type the daemon does not know
+    NotPermitted = 2,    // a command sent before Hello, or Hello twice
+    BadArgument = 3,     // a value out of range
+    Busy = 4,            // too many requests queued for one client thread
+    TooManyThreads = 5,  // too many client thread ids on one connection
+    AccessRefused = 6,   // the peer's credentials are not admitted (sent unasked, id 0)
+    ShuttingDown = 7,    // the daemon is stopping
+};
+
+const char* errorName(WireError error);
+
+struct Header {
+    uint16_t version = kVersion;
+    uint16_t type = 0;
+    uint32_t length = 0;
+    uint32_t requestId = 0;
+    uint32_t threadId = 0;
+};
+
+enum class HeaderCheck { Ok, BadMagic, BadVersion, TooLong };
+
+// Decodes exactly kHeaderSize bytes.
+Header decodeHeader(const uint8_t* bytes, HeaderCheck* check);
+std::vector<uint8_t> frame(uint16_t type, uint32_t requestId, uint32_t threadId,
+                           std::span<const uint8_t> payload);
+
+// Requests.
+struct HelloRequest { uint32_t clientPid = 0; };
+struct OpenRequest { uint16_t shareAccess = 0; std::u16string name; };
+struct ControlRequest {
+    uint64_t handle = 0;
+    uint32_t code = 0;
+    uint32_t outLength = 0;
+    std::vector<uint8_t> input;
+};
+struct CloseRequest { uint64_t handle = 0; };
+struct InspectRequest { uint32_t board = 0; };
+enum class StatusWait : uint32_t { None = 0, PendingAtLeast = 1, Idle = 2 };
+// Idle: no connection but the asker's, and no request in the driver.
+struct StatusRequest { StatusWait wait = StatusWait::None; uint32_t count = 0; uint32_t boundMs = 0; };
+
+std::vector<uint8_t> encode(const HelloRequest& r);
+std::vector<uint8_t> encode(const OpenRequest& r);
+std::vector<uint8_t> encode(const ControlRequest& r);
+std::vector<uint8_t> encode(const CloseRequest& r);
+std::vector<uint8_t> encode(const SimCommand& r);
+std::vector<uint8_t> encode(const InspectRequest& r);
+std::vector<uint8_t> encode(const StatusRequest& r);
+
+// Each decoder takes the whole payload and fails (nullopt) unless it is exactly one record.
+// Values are not range-checked here; the command table does that.
+std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p);
+std::optional<OpenRequest> decodeOpen(std::span<const uint8_t> p);
+std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p);
+std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p);
+std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p);
+std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p);
+std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p);
+
+// Replies: the common part, then what the type adds.
+struct ReplyHead { WireError error = WireError::Ok; NTSTATUS status = STATUS_SUCCESS; };
+struct HostStatus {
+    uint32_t connections = 0;
+    uint32_t liveRequests = 0;
+    bool reached = false; // the condition asked for held before the bound
+};
+
+std::vector<uint8_t> encodeReply(const ReplyHead& head);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, uint64_t handle);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, std::span<const uint8_t> output);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardState& state);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostStatus& status);
+
+std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p);
+std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p);
+std::optional<std::vector<uint8_t>> decodeControlReply(std::span<const uint8_t> p);
+std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p);
+std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p);
+
+} // namespace vornhost::wire
