@@ -140,6 +140,8 @@ struct IoManager::Impl {
     std::vector<std::unique_ptr<RequestRecord>> requestPool;
     std::vector<RequestRecord*> freeRequests;
     size_t liveIrps = 0;
+    // Real-time bound for a thread's cancelled requests before the I/O manager disowns them.
+    unsigned cancelBoundMilliseconds = 10'000;
     uint64_t nextSerial = 1;
     Handle nextHandle = 4;
 
@@ -232,8 +234,6 @@ private:
     std::vector<std::unique_ptr<ThreadImpl>> m_threads; // guarded by io.lock
 };
 
-// Bound for a thread's cancelled requests to complete before the I/O manager disowns them.
-constexpr unsigned kCancelBoundMilliseconds = 10'000;
 
 // The driver whose routine the calling OS thread runs (for attributing links), or null.
 DriverRecord*& currentDriver();

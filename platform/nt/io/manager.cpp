@@ -100,6 +100,11 @@ std::shared_ptr<Process> IoManager::createProcess(std::string name) {
     return std::make_shared<ProcessImpl>(*m_impl, std::move(name));
 }
 
+void IoManager::setCancelBound(unsigned milliseconds) {
+    std::lock_guard guard(m_impl->lock);
+    m_impl->cancelBoundMilliseconds = milliseconds;
+}
+
 PDEVICE_OBJECT IoManager::findDevice(std::u16string_view deviceName) const {
     std::lock_guard guard(m_impl->lock);
     auto found = m_impl->deviceNames.find(upperCase(deviceName));

@@ -152,7 +152,7 @@ void ThreadImpl::exit() {
                entry.first->state == RequestRecord::State::Dispatched && !entry.first->disowned;
     };
     std::unique_lock held(m_io.lock);
-    if (m_io.changed.wait_for(held, std::chrono::milliseconds(kCancelBoundMilliseconds), [&] {
+    if (m_io.changed.wait_for(held, std::chrono::milliseconds(m_io.cancelBoundMilliseconds), [&] {
             return std::none_of(cancelled.begin(), cancelled.end(), outstanding);
         }))
         return;

@@ -93,6 +93,9 @@ public:
     bool unloadDriver(PDRIVER_OBJECT driver, unsigned boundMilliseconds = 10'000);
 
     std::shared_ptr<Process> createProcess(std::string name = {});
+    // How long (real time) a thread's exit waits for its cancelled requests before it gives up
+    // on them and their callers get STATUS_CANCELLED (default 10 s).
+    void setCancelBound(unsigned milliseconds);
 
     // Object directory inspection, for tests.
     PDEVICE_OBJECT findDevice(std::u16string_view deviceName) const;   // "\Device\X"

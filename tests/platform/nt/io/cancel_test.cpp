@@ -88,6 +88,26 @@ TEST_F(IoCancel, RequestWithoutCancelRoutineOnlyGetsTheFlag) {
     completeLeftIrp();
 }
 
+TEST_F(IoCancel, ExitGivesUpOnARequestTheDriverKeepsAndItsLateCompletionWritesNothing) {
+    io->setCancelBound(20);
+    Handle handle = openDevice();
+    ULONG out = 0x11;
+    auto result = sendAsync(*thread, handle, kPendUncancellable, 0, &out);
+    ASSERT_TRUE(thread->waitForPending(1));
+    thread->exit();
+    EXPECT_EQ(result.get().status, STATUS_CANCELLED);
+    EXPECT_EQ(thread->pendingCount(), 0u);
+    EXPECT_EQ(io->liveIrpCount(), 1u);
+    EXPECT_EQ(process->close(handle), STATUS_SUCCESS);
+    EXPECT_EQ(majors().back(), IRP_MJ_CLEANUP);  // the kept IRP still holds the file object
+
+    completeLeftIrpFromDpc();
+    kernel->settle();
+    EXPECT_EQ(out, 0x11u);
+    EXPECT_EQ(io->liveIrpCount(), 0u);
+    EXPECT_EQ(majors().back(), IRP_MJ_CLOSE);
+}
+
 TEST_F(IoCancel, CancelRoutineKeepingTheCancelLockIsReported) {
     Handle handle = openDevice();
     auto result = sendAsync(*thread, handle, kPendBadCancel);

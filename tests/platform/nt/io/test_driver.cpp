@@ -213,10 +213,13 @@ NTSTATUS onDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
         return queue(device, irp, cancelKeepingLock);
     case kPendTimer:
         return pendWithTimer(device, irp, inputLength);
-    case kLeaveIrp: {
+    case kLeaveIrp:
+    case kPendUncancellable: {
+        if (code == kPendUncancellable)
+            IoMarkIrpPending(irp);
         std::lock_guard guard(g_state.mutex);
         g_state.leftIrp = irp;
-        return STATUS_SUCCESS;
+        return code == kLeaveIrp ? STATUS_SUCCESS : STATUS_PENDING;
     }
     default:
         return ruleBreaker(irp, code);
@@ -308,8 +311,15 @@ void completeLeftIrp() {
         irp = g_state.leftIrp;
         g_state.leftIrp = nullptr;
     }
-    if (irp)
-        complete(irp, STATUS_SUCCESS);
+    if (!irp)
+        return;
+    ULONG_PTR information = 0;
+    if (IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength >=
+        sizeof(ULONG)) {
+        *static_cast<ULONG*>(irp->AssociatedIrp.SystemBuffer) = kCompletedMarker;
+        information = sizeof(ULONG);
+    }
+    complete(irp, STATUS_SUCCESS, information);
 }
 
 } // namespace iotest

@@ -38,6 +38,7 @@ constexpr ULONG kTouchAfterCompletion = ioCode(11);
 constexpr ULONG kPendBadCancel = ioCode(12);     // its cancel routine keeps the cancel lock
 constexpr ULONG kReadOnly = ioCode(13, METHOD_BUFFERED, FILE_READ_ACCESS);
 constexpr ULONG kNeither = ioCode(14, METHOD_NEITHER);
+constexpr ULONG kPendUncancellable = ioCode(15);  // pending with no cancel routine
 
 constexpr ULONG kCompletedMarker = 0xC0FFEE;     // written by the DPC into a completed request
 constexpr ULONG kLeakTag = 0x6B61654C;  // "Leak" in a pool dump
