@@ -29,8 +29,8 @@ void unlinkFromDriver(DeviceRecord* device) {
 PDEVICE_OBJECT newDeviceObject(DeviceRecord& record, PDRIVER_OBJECT driver, ULONG extensionSize) {
     record.extensionSize = extensionSize;
     record.blockSize = extensionOffset() + extensionSize;
-    void* block = ::operator new(record.blockSize, std::align_val_t(kExtensionAlignment),
-                                 std::nothrow);
+    void* block =
+        ::operator new(record.blockSize, std::align_val_t(kExtensionAlignment), std::nothrow);
     if (!block)
         return nullptr;
     std::memset(block, 0, record.blockSize);

@@ -23,13 +23,13 @@ class ThreadImpl;
 class ProcessImpl;
 
 struct DeviceRecord {
-    DEVICE_OBJECT* object = nullptr;  // object and extension share one zeroed block
+    DEVICE_OBJECT* object = nullptr; // object and extension share one zeroed block
     size_t blockSize = 0;
     size_t extensionSize = 0;
     DriverRecord* driver = nullptr;
-    std::u16string nameKey;           // upper-case full name, empty when unnamed
-    bool deleted = false;             // IoDeleteDevice called; freed when fileCount drops to 0
-    size_t fileCount = 0;             // file objects that reference the device
+    std::u16string nameKey; // upper-case full name, empty when unnamed
+    bool deleted = false;   // IoDeleteDevice called; freed when fileCount drops to 0
+    size_t fileCount = 0;   // file objects that reference the device
 };
 
 struct DriverRecord {
@@ -42,17 +42,17 @@ struct DriverRecord {
 };
 
 struct LinkRecord {
-    std::u16string target;            // as given; resolved at open time
-    DriverRecord* driver = nullptr;   // the driver that created it, when known
+    std::u16string target;          // as given; resolved at open time
+    DriverRecord* driver = nullptr; // the driver that created it, when known
 };
 
 struct FileRecord {
     FILE_OBJECT object{};
     DeviceRecord* device = nullptr;
     bool overlapped = false;
-    size_t handles = 0;               // handle-table entries naming this file object
-    size_t references = 0;            // 1 while any handle is open, plus 1 per request
-    bool busy = false;                // a synchronous file object runs one request at a time
+    size_t handles = 0;    // handle-table entries naming this file object
+    size_t references = 0; // 1 while any handle is open, plus 1 per request
+    bool busy = false;     // a synchronous file object runs one request at a time
     bool cleanupDone = false;
     IO_SECURITY_CONTEXT security{};
 };
@@ -63,21 +63,21 @@ struct FileRecord {
 struct RequestRecord {
     enum class State { Free, Dispatched, Completed };
     State state = State::Free;
-    uint64_t serial = 0;              // tells one use of a pooled record from the next
+    uint64_t serial = 0; // tells one use of a pooled record from the next
     IRP* irp = nullptr;
     struct IrpBlock* block = nullptr;
-    ThreadImpl* thread = nullptr;     // null for requests the I/O manager sends itself
+    ThreadImpl* thread = nullptr; // null for requests the I/O manager sends itself
     FileRecord* file = nullptr;
-    void* userBuffer = nullptr;       // caller's output buffer; null once the caller is gone
+    void* userBuffer = nullptr; // caller's output buffer; null once the caller is gone
     ULONG outputLength = 0;
-    bool pendingInDriver = false;     // dispatch returned STATUS_PENDING, not completed yet
-    bool disowned = false;            // the caller stopped waiting; completion tidies up
-    bool callerGone = false;          // the disowned caller has seen it and let go
-    bool holdsReference = false;      // the request holds a reference on its file object
-    unsigned pins = 0;                // cancellers using the IRP; its memory waits for them
+    bool pendingInDriver = false; // dispatch returned STATUS_PENDING, not completed yet
+    bool disowned = false;        // the caller stopped waiting; completion tidies up
+    bool callerGone = false;      // the disowned caller has seen it and let go
+    bool holdsReference = false;  // the request holds a reference on its file object
+    unsigned pins = 0;            // cancellers using the IRP; its memory waits for them
     bool memoryReleased = false;
     NTSTATUS status = STATUS_SUCCESS;
-    ULONG_PTR information = 0;        // bytes copied back to the caller
+    ULONG_PTR information = 0; // bytes copied back to the caller
     bool pendingReturned = false;
 };
 
@@ -86,8 +86,8 @@ struct IrpBlock {
     static constexpr uint64_t kMagic = 0x5052495652304e49ull;
     uint64_t magic;
     RequestRecord* record;
-    size_t capacity;                  // bytes of system buffer available behind the stack
-    void* mapping;                    // special pool: the mmap'd pages, else null
+    size_t capacity; // bytes of system buffer available behind the stack
+    void* mapping;   // special pool: the mmap'd pages, else null
     size_t mappingLength;
     IRP irp;
     IO_STACK_LOCATION stack[1];
@@ -130,8 +130,8 @@ struct IoManager::Impl {
     Kernel& kernel;
     IrpAllocator irps;
 
-    mutable std::mutex lock;          // guards every record below and the IRP thread lists
-    std::condition_variable changed;  // any request completed, file closed or count changed
+    mutable std::mutex lock;         // guards every record below and the IRP thread lists
+    std::condition_variable changed; // any request completed, file closed or count changed
     std::vector<std::unique_ptr<DriverRecord>> drivers;
     std::map<const DEVICE_OBJECT*, std::unique_ptr<DeviceRecord>> devices;
     std::map<std::u16string, DeviceRecord*> deviceNames;
@@ -161,8 +161,8 @@ struct IoManager::Impl {
     // Resolves an open name to a device; sets *status when it cannot. Caller holds lock.
     DeviceRecord* resolve(std::u16string_view name, NTSTATUS* status);
 
-    RequestRecord* takeRequest();                 // caller holds lock
-    void recycleRequest(RequestRecord* record);   // caller holds lock
+    RequestRecord* takeRequest();               // caller holds lock
+    void recycleRequest(RequestRecord* record); // caller holds lock
     // Releases the IRP memory once completed and unpinned. Caller holds lock.
     void releaseIrpIfDone(RequestRecord* record);
     // Tidies up a completed request nobody waits for any more, once no canceller uses it.
@@ -175,13 +175,12 @@ struct IoManager::Impl {
     // Calls the driver, applies the dispatch checks and waits for completion.
     // Returns the caller's result; *disowned says the record now belongs to its completion.
     IoResult dispatchAndWait(RequestRecord* record, DeviceRecord* device, bool* disowned);
-    IoResult finishWait(std::unique_lock<std::mutex>& held, RequestRecord* record,
-                        bool* disowned);
+    IoResult finishWait(std::unique_lock<std::mutex>& held, RequestRecord* record, bool* disowned);
 
     void dropFileReference(std::unique_lock<std::mutex>& held, FileRecord* file, bool deferClose);
-    void closeFile(FileRecord* file);                 // sends CLOSE, frees the file object
+    void closeFile(FileRecord* file); // sends CLOSE, frees the file object
     void destroyFile(std::unique_lock<std::mutex>& held, FileRecord* file);
-    void freeDevice(DeviceRecord* device, const char* routine);   // caller holds lock
+    void freeDevice(DeviceRecord* device, const char* routine); // caller holds lock
     void runCloseWorker();
     bool drainCloseWorker();
 
@@ -202,8 +201,8 @@ public:
     // each is pinned so that its IRP memory stays while the caller cancels it. Caller holds lock.
     void pinRequests(std::vector<RequestRecord*>& out, const FileRecord* file);
 
-    LIST_ENTRY irpList;               // IRPs from dispatch to completion; guarded by io.lock
-    size_t pendingInDriver = 0;       // guarded by io.lock
+    LIST_ENTRY irpList;         // IRPs from dispatch to completion; guarded by io.lock
+    size_t pendingInDriver = 0; // guarded by io.lock
 
 private:
     IoResult control(FileRecord* file, ULONG code, const void* input, ULONG inputLength,
@@ -230,10 +229,9 @@ public:
 private:
     IoManager::Impl& m_io;
     std::string m_name;
-    std::map<Handle, FileRecord*> m_handles;          // guarded by io.lock
+    std::map<Handle, FileRecord*> m_handles;            // guarded by io.lock
     std::vector<std::unique_ptr<ThreadImpl>> m_threads; // guarded by io.lock
 };
-
 
 // The driver whose routine the calling OS thread runs (for attributing links), or null.
 DriverRecord*& currentDriver();

@@ -11,7 +11,9 @@ namespace {
 constexpr size_t kFreeListLimit = 64;
 constexpr size_t kMinimumBuffer = 64;
 
-size_t blockBytes(size_t bufferBytes) { return offsetof(IrpBlock, buffer) + bufferBytes; }
+size_t blockBytes(size_t bufferBytes) {
+    return offsetof(IrpBlock, buffer) + bufferBytes;
+}
 
 } // namespace
 
@@ -141,7 +143,9 @@ NTSTATUS invalidDeviceRequest(PDEVICE_OBJECT, PIRP Irp) {
 } // namespace
 
 namespace ntemu {
-PDRIVER_DISPATCH defaultDispatch() { return &invalidDeviceRequest; }
+PDRIVER_DISPATCH defaultDispatch() {
+    return &invalidDeviceRequest;
+}
 } // namespace ntemu
 
 // IofCallDriver: moves to the next stack location, records the target device in it and calls

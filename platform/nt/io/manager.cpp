@@ -3,8 +3,8 @@
 #include "io_internal.h"
 
 #include <atomic>
-#include <chrono>
 #include <cassert>
+#include <chrono>
 
 namespace ntemu {
 
@@ -92,9 +92,13 @@ IoManager& IoManager::current() {
     return *manager;
 }
 
-IoManager* IoManager::currentOrNull() { return g_current.load(); }
+IoManager* IoManager::currentOrNull() {
+    return g_current.load();
+}
 
-IoManager::Impl& IoManager::impl() { return *m_impl; }
+IoManager::Impl& IoManager::impl() {
+    return *m_impl;
+}
 
 std::shared_ptr<Process> IoManager::createProcess(std::string name) {
     return std::make_shared<ProcessImpl>(*m_impl, std::move(name));
@@ -190,8 +194,7 @@ DriverLoad IoManager::loadDriver(PDRIVER_INITIALIZE entry, std::u16string_view n
     }
 
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    onSystemThread(driver, "DriverEntry",
-                   [&] { status = entry(&object, &driver->registryPath); });
+    onSystemThread(driver, "DriverEntry", [&] { status = entry(&object, &driver->registryPath); });
     if (NT_SUCCESS(status)) {
         std::lock_guard guard(m_impl->lock);
         for (PDEVICE_OBJECT device = object.DeviceObject; device; device = device->NextDevice)

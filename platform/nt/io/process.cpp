@@ -70,7 +70,9 @@ ThreadImpl::ThreadImpl(ProcessImpl& process, IoManager::Impl& io) : m_process(pr
     InitializeListHead(&irpList);
 }
 
-Process& ThreadImpl::process() { return m_process; }
+Process& ThreadImpl::process() {
+    return m_process;
+}
 
 IoResult ThreadImpl::deviceIoControl(Handle handle, ULONG code, const void* input,
                                      ULONG inputLength, void* output, ULONG outputLength) {
@@ -128,7 +130,8 @@ IoResult ThreadImpl::control(FileRecord* file, ULONG code, const void* input, UL
 
 void ThreadImpl::pinRequests(std::vector<RequestRecord*>& out, const FileRecord* file) {
     for (PLIST_ENTRY entry = irpList.Flink; entry != &irpList; entry = entry->Flink) {
-        RequestRecord* record = blockFromIrp(CONTAINING_RECORD(entry, IRP, ThreadListEntry))->record;
+        RequestRecord* record =
+            blockFromIrp(CONTAINING_RECORD(entry, IRP, ThreadListEntry))->record;
         if (file && record->file != file)
             continue;
         ++record->pins;
@@ -191,11 +194,14 @@ bool ThreadImpl::waitForPending(size_t count, unsigned boundMilliseconds) {
 // Processes
 // ----------------------------------------------------------------------------------------------
 
-ProcessImpl::ProcessImpl(IoManager::Impl& io, std::string name) : m_io(io), m_name(std::move(name)) {}
+ProcessImpl::ProcessImpl(IoManager::Impl& io, std::string name)
+    : m_io(io), m_name(std::move(name)) {}
 
 // A process that goes away ends like one that is killed: no IRP may keep pointing at its
 // threads, and no handle may stay open.
-ProcessImpl::~ProcessImpl() { terminate(); }
+ProcessImpl::~ProcessImpl() {
+    terminate();
+}
 
 Thread& ProcessImpl::createThread() {
     std::lock_guard guard(m_io.lock);

@@ -59,8 +59,7 @@ static bool markedPending(const RequestRecord* record) {
     return record->block->stack[0].Control & SL_PENDING_RETURNED;
 }
 
-void IoManager::Impl::finishIfDisowned(std::unique_lock<std::mutex>& held,
-                                       RequestRecord* record) {
+void IoManager::Impl::finishIfDisowned(std::unique_lock<std::mutex>& held, RequestRecord* record) {
     if (!record->disowned || !record->callerGone ||
         record->state != RequestRecord::State::Completed || record->pins)
         return;
@@ -141,7 +140,7 @@ NTSTATUS IoManager::Impl::sendInternal(FileRecord* file, UCHAR major) {
     if (major == IRP_MJ_CREATE) {
         irp->Flags |= IRP_CREATE_OPERATION;
         stack.Parameters.Create.SecurityContext = &file->security;
-        stack.Parameters.Create.Options = 1u << 24;   // FILE_OPEN: the device must exist
+        stack.Parameters.Create.Options = 1u << 24; // FILE_OPEN: the device must exist
         stack.Parameters.Create.ShareAccess =
             static_cast<USHORT>((file->object.SharedRead ? FILE_SHARE_READ : 0) |
                                 (file->object.SharedWrite ? FILE_SHARE_WRITE : 0) |

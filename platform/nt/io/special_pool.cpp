@@ -27,7 +27,7 @@ Slot g_slots[kQuarantineSlots];
 // (which allocates and locks) is not safe inside a signal handler.
 constexpr size_t kFaultSlots = 32;
 std::atomic<uintptr_t> g_faults[kFaultSlots];
-std::mutex g_mutex;                   // guards the ring position and handler installation
+std::mutex g_mutex; // guards the ring position and handler installation
 size_t g_next = 0;
 bool g_installed = false;
 struct sigaction g_previous {};
@@ -102,7 +102,8 @@ IrpBlock* allocate(size_t bufferBytes) {
     installHandler();
     size_t bytes = offsetof(IrpBlock, buffer) + bufferBytes;
     size_t length = (bytes + pageSize() - 1) / pageSize() * pageSize();
-    void* mapping = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapping =
+        mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapping == MAP_FAILED)
         return nullptr;
     auto* block = static_cast<IrpBlock*>(mapping);
@@ -128,7 +129,9 @@ void quarantine(IrpBlock* block) {
     slot.begin.store(reinterpret_cast<uintptr_t>(mapping), std::memory_order_release);
 }
 
-void unmap(IrpBlock* block) { munmap(block->mapping, block->mappingLength); }
+void unmap(IrpBlock* block) {
+    munmap(block->mapping, block->mappingLength);
+}
 
 void releaseAll() {
     std::lock_guard guard(g_mutex);

@@ -35,7 +35,7 @@ TEST_F(IoCancel, TerminateCancelsThenCleansUpAndClosesEveryHandle) {
     Thread& other = process->createThread();
     Handle first = openDevice();
     Handle second = openDevice();
-    config().cleanupCancels = false;             // only the thread exits may cancel
+    config().cleanupCancels = false; // only the thread exits may cancel
     auto a = sendAsync(*thread, first, kPend);
     auto b = sendAsync(other, second, kPend);
     ASSERT_TRUE(thread->waitForPending(1));
@@ -54,7 +54,7 @@ TEST_F(IoCancel, TerminateCancelsThenCleansUpAndClosesEveryHandle) {
     ASSERT_EQ(perFile.size(), 2u);
     for (auto& [file, seen] : perFile)
         EXPECT_EQ(seen, (std::vector<UCHAR>{IRP_MJ_CREATE, IRP_MJ_DEVICE_CONTROL, IRP_MJ_CLEANUP,
-                                             IRP_MJ_CLOSE}));
+                                            IRP_MJ_CLOSE}));
     EXPECT_EQ(state().cancellations, 2);
 }
 
@@ -99,7 +99,7 @@ TEST_F(IoCancel, ExitGivesUpOnARequestTheDriverKeepsAndItsLateCompletionWritesNo
     EXPECT_EQ(thread->pendingCount(), 0u);
     EXPECT_EQ(io->liveIrpCount(), 1u);
     EXPECT_EQ(process->close(handle), STATUS_SUCCESS);
-    EXPECT_EQ(majors().back(), IRP_MJ_CLEANUP);  // the kept IRP still holds the file object
+    EXPECT_EQ(majors().back(), IRP_MJ_CLEANUP); // the kept IRP still holds the file object
 
     completeLeftIrpFromDpc();
     kernel->settle();
@@ -125,7 +125,8 @@ TEST_F(IoCancel, CancelRoutineKeepingTheCancelLockIsReported) {
 TEST_F(IoCancel, SpecialPoolCatchesAnIrpTouchedAfterCompletion) {
     restart(true);
     Handle handle = openDevice();
-    IoResult result = thread->deviceIoControl(handle, kTouchAfterCompletion, nullptr, 0, nullptr, 0);
+    IoResult result =
+        thread->deviceIoControl(handle, kTouchAfterCompletion, nullptr, 0, nullptr, 0);
     EXPECT_EQ(result.status, STATUS_SUCCESS);
     auto reports = verifier::take();
     ASSERT_EQ(reports.size(), 1u);
@@ -178,8 +179,8 @@ TEST_F(IoCancel, ConcurrencyCompletionRacesCancellation) {
         senders.emplace_back([&, i] {
             for (int n = 0; n < kRequestsEach; ++n) {
                 ULONG out = 0;
-                IoResult result = users[i]->deviceIoControl(handles[i], kPend, nullptr, 0, &out,
-                                                            sizeof out);
+                IoResult result =
+                    users[i]->deviceIoControl(handles[i], kPend, nullptr, 0, &out, sizeof out);
                 if (result.status == STATUS_SUCCESS && out == kCompletedMarker)
                     ++succeeded;
                 else if (result.status == STATUS_CANCELLED)

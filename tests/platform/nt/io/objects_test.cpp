@@ -13,7 +13,8 @@ TEST_F(IoObjects, DeviceIsZeroedAtHeadOfListWithInitialisingCleared) {
     ASSERT_NE(dev, nullptr);
     EXPECT_EQ(driver->DeviceObject, dev);
     EXPECT_EQ(dev->StackSize, 1);
-    EXPECT_EQ(dev->Flags & (DO_DEVICE_INITIALIZING | DO_DEVICE_HAS_NAME), ULONG(DO_DEVICE_HAS_NAME));
+    EXPECT_EQ(dev->Flags & (DO_DEVICE_INITIALIZING | DO_DEVICE_HAS_NAME),
+              ULONG(DO_DEVICE_HAS_NAME));
     EXPECT_FALSE(dev->DeviceQueue.Busy);
     EXPECT_TRUE(IsListEmpty(&dev->DeviceQueue.DeviceListHead));
 
@@ -44,8 +45,8 @@ TEST_F(IoObjects, DeviceIsZeroedAtHeadOfListWithInitialisingCleared) {
 }
 
 TEST_F(IoObjects, OpensByEveryNameFormAndCase) {
-    for (const char16_t* name : {u"\\\\.\\IoTest0", u"\\DosDevices\\iotest0", u"\\??\\IOTEST0",
-                                 u"\\device\\ioTEST0"}) {
+    for (const char16_t* name :
+         {u"\\\\.\\IoTest0", u"\\DosDevices\\iotest0", u"\\??\\IOTEST0", u"\\device\\ioTEST0"}) {
         Handle handle = 0;
         EXPECT_EQ(process->open(name, {}, &handle), STATUS_SUCCESS);
         EXPECT_NE(handle, 0u);
@@ -131,7 +132,7 @@ TEST_F(IoObjects, DeletedDeviceLivesUntilItsLastFileObjectCloses) {
     PDEVICE_OBJECT dev = device();
     IoDeleteDevice(dev);
     EXPECT_EQ(device(), nullptr);
-    EXPECT_EQ(driver->DeviceObject, dev);        // still referenced
+    EXPECT_EQ(driver->DeviceObject, dev); // still referenced
     Handle again;
     EXPECT_EQ(process->open(u"\\Device\\IoTest0", {}, &again), STATUS_OBJECT_NAME_NOT_FOUND);
     EXPECT_EQ(process->open(u"\\\\.\\IoTest0", {}, &again), STATUS_OBJECT_NAME_NOT_FOUND);
@@ -200,7 +201,7 @@ TEST_F(IoObjects, DriverEntryFailureReportsWhatItLeft) {
         leaks += report.check == Check::ResourceLeak;
         pool += report.check == Check::PoolLeak && report.detail.find("Leak") != std::string::npos;
     }
-    EXPECT_EQ(leaks, 2u);                        // the device and the link
+    EXPECT_EQ(leaks, 2u); // the device and the link
     EXPECT_EQ(pool, 1u);
     EXPECT_EQ(io->findDevice(u"\\Device\\IoTest0"), nullptr);
     EXPECT_FALSE(io->linkExists(u"\\DosDevices\\IoTest0"));

@@ -47,7 +47,7 @@ TEST_F(IoRequests, InformationPastAShortOutputBufferIsReportedAndClipped) {
     IoResult result = reply(handle, STATUS_SUCCESS, 6, out.data(), 4);
     EXPECT_EQ(verifier::consume(Check::InformationOverrun), 1u);
     EXPECT_EQ(result.information, 4u);
-    EXPECT_EQ(out[4], 0x11);                     // nothing written past the 4 bytes given
+    EXPECT_EQ(out[4], 0x11); // nothing written past the 4 bytes given
 
     // A null output pointer forces the output length to 0: nothing is copied, nothing reported.
     result = reply(handle, STATUS_SUCCESS, 6, nullptr, 8);
@@ -97,13 +97,13 @@ TEST_F(IoRequests, IrpLeftByDispatchIsReportedAndTidiedWhenCompletedLater) {
     EXPECT_EQ(verifier::consume(Check::DispatchLeftIrp), 1u);
     EXPECT_EQ(io->liveIrpCount(), 1u);
     EXPECT_EQ(process->close(handle), STATUS_SUCCESS);
-    EXPECT_EQ(majors().back(), IRP_MJ_CLEANUP);  // the left IRP still holds the file object
+    EXPECT_EQ(majors().back(), IRP_MJ_CLEANUP); // the left IRP still holds the file object
 
     completeLeftIrp();
     kernel->settle();
     EXPECT_EQ(io->liveIrpCount(), 0u);
     EXPECT_EQ(majors().back(), IRP_MJ_CLOSE);
-    EXPECT_EQ(out, 0u);                          // the caller had stopped waiting
+    EXPECT_EQ(out, 0u); // the caller had stopped waiting
 }
 
 TEST_F(IoRequests, LastReferenceGoingInADpcSendsCloseAtPassiveFromAWorker) {

@@ -6,11 +6,11 @@ namespace iotest {
 namespace {
 
 struct Extension {
-    KSPIN_LOCK lock;                  // guards pending
-    LIST_ENTRY pending;               // queued IRPs, through Tail.Overlay.ListEntry
+    KSPIN_LOCK lock;    // guards pending
+    LIST_ENTRY pending; // queued IRPs, through Tail.Overlay.ListEntry
     KTIMER timer;
     KDPC timerDpc;
-    PVOID kept;                       // a pool block DriverUnload forgets (leak tests)
+    PVOID kept; // a pool block DriverUnload forgets (leak tests)
 };
 
 Config g_config;
@@ -79,7 +79,7 @@ NTSTATUS queue(PDEVICE_OBJECT device, PIRP irp, PDRIVER_CANCEL routine) {
 // object only that file object's requests are taken.
 void completeQueued(Extension* ext, PFILE_OBJECT file, NTSTATUS status) {
     if (!ext)
-        return;                       // a device the tests made by hand, without a queue
+        return; // a device the tests made by hand, without a queue
     LIST_ENTRY done;
     InitializeListHead(&done);
     KIRQL old;
@@ -249,8 +249,12 @@ void initialiseExtension(PDEVICE_OBJECT device) {
 
 } // namespace
 
-Config& config() { return g_config; }
-State& state() { return g_state; }
+Config& config() {
+    return g_config;
+}
+State& state() {
+    return g_state;
+}
 
 void reset() {
     g_config = Config{};
@@ -275,8 +279,8 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     RtlInitUnicodeString(&g_deviceName, u"\\Device\\IoTest0");
     RtlInitUnicodeString(&g_linkName, u"\\DosDevices\\IoTest0");
     PDEVICE_OBJECT device = nullptr;
-    NTSTATUS status = IoCreateDevice(driver, sizeof(Extension), &g_deviceName,
-                                     FILE_DEVICE_UNKNOWN, 0, g_config.exclusive, &device);
+    NTSTATUS status = IoCreateDevice(driver, sizeof(Extension), &g_deviceName, FILE_DEVICE_UNKNOWN,
+                                     0, g_config.exclusive, &device);
     if (!NT_SUCCESS(status))
         return status;
     initialiseExtension(device);
@@ -297,10 +301,13 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     return STATUS_SUCCESS;
 }
 
-void completePendingFromDpc(PDEVICE_OBJECT device) { IoRequestDpc(device, nullptr, nullptr); }
+void completePendingFromDpc(PDEVICE_OBJECT device) {
+    IoRequestDpc(device, nullptr, nullptr);
+}
 
 void completeLeftIrpFromDpc() {
-    KeInitializeDpc(&g_leftDpc, [](PKDPC, PVOID, PVOID, PVOID) { completeLeftIrp(); }, nullptr);
+    KeInitializeDpc(
+        &g_leftDpc, [](PKDPC, PVOID, PVOID, PVOID) { completeLeftIrp(); }, nullptr);
     KeInsertQueueDpc(&g_leftDpc, nullptr, nullptr);
 }
 

@@ -24,8 +24,8 @@ struct ReplyInput {
 };
 
 constexpr ULONG kReply = ioCode(0);
-constexpr ULONG kPend = ioCode(1);               // queued; completed by a DPC or cancelled
-constexpr ULONG kPendTimer = ioCode(2);          // queued; input LONG: due time for the timer
+constexpr ULONG kPend = ioCode(1);      // queued; completed by a DPC or cancelled
+constexpr ULONG kPendTimer = ioCode(2); // queued; input LONG: due time for the timer
 constexpr ULONG kCompleteTwice = ioCode(3);
 constexpr ULONG kCompleteWithCancelRoutine = ioCode(4);
 constexpr ULONG kCompletePendingStatus = ioCode(5);
@@ -35,13 +35,13 @@ constexpr ULONG kStatusMismatch = ioCode(8);
 constexpr ULONG kLeaveIrp = ioCode(9);
 constexpr ULONG kCompleteAboveDispatch = ioCode(10);
 constexpr ULONG kTouchAfterCompletion = ioCode(11);
-constexpr ULONG kPendBadCancel = ioCode(12);     // its cancel routine keeps the cancel lock
+constexpr ULONG kPendBadCancel = ioCode(12); // its cancel routine keeps the cancel lock
 constexpr ULONG kReadOnly = ioCode(13, METHOD_BUFFERED, FILE_READ_ACCESS);
 constexpr ULONG kNeither = ioCode(14, METHOD_NEITHER);
-constexpr ULONG kPendUncancellable = ioCode(15);  // pending with no cancel routine
+constexpr ULONG kPendUncancellable = ioCode(15); // pending with no cancel routine
 
-constexpr ULONG kCompletedMarker = 0xC0FFEE;     // written by the DPC into a completed request
-constexpr ULONG kLeakTag = 0x6B61654C;  // "Leak" in a pool dump
+constexpr ULONG kCompletedMarker = 0xC0FFEE; // written by the DPC into a completed request
+constexpr ULONG kLeakTag = 0x6B61654C;       // "Leak" in a pool dump
 
 struct Event {
     UCHAR major;
@@ -52,10 +52,10 @@ struct Event {
 // What the driver does and saw. Driver routines are plain functions, so this is global; each
 // test resets it.
 struct Config {
-    bool failEntry = false;          // DriverEntry leaves a device, a link and pool, then fails
-    bool leakPoolAtUnload = false;   // DriverEntry keeps a block that DriverUnload never frees
+    bool failEntry = false;        // DriverEntry leaves a device, a link and pool, then fails
+    bool leakPoolAtUnload = false; // DriverEntry keeps a block that DriverUnload never frees
     bool exclusive = false;
-    bool cleanupCancels = true;      // CLEANUP completes the file object's pending requests
+    bool cleanupCancels = true; // CLEANUP completes the file object's pending requests
     NTSTATUS createStatus = STATUS_SUCCESS;
 };
 
