@@ -44,6 +44,15 @@ VOID CString::MarkFailed() {
     IsValid = FALSE;
 }
 
+// Copies a source's text into the buffer; an empty source (which may have no buffer at all)
+// copies nothing.
+VOID CString::CopyText(PCUNICODE_STRING source) {
+    if (source == nullptr || source->Length == 0 || source->Buffer == nullptr)
+        UnicodeString.Length = 0;
+    else
+        RtlCopyUnicodeString(&UnicodeString, source);
+}
+
 // Keeps the text zero-terminated behind its counted length, as every operation promises.
 VOID CString::Terminate() {
     if (UnicodeString.Buffer != nullptr &&
@@ -60,7 +69,7 @@ CString::CString(PCUNICODE_STRING source) : UnicodeString{0, 0, nullptr}, IsVali
         return;
     }
     UnicodeString.MaximumLength = USHORT(bytes);
-    RtlCopyUnicodeString(&UnicodeString, source);
+    CopyText(source);
     Terminate();
 }
 
@@ -97,7 +106,7 @@ CString::CString(const CString& source) : UnicodeString{0, 0, nullptr}, IsValid(
         return;
     }
     UnicodeString.MaximumLength = source.UnicodeString.MaximumLength;
-    RtlCopyUnicodeString(&UnicodeString, &source.UnicodeString);
+    CopyText(&source.UnicodeString);
     Terminate();
 }
 
@@ -178,7 +187,7 @@ CString& CString::operator=(const CString& source) {
         UnicodeString.Buffer = buffer;
         UnicodeString.MaximumLength = USHORT(needed);
     }
-    RtlCopyUnicodeString(&UnicodeString, &source.UnicodeString);
+    CopyText(&source.UnicodeString);
     Terminate();
     // A string that once failed is usable again after a successful assignment.
     IsValid = TRUE;
@@ -230,7 +239,7 @@ CString CString::Concatenate(const CString& first, const CString& second) {
         return result;
     }
     result.UnicodeString.MaximumLength = USHORT(bytes);
-    RtlCopyUnicodeString(&result.UnicodeString, &first.UnicodeString);
+    result.CopyText(&first.UnicodeString);
     RtlAppendUnicodeStringToString(&result.UnicodeString, &second.UnicodeString);
     result.Terminate();
     return result;

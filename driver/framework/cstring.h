@@ -45,6 +45,7 @@ private:
     VOID FreeBuffer();
     VOID MarkFailed();
     VOID Terminate();
+    VOID CopyText(PCUNICODE_STRING source);
     VOID FormatNumber(ULONG value, ULONG base, ULONG characters);
     VOID PadWithZeros(ULONG minimumDigits);
 };

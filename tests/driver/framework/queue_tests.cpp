@@ -76,6 +76,7 @@ TEST_P(IrpQueueTest, CleanupCancelsOnlyTheClosingFilesRequests) {
     ASSERT_EQ(process().close(m_handle), STATUS_SUCCESS);
     EXPECT_EQ(a1->status(), STATUS_CANCELLED);
     EXPECT_EQ(a2->status(), STATUS_CANCELLED);
+    EXPECT_EQ(io().liveIrpCount(), 2u);
     // The cancelled current request started the next one of the other file.
     EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{11, 21}));
     EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 21u);
@@ -90,6 +91,7 @@ TEST_P(IrpQueueTest, FlushOfAllCancelsWaitingAndCurrentRequests) {
     m_device->IrpQueue.FlushQueue(nullptr);
     for (auto* request : {first.get(), second.get(), third.get()})
         EXPECT_EQ(request->status(), STATUS_CANCELLED);
+    EXPECT_EQ(io().liveIrpCount(), 0u);
     EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1}));
     EXPECT_TRUE(idle());
     m_device->IrpQueue.FlushQueue(nullptr);   // an idle queue has nothing to flush
@@ -100,6 +102,7 @@ TEST_P(IrpQueueTest, CancelledCurrentRequestStartsTheNext) {
     auto first = send(1), second = send(2);
     first->cancel();
     EXPECT_EQ(first->status(), STATUS_CANCELLED);
+    EXPECT_EQ(io().liveIrpCount(), 1u);
     EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1, 2}));
     EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 2u);
     EXPECT_EQ(second->status(), STATUS_SUCCESS);
@@ -109,6 +112,7 @@ TEST_P(IrpQueueTest, CancelledWaitingRequestLeavesTheQueueIntact) {
     auto first = send(1), second = send(2), third = send(3);
     second->cancel();
     EXPECT_EQ(second->status(), STATUS_CANCELLED);
+    EXPECT_EQ(io().liveIrpCount(), 2u);
     // The request in progress is untouched, and the cancelled one never starts.
     EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1}));
     EXPECT_FALSE(first->done());
@@ -130,6 +134,8 @@ TEST_P(IrpQueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
             std::this_thread::yield();
         early->cancel();
         EXPECT_EQ(early->status(), STATUS_CANCELLED);
+        // Completed by the driver, not given up by the caller.
+        EXPECT_EQ(io().liveIrpCount(), 0u);
         // Legacy mode never starts it; the other mode starts it on the idle queue and its
         // start-I/O routine gives it up when it finds it cancelled.
         if (GetParam()) {
