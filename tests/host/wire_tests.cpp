@@ -1,0 +1,253 @@
+// The wire codec against good, truncated, padded and random input, and the command line.
+#include "options.h"
+#include "wire.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+using namespace vornhost;
+
+SimCommand sampleCommand() {
+    SimCommand c;
+    c.board = 2;
+    c.action = SimAction::SetGpsScenario;
+    c.count = 7;
+    c.atDayOfYear = 366;
+    c.atHours = 23;
+    c.atMinutes = 59;
+    c.atMicrosInMinute = 59'999'999;
+    c.referencePresent = true;
+    c.altitudeDecimetres = 9'999'999;
+    c.latitudeDegrees = 231;
+    c.latitudeMinutes = 599'999;
+    c.longitudeDegrees = 359;
+    c.longitudeMinutes = 123'456;
+    c.satellites = 15;
+    c.faultBadEcho = true;
+    c.faultSlowFifoReads = 1000;
+    return c;
+}
+
+TEST(WireCodec, RequestsSurviveTheRoundTrip) {
+    auto open = wire::decodeOpen(wire::encode(wire::OpenRequest{3, u"\\\\.\\VORNpci0"}));
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->shareAccess, 3);
+    EXPECT_EQ(open->name, u"\\\\.\\VORNpci0");
+
+    wire::ControlRequest control{0x1234'5678'9ABCull, 0x80812050, 12, {1, 2, 3, 4, 5}};
+    auto decoded = wire::decodeControl(wire::encode(control));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->handle, control.handle);
+    EXPECT_EQ(decoded->code, control.code);
+    EXPECT_EQ(decoded->outLength, 12u);
+    EXPECT_EQ(decoded->input, control.input);
+
+    SimCommand c = sampleCommand();
+    auto sim = wire::decodeSimulate(wire::encode(c));
+    ASSERT_TRUE(sim);
+    EXPECT_EQ(sim->board, c.board);
+    EXPECT_EQ(sim->action, c.action);
+    EXPECT_EQ(sim->atDayOfYear, c.atDayOfYear);
+    EXPECT_EQ(sim->atMicrosInMinute, c.atMicrosInMinute);
+    EXPECT_EQ(sim->altitudeDecimetres, c.altitudeDecimetres);
+    EXPECT_EQ(sim->latitudeDegrees, c.latitudeDegrees);
+    EXPECT_EQ(sim->latitudeMinutes, c.latitudeMinutes);
+    EXPECT_EQ(sim->longitudeDegrees, c.longitudeDegrees);
+    EXPECT_EQ(sim->longitudeMinutes, c.longitudeMinutes);
+    EXPECT_EQ(sim->satellites, c.satellites);
+    EXPECT_TRUE(sim->referencePresent);
+    EXPECT_TRUE(sim->faultBadEcho);
+    EXPECT_FALSE(sim->faultNoAnswer);
+    EXPECT_EQ(sim->faultSlowFifoReads, c.faultSlowFifoReads);
+
+    auto status = wire::decodeStatus(wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 4, 900}));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->wait, wire::StatusWait::Idle);
+    EXPECT_EQ(status->count, 4u);
+    EXPECT_EQ(status->boundMs, 900u);
+}
+
+TEST(WireCodec, RepliesSurviveTheRoundTrip) {
+    wire::ReplyHead head{wire::WireError::Ok, NTSTATUS(0xC00000A3)};
+    std::vector<uint8_t> output = {9, 8, 7};
+    auto reply = wire::encodeReply(head, output);
+    auto decodedHead = wire::decodeReplyHead(reply);
+    ASSERT_TRUE(decodedHead);
+    EXPECT_EQ(decodedHead->status, NTSTATUS(0xC00000A3));
+    EXPECT_EQ(wire::decodeControlReply(reply), output);
+
+    BoardState state;
+    state.model = 0x9072;
+    state.year = 2026;
+    state.dayOfYear = 342;
+    state.microsInMinute = 59'000'001;
+    state.propagationDelayMicros = -5000;
+    state.matchStop = true;
+    state.matchMicrosInMinute = 17;
+    state.heartbeats = 1ull << 40;
+    auto decodedState = wire::decodeStateReply(wire::encodeReply(head, state));
+    ASSERT_TRUE(decodedState);
+    EXPECT_EQ(decodedState->model, 0x9072);
+    EXPECT_EQ(decodedState->year, 2026);
+    EXPECT_EQ(decodedState->dayOfYear, 342);
+    EXPECT_EQ(decodedState->microsInMinute, 59'000'001u);
+    EXPECT_EQ(decodedState->propagationDelayMicros, -5000);
+    EXPECT_TRUE(decodedState->matchStop);
+    EXPECT_EQ(decodedState->matchMicrosInMinute, 17u);
+    EXPECT_EQ(decodedState->heartbeats, 1ull << 40);
+
+    EXPECT_EQ(wire::decodeHandleReply(wire::encodeReply(head, uint64_t(0x44))), 0x44u);
+}
+
+// Every proper prefix and every one-byte extension of a valid payload is refused.
+template <typename Decode>
+void expectExactLength(const std::vector<uint8_t>& payload, Decode decode) {
+    ASSERT_TRUE(decode(payload));
+    for (size_t length = 0; length < payload.size(); ++length)
+        EXPECT_FALSE(decode(std::span(payload.data(), length))) << "prefix of " << length;
+    std::vector<uint8_t> longer = payload;
+    longer.push_back(0);
+    EXPECT_FALSE(decode(longer));
+}
+
+TEST(WireCodec, TruncatedOrPaddedPayloadsAreRefused) {
+    expectExactLength(wire::encode(wire::HelloRequest{7}), wire::decodeHello);
+    expectExactLength(wire::encode(wire::OpenRequest{1, u"VORNpci0"}), wire::decodeOpen);
+    expectExactLength(wire::encode(wire::ControlRequest{4, 0x80812024, 16, {1, 2, 3}}),
+                      wire::decodeControl);
+    expectExactLength(wire::encode(wire::CloseRequest{4}), wire::decodeClose);
+    expectExactLength(wire::encode(sampleCommand()), wire::decodeSimulate);
+    expectExactLength(wire::encode(wire::InspectRequest{1}), wire::decodeInspect);
+    expectExactLength(wire::encode(wire::StatusRequest{}), wire::decodeStatus);
+    expectExactLength(wire::encodeReply({}, BoardState{}), wire::decodeStateReply);
+    expectExactLength(wire::encodeReply({}, std::vector<uint8_t>{1, 2}), wire::decodeControlReply);
+}
+
+TEST(WireCodec, LengthsBeyondTheLimitsAreRefused) {
+    // An input length field larger than the limit, with the bytes really there.
+    wire::ControlRequest big{4, 1, 0, std::vector<uint8_t>(wire::kMaxIoLength + 1, 0xAA)};
+    EXPECT_FALSE(wire::decodeControl(wire::encode(big)));
+    big.input.resize(wire::kMaxIoLength);
+    EXPECT_TRUE(wire::decodeControl(wire::encode(big)));
+
+    std::u16string longName(wire::kMaxNameLength + 1, u'A');
+    EXPECT_FALSE(wire::decodeOpen(wire::encode(wire::OpenRequest{0, longName})));
+    longName.pop_back();
+    EXPECT_TRUE(wire::decodeOpen(wire::encode(wire::OpenRequest{0, longName})));
+
+    std::vector<uint8_t> reply = wire::encodeReply({}, std::vector<uint8_t>(8, 1));
+    reply[8] = 0xFF; // output length field far beyond both the limit and the bytes present
+    reply[9] = 0xFF;
+    EXPECT_FALSE(wire::decodeControlReply(reply));
+}
+
+TEST(WireCodec, HeadersAreCheckedForMagicVersionAndLength) {
+    auto good = wire::frame(3, 77, 5, std::vector<uint8_t>(10, 0));
+    ASSERT_EQ(good.size(), wire::kHeaderSize + 10);
+    wire::HeaderCheck check;
+    wire::Header header = wire::decodeHeader(good.data(), &check);
+    EXPECT_EQ(check, wire::HeaderCheck::Ok);
+    EXPECT_EQ(header.type, 3);
+    EXPECT_EQ(header.length, 10u);
+    EXPECT_EQ(header.requestId, 77u);
+    EXPECT_EQ(header.threadId, 5u);
+
+    auto badMagic = good;
+    badMagic[0] ^= 1;
+    wire::decodeHeader(badMagic.data(), &check);
+    EXPECT_EQ(check, wire::HeaderCheck::BadMagic);
+
+    auto badVersion = good;
+    badVersion[4] = 2;
+    wire::decodeHeader(badVersion.data(), &check);
+    EXPECT_EQ(check, wire::HeaderCheck::BadVersion);
+
+    auto tooLong = good;
+    uint32_t length = wire::kMaxPayload + 1;
+    for (int i = 0; i < 4; ++i)
+        tooLong[8 + i] = uint8_t(length >> (8 * i));
+    wire::decodeHeader(tooLong.data(), &check);
+    EXPECT_EQ(check, wire::HeaderCheck::TooLong);
+}
+
+// Random payloads of every length up to a few hundred bytes: decoders must refuse or accept
+// without reading outside the input (the sanitizer builds watch for that).
+TEST(WireCodec, RandomPayloadsNeverReadOutOfBounds) {
+    std::mt19937 random(20261208);
+    size_t accepted = 0;
+    for (int round = 0; round < 4000; ++round) {
+        std::vector<uint8_t> bytes(random() % 300);
+        for (auto& b : bytes)
+            b = uint8_t(random());
+        accepted += wire::decodeOpen(bytes).has_value() + wire::decodeControl(bytes).has_value() +
+                    wire::decodeSimulate(bytes).has_value() +
+                    wire::decodeStateReply(bytes).has_value() +
+                    wire::decodeControlReply(bytes).has_value();
+        if (bytes.size() >= wire::kHeaderSize) {
+            wire::HeaderCheck check;
+            wire::decodeHeader(bytes.data(), &check);
+            EXPECT_NE(check, wire::HeaderCheck::Ok); // random magic never matches here
+        }
+    }
+    // Fixed-size records of exactly the drawn length do decode: the loop reaches them.
+    EXPECT_GT(accepted, 0u);
+}
+
+bool noFile(const std::string&, std::string*) { return false; }
+
+bool fakeFile(const std::string& path, std::string* text) {
+    if (path != "machine.txt")
+        return false;
+    *text = "# two boards\nboard model=0x7000 bus=1 slot=5 irq=10\n";
+    return true;
+}
+
+TEST(DaemonOptions, DefaultsGiveTheDefaultMachineAndSocket) {
+    auto parsed = parseDaemonOptions({}, noFile);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.socketPath, "/run/vornhost/vornhost.sock");
+    EXPECT_EQ(parsed.options.group, "vorn");
+    ASSERT_EQ(parsed.options.machine.cards.size(), 1u);
+    EXPECT_EQ(parsed.options.machine.cards[0].ids.subsystemId, 0x9070);
+    EXPECT_EQ(parsed.options.machine.cards[0].bus, 0u);
+}
+
+TEST(DaemonOptions, BoardsAndMachineFileCombine) {
+    auto parsed = parseDaemonOptions({"--board", "model=0x9072,bus=0,slot=3", "--machine",
+                                      "machine.txt", "--group", "wheel", "--socket", "/tmp/s"},
+                                     fakeFile);
+    ASSERT_TRUE(parsed.ok) << parsed.error;
+    EXPECT_EQ(parsed.options.group, "wheel");
+    EXPECT_EQ(parsed.options.socketPath, "/tmp/s");
+    ASSERT_EQ(parsed.options.machine.cards.size(), 2u);
+    EXPECT_EQ(parsed.options.machine.cards[0].ids.subsystemId, 0x7000); // the file comes first
+    EXPECT_EQ(parsed.options.machine.cards[1].ids.subsystemId, 0x9072);
+    EXPECT_EQ(parsed.options.machine.cards[1].irq, 11u);
+    EXPECT_EQ(boardLine("model=0x9070,bus=0,slot=3,irq=5"), "board model=0x9070 bus=0 slot=3 irq=5");
+}
+
+TEST(DaemonOptions, MistakesAreNamed) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"--sockt", "x"}, "unknown option '--sockt'"},
+        {{"--socket"}, "option --socket needs a value"},
+        {{"--machine", "missing.txt"}, "cannot read machine file 'missing.txt'"},
+        {{"--board", "model=0x9070,bus=0"}, "machine: line 1: missing key 'slot'"},
+        {{"--board", "model=0x1234,bus=0,slot=3"}, "machine: line 1"},
+        {{"--board", "model=0x9070,bus=0,slot=3", "--board", "model=0x9070,bus=0,slot=3"},
+         "already holds a card"},
+    };
+    for (const auto& c : cases) {
+        auto parsed = parseDaemonOptions(c.args, fakeFile);
+        EXPECT_FALSE(parsed.ok) << c.args[0];
+        EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
+    }
+    EXPECT_TRUE(parseDaemonOptions({"--help"}, noFile).options.help);
+}
+
+} // namespace
