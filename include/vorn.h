@@ -1,0 +1,218 @@
+/* The board access library: the calls and records through which programs read and set a
+ * timing board, with C linkage so that programs in any language can link it at load time. */
+#pragma once
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results. Every call returns 0 for success or one of these. */
+enum {
+    VORN_OK = 0,
+    /* The handle is null, was never given by VORN_open, or has been closed. */
+    VORN_ERR_HANDLE = 1,
+    /* A required pointer (record, buffer, device name, handle store) is null. */
+    VORN_ERR_ARGUMENT = 2,
+    /* A value the board cannot take: a field out of range, seconds negative or 60 and above,
+     * a heartbeat frequency no divider produces, a propagation delay outside -5000..4999 us,
+     * a heartbeat start or mode code that does not exist. Nothing was sent to the board. */
+    VORN_ERR_RANGE = 3,
+    /* VORN_open: no device of that name. */
+    VORN_ERR_NO_DEVICE = 4,
+    /* VORN_open: the device is open elsewhere without sharing, or access was refused. */
+    VORN_ERR_BUSY = 5,
+    /* No driver host could be reached or started, or the connection to it was lost. */
+    VORN_ERR_HOST = 6,
+    /* The driver refused the request or the board did not answer it properly (a query answered
+     * with a bad echo, a request the driver does not know). */
+    VORN_ERR_DEVICE = 7,
+    /* The request was cancelled before it completed (the handle was closed meanwhile). */
+    VORN_ERR_CANCELLED = 8,
+    /* The waits: no interrupt came within the time-out. */
+    VORN_WAIT_TIMEOUT = 13,
+    /* The waits: the wait could not be started (any failure other than the time-out, including
+     * a bad handle, a null pointer, and a wait of the same kind already pending on the board). */
+    VORN_WAIT_NOT_STARTED = 14
+};
+
+/* The record behind a handle. Callers read only modelCode; the rest belongs to the library. */
+typedef struct BoardRecord {
+    uint32_t libraryWord; /* the library's own: a tag that marks a live record */
+    uint16_t modelCode;   /* the card's model: 0x7000, 0x7100, 0x9070 or 0x9072 */
+    uint8_t slotNumber;   /* PCI slot of the card */
+    uint8_t reserved;
+} BoardRecord;
+
+typedef BoardRecord* BoardHandle;
+
+/* Board time. VORN_getTime fills seconds (with the fraction, from the board's microseconds),
+ * wholeSeconds (the same truncated), minutes, hours and dayOfYear; year is left as passed.
+ * VORN_setTime sends wholeSeconds (0..59), minutes (0..59), hours (0..23) and dayOfYear
+ * (1..366; 366 only in a leap year of the board); seconds and year are not read, since the board
+ * takes no sub-second part in a time entry and its year is set with VORN_setYear. */
+typedef struct TimeObj {
+    double seconds;
+    uint8_t wholeSeconds;
+    uint8_t minutes;
+    uint8_t hours;
+    uint8_t reserved;
+    uint16_t dayOfYear;
+    uint16_t year;
+} TimeObj;
+
+typedef struct DateObj {
+    uint16_t year;
+    uint8_t month;
+    uint8_t day; /* day of the month */
+} DateObj;
+
+/* Altitude in metres: the board's seven altitude digits count decimetres (0 to 999,999.9 m). */
+typedef struct AltObj {
+    float meters;
+} AltObj;
+
+/* Latitude or longitude. degrees as the board gives them: below 180 north or east, 180 and
+ * above south or west of (degrees - 180). minutes of arc: the board's six minute digits count
+ * ten-thousandths of a minute (0 to 99.9999). */
+typedef struct LongLat {
+    uint16_t degrees;
+    uint16_t reserved;
+    float minutes;
+} LongLat;
+
+typedef struct SatObj {
+    uint8_t satellites; /* satellites tracked, 0 to 15 */
+    uint8_t reserved;   /* not written */
+} SatObj;
+
+/* Heartbeat programme. start: 1 immediately, 0 at the board's next whole second. mode: 0xE5
+ * pulse, 0xE7 square wave. frequency in hertz: the board divides 10,000 Hz by a whole divider
+ * of 1 to 65535, so a frequency is taken only when 10,000 / frequency lies within one part in a
+ * million of such a divider (1 Hz, 2.5 Hz, 10,000 Hz are taken; 3 Hz and 0.1 Hz are refused
+ * with VORN_ERR_RANGE); frequency 0 stops the heartbeat. Models 0x7000 and 0x7100 are given
+ * start 0, mode 4 and thirdByte 0 by their callers: mode 4 is taken as a pulse at the next
+ * whole second (the driver receives mode 0xE5, start 0). thirdByte is not read. */
+typedef struct HeartObj {
+    uint8_t start;
+    uint8_t mode;
+    uint8_t thirdByte;
+    uint8_t reserved[5];
+    double frequency;
+} HeartObj;
+
+/* Match time. type: 0 start, 1 stop. seconds with a fraction, 0 <= seconds < 60, rounded to
+ * the nearest microsecond (a value that rounds to 60 is refused); minutes 0..59, hours 0..23,
+ * dayOfYear 1..366. */
+typedef struct MatchObj {
+    uint8_t type;
+    uint8_t reserved[7];
+    double seconds;
+    uint8_t minutes;
+    uint8_t hours;
+    uint16_t dayOfYear;
+    uint8_t reserved2[4];
+} MatchObj;
+
+/* Wait for a time-tagged event: timeoutMs goes in and is left unchanged; on success seconds
+ * (with the microseconds as fraction), minutes, hours and dayOfYear of the event come out. On a
+ * time-out or failure they are left as passed. */
+typedef struct EventObj {
+    uint32_t timeoutMs;
+    uint8_t reserved[4];
+    double seconds;
+    uint8_t minutes;
+    uint8_t hours;
+    uint16_t dayOfYear;
+    uint8_t reserved2[4];
+} EventObj;
+
+/* Opens a board by its device name as typed ("VORNpci0", "VORNpci1", ...) and stores a handle
+ * valid until VORN_close. Results: VORN_ERR_ARGUMENT, VORN_ERR_NO_DEVICE, VORN_ERR_BUSY,
+ * VORN_ERR_HOST, VORN_ERR_DEVICE; on failure *handle is set to null. The first open of a process
+ * chooses how the library reaches the driver: the vornhost daemon when one answers at its
+ * default address, else a host inside this process with one board of model 0x9070 as
+ * "VORNpci0". */
+uint8_t VORN_open(BoardHandle* handle, const char* deviceName);
+/* Closes the board and frees its record; a wait pending on it in another thread ends. */
+uint8_t VORN_close(BoardHandle handle);
+
+uint8_t VORN_getTime(BoardHandle handle, TimeObj* time);
+uint8_t VORN_setTime(BoardHandle handle, TimeObj* time);
+uint8_t VORN_getDate(BoardHandle handle, DateObj* date);
+/* Year 1 to 9999. */
+uint8_t VORN_setYear(BoardHandle handle, uint16_t* year);
+
+uint8_t VORN_getAltitude(BoardHandle handle, AltObj* altitude);
+uint8_t VORN_getLatitude(BoardHandle handle, LongLat* latitude);
+uint8_t VORN_getLongitude(BoardHandle handle, LongLat* longitude);
+uint8_t VORN_getSatInfo(BoardHandle handle, SatObj* satellites);
+
+/* Versions into a buffer of 10 bytes: the four firmware bytes, then a zero. The FPGA version
+ * register's high and low byte, then three zeros. On failure the first byte is set to zero (an
+ * empty version). */
+uint8_t VORN_getFirmware(BoardHandle handle, uint8_t* buffer);
+uint8_t VORN_getFPGA(BoardHandle handle, uint8_t* buffer);
+/* The driver's version text, zero-terminated, into a buffer of 12 bytes ("" on failure). */
+uint8_t VORN_getDriver(BoardHandle handle, char* buffer);
+
+uint8_t VORN_setHeartbeat(BoardHandle handle, HeartObj* heartbeat);
+uint8_t VORN_setMatchTime(BoardHandle handle, MatchObj* match);
+
+/* The waits block the calling thread only: 0 when the interrupt comes, VORN_WAIT_TIMEOUT after
+ * the time-out in milliseconds, VORN_WAIT_NOT_STARTED otherwise. They return no other value.
+ * VORN_waitEvent returns at once with the oldest time tag the driver holds, if any. */
+uint8_t VORN_waitHeartbeat(BoardHandle handle, uint32_t* timeoutMs);
+uint8_t VORN_waitMatch(BoardHandle handle, uint32_t* timeoutMs);
+uint8_t VORN_waitEvent(BoardHandle handle, EventObj* event);
+
+/* Discards every queued time tag (board and driver). */
+uint8_t VORN_flushFIFO(BoardHandle handle);
+/* Has the board time-tag a simulated event. */
+uint8_t VORN_simEvent(BoardHandle handle);
+
+/* 1 synchronizes to the reference, any other value lets the board run free. The byte comes back
+ * as the board's acknowledgement: 0xEE after 1, 0xFF otherwise. */
+uint8_t VORN_synchControl(BoardHandle handle, uint8_t* control);
+/* 1 while the board is synchronized to its reference, 0 while it runs free. */
+uint8_t VORN_synchStatus(BoardHandle handle, uint8_t* status);
+/* Propagation delay correction in microseconds, -5000 to 4999 (the board's four digits in ten's
+ * complement). */
+uint8_t VORN_setPropDelayCorr(BoardHandle handle, int32_t* microseconds);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+/* The layouts callers depend on. */
+#ifdef __cplusplus
+#define VORN_STATIC_ASSERT static_assert
+#else
+#define VORN_STATIC_ASSERT _Static_assert
+#endif
+#include <stddef.h>
+VORN_STATIC_ASSERT(sizeof(BoardRecord) == 8 && offsetof(BoardRecord, modelCode) == 4,
+                   "BoardRecord layout");
+VORN_STATIC_ASSERT(sizeof(TimeObj) == 16 && offsetof(TimeObj, wholeSeconds) == 8 &&
+                       offsetof(TimeObj, minutes) == 9 && offsetof(TimeObj, hours) == 10 &&
+                       offsetof(TimeObj, dayOfYear) == 12 && offsetof(TimeObj, year) == 14,
+                   "TimeObj layout");
+VORN_STATIC_ASSERT(sizeof(DateObj) == 4 && offsetof(DateObj, month) == 2 &&
+                       offsetof(DateObj, day) == 3,
+                   "DateObj layout");
+VORN_STATIC_ASSERT(sizeof(AltObj) == 4, "AltObj layout");
+VORN_STATIC_ASSERT(sizeof(LongLat) == 8 && offsetof(LongLat, minutes) == 4, "LongLat layout");
+VORN_STATIC_ASSERT(sizeof(SatObj) == 2, "SatObj layout");
+VORN_STATIC_ASSERT(sizeof(HeartObj) == 16 && offsetof(HeartObj, mode) == 1 &&
+                       offsetof(HeartObj, thirdByte) == 2 && offsetof(HeartObj, frequency) == 8,
+                   "HeartObj layout");
+VORN_STATIC_ASSERT(sizeof(MatchObj) == 24 && offsetof(MatchObj, seconds) == 8 &&
+                       offsetof(MatchObj, minutes) == 16 && offsetof(MatchObj, hours) == 17 &&
+                       offsetof(MatchObj, dayOfYear) == 18,
+                   "MatchObj layout");
+VORN_STATIC_ASSERT(sizeof(EventObj) == 24 && offsetof(EventObj, seconds) == 8 &&
+                       offsetof(EventObj, minutes) == 16 && offsetof(EventObj, hours) == 17 &&
+                       offsetof(EventObj, dayOfYear) == 18,
+                   "EventObj layout");
+#undef VORN_STATIC_ASSERT

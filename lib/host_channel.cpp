@@ -1,0 +1,176 @@
+// A device channel straight over a driver host in this process, for tests that hold the host
+// (its virtual clock and its boards) themselves.
+#include "vorn_testing.h"
+
+#include <chrono>
+#include <limits>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+namespace vornlib::testing {
+
+struct HostChannel::Impl {
+    std::shared_ptr<ntemu::Process> process;
+    mutable std::mutex mutex;
+    std::unordered_map<std::thread::id, ntemu::Thread*> threads;
+
+    // The host thread that acts for the calling OS thread, made at its first request.
+    ntemu::Thread& thread() {
+        std::lock_guard lock(mutex);
+        ntemu::Thread*& slot = threads[std::this_thread::get_id()];
+        if (slot == nullptr)
+            slot = &process->createThread();
+        return *slot;
+    }
+};
+
+namespace {
+
+bool toHostHandle(uint64_t handle, ntemu::Handle* hostHandle) {
+    if (handle == 0 || handle > std::numeric_limits<ntemu::Handle>::max())
+        return false;
+    *hostHandle = static_cast<ntemu::Handle>(handle);
+    return true;
+}
+
+vornsim::GpsScenario scenarioOf(const vornhost::SimCommand& command) {
+    vornsim::GpsScenario gps;
+    gps.altitudeDecimetres = command.altitudeDecimetres;
+    gps.latitudeDegrees = command.latitudeDegrees;
+    gps.latitudeMinutes = command.latitudeMinutes;
+    gps.longitudeDegrees = command.longitudeDegrees;
+    gps.longitudeMinutes = command.longitudeMinutes;
+    gps.satellites = command.satellites;
+    return gps;
+}
+
+NTSTATUS strobeAt(vornsim::BoardModel& board, const vornhost::SimCommand& command) {
+    vornsim::TimeOfYear when{command.atDayOfYear, command.atHours, command.atMinutes,
+                             command.atMicrosInMinute};
+    return board.strobeEventAt(when) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
+}
+
+} // namespace
+
+HostChannel::HostChannel(std::shared_ptr<vornhost::DriverHost> host)
+    : m_host(std::move(host)), m_impl(std::make_unique<Impl>()) {
+    m_impl->process = m_host->createProcess("vorn-library");
+}
+
+// The process ends as a program's does: pending requests cancelled, handles closed.
+HostChannel::~HostChannel() {
+    m_impl->process->terminate();
+}
+
+NTSTATUS HostChannel::open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) {
+    ntemu::OpenOptions options;
+    options.shareAccess = shareAccess;
+    options.overlapped = true;
+    ntemu::Handle hostHandle = 0;
+    const NTSTATUS status = m_impl->process->open(name, options, &hostHandle);
+    *handle = status == STATUS_SUCCESS ? hostHandle : 0;
+    return status;
+}
+
+vornhost::ChannelResult HostChannel::deviceIoControl(uint64_t handle, uint32_t code, const void* in,
+                                                     uint32_t inLength, void* out,
+                                                     uint32_t outLength) {
+    ntemu::Handle hostHandle = 0;
+    if (!toHostHandle(handle, &hostHandle))
+        return {STATUS_INVALID_HANDLE, 0};
+    const ntemu::IoResult result =
+        m_impl->thread().deviceIoControl(hostHandle, code, in, inLength, out, outLength);
+    return {result.status, static_cast<uint32_t>(result.information)};
+}
+
+NTSTATUS HostChannel::close(uint64_t handle) {
+    ntemu::Handle hostHandle = 0;
+    if (!toHostHandle(handle, &hostHandle))
+        return STATUS_INVALID_HANDLE;
+    m_impl->process->cancelIo(hostHandle);
+    return m_impl->process->close(hostHandle);
+}
+
+NTSTATUS HostChannel::simulate(const vornhost::SimCommand& command) {
+    vornsim::BoardModel* board = m_host->board(command.board);
+    if (board == nullptr)
+        return STATUS_NO_SUCH_DEVICE;
+    switch (command.action) {
+    case vornhost::SimAction::StrobeEvent:
+        board->strobeEvent();
+        return STATUS_SUCCESS;
+    case vornhost::SimAction::StrobeEvents:
+        board->strobeEvents(command.count);
+        return STATUS_SUCCESS;
+    case vornhost::SimAction::StrobeEventAt:
+        return strobeAt(*board, command);
+    case vornhost::SimAction::SetReference:
+        board->setReferencePresent(command.referencePresent);
+        return STATUS_SUCCESS;
+    case vornhost::SimAction::SetGpsScenario:
+        board->setGpsScenario(scenarioOf(command));
+        return STATUS_SUCCESS;
+    case vornhost::SimAction::SetFaults:
+        board->setFaults({command.faultNoAnswer, command.faultBadEcho, command.faultSlowFifoReads});
+        return STATUS_SUCCESS;
+    }
+    return STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS HostChannel::inspectBoard(uint32_t index, vornhost::BoardState* state) {
+    vornsim::BoardModel* board = m_host->board(index);
+    if (board == nullptr)
+        return STATUS_NO_SUCH_DEVICE;
+    const vornsim::BoardTime time = board->time();
+    const vornsim::HeartbeatProgramme heart = board->heartbeat();
+    const vornsim::MatchProgramme match = board->match();
+    const vornsim::BoardCounters counters = board->counters();
+    *state = {};
+    state->model = board->config().model;
+    state->year = time.year;
+    state->dayOfYear = time.dayOfYear();
+    state->hours = time.hours();
+    state->minutes = time.minutes();
+    state->microsInMinute = time.microsInMinute();
+    state->freewheel = board->syncMode() == vornsim::SyncMode::Freewheel;
+    state->referencePresent = board->referencePresent();
+    state->inSync = board->inSync();
+    state->propagationDelayMicros = board->propagationDelay();
+    state->heartbeatDivider = heart.divider;
+    state->heartbeatSquare = heart.mode == vornsim::HeartMode::Square;
+    state->heartbeatImmediately = heart.start == vornsim::HeartStart::Immediately;
+    state->matchArmed = match.armed;
+    state->matchStop = match.type == vornsim::MatchType::Stop;
+    state->matchDayOfYear = static_cast<uint16_t>(match.time.dayOfYear);
+    state->matchHours = static_cast<uint8_t>(match.time.hours);
+    state->matchMinutes = static_cast<uint8_t>(match.time.minutes);
+    state->matchMicrosInMinute = match.time.microsInMinute;
+    state->enables = board->enables();
+    state->fifoLevel = static_cast<uint32_t>(board->fifoLevel());
+    state->eventsTagged = counters.eventsTagged;
+    state->heartbeats = counters.heartbeats;
+    state->matches = counters.matches;
+    return STATUS_SUCCESS;
+}
+
+size_t HostChannel::pendingCount() const {
+    std::lock_guard lock(m_impl->mutex);
+    size_t count = 0;
+    for (const auto& [id, thread] : m_impl->threads)
+        count += thread->pendingCount();
+    return count;
+}
+
+bool HostChannel::waitForPending(size_t count, unsigned boundMilliseconds) const {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMilliseconds);
+    while (pendingCount() < count) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+} // namespace vornlib::testing

@@ -1,0 +1,70 @@
+// The library's unit conversions against the board's documented units.
+#include "conversions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using vornlib::dividerForFrequency;
+using vornlib::microsFromSeconds;
+
+TEST(LibConversions, HeartbeatDividers) {
+    EXPECT_EQ(dividerForFrequency(0.0), 0);
+    EXPECT_EQ(dividerForFrequency(10'000.0), 1);
+    EXPECT_EQ(dividerForFrequency(1.0), 10'000);
+    EXPECT_EQ(dividerForFrequency(2.5), 4'000);
+    EXPECT_EQ(dividerForFrequency(3'333.333333333), 3) << "within the tolerance of 3";
+    EXPECT_EQ(dividerForFrequency(10'000.0 / 65'535), 65'535);
+    EXPECT_EQ(dividerForFrequency(10'000.0 / 7), 7);
+    for (double refused : {3.0, 7.0, 0.1, 10'000.0 / 65'536, 10'000.5, 20'000.0, -1.0,
+                           std::numeric_limits<double>::infinity(), std::nan("")})
+        EXPECT_FALSE(dividerForFrequency(refused)) << refused;
+}
+
+TEST(LibConversions, SecondsToMicrosecondsRoundToTheNearest) {
+    EXPECT_EQ(microsFromSeconds(0.0), 0u);
+    EXPECT_EQ(microsFromSeconds(12.3456784), 12'345'678u);
+    EXPECT_EQ(microsFromSeconds(12.3456786), 12'345'679u);
+    EXPECT_EQ(microsFromSeconds(59.9999994), 59'999'999u);
+    EXPECT_FALSE(microsFromSeconds(59.9999996)) << "rounds to a whole minute";
+    EXPECT_FALSE(microsFromSeconds(60.0));
+    EXPECT_FALSE(microsFromSeconds(-0.0000001));
+    EXPECT_FALSE(microsFromSeconds(std::nan("")));
+    EXPECT_DOUBLE_EQ(vornlib::secondsFromMicros(59'123'456), 59.123456);
+}
+
+TEST(LibConversions, AltitudeAndMinutesOfArcFromTheBoardsDigits) {
+    EXPECT_FLOAT_EQ(vornlib::metresFromDigits(9'999'999), 999'999.9f);
+    EXPECT_FLOAT_EQ(vornlib::metresFromDigits(15), 1.5f);
+    EXPECT_FLOAT_EQ(vornlib::arcMinutesFromDigits(123'456), 12.3456f);
+    EXPECT_FLOAT_EQ(vornlib::arcMinutesFromDigits(999'999), 99.9999f);
+}
+
+TEST(LibConversions, TimeEntryRangesAndLeapYears) {
+    TimeObj time{0, 59, 59, 23, 0, 366, 2001};
+    const auto driver = vornlib::toDriverTime(time);
+    ASSERT_TRUE(driver);
+    EXPECT_EQ(driver->seconds, 59);
+    EXPECT_EQ(driver->loadSelect, 0);
+    EXPECT_EQ(driver->dayOfYear, 366);
+    EXPECT_TRUE(vornlib::isLeapYear(2000));
+    EXPECT_TRUE(vornlib::isLeapYear(2024));
+    EXPECT_FALSE(vornlib::isLeapYear(1900));
+    EXPECT_FALSE(vornlib::isLeapYear(2023));
+}
+
+TEST(LibConversions, EventRecordKeepsItsTimeout) {
+    vornpci::EventWaitRecord record{500, 7'654'321, 59, 23, 365};
+    EventObj event{500, {}, 0, 0, 0, 0, {}};
+    vornlib::fromDriverEvent(record, &event);
+    EXPECT_EQ(event.timeoutMs, 500u);
+    EXPECT_DOUBLE_EQ(event.seconds, 7.654321);
+    EXPECT_EQ(event.minutes, 59);
+    EXPECT_EQ(event.hours, 23);
+    EXPECT_EQ(event.dayOfYear, 365);
+}
+
+} // namespace

@@ -1,0 +1,70 @@
+// Fixture for the library's calls over each way of reaching a host: a private in-process host
+// on a virtual clock, or a vornhost daemon the test starts (real clock: short time-outs, and
+// assertions on results only where timing matters).
+#pragma once
+
+#include "vorn.h"
+#include "vorn_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace libtest {
+
+constexpr int64_t kMilli = 10'000;
+constexpr int64_t kSecond = 1000 * kMilli;
+// 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
+constexpr int64_t kStartUtc = 133'537'680'000'000'000;
+
+enum class RigKind { InProcess, Daemon };
+
+// One way of reaching a host, with the test's own view of its boards.
+class Rig {
+public:
+    virtual ~Rig() = default;
+    // Points the library at the host; false when the host cannot be had.
+    virtual bool start(const vornsim::MachineDescription& machine) = 0;
+    virtual vornhost::DeviceChannel& control() = 0;
+    // Virtual time: the test moves it. Real time: it runs by itself.
+    virtual bool virtualTime() const = 0;
+    virtual void advance(int64_t ticks) = 0;
+    // Blocks until `count` library requests are pending in the driver (virtual time only).
+    virtual bool waitForPending(size_t count) = 0;
+};
+
+std::unique_ptr<Rig> makeRig(RigKind kind);
+// The rigs this build can run: in-process always, the daemon when it was built.
+std::vector<RigKind> rigKinds();
+
+vornsim::MachineDescription oneBoard(uint16_t model = 0x9070);
+
+class LibTest : public ::testing::TestWithParam<RigKind> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Starts on `machine` instead of the one-board default; opens nothing.
+    void restart(const vornsim::MachineDescription& machine);
+
+    vornhost::BoardState board(uint32_t index = 0);
+    void simulate(vornhost::SimCommand command);
+    bool virtualTime() const { return m_rig->virtualTime(); }
+    // Runs a call that blocks in the driver on a thread of its own; under virtual time, once it
+    // is pending, moves the clock on by `ticks` so that its interrupt or time-out can come.
+    uint8_t blockingCall(const std::function<uint8_t()>& call, int64_t ticks);
+    void advance(int64_t ticks) { m_rig->advance(ticks); }
+    Rig& rig() { return *m_rig; }
+
+    BoardHandle m_handle = nullptr;
+
+private:
+    std::unique_ptr<Rig> m_rig;
+};
+
+std::string rigName(const ::testing::TestParamInfo<RigKind>& info);
+
+} // namespace libtest

@@ -1,0 +1,180 @@
+// The library's three waits, the event FIFO and calls from several threads, over each rig.
+#include "boards.h"
+#include "lib_fixture.h"
+
+#include <future>
+
+namespace libtest {
+namespace {
+
+class LibWaits : public LibTest {
+protected:
+    // A wait's time-out: long enough under virtual time never to pass by itself, short on the
+    // real clock so that a test expecting the interrupt still ends.
+    uint32_t longWait() const { return virtualTime() ? 60'000 : 5'000; }
+};
+
+TEST_P(LibWaits, HeartbeatWaitEndsOnTheInterrupt) {
+    HeartObj heart{1, 0xE5, 0, {}, 100.0};
+    ASSERT_EQ(VORN_setHeartbeat(m_handle, &heart), VORN_OK);
+    uint32_t timeout = longWait();
+    EXPECT_EQ(blockingCall([&] { return VORN_waitHeartbeat(m_handle, &timeout); }, 20 * kMilli),
+              VORN_OK);
+    EXPECT_GE(board().heartbeats, 1u);
+}
+
+TEST_P(LibWaits, WaitsTimeOutWithThirteen) {
+    uint32_t timeout = 20;
+    EXPECT_EQ(blockingCall([&] { return VORN_waitHeartbeat(m_handle, &timeout); }, 21 * kMilli),
+              VORN_WAIT_TIMEOUT);
+    EXPECT_EQ(blockingCall([&] { return VORN_waitMatch(m_handle, &timeout); }, 21 * kMilli),
+              VORN_WAIT_TIMEOUT);
+    EventObj event{20, {}, -1.0, 0, 0, 0, {}};
+    EXPECT_EQ(blockingCall([&] { return VORN_waitEvent(m_handle, &event); }, 21 * kMilli),
+              VORN_WAIT_TIMEOUT);
+    EXPECT_EQ(event.seconds, -1.0) << "a timed-out event wait leaves the record";
+    EXPECT_EQ(event.timeoutMs, 20u);
+}
+
+TEST_P(LibWaits, MatchWaitEndsWhenTheBoardReachesTheTime) {
+    TimeObj now{};
+    ASSERT_EQ(VORN_getTime(m_handle, &now), VORN_OK);
+    // Two whole seconds ahead, carried into the minutes and hours.
+    const unsigned secondOfDay = (now.hours * 60u + now.minutes) * 60u + now.wholeSeconds + 2;
+    if (secondOfDay >= 24 * 3600)
+        GTEST_SKIP() << "the match would fall on the next day";
+    MatchObj match{0,
+                   {},
+                   static_cast<double>(secondOfDay % 60),
+                   static_cast<uint8_t>(secondOfDay / 60 % 60),
+                   static_cast<uint8_t>(secondOfDay / 3600),
+                   now.dayOfYear,
+                   {}};
+    ASSERT_EQ(VORN_setMatchTime(m_handle, &match), VORN_OK);
+    uint32_t timeout = longWait();
+    EXPECT_EQ(blockingCall([&] { return VORN_waitMatch(m_handle, &timeout); }, 3 * kSecond),
+              VORN_OK);
+    EXPECT_EQ(board().matches, 1u);
+}
+
+TEST_P(LibWaits, ASecondWaitOfOneKindCannotStart) {
+    std::future<uint8_t> first = std::async(std::launch::async, [&] {
+        uint32_t timeout = longWait();
+        return VORN_waitHeartbeat(m_handle, &timeout);
+    });
+    if (virtualTime()) {
+        ASSERT_TRUE(rig().waitForPending(1));
+        uint32_t timeout = 10;
+        EXPECT_EQ(VORN_waitHeartbeat(m_handle, &timeout), VORN_WAIT_NOT_STARTED);
+        advance(61 * kSecond);
+        EXPECT_EQ(first.get(), VORN_WAIT_TIMEOUT);
+    } else {
+        // On the real clock the second wait may come before the first is parked; either the
+        // second is refused or the first one is.
+        uint32_t timeout = 10;
+        const uint8_t second = VORN_waitHeartbeat(m_handle, &timeout);
+        const uint8_t firstResult = first.get();
+        EXPECT_TRUE(second == VORN_WAIT_NOT_STARTED || firstResult == VORN_WAIT_NOT_STARTED);
+    }
+}
+
+TEST_P(LibWaits, WaitsOnABadHandleOrPointerCannotStart) {
+    uint32_t timeout = 0;
+    EventObj event{};
+    BoardRecord forged{vornlib::kRecordTag, 0x9070, 3, 0};
+    EXPECT_EQ(VORN_waitHeartbeat(nullptr, &timeout), VORN_WAIT_NOT_STARTED);
+    EXPECT_EQ(VORN_waitMatch(&forged, &timeout), VORN_WAIT_NOT_STARTED);
+    EXPECT_EQ(VORN_waitEvent(&forged, &event), VORN_WAIT_NOT_STARTED);
+    EXPECT_EQ(VORN_waitHeartbeat(m_handle, nullptr), VORN_WAIT_NOT_STARTED);
+    EXPECT_EQ(VORN_waitEvent(m_handle, nullptr), VORN_WAIT_NOT_STARTED);
+}
+
+TEST_P(LibWaits, SimulatedEventComesBackWithItsTime) {
+    const vornhost::BoardState before = board();
+    ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
+    EventObj event{longWait(), {}, -1.0, 0, 0, 0, {}};
+    ASSERT_EQ(VORN_waitEvent(m_handle, &event), VORN_OK);
+    EXPECT_EQ(event.timeoutMs, longWait());
+    EXPECT_EQ(board().eventsTagged, before.eventsTagged + 1);
+    if (virtualTime()) {
+        EXPECT_EQ(event.dayOfYear, 61);
+        EXPECT_EQ(event.hours, 12);
+        EXPECT_EQ(event.minutes, 0);
+        EXPECT_DOUBLE_EQ(event.seconds, before.microsInMinute / 1e6);
+    } else {
+        EXPECT_GE(event.seconds, 0.0);
+        EXPECT_LT(event.seconds, 60.0);
+    }
+}
+
+TEST_P(LibWaits, EventTimeCarriesTheMicroseconds) {
+    if (!virtualTime())
+        GTEST_SKIP() << "needs the board time to stand still";
+    advance(7 * kSecond + 654'321 * 10);
+    vornhost::SimCommand strobe;
+    strobe.action = vornhost::SimAction::StrobeEvent;
+    simulate(strobe);
+    // The interrupt hands the tag over without the clock moving: at once from the driver's ring,
+    // or to the parked wait.
+    EventObj event{0, {}, 0, 0, 0, 0, {}};
+    ASSERT_EQ(VORN_waitEvent(m_handle, &event), VORN_OK);
+    EXPECT_DOUBLE_EQ(event.seconds, 7.654321);
+}
+
+TEST_P(LibWaits, FlushDropsQueuedEvents) {
+    ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
+    ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
+    ASSERT_EQ(VORN_flushFIFO(m_handle), VORN_OK);
+    EventObj event{20, {}, -1.0, 0, 0, 0, {}};
+    EXPECT_EQ(blockingCall([&] { return VORN_waitEvent(m_handle, &event); }, 21 * kMilli),
+              VORN_WAIT_TIMEOUT);
+}
+
+TEST_P(LibWaits, ABlockedWaitHoldsUpNoOtherThread) {
+    std::future<uint8_t> waiter = std::async(std::launch::async, [&] {
+        EventObj event{longWait(), {}, 0, 0, 0, 0, {}};
+        return VORN_waitEvent(m_handle, &event);
+    });
+    if (virtualTime()) {
+        ASSERT_TRUE(rig().waitForPending(1));
+    }
+    for (int i = 0; i < 5; ++i) {
+        TimeObj time{};
+        EXPECT_EQ(VORN_getTime(m_handle, &time), VORN_OK);
+        DateObj date{};
+        EXPECT_EQ(VORN_getDate(m_handle, &date), VORN_OK);
+    }
+    if (virtualTime()) {
+        EXPECT_TRUE(rig().waitForPending(1)) << "the wait is still parked";
+    }
+    EXPECT_EQ(VORN_simEvent(m_handle), VORN_OK);
+    EXPECT_EQ(waiter.get(), VORN_OK);
+}
+
+TEST_P(LibWaits, ClosingTheBoardEndsAWaitInAnotherThread) {
+    std::future<uint8_t> waiter = std::async(std::launch::async, [&] {
+        uint32_t timeout = longWait();
+        return VORN_waitMatch(m_handle, &timeout);
+    });
+    if (virtualTime()) {
+        ASSERT_TRUE(rig().waitForPending(1));
+    }
+    ASSERT_EQ(VORN_close(m_handle), VORN_OK);
+    const BoardHandle closed = m_handle;
+    m_handle = nullptr;
+    const uint8_t result = waiter.get();
+    // Under virtual time the wait was parked and is cancelled; on the real clock it may not have
+    // started before the close.
+    if (virtualTime()) {
+        EXPECT_EQ(result, VORN_WAIT_NOT_STARTED);
+    } else {
+        EXPECT_TRUE(result == VORN_WAIT_NOT_STARTED || result == VORN_WAIT_TIMEOUT);
+    }
+    TimeObj time{};
+    EXPECT_EQ(VORN_getTime(closed, &time), VORN_ERR_HANDLE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rigs, LibWaits, ::testing::ValuesIn(rigKinds()), rigName);
+
+} // namespace
+} // namespace libtest
