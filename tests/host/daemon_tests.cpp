@@ -1,0 +1,442 @@
+// The vornhost daemon as a whole: bad input on the socket, clients that die while they wait,
+// two clients waiting at once, peers refused or admitted by their credentials, and the stop.
+#include "daemon_client.h"
+#include "daemon_process.h"
+#include "socket_io.h"
+#include "vornpci_ioctl.h"
+#include "vornpci_records.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <future>
+#include <random>
+
+namespace {
+
+using namespace vornhost;
+using namespace vornpci;
+
+constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr uint32_t kBoundMs = 10'000;
+
+// A connection spoken to frame by frame, as a faulty or hostile client would.
+class RawConnection {
+public:
+    explicit RawConnection(const std::string& path) : m_fd(connectUnix(path)) {}
+    ~RawConnection() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool connected() const { return m_fd >= 0; }
+    bool send(std::span<const uint8_t> bytes) { return writeAll(m_fd, bytes); }
+    bool send(wire::MessageType type, uint32_t id, const std::vector<uint8_t>& payload,
+              uint32_t thread = 1) {
+        return send(wire::frame(uint16_t(type), id, thread, payload));
+    }
+    bool hello() {
+        if (!send(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1})))
+            return false;
+        ReadFrame reply = read();
+        return reply.status == ReadStatus::Ok && error(reply) == wire::WireError::Ok;
+    }
+    ReadFrame read() { return readFrame(m_fd, int(kBoundMs), int(kBoundMs)); }
+    static wire::WireError error(const ReadFrame& reply) {
+        auto head = wire::decodeReplyHead(reply.payload);
+        return head ? head->error : wire::WireError(0xFFFF);
+    }
+    void endWrites() { ::shutdown(m_fd, SHUT_WR); }
+
+private:
+    int m_fd;
+};
+
+class Daemon : public testing::Test {
+protected:
+    void start(std::vector<std::string> args = {}) {
+        std::string log;
+        m_daemon = hosttest::DaemonProcess::start(std::move(args), &log);
+        ASSERT_TRUE(m_daemon) << log;
+    }
+
+    // Stops the daemon with SIGTERM and expects a clean unload with an empty pool.
+    void stopCleanly() {
+        EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
+        EXPECT_NE(m_daemon->log().find("driver unloaded; 0 pool block(s) left"),
+                  std::string::npos)
+            << m_daemon->log();
+    }
+
+    std::unique_ptr<DaemonClient> client() {
+        auto c = DaemonClient::connect(m_daemon->socketPath());
+        EXPECT_TRUE(c);
+        return c;
+    }
+
+    static uint64_t openBoard(DeviceChannel& channel) {
+        uint64_t handle = 0;
+        EXPECT_EQ(channel.open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
+        return handle;
+    }
+
+    static NTSTATUS waitFor(DeviceChannel& channel, uint64_t handle, uint32_t code,
+                            uint32_t timeoutMs) {
+        return channel.deviceIoControl(handle, code, &timeoutMs, 4, nullptr, 0).status;
+    }
+
+    static bool driverAnswers(DeviceChannel& channel, uint64_t handle) {
+        char text[8] = {};
+        ChannelResult r =
+            channel.deviceIoControl(handle, IOCTL_VORNPCI_GET_DRIVER, text, 7, text, 7);
+        return r.status == STATUS_SUCCESS && std::string(text) == "1.300 ";
+    }
+
+    static bool reached(DaemonClient& c, wire::StatusWait wait, uint32_t count = 0) {
+        auto status = c.hostStatus({wait, count, kBoundMs});
+        return status && status->reached;
+    }
+
+    std::unique_ptr<hosttest::DaemonProcess> m_daemon;
+};
+
+TEST_F(Daemon, NobodyListeningGivesNoChannel) {
+    std::string directory = hosttest::makeDirectory();
+    EXPECT_FALSE(connectDaemon(directory + "/none.sock"));
+    ::rmdir(directory.c_str());
+}
+
+TEST_F(Daemon, HelpAndBadOptionsExitAtOnce) {
+    std::string output;
+    EXPECT_EQ(hosttest::runDaemonToExit({"--help"}, &output), 0);
+    EXPECT_NE(output.find("--socket PATH"), std::string::npos) << output;
+    output.clear();
+    EXPECT_EQ(hosttest::runDaemonToExit({"--frobnicate"}, &output), 64);
+    EXPECT_NE(output.find("unknown option '--frobnicate'"), std::string::npos) << output;
+}
+
+TEST_F(Daemon, SecondDaemonOnTheSameSocketRefusesToStart) {
+    start();
+    std::string output;
+    EXPECT_EQ(hosttest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
+    EXPECT_NE(output.find("a daemon already answers"), std::string::npos) << output;
+    auto c = client();
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
+    c.reset();
+    stopCleanly();
+}
+
+TEST_F(Daemon, MachineFromOptionsGivesEachModelItsDevice) {
+    start({"--board", "model=0x7000,bus=0,slot=1", "--board", "model=0x7100,bus=0,slot=2",
+           "--board", "model=0x9070,bus=1,slot=4,irq=5", "--board", "model=0x9072,bus=2,slot=0"});
+    auto c = client();
+    ASSERT_TRUE(c);
+    const uint16_t models[] = {0x7000, 0x7100, 0x9070, 0x9072};
+    for (unsigned n = 0; n < 4; ++n) {
+        std::u16string name = u"\\\\.\\VORNpci" + std::u16string(1, char16_t(u'0' + n));
+        uint64_t handle = 0;
+        ASSERT_EQ(c->open(name, kShareAll, &handle), STATUS_SUCCESS);
+        OpenReply reply{};
+        ASSERT_EQ(c->deviceIoControl(handle, IOCTL_VORNPCI_OPEN, &reply, 8, &reply, 8).status,
+                  STATUS_SUCCESS);
+        EXPECT_EQ(reply.modelCode, models[n]) << n;
+    }
+    uint64_t handle = 0;
+    EXPECT_EQ(c->open(u"\\\\.\\VORNpci4", kShareAll, &handle), STATUS_OBJECT_NAME_NOT_FOUND);
+    c.reset();
+    stopCleanly();
+}
+
+// Each bad message closes its own connection; a well-behaved client goes on being served.
+TEST_F(Daemon, BadMessagesCloseOnlyTheirConnection) {
+    start();
+    auto good = client();
+    ASSERT_TRUE(good);
+    uint64_t handle = openBoard(*good);
+
+    std::mt19937 random(7);
+    std::vector<uint8_t> garbage(200);
+    for (auto& b : garbage)
+        b = uint8_t(random());
+    auto oversized = wire::frame(uint16_t(wire::MessageType::Open), 2, 1, {});
+    oversized[8] = 0xFF; // payload length far beyond the limit
+    oversized[10] = 0x01;
+    auto badOpen = wire::frame(uint16_t(wire::MessageType::Open), 2, 1,
+                               std::vector<uint8_t>{3, 0, 50, 0, 'A', 0}); // 50 units promised
+    auto whole = wire::frame(uint16_t(wire::MessageType::Inspect), 2, 1,
+                             wire::encode(wire::InspectRequest{0}));
+    std::vector<uint8_t> cutShort(whole.begin(), whole.end() - 2);
+
+    struct Case {
+        const char* what;
+        bool greet;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"garbage", false, garbage},
+        {"oversized", true, oversized},
+        {"malformed payload", true, badOpen},
+        {"request before the greeting", false, whole},
+        {"truncated, then the end", true, cutShort},
+    };
+    for (const Case& c : cases) {
+        RawConnection raw(m_daemon->socketPath());
+        ASSERT_TRUE(raw.connected());
+        if (c.greet) {
+            ASSERT_TRUE(raw.hello()) << c.what;
+        }
+        raw.send(c.bytes);
+        if (std::string(c.what).find("truncated") != std::string::npos)
+            raw.endWrites();
+        ReadFrame answer = raw.read();
+        if (answer.status == ReadStatus::Ok) { // told why, then closed
+            EXPECT_EQ(RawConnection::error(answer), wire::WireError::NotPermitted) << c.what;
+            answer = raw.read();
+        }
+        EXPECT_EQ(answer.status, ReadStatus::Closed) << c.what;
+        EXPECT_TRUE(driverAnswers(*good, handle)) << c.what;
+    }
+    EXPECT_TRUE(reached(*good, wire::StatusWait::Idle)); // every bad connection has ended
+    good.reset();
+    stopCleanly();
+    EXPECT_NE(m_daemon->log().find("malformed open, closing"), std::string::npos);
+    EXPECT_NE(m_daemon->log().find("truncated message, closing"), std::string::npos);
+}
+
+// Half a message and then silence: the connection is closed once the gap bound passes.
+TEST_F(Daemon, StalledHalfMessageIsClosed) {
+    start();
+    RawConnection raw(m_daemon->socketPath());
+    ASSERT_TRUE(raw.hello());
+    auto whole = wire::frame(uint16_t(wire::MessageType::Inspect), 2, 1,
+                             wire::encode(wire::InspectRequest{0}));
+    raw.send(std::span(whole.data(), 7));
+    EXPECT_EQ(raw.read().status, ReadStatus::Closed);
+    stopCleanly();
+}
+
+TEST_F(Daemon, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
+    start();
+    RawConnection raw(m_daemon->socketPath());
+    ASSERT_TRUE(raw.hello());
+    raw.send(wire::frame(99, 5, 1, {}));
+    ReadFrame reply = raw.read();
+    ASSERT_EQ(reply.status, ReadStatus::Ok);
+    EXPECT_EQ(reply.header.requestId, 5u);
+    EXPECT_EQ(reply.header.type, 99 | wire::kReplyBit);
+    EXPECT_EQ(RawConnection::error(reply), wire::WireError::UnknownCommand);
+
+    raw.send(wire::MessageType::DeviceControl, 6,
+             wire::encode(wire::ControlRequest{4, IOCTL_VORNPCI_GET_TIME, 5000, {}}));
+    reply = raw.read();
+    EXPECT_EQ(RawConnection::error(reply), wire::WireError::BadArgument);
+    raw.send(wire::MessageType::Status, 7,
+             wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 0, 60'000}));
+    EXPECT_EQ(RawConnection::error(raw.read()), wire::WireError::BadArgument);
+    raw.send(wire::MessageType::Hello, 8, wire::encode(wire::HelloRequest{1}));
+    EXPECT_EQ(RawConnection::error(raw.read()), wire::WireError::NotPermitted);
+    EXPECT_EQ(raw.read().status, ReadStatus::Closed); // a second greeting is out of turn
+    stopCleanly();
+}
+
+TEST_F(Daemon, ThreadAndQueueLimitsAreAnswered) {
+    start();
+    RawConnection raw(m_daemon->socketPath());
+    ASSERT_TRUE(raw.hello());
+    auto status = wire::encode(wire::StatusRequest{});
+    size_t tooMany = 0;
+    for (uint32_t thread = 1; thread <= 65; ++thread) {
+        raw.send(wire::MessageType::Status, thread, status, thread);
+        tooMany += RawConnection::error(raw.read()) == wire::WireError::TooManyThreads;
+    }
+    EXPECT_EQ(tooMany, 1u);
+
+    // One thread id blocked in a wait, with more requests behind it than its queue holds.
+    raw.send(wire::MessageType::Open, 100, wire::encode(wire::OpenRequest{kShareAll, u"VORNpci0"}),
+             1);
+    auto opened = raw.read();
+    ASSERT_EQ(RawConnection::error(opened), wire::WireError::Ok);
+    uint64_t handle = *wire::decodeHandleReply(opened.payload);
+    uint32_t timeout = 20'000;
+    std::vector<uint8_t> input(4);
+    std::memcpy(input.data(), &timeout, 4);
+    raw.send(wire::MessageType::DeviceControl, 101,
+             wire::encode(wire::ControlRequest{handle, IOCTL_VORNPCI_WAIT_HEART, 0, input}), 1);
+    for (uint32_t id = 102; id < 102 + 17; ++id)
+        raw.send(wire::MessageType::Status, id,
+                 wire::encode(wire::StatusRequest{wire::StatusWait::PendingAtLeast, 1000, 0}), 1);
+    ReadFrame busy = raw.read();
+    ASSERT_EQ(busy.status, ReadStatus::Ok);
+    EXPECT_EQ(RawConnection::error(busy), wire::WireError::Busy);
+    stopCleanly(); // the wait and the queue behind it end with the connection
+}
+
+// A client killed while it waits: its request is cancelled (the driver's heartbeat slot is
+// free again), the host serves a new client, and it stops with an empty pool.
+TEST_F(Daemon, KilledClientsWaitIsCancelled) {
+    start();
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    pid_t child = ::fork();
+    if (child == 0) {
+        auto c = DaemonClient::connect(m_daemon->socketPath());
+        uint64_t handle = 0;
+        if (!c || c->open(u"\\\\.\\VORNpci0", kShareAll, &handle) != STATUS_SUCCESS)
+            ::_exit(1);
+        (void)!::write(ready[1], "r", 1);
+        waitFor(*c, handle, IOCTL_VORNPCI_WAIT_HEART, 60'000);
+        ::_exit(2);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    pollfd p{ready[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, int(kBoundMs)), 1);
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+
+    auto observer = client();
+    ASSERT_TRUE(observer);
+    ASSERT_TRUE(reached(*observer, wire::StatusWait::PendingAtLeast, 1));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(reached(*observer, wire::StatusWait::Idle));
+
+    uint64_t handle = openBoard(*observer);
+    // With the dead client's wait still in its slot this would be refused at once.
+    EXPECT_EQ(waitFor(*observer, handle, IOCTL_VORNPCI_WAIT_HEART, 1), STATUS_DEVICE_NOT_READY);
+    EXPECT_TRUE(driverAnswers(*observer, handle));
+    observer.reset();
+    stopCleanly();
+    EXPECT_NE(m_daemon->log().find("1 handle(s) left open were closed"), std::string::npos)
+        << m_daemon->log();
+}
+
+TEST_F(Daemon, TwoClientsWaitForDifferentKindsAtOnce) {
+    start();
+    auto first = client();
+    auto second = client();
+    ASSERT_TRUE(first && second);
+    uint64_t firstHandle = openBoard(*first);
+    uint64_t secondHandle = openBoard(*second);
+    auto eventWait = std::async(std::launch::async, [&] {
+        EventWaitRecord record{20'000, 0, 0, 0, 0};
+        ChannelResult r = first->deviceIoControl(firstHandle, IOCTL_VORNPCI_WAIT_EVENT, &record,
+                                                 12, &record, 12);
+        return std::make_pair(r, record);
+    });
+    auto heartWait = std::async(std::launch::async, [&] {
+        return waitFor(*second, secondHandle, IOCTL_VORNPCI_WAIT_HEART, 20'000);
+    });
+    ASSERT_TRUE(reached(*first, wire::StatusWait::PendingAtLeast, 2));
+
+    SimCommand strobe;
+    strobe.action = SimAction::StrobeEvent;
+    ASSERT_EQ(first->simulate(strobe), STATUS_SUCCESS);
+    auto [result, record] = eventWait.get();
+    EXPECT_EQ(result.status, STATUS_SUCCESS);
+    EXPECT_EQ(result.information, 12u);
+    BoardState state;
+    ASSERT_EQ(second->inspectBoard(0, &state), STATUS_SUCCESS);
+    EXPECT_EQ(state.eventsTagged, 1u);
+    EXPECT_GE(record.dayOfYear, 1);
+    EXPECT_EQ(state.heartbeats, 0u); // nothing has released the heartbeat wait yet
+
+    // The second client's other thread programs the heartbeat while its first one waits.
+    HeartObj heart{1, 0xE7, 50, {0, 0}};
+    ASSERT_EQ(second->deviceIoControl(secondHandle, IOCTL_VORNPCI_SET_HEARTBEAT, &heart, 6,
+                                      nullptr, 0).status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(heartWait.get(), STATUS_SUCCESS);
+    first.reset();
+    second.reset();
+    stopCleanly();
+}
+
+TEST_F(Daemon, StopEndsClientsThatStillWait) {
+    start();
+    auto c = client();
+    ASSERT_TRUE(c);
+    uint64_t handle = openBoard(*c);
+    auto waiting = std::async(std::launch::async, [&] {
+        return waitFor(*c, handle, IOCTL_VORNPCI_WAIT_MATCH, 60'000);
+    });
+    ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
+    stopCleanly();
+    NTSTATUS status = waiting.get();
+    EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED) << status;
+    EXPECT_FALSE(c->connected());
+    EXPECT_EQ(c->open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_DEVICE_NOT_CONNECTED);
+}
+
+// Runs `body` in a child process under uid and gid 65534; its exit code.
+int runAsNobody(int (*body)(const std::string&), const std::string& socket) {
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(90);
+        ::_exit(body(socket));
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int expectRefusal(const std::string& socket) {
+    RawConnection raw(socket);
+    if (!raw.connected())
+        return 10;
+    ReadFrame notice = raw.read();
+    if (notice.status != ReadStatus::Ok || notice.header.requestId != 0 ||
+        RawConnection::error(notice) != wire::WireError::AccessRefused)
+        return 11;
+    if (raw.read().status != ReadStatus::Closed)
+        return 12;
+    return DaemonClient::connect(socket) ? 13 : 0;
+}
+
+int expectAdmission(const std::string& socket) {
+    auto c = DaemonClient::connect(socket);
+    if (!c)
+        return 20;
+    uint64_t handle = 0;
+    if (c->open(u"\\\\.\\VORNpci0", kShareAll, &handle) != STATUS_SUCCESS)
+        return 21;
+    char text[8] = {};
+    return c->deviceIoControl(handle, IOCTL_VORNPCI_GET_DRIVER, text, 7, text, 7).status ==
+                   STATUS_SUCCESS
+               ? 0
+               : 22;
+}
+
+TEST_F(Daemon, PeerOutsideTheGroupIsRefused) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a client under another uid";
+    start({"--group", "vorn-test-no-such-group"});
+    EXPECT_EQ(runAsNobody(expectRefusal, m_daemon->socketPath()), 0);
+    auto c = client(); // root is still served
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
+    c.reset();
+    stopCleanly();
+    EXPECT_NE(m_daemon->log().find("refused peer"), std::string::npos);
+}
+
+TEST_F(Daemon, MemberOfTheGroupIsAdmitted) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a client under another uid";
+    group* nogroup = ::getgrgid(65534);
+    if (!nogroup)
+        GTEST_SKIP() << "no group with id 65534 on this system";
+    start({"--group", nogroup->gr_name});
+    EXPECT_EQ(runAsNobody(expectAdmission, m_daemon->socketPath()), 0);
+    stopCleanly();
+}
+
+} // namespace
