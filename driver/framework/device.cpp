@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <initializer_list>
+#include <new>
 
 namespace {
 
@@ -20,12 +21,25 @@ struct EmptyResourceList {
 
 CBaseDevice::CBaseDevice(PDEVICE_OBJECT Device) : DeviceObject(Device) {}
 
+namespace {
+
+// The device object of a construction that a raise has just unwound, kept for the creator's
+// CleanupFromCreateDevice on the same thread.
+struct UnwoundDevice {
+    PVOID Extension;
+    PDEVICE_OBJECT Device;
+};
+thread_local UnwoundDevice t_unwound{};
+
+} // namespace
+
+// The storage of a device is its device object's extension, so the object is deleted only once
+// the destruction is over (CDevice's operator delete), never from inside it. Driver code raises
+// only out of constructors; while such a raise unwinds, the device object is noted for the
+// creator's handler, which hands its extension to CleanupFromCreateDevice.
 CBaseDevice::~CBaseDevice() {
-    // Driver code raises only out of constructors. While such a raise unwinds, the device
-    // object stays for the creator's handler, which still holds it and hands its extension
-    // to CleanupFromCreateDevice.
-    if (std::uncaught_exceptions() == 0)
-        DeleteDevice();
+    if (std::uncaught_exceptions() != 0 && DeviceObject != nullptr)
+        t_unwound = {DeviceObject->DeviceExtension, DeviceObject};
 }
 
 VOID CBaseDevice::DeleteDevice() {
@@ -72,6 +86,13 @@ CDevice::CDevice(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceTyp
 }
 
 CDevice::~CDevice() { CleanupDeviceOnExit(); }
+
+void CDevice::operator delete(CDevice* Device, std::destroying_delete_t) {
+    PDEVICE_OBJECT object = Device->CBaseDevice::DeviceObject;
+    Device->~CDevice();
+    if (object != nullptr)
+        IoDeleteDevice(object);
+}
 
 VOID CDevice::ThrowStatusExceptionFromConstructor(NTSTATUS Status, PCSTR) {
     ExRaiseStatus(Status);
@@ -223,17 +244,19 @@ VOID CDevice::CleanupDeviceOnExit() {
 VOID CleanupFromCreateDevice(CDevice* Device) {
     if (Device == nullptr)
         return;
-    // After a raise out of a constructor the object has been unwound down to its
-    // CBaseDevice part (links, claims, interrupt and names are already given back); a
-    // device that is still whole is taken apart here.
-    CBaseDevice* base = static_cast<CBaseDevice*>(static_cast<void*>(Device));
-    if (CDevice* whole = dynamic_cast<CDevice*>(base)) {
-        whole->CDevice::CleanupDeviceOnExit();
-        whole->DeviceName.ClearString();
-        whole->Win32Name.ClearString();
-        whole->ResourceKey.ClearString();
+    // After a raise out of a constructor the object has been unwound already (links, claims,
+    // interrupt and names given back); only its device object is left.
+    if (t_unwound.Extension == static_cast<PVOID>(Device)) {
+        PDEVICE_OBJECT object = t_unwound.Device;
+        t_unwound = {};
+        IoDeleteDevice(object);
+        return;
     }
-    base->DeleteDevice();
+    Device->CleanupDeviceOnExit();
+    Device->DeviceName.ClearString();
+    Device->Win32Name.ClearString();
+    Device->ResourceKey.ClearString();
+    Device->DeleteDevice();
 }
 
 CDriver::CDriver(PDRIVER_OBJECT DriverObject) : DriverObject(DriverObject) {

@@ -9,13 +9,16 @@
 #include "ntddk.h"
 #include "resource.h"
 
+#include <new>
+
 class CBaseDevice {
 public:
     explicit CBaseDevice(PDEVICE_OBJECT Device);
-    // Deletes the device object, except while a raise unwinds a construction: then the
-    // object is left for the creator's CleanupFromCreateDevice.
+    // The device object holds this object's storage: it is deleted after the destruction
+    // (CDevice's operator delete) or by the creator's CleanupFromCreateDevice.
     virtual ~CBaseDevice();
-    // IoDeleteDevice when a device object is held. PASSIVE_LEVEL.
+    // IoDeleteDevice when a device object is held; the object's storage goes with it.
+    // PASSIVE_LEVEL.
     VOID DeleteDevice();
 
     PDEVICE_OBJECT DeviceObject;
@@ -29,8 +32,8 @@ public:
     static void* operator new(size_t Size, PDRIVER_OBJECT DriverObject, PCWSTR Name,
                               DEVICE_TYPE DeviceType, PDEVICE_OBJECT* DeviceObject,
                               ULONG Characteristics, BOOLEAN Exclusive, ULONG ExtraSize);
-    // The storage is the device extension; it goes with the device object.
-    static void operator delete(void*) noexcept {}
+    // Destroys the device, then deletes its device object, which holds the storage.
+    static void operator delete(CDevice* Device, std::destroying_delete_t);
 
     // Builds the device in the extension of *DeviceObject; raises STATUS_INSUFFICIENT_RESOURCES
     // when the name cannot be stored. PASSIVE_LEVEL.
