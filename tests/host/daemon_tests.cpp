@@ -257,10 +257,11 @@ TEST_F(Daemon, ThreadAndQueueLimitsAreAnswered) {
     EXPECT_EQ(tooMany, 1u);
 
     // One thread id blocked in a wait, with more requests behind it than its queue holds.
-    raw.send(wire::MessageType::Open, 100, wire::encode(wire::OpenRequest{kShareAll, u"VORNpci0"}),
-             1);
+    raw.send(wire::MessageType::Open, 100,
+             wire::encode(wire::OpenRequest{kShareAll, u"\\\\.\\VORNpci0"}), 1);
     auto opened = raw.read();
     ASSERT_EQ(RawConnection::error(opened), wire::WireError::Ok);
+    ASSERT_EQ(wire::decodeReplyHead(opened.payload)->status, STATUS_SUCCESS);
     uint64_t handle = *wire::decodeHandleReply(opened.payload);
     uint32_t timeout = 20'000;
     std::vector<uint8_t> input(4);
