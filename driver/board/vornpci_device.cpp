@@ -128,6 +128,19 @@ CVORNpci::~CVORNpci() {
     KeFlushQueuedDpcs();
 }
 
+namespace {
+
+// After a raise the constructors have unwound the whole object, giving back its link, claim,
+// interrupt and names; only the device object, which the unwinding leaves to the creator,
+// remains. The object's dynamic type is gone with it, so it is not inspected any more.
+VOID DeleteUnwoundDevice(PDEVICE_OBJECT* DeviceObject) {
+    if (*DeviceObject != nullptr)
+        IoDeleteDevice(*DeviceObject);
+    *DeviceObject = nullptr;
+}
+
+} // namespace
+
 NTSTATUS CreateDevice(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceType,
                       PCUNICODE_STRING RegistryPath, ULONG DeviceIndex, CVORNpci** Device,
                       PDEVICE_OBJECT* DeviceObject, CardSearch* Search, ULONG Characteristics,
@@ -141,14 +154,10 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE Devi
                                            DeviceIndex, DeviceObject, Search);
         return STATUS_SUCCESS;
     } catch (const NtStatusException& raised) {
-        if (*DeviceObject != nullptr)
-            CleanupFromCreateDevice(static_cast<CDevice*>((*DeviceObject)->DeviceExtension));
-        *DeviceObject = nullptr;
+        DeleteUnwoundDevice(DeviceObject);
         return raised.Status;
     } catch (...) {
-        if (*DeviceObject != nullptr)
-            CleanupFromCreateDevice(static_cast<CDevice*>((*DeviceObject)->DeviceExtension));
-        *DeviceObject = nullptr;
+        DeleteUnwoundDevice(DeviceObject);
         return STATUS_UNSUCCESSFUL;
     }
 }
