@@ -153,8 +153,9 @@ NTSTATUS CVORNpci::VORNpciPeek(PIRP Irp, PIO_STACK_LOCATION Stack) {
     auto* memory = BufferOf<vornpci::MemObj>(Irp);
     if (Stack->Parameters.DeviceIoControl.InputBufferLength == 8 && !InWindow(this, memory))
         return STATUS_INVALID_PARAMETER;
-    return Run(this, Irp, Stack, 8, 8, Exchange::Registers,
-               [&](ULONG_PTR Port) { return vornPeek(Port, memory); });
+    // A raw read of the data register takes a FIFO byte: it must not split an event.
+    const Exchange kind = memory->offset == DataPort ? Exchange::Fifo : Exchange::Registers;
+    return Run(this, Irp, Stack, 8, 8, kind, [&](ULONG_PTR Port) { return vornPeek(Port, memory); });
 }
 
 NTSTATUS CVORNpci::VORNpciPoke(PIRP Irp, PIO_STACK_LOCATION Stack) {

@@ -256,6 +256,28 @@ TEST_F(Waits, InterruptServiceLeavesAnExchangesFifoAlone) {
     waitEventNow();
 }
 
+TEST_F(Waits, RawReadOfTheDataRegisterDoesNotSplitAQueuedEvent) {
+    Bytes none;
+    MemObj off{0x00, 0x00};
+    Bytes poke = bytesOf(off);
+    poke.resize(8);
+    ASSERT_EQ(send(IOCTL_VORNPCI_POKE, poke, none).status, STATUS_SUCCESS);
+    board().strobeEvent(); // waits in the FIFO: the event source is off
+    settle();
+    MemObj data{0x00, 0};
+    Bytes peek = bytesOf(data);
+    peek.resize(8);
+    Bytes output(8);
+    ASSERT_EQ(send(IOCTL_VORNPCI_PEEK, peek, output).status, STATUS_SUCCESS);
+    // The whole event went to the ring before the raw read, which found the FIFO empty.
+    EXPECT_EQ(valueOf<MemObj>(output).value, 0);
+    auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), 12);
+    if (!wait->done())
+        clock().advance(ntemu::kMicrosecond);
+    ASSERT_EQ(wait->result().status, STATUS_SUCCESS);
+    EXPECT_EQ(valueOf<EventWaitRecord>(wait->output()).dayOfYear, 365);
+}
+
 // Whoever comes first, time-out or cancellation, completes the wait; the verifier (double
 // completion, completion with a cancel routine, late touches) sees every hand-over.
 TEST_F(Waits, TimeoutAndCancelRaceCompleteEachWaitOnce) {
