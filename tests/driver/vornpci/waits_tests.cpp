@@ -4,6 +4,8 @@
 
 #include "board_protocol.h"
 
+#include <thread>
+
 namespace vornpcitest {
 namespace {
 
@@ -276,6 +278,26 @@ TEST_F(Waits, RawReadOfTheDataRegisterDoesNotSplitAQueuedEvent) {
         clock().advance(ntemu::kMicrosecond);
     ASSERT_EQ(wait->result().status, STATUS_SUCCESS);
     EXPECT_EQ(valueOf<EventWaitRecord>(wait->output()).dayOfYear, 365);
+}
+
+// Cancelled while its handler waits for the board: the handler has marked it pending by the
+// time it finds the cancel, so it completes it itself and answers STATUS_PENDING (the verifier
+// checks that pairing).
+TEST_F(Waits, WaitCancelledBeforeItIsParkedEndsCancelled) {
+    ASSERT_EQ(KeWaitForSingleObject(&device().BoardMutex, Executive, KernelMode, FALSE, nullptr),
+              STATUS_SUCCESS);
+    auto wait = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(60'000), 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_host.io().liveIrpCount() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    m_process->cancelIo(m_handle);
+    KeReleaseMutex(&device().BoardMutex, FALSE);
+    EXPECT_EQ(wait->result().status, STATUS_CANCELLED);
+    EXPECT_EQ(device().HeartIrp, nullptr);
+    auto next = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(1), 0);
+    ASSERT_TRUE(next->pending());
+    clock().advance(2 * kMillisecond);
+    EXPECT_EQ(next->result().status, STATUS_DEVICE_NOT_READY);
 }
 
 // Whoever comes first, time-out or cancellation, completes the wait; the verifier (double
