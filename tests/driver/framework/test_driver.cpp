@@ -96,20 +96,31 @@ ULONG QueueDevice::completeCurrent(NTSTATUS status, bool withDpc) {
     return id;
 }
 
+// The request may be completed by a cancellation (legacy mode) or by a completer as soon as
+// it is current, so it is touched only under the lock that guards the current request, and
+// only while it still is current.
 VOID QueueDevice::StartIo(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     auto* device = static_cast<QueueDevice*>(DeviceObject->DeviceExtension);
-    {
-        std::lock_guard lock(device->m_mutex);
-        device->m_starts.push_back(
-            {RequestId(Irp), KeGetCurrentIrql(), device->IrpQueue.GetCurrentIrp() == Irp});
-    }
-    if (!device->LegacyQueuing) {
+    KIRQL entryIrql = KeGetCurrentIrql();
+    BOOLEAN legacy = device->LegacyQueuing;
+    KIRQL cancelIrql = PASSIVE_LEVEL;
+    if (legacy)
+        IoAcquireCancelSpinLock(&cancelIrql);
+    else
         device->IrpQueue.AcquireQueueLock();
-        if (!device->IrpQueue.SetInProgressIrpCancelRoutine(Irp, DrvFwIrpCancelCallback))
-            return;
-        device->IrpQueue.ReleaseQueueLock();
+    bool current = device->IrpQueue.GetCurrentIrp() == Irp;
+    bool finish = current && IoControlCode(Irp) == kIoctlQueueAndFinish;
+    if (current) {
+        std::lock_guard lock(device->m_mutex);
+        device->m_starts.push_back({RequestId(Irp), entryIrql});
     }
-    if (IoControlCode(Irp) == kIoctlQueueAndFinish)
+    if (legacy)
+        IoReleaseCancelSpinLock(cancelIrql);
+    else if (!current || device->IrpQueue.SetInProgressIrpCancelRoutine(Irp, DrvFwIrpCancelCallback))
+        device->IrpQueue.ReleaseQueueLock();
+    else
+        return;
+    if (finish)
         device->completeCurrent(STATUS_SUCCESS);
 }
 

@@ -29,7 +29,6 @@ constexpr ULONG kIoctlQueueCancelledWithRoutine =
 struct StartRecord {
     ULONG id;
     KIRQL irql;
-    bool wasCurrent;
 };
 
 class QueueDevice : public CDevice {
