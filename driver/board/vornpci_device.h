@@ -20,10 +20,6 @@ constexpr DEVICE_TYPE VORNPCI_DEVICE_TYPE = 0x8081;
 constexpr ULONG VORN_EVENT_RING_WORDS = 510;
 constexpr ULONG VORN_EVENT_RING_FRAMES = VORN_EVENT_RING_WORDS / FifoFrameBytes;
 
-// Status polls the interrupt service routine spends waiting for each byte of an event before it
-// gives the event up.
-constexpr ULONG VORN_ISR_BYTE_POLLS = 100000;
-
 class CVORNpci : public CDevice {
 public:
     // Raises the failure status (see CreateDevice). PASSIVE_LEVEL.

@@ -6,6 +6,7 @@
 #include "ntemu/hal.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace vornpcitest {
 namespace {
