@@ -22,6 +22,10 @@ BOOLEAN BelongsTo(PIRP Irp, PFILE_OBJECT File) {
     return File == nullptr || IoGetCurrentIrpStackLocation(Irp)->FileObject == File;
 }
 
+// The I/O manager sets the flag under the cancel spin lock; where the queue looks without that
+// lock, it reads the flag atomically.
+BOOLEAN CancelFlagOf(PIRP Irp) { return __atomic_load_n(&Irp->Cancel, __ATOMIC_SEQ_CST); }
+
 VOID CompleteDpcRoutine(PKDPC Dpc, PVOID Context, PVOID Argument1, PVOID Argument2) {
     CIrpQueue::IoCompleteDpc(Dpc, static_cast<CIrpQueue*>(Context), Argument1,
                              static_cast<DRVFW_IRPQUEUE_COMPLETE_CONTEXT*>(Argument2));
@@ -139,7 +143,7 @@ BOOLEAN CIrpQueue::InsertDeviceQueue(DRVFW_DEVICE_QUEUE_ENTRY* Entry) {
 VOID CIrpQueue::StartIo(PIRP Irp) {
     if (StartIoRoutine == nullptr) {
         // A routine still in place, or none and no cancellation under way: the queue owns it.
-        if (IoSetCancelRoutine(Irp, nullptr) != nullptr || !Irp->Cancel) {
+        if (IoSetCancelRoutine(Irp, nullptr) != nullptr || !CancelFlagOf(Irp)) {
             Irp->IoStatus.Information = 0;
             CompleteIrpAndStartNext(Irp, STATUS_INVALID_DEVICE_REQUEST, IO_NO_INCREMENT);
         }
@@ -213,7 +217,7 @@ VOID CIrpQueue::QueueStartPacket(PIRP Irp, PDRIVER_CANCEL CancelRoutine) {
         return;
     }
     IoSetCancelRoutine(Irp, CancelRoutine);
-    if (Irp->Cancel && IoSetCancelRoutine(Irp, nullptr) != nullptr) {
+    if (CancelFlagOf(Irp) && IoSetCancelRoutine(Irp, nullptr) != nullptr) {
         ReleaseQueueLock();
         CallCancelRoutine(Irp, CancelRoutine);
         return;
@@ -289,7 +293,7 @@ VOID CIrpQueue::IoCompleteDpc(PKDPC, CIrpQueue* Queue, PVOID,
 
 BOOLEAN CIrpQueue::SetInProgressIrpCancelRoutine(PIRP Irp, PDRIVER_CANCEL CancelRoutine) {
     IoSetCancelRoutine(Irp, CancelRoutine);
-    if (!Irp->Cancel)
+    if (!CancelFlagOf(Irp))
         return TRUE;
     PDRIVER_CANCEL taken = IoSetCancelRoutine(Irp, nullptr);
     ReleaseQueueLock();

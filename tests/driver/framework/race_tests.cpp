@@ -18,7 +18,7 @@ class IrpQueueConcurrencyTest : public SystemFixture, public testing::WithParamI
 INSTANTIATE_TEST_SUITE_P(Modes, IrpQueueConcurrencyTest, testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Legacy" : "Queue"; });
 
-constexpr int kRounds = 25;
+constexpr int kRounds = 100;
 constexpr ULONG kRequestsPerRound = 6;
 
 // One round: requests arrive from their own threads while a completer finishes whatever is
