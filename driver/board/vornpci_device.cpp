@@ -128,19 +128,6 @@ CVORNpci::~CVORNpci() {
     KeFlushQueuedDpcs();
 }
 
-namespace {
-
-// After a raise the constructors have unwound the whole object, giving back its link, claim,
-// interrupt and names; only the device object, which the unwinding leaves to the creator,
-// remains. The object's dynamic type is gone with it, so it is not inspected any more.
-VOID DeleteUnwoundDevice(PDEVICE_OBJECT* DeviceObject) {
-    if (*DeviceObject != nullptr)
-        IoDeleteDevice(*DeviceObject);
-    *DeviceObject = nullptr;
-}
-
-} // namespace
-
 NTSTATUS CreateDevice(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceType,
                       PCUNICODE_STRING RegistryPath, ULONG DeviceIndex, CVORNpci** Device,
                       PDEVICE_OBJECT* DeviceObject, CardSearch* Search, ULONG Characteristics,
@@ -154,10 +141,14 @@ NTSTATUS CreateDevice(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE Devi
                                            DeviceIndex, DeviceObject, Search);
         return STATUS_SUCCESS;
     } catch (const NtStatusException& raised) {
-        DeleteUnwoundDevice(DeviceObject);
+        if (*DeviceObject != nullptr)
+            CleanupFromCreateDevice(static_cast<CDevice*>((*DeviceObject)->DeviceExtension));
+        *DeviceObject = nullptr;
         return raised.Status;
     } catch (...) {
-        DeleteUnwoundDevice(DeviceObject);
+        if (*DeviceObject != nullptr)
+            CleanupFromCreateDevice(static_cast<CDevice*>((*DeviceObject)->DeviceExtension));
+        *DeviceObject = nullptr;
         return STATUS_UNSUCCESSFUL;
     }
 }
