@@ -34,8 +34,15 @@ void CResource::operator delete(void* block) noexcept { DrvFwFree(block); }
 CResource::CResource(INTERFACE_TYPE InterfaceType, ULONG BusNumber, CDevice* Owner)
     : OwnerDevice(Owner), AllocatedResources(nullptr), InterfaceType(InterfaceType),
       BusNumber(BusNumber) {
-    if (Owner != nullptr && Owner->ParametersName == nullptr)
-        Owner->ParametersName = new CString(u"Parameters");
+    if (Owner == nullptr || Owner->ParametersName != nullptr)
+        return;
+    // A name whose text could not be stored is dropped: the key is then built without it.
+    CString* parameters = new CString(u"Parameters");
+    if (parameters != nullptr && !parameters->IsValid) {
+        delete parameters;
+        parameters = nullptr;
+    }
+    Owner->ParametersName = parameters;
 }
 
 CResource::~CResource() {

@@ -186,6 +186,21 @@ TEST_F(ResourceTest, ResourceKeyTakesTheSubKeyAndFailuresClaimNothing) {
     EXPECT_EQ(textOf(m_owner->ResourceKey), u"\\Svc\\Sub\\FwQueue0\\Parameters");
 }
 
+TEST_F(ResourceTest, ParametersNameIsLeftOutWhenItCannotBeMade) {
+    bootWith(oneBoard());
+    for (uint64_t n : {1u, 2u}) {           // the object, then its text
+        faults::failNth(FaultPoint::PoolAllocation, n);
+        CResource resource(PCIBus, 0, m_owner);
+        EXPECT_EQ(m_owner->ParametersName, nullptr) << "allocation " << n;
+    }
+    CResource resource(PCIBus, 0, m_owner);
+    ASSERT_NE(m_owner->ParametersName, nullptr);
+    delete m_owner->ParametersName;
+    m_owner->ParametersName = nullptr;
+    EXPECT_EQ(resource.AssignCardsResources(CString(u"\\Svc"), kPlx, 0x9050, 3, 0), STATUS_SUCCESS);
+    EXPECT_EQ(textOf(m_owner->ResourceKey), u"\\Svc\\FwQueue0");
+}
+
 TEST_F(ResourceTest, MapIoAddressTranslatesPortsAndMapsMemory) {
     bootWith(oneBoard());
     CResource resource(PCIBus, 0, m_owner);
