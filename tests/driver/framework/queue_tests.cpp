@@ -125,6 +125,18 @@ TEST_P(IrpQueueTest, CancelledWaitingRequestLeavesTheQueueIntact) {
     EXPECT_TRUE(idle());
 }
 
+TEST_P(IrpQueueTest, CancelIoEndsEveryRequestOfTheHandle) {
+    ntemu::Handle other = open(u"\\\\.\\FwQueue0", FILE_SHARE_READ);
+    auto mine1 = send(1), theirs = send(2, other), mine2 = send(3);
+    process().cancelIo(m_handle);
+    EXPECT_EQ(mine1->status(), STATUS_CANCELLED);
+    EXPECT_EQ(mine2->status(), STATUS_CANCELLED);
+    EXPECT_EQ(io().liveIrpCount(), 1u);
+    EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), 2u);
+    EXPECT_EQ(theirs->status(), STATUS_SUCCESS);
+    EXPECT_TRUE(idle());
+}
+
 TEST_P(IrpQueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
     int arrived = g_waitingForCancel.load();
     for (ULONG code : {kIoctlQueueCancelled, kIoctlQueueCancelledWithRoutine}) {
