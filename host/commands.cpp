@@ -13,11 +13,19 @@ namespace {
 using wire::ReplyHead;
 using wire::WireError;
 
-Prepared malformed() { return {}; }
-Prepared refuse(WireError error) { return {Prepared::Kind::Refuse, error, {}}; }
-Prepared run(CommandJob job) { return {Prepared::Kind::Run, WireError::Ok, std::move(job)}; }
+Prepared malformed() {
+    return {};
+}
+Prepared refuse(WireError error) {
+    return {Prepared::Kind::Refuse, error, {}};
+}
+Prepared run(CommandJob job) {
+    return {Prepared::Kind::Run, WireError::Ok, std::move(job)};
+}
 
-ReplyHead ok(NTSTATUS status) { return {WireError::Ok, status}; }
+ReplyHead ok(NTSTATUS status) {
+    return {WireError::Ok, status};
+}
 
 Prepared prepareHello(std::span<const uint8_t> payload) {
     if (!wire::decodeHello(payload))
@@ -93,9 +101,12 @@ Prepared prepareInspect(std::span<const uint8_t> payload) {
 
 bool statusReached(const wire::StatusRequest& r, const wire::HostStatus& s) {
     switch (r.wait) {
-    case wire::StatusWait::None: return true;
-    case wire::StatusWait::PendingAtLeast: return s.liveRequests >= r.count;
-    case wire::StatusWait::Idle: return s.connections <= 1 && s.liveRequests == 0;
+    case wire::StatusWait::None:
+        return true;
+    case wire::StatusWait::PendingAtLeast:
+        return s.liveRequests >= r.count;
+    case wire::StatusWait::Idle:
+        return s.connections <= 1 && s.liveRequests == 0;
     }
     return false;
 }
@@ -136,8 +147,7 @@ using wire::MessageType;
 constexpr std::array kCommands = {
     Command{MessageType::Hello, "hello", Permission::Greeting, false, prepareHello},
     Command{MessageType::Open, "open", Permission::Client, true, prepareOpen},
-    Command{MessageType::DeviceControl, "device control", Permission::Client, true,
-            prepareControl},
+    Command{MessageType::DeviceControl, "device control", Permission::Client, true, prepareControl},
     Command{MessageType::Close, "close", Permission::Client, true, prepareClose},
     Command{MessageType::Simulate, "simulate", Permission::Client, true, prepareSimulate},
     Command{MessageType::Inspect, "inspect", Permission::Client, true, prepareInspect},

@@ -78,9 +78,13 @@ Connection::~Connection() {
     ::close(m_fd);
 }
 
-void Connection::start() { m_reader = std::thread([this] { readLoop(); }); }
+void Connection::start() {
+    m_reader = std::thread([this] { readLoop(); });
+}
 
-void Connection::shutdown() { ::shutdown(m_fd, SHUT_RDWR); }
+void Connection::shutdown() {
+    ::shutdown(m_fd, SHUT_RDWR);
+}
 
 void Connection::readLoop() {
     logLine("connection %llu: pid %d uid %u admitted", (unsigned long long)m_number,

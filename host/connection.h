@@ -29,8 +29,8 @@ constexpr int kMessageGapMs = 2000;
 class Connection {
 public:
     // Takes the socket. `onEnd` runs on the connection's reader thread once it has ended.
-    Connection(int fd, uint64_t number, PeerCredentials peer, DriverHost& host,
-               ServerView& server, std::function<void()> onEnd);
+    Connection(int fd, uint64_t number, PeerCredentials peer, DriverHost& host, ServerView& server,
+               std::function<void()> onEnd);
     ~Connection(); // joins the reader
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -57,7 +57,7 @@ private:
     ServerView& m_server;
     std::function<void()> m_onEnd;
     std::unique_ptr<HostProcess> m_process;
-    bool m_greeted = false;                                   // reader thread only
+    bool m_greeted = false;                                       // reader thread only
     std::map<uint32_t, std::unique_ptr<RequestThread>> m_threads; // reader thread only
     std::mutex m_writeLock;
     std::atomic<bool> m_ended{false};

@@ -30,14 +30,20 @@ constexpr int kReplyGapMs = 5000;
 
 NTSTATUS statusForWireError(WireError error) {
     switch (error) {
-    case WireError::Ok: return STATUS_SUCCESS;
-    case WireError::UnknownCommand: return STATUS_NOT_IMPLEMENTED;
+    case WireError::Ok:
+        return STATUS_SUCCESS;
+    case WireError::UnknownCommand:
+        return STATUS_NOT_IMPLEMENTED;
     case WireError::NotPermitted:
-    case WireError::AccessRefused: return STATUS_ACCESS_DENIED;
-    case WireError::BadArgument: return STATUS_INVALID_PARAMETER;
+    case WireError::AccessRefused:
+        return STATUS_ACCESS_DENIED;
+    case WireError::BadArgument:
+        return STATUS_INVALID_PARAMETER;
     case WireError::Busy:
-    case WireError::TooManyThreads: return STATUS_INSUFFICIENT_RESOURCES;
-    case WireError::ShuttingDown: return STATUS_DEVICE_NOT_CONNECTED;
+    case WireError::TooManyThreads:
+        return STATUS_INSUFFICIENT_RESOURCES;
+    case WireError::ShuttingDown:
+        return STATUS_DEVICE_NOT_CONNECTED;
     }
     return STATUS_UNSUCCESSFUL;
 }
@@ -51,8 +57,8 @@ std::unique_ptr<DaemonClient> DaemonClient::connect(const std::string& socketPat
     ReadFrame reply;
     if (writeAll(fd, wire::frame(uint16_t(MessageType::Hello), 1, callerThreadId(), hello)))
         reply = readFrame(fd, handshakeMs, handshakeMs);
-    auto head = reply.status == ReadStatus::Ok ? wire::decodeReplyHead(reply.payload)
-                                               : std::nullopt;
+    auto head =
+        reply.status == ReadStatus::Ok ? wire::decodeReplyHead(reply.payload) : std::nullopt;
     bool greeted = head && head->error == WireError::Ok && reply.header.requestId == 1 &&
                    reply.header.type == (uint16_t(MessageType::Hello) | wire::kReplyBit);
     if (!greeted) {
@@ -133,8 +139,8 @@ NTSTATUS DaemonClient::open(std::u16string_view name, uint16_t shareAccess, uint
     *handle = 0;
     if (name.size() > wire::kMaxNameLength)
         return STATUS_OBJECT_NAME_INVALID;
-    auto reply = call(MessageType::Open, wire::encode(wire::OpenRequest{shareAccess,
-                                                                        std::u16string(name)}));
+    auto reply =
+        call(MessageType::Open, wire::encode(wire::OpenRequest{shareAccess, std::u16string(name)}));
     auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
     if (!head)
         return STATUS_DEVICE_NOT_CONNECTED;

@@ -28,8 +28,8 @@ public:
     ~DaemonClient() override;
 
     NTSTATUS open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) override;
-    ChannelResult deviceIoControl(uint64_t handle, uint32_t code, const void* in,
-                                  uint32_t inLength, void* out, uint32_t outLength) override;
+    ChannelResult deviceIoControl(uint64_t handle, uint32_t code, const void* in, uint32_t inLength,
+                                  void* out, uint32_t outLength) override;
     NTSTATUS close(uint64_t handle) override;
     NTSTATUS simulate(const SimCommand& command) override;
     NTSTATUS inspectBoard(uint32_t board, BoardState* state) override;
@@ -55,9 +55,9 @@ private:
     int m_fd;
     std::atomic<uint32_t> m_nextId{1};
     std::mutex m_writeLock;
-    mutable std::mutex m_lock;               // guards m_waiting and m_broken
+    mutable std::mutex m_lock; // guards m_waiting and m_broken
     std::condition_variable m_changed;
-    std::map<uint32_t, Reply*> m_waiting;    // requests sent and not yet answered
+    std::map<uint32_t, Reply*> m_waiting; // requests sent and not yet answered
     bool m_broken = false;
     std::thread m_reader;
 };

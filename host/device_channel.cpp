@@ -5,7 +5,9 @@ namespace vornhost {
 
 DeviceChannel::~DeviceChannel() = default;
 
-const char* defaultSocketPath() { return "/run/vornhost/vornhost.sock"; }
+const char* defaultSocketPath() {
+    return "/run/vornhost/vornhost.sock";
+}
 
 vornsim::MachineDescription defaultMachine() {
     vornsim::MachineDescription machine;

@@ -20,12 +20,12 @@ struct ChannelResult {
 
 // What a simulate command does to a board.
 enum class SimAction : uint8_t {
-    StrobeEvent = 1,      // one external event, tagged now
-    StrobeEvents = 2,     // `count` events tagged at the same instant (1 to 1,000)
-    StrobeEventAt = 3,    // one event tagged when the board time next reaches `at`
-    SetReference = 4,     // the reference signal is present (`referencePresent`) or lost
-    SetGpsScenario = 5,   // position, altitude and satellites the board reports
-    SetFaults = 6,        // fault modes: no answer to queries, bad echo, slow FIFO reads
+    StrobeEvent = 1,    // one external event, tagged now
+    StrobeEvents = 2,   // `count` events tagged at the same instant (1 to 1,000)
+    StrobeEventAt = 3,  // one event tagged when the board time next reaches `at`
+    SetReference = 4,   // the reference signal is present (`referencePresent`) or lost
+    SetGpsScenario = 5, // position, altitude and satellites the board reports
+    SetFaults = 6,      // fault modes: no answer to queries, bad echo, slow FIFO reads
 };
 
 // A command for the simulated board `board` (index in machine description order). Fields that
@@ -33,24 +33,24 @@ enum class SimAction : uint8_t {
 struct SimCommand {
     uint32_t board = 0;
     SimAction action = SimAction::StrobeEvent;
-    uint32_t count = 1;               // StrobeEvents
+    uint32_t count = 1; // StrobeEvents
     // StrobeEventAt: day of year 1 to 366, hours, minutes, microseconds within the minute.
     uint16_t atDayOfYear = 1;
     uint8_t atHours = 0;
     uint8_t atMinutes = 0;
     uint32_t atMicrosInMinute = 0;
-    bool referencePresent = false;    // SetReference
+    bool referencePresent = false; // SetReference
     // SetGpsScenario, in the board's own digits (see vornsim::GpsScenario).
-    uint32_t altitudeDecimetres = 0;  // 0 to 9,999,999
-    uint16_t latitudeDegrees = 0;     // 0 to 359; 180 and above mean south (value - 180)
-    uint32_t latitudeMinutes = 0;     // minutes of arc x 10,000, 0 to 599,999
-    uint16_t longitudeDegrees = 0;    // 0 to 359; 180 and above mean west (value - 180)
+    uint32_t altitudeDecimetres = 0; // 0 to 9,999,999
+    uint16_t latitudeDegrees = 0;    // 0 to 359; 180 and above mean south (value - 180)
+    uint32_t latitudeMinutes = 0;    // minutes of arc x 10,000, 0 to 599,999
+    uint16_t longitudeDegrees = 0;   // 0 to 359; 180 and above mean west (value - 180)
     uint32_t longitudeMinutes = 0;
-    uint8_t satellites = 0;           // 0 to 15
+    uint8_t satellites = 0; // 0 to 15
     // SetFaults.
     bool faultNoAnswer = false;
     bool faultBadEcho = false;
-    uint32_t faultSlowFifoReads = 0;  // 0 to 1,000
+    uint32_t faultSlowFifoReads = 0; // 0 to 1,000
 };
 
 // A snapshot of a simulated board for tests and operators, read with inspectBoard.
@@ -61,11 +61,11 @@ struct BoardState {
     int32_t hours = 0;
     int32_t minutes = 0;
     uint32_t microsInMinute = 0;
-    bool freewheel = false;           // the board's mode (Synchronize when false)
+    bool freewheel = false; // the board's mode (Synchronize when false)
     bool referencePresent = false;
     bool inSync = false;
     int32_t propagationDelayMicros = 0;
-    uint16_t heartbeatDivider = 0;    // 0: stopped
+    uint16_t heartbeatDivider = 0; // 0: stopped
     bool heartbeatSquare = false;
     bool heartbeatImmediately = false;
     bool matchArmed = false;

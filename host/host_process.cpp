@@ -18,7 +18,9 @@ bool toHandle(uint64_t value, ntemu::Handle* handle) {
 HostProcess::HostProcess(DriverHost& host, std::string name, size_t maxThreads)
     : m_process(host.createProcess(std::move(name))), m_maxThreads(maxThreads) {}
 
-HostProcess::~HostProcess() { m_process->terminate(); }
+HostProcess::~HostProcess() {
+    m_process->terminate();
+}
 
 NTSTATUS HostProcess::open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) {
     if (!handle)
@@ -54,9 +56,13 @@ NTSTATUS HostProcess::close(uint64_t handle) {
     return m_process->close(h);
 }
 
-void HostProcess::terminate() { m_process->terminate(); }
+void HostProcess::terminate() {
+    m_process->terminate();
+}
 
-size_t HostProcess::handleCount() const { return m_process->handleCount(); }
+size_t HostProcess::handleCount() const {
+    return m_process->handleCount();
+}
 
 size_t HostProcess::threadCount() const {
     std::lock_guard guard(m_lock);

@@ -29,8 +29,7 @@ public:
     // Blocks until the request completes. STATUS_INSUFFICIENT_RESOURCES when `threadKey` would
     // exceed the thread limit, STATUS_INVALID_HANDLE for a handle this process does not hold.
     ChannelResult deviceIoControl(uint64_t threadKey, uint64_t handle, uint32_t code,
-                                  const void* in, uint32_t inLength, void* out,
-                                  uint32_t outLength);
+                                  const void* in, uint32_t inLength, void* out, uint32_t outLength);
     // Cancels this process's requests on the handle, then closes it.
     NTSTATUS close(uint64_t handle);
     // Cancels every pending request and closes every handle; the process stays usable.
@@ -43,7 +42,7 @@ private:
 
     std::shared_ptr<ntemu::Process> m_process;
     const size_t m_maxThreads;
-    mutable std::mutex m_lock;                               // guards m_threads
+    mutable std::mutex m_lock;                              // guards m_threads
     std::unordered_map<uint64_t, ntemu::Thread*> m_threads; // owned by m_process
 };
 

@@ -1,7 +1,7 @@
 // The in-process host: the kernel layer, the machine and the driver inside the calling
 // program, on the real clock, with one host process whose threads follow the caller's threads.
-#include "device_channel.h"
 #include "board_control.h"
+#include "device_channel.h"
 #include "driver_host.h"
 #include "host_process.h"
 
@@ -17,7 +17,9 @@ namespace {
 // the next thread the system gives its identity.
 constexpr size_t kMaxCallerThreads = 1024;
 
-uint64_t callerThreadKey() { return uint64_t(pthread_self()); }
+uint64_t callerThreadKey() {
+    return uint64_t(pthread_self());
+}
 
 class InProcessChannel final : public DeviceChannel {
 public:
@@ -35,8 +37,8 @@ public:
         return m_process->open(name, shareAccess, handle);
     }
 
-    ChannelResult deviceIoControl(uint64_t handle, uint32_t code, const void* in,
-                                  uint32_t inLength, void* out, uint32_t outLength) override {
+    ChannelResult deviceIoControl(uint64_t handle, uint32_t code, const void* in, uint32_t inLength,
+                                  void* out, uint32_t outLength) override {
         return m_process->deviceIoControl(callerThreadKey(), handle, code, in, inLength, out,
                                           outLength);
     }

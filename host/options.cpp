@@ -29,8 +29,8 @@ std::string boardLine(const std::string& value) {
     size_t start = 0;
     while (start <= value.size()) {
         size_t comma = value.find(',', start);
-        std::string item = value.substr(start, comma == std::string::npos ? std::string::npos
-                                                                          : comma - start);
+        std::string item =
+            value.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (item.rfind("irq=", 0) == 0)
             hasIrq = true;
         line += " " + item;

@@ -51,7 +51,8 @@ std::optional<PeerCredentials> peerCredentials(int fd) {
     return PeerCredentials{cred.pid, cred.uid, cred.gid};
 }
 
-PeerPolicy::PeerPolicy(const std::string& group) : m_ownUid(geteuid()), m_group(lookupGroup(group)) {}
+PeerPolicy::PeerPolicy(const std::string& group)
+    : m_ownUid(geteuid()), m_group(lookupGroup(group)) {}
 
 bool PeerPolicy::admits(const PeerCredentials& peer) const {
     if (peer.uid == 0 || peer.uid == m_ownUid)

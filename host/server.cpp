@@ -126,8 +126,8 @@ void Server::accept() {
     }
     timeval timeout{kSendTimeoutSeconds, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
-    auto connection = std::make_unique<Connection>(fd, m_nextNumber++, *peer, m_host, *this,
-                                                   [this] { wake(); });
+    auto connection =
+        std::make_unique<Connection>(fd, m_nextNumber++, *peer, m_host, *this, [this] { wake(); });
     Connection* started = connection.get();
     {
         std::lock_guard guard(m_lock);

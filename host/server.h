@@ -48,7 +48,7 @@ private:
     int m_wakeFd = -1;
     std::atomic<bool> m_stopping{false};
     uint64_t m_nextNumber = 1;
-    mutable std::mutex m_lock;                        // guards m_connections
+    mutable std::mutex m_lock; // guards m_connections
     std::list<std::unique_ptr<Connection>> m_connections;
 };
 

@@ -46,12 +46,18 @@ ReadStatus midFrame(Chunk chunk) {
 
 const char* readStatusName(ReadStatus status) {
     switch (status) {
-    case ReadStatus::Ok: return "ok";
-    case ReadStatus::Closed: return "closed";
-    case ReadStatus::Truncated: return "truncated message";
-    case ReadStatus::TimedOut: return "timed out";
-    case ReadStatus::Malformed: return "malformed message";
-    case ReadStatus::Error: return "read error";
+    case ReadStatus::Ok:
+        return "ok";
+    case ReadStatus::Closed:
+        return "closed";
+    case ReadStatus::Truncated:
+        return "truncated message";
+    case ReadStatus::TimedOut:
+        return "timed out";
+    case ReadStatus::Malformed:
+        return "malformed message";
+    case ReadStatus::Error:
+        return "read error";
     }
     return "?";
 }

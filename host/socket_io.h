@@ -12,10 +12,10 @@ namespace vornhost {
 
 enum class ReadStatus {
     Ok,
-    Closed,     // the peer closed before a frame began
-    Truncated,  // the peer closed, or went quiet past the bound, inside a frame
-    TimedOut,   // no frame began within the wait
-    Malformed,  // bad magic, version or length
+    Closed,    // the peer closed before a frame began
+    Truncated, // the peer closed, or went quiet past the bound, inside a frame
+    TimedOut,  // no frame began within the wait
+    Malformed, // bad magic, version or length
     Error,
 };
 

@@ -8,7 +8,10 @@ namespace {
 
 class Writer {
 public:
-    Writer& u8(uint8_t v) { m_bytes.push_back(v); return *this; }
+    Writer& u8(uint8_t v) {
+        m_bytes.push_back(v);
+        return *this;
+    }
     Writer& u16(uint16_t v) { return put(v, 2); }
     Writer& u32(uint32_t v) { return put(v, 4); }
     Writer& u64(uint64_t v) { return put(v, 8); }
@@ -64,8 +67,7 @@ private:
     bool m_ok = true;
 };
 
-template <typename T>
-std::optional<T> done(const Reader& r, T value) {
+template <typename T> std::optional<T> done(const Reader& r, T value) {
     if (!r.finished())
         return std::nullopt;
     return value;
@@ -88,14 +90,22 @@ ReplyHead readHead(Reader& r) {
 
 const char* errorName(WireError error) {
     switch (error) {
-    case WireError::Ok: return "ok";
-    case WireError::UnknownCommand: return "unknown command";
-    case WireError::NotPermitted: return "not permitted";
-    case WireError::BadArgument: return "bad argument";
-    case WireError::Busy: return "busy";
-    case WireError::TooManyThreads: return "too many threads";
-    case WireError::AccessRefused: return "access refused";
-    case WireError::ShuttingDown: return "shutting down";
+    case WireError::Ok:
+        return "ok";
+    case WireError::UnknownCommand:
+        return "unknown command";
+    case WireError::NotPermitted:
+        return "not permitted";
+    case WireError::BadArgument:
+        return "bad argument";
+    case WireError::Busy:
+        return "busy";
+    case WireError::TooManyThreads:
+        return "too many threads";
+    case WireError::AccessRefused:
+        return "access refused";
+    case WireError::ShuttingDown:
+        return "shutting down";
     }
     return "unknown error";
 }
@@ -128,7 +138,9 @@ std::vector<uint8_t> frame(uint16_t type, uint32_t requestId, uint32_t threadId,
     return w.take();
 }
 
-std::vector<uint8_t> encode(const HelloRequest& r) { return Writer().u32(r.clientPid).take(); }
+std::vector<uint8_t> encode(const HelloRequest& r) {
+    return Writer().u32(r.clientPid).take();
+}
 
 std::vector<uint8_t> encode(const OpenRequest& r) {
     Writer w;
@@ -144,7 +156,9 @@ std::vector<uint8_t> encode(const ControlRequest& r) {
     return w.take();
 }
 
-std::vector<uint8_t> encode(const CloseRequest& r) { return Writer().u64(r.handle).take(); }
+std::vector<uint8_t> encode(const CloseRequest& r) {
+    return Writer().u64(r.handle).take();
+}
 
 std::vector<uint8_t> encode(const SimCommand& c) {
     Writer w;
@@ -156,7 +170,9 @@ std::vector<uint8_t> encode(const SimCommand& c) {
     return w.take();
 }
 
-std::vector<uint8_t> encode(const InspectRequest& r) { return Writer().u32(r.board).take(); }
+std::vector<uint8_t> encode(const InspectRequest& r) {
+    return Writer().u32(r.board).take();
+}
 
 std::vector<uint8_t> encode(const StatusRequest& r) {
     return Writer().u32(uint32_t(r.wait)).u32(r.count).u32(r.boundMs).take();
@@ -238,7 +254,9 @@ std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p) {
     return done(r, s);
 }
 
-std::vector<uint8_t> encodeReply(const ReplyHead& h) { return head(h).take(); }
+std::vector<uint8_t> encodeReply(const ReplyHead& h) {
+    return head(h).take();
+}
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, uint64_t handle) {
     return head(h).u64(handle).take();

@@ -22,8 +22,8 @@ constexpr uint32_t kMagic = 0x54534856; // "VHST"
 constexpr uint16_t kVersion = 1;
 constexpr size_t kHeaderSize = 20;
 constexpr uint32_t kMaxPayload = 16 * 1024;
-constexpr uint32_t kMaxIoLength = 4096;    // device control input and output bytes
-constexpr uint32_t kMaxNameLength = 256;   // device name, UTF-16 units
+constexpr uint32_t kMaxIoLength = 4096;  // device control input and output bytes
+constexpr uint32_t kMaxNameLength = 256; // device name, UTF-16 units
 constexpr uint32_t kMaxStatusBoundMs = 10'000;
 constexpr uint16_t kReplyBit = 0x8000;
 
@@ -40,13 +40,13 @@ enum class MessageType : uint16_t {
 // Stable numbers: never renumber, only add.
 enum class WireError : uint32_t {
     Ok = 0,
-    UnknownCommand = 1,  // a type the daemon does not know
-    NotPermitted = 2,    // a command sent before Hello, or Hello twice
-    BadArgument = 3,     // a value out of range
-    Busy = 4,            // too many requests queued for one client thread
-    TooManyThreads = 5,  // too many client thread ids on one connection
-    AccessRefused = 6,   // the peer's credentials are not admitted (sent unasked, id 0)
-    ShuttingDown = 7,    // the daemon is stopping
+    UnknownCommand = 1, // a type the daemon does not know
+    NotPermitted = 2,   // a command sent before Hello, or Hello twice
+    BadArgument = 3,    // a value out of range
+    Busy = 4,           // too many requests queued for one client thread
+    TooManyThreads = 5, // too many client thread ids on one connection
+    AccessRefused = 6,  // the peer's credentials are not admitted (sent unasked, id 0)
+    ShuttingDown = 7,   // the daemon is stopping
 };
 
 const char* errorName(WireError error);
@@ -67,19 +67,32 @@ std::vector<uint8_t> frame(uint16_t type, uint32_t requestId, uint32_t threadId,
                            std::span<const uint8_t> payload);
 
 // Requests.
-struct HelloRequest { uint32_t clientPid = 0; };
-struct OpenRequest { uint16_t shareAccess = 0; std::u16string name; };
+struct HelloRequest {
+    uint32_t clientPid = 0;
+};
+struct OpenRequest {
+    uint16_t shareAccess = 0;
+    std::u16string name;
+};
 struct ControlRequest {
     uint64_t handle = 0;
     uint32_t code = 0;
     uint32_t outLength = 0;
     std::vector<uint8_t> input;
 };
-struct CloseRequest { uint64_t handle = 0; };
-struct InspectRequest { uint32_t board = 0; };
+struct CloseRequest {
+    uint64_t handle = 0;
+};
+struct InspectRequest {
+    uint32_t board = 0;
+};
 enum class StatusWait : uint32_t { None = 0, PendingAtLeast = 1, Idle = 2 };
 // Idle: no connection but the asker's, and no request in the driver.
-struct StatusRequest { StatusWait wait = StatusWait::None; uint32_t count = 0; uint32_t boundMs = 0; };
+struct StatusRequest {
+    StatusWait wait = StatusWait::None;
+    uint32_t count = 0;
+    uint32_t boundMs = 0;
+};
 
 std::vector<uint8_t> encode(const HelloRequest& r);
 std::vector<uint8_t> encode(const OpenRequest& r);
@@ -100,7 +113,10 @@ std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p);
 std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p);
 
 // Replies: the common part, then what the type adds.
-struct ReplyHead { WireError error = WireError::Ok; NTSTATUS status = STATUS_SUCCESS; };
+struct ReplyHead {
+    WireError error = WireError::Ok;
+    NTSTATUS status = STATUS_SUCCESS;
+};
 struct HostStatus {
     uint32_t connections = 0;
     uint32_t liveRequests = 0;

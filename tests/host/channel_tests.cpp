@@ -63,8 +63,8 @@ protected:
     // Bounded wait until the driver holds at least `count` requests.
     bool waitPending(size_t count) {
         if (m_client) {
-            auto status = m_client->hostStatus({wire::StatusWait::PendingAtLeast,
-                                                uint32_t(count), kBoundMs});
+            auto status =
+                m_client->hostStatus({wire::StatusWait::PendingAtLeast, uint32_t(count), kBoundMs});
             return status && status->reached;
         }
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
@@ -100,8 +100,8 @@ TEST_P(Channel, OpenReplyCarriesModelAndSlot) {
 }
 
 TEST_P(Channel, DevicesThatDoNotExistAreNotFound) {
-    for (const char16_t* name : {u"\\\\.\\VORNpci1", u"\\\\.\\VORNcpci0", u"\\\\.\\VORNisa0",
-                                 u"\\\\.\\DEMO"}) {
+    for (const char16_t* name :
+         {u"\\\\.\\VORNpci1", u"\\\\.\\VORNcpci0", u"\\\\.\\VORNisa0", u"\\\\.\\DEMO"}) {
         uint64_t handle = 99;
         EXPECT_EQ(m_channel->open(name, kShareAll, &handle), STATUS_OBJECT_NAME_NOT_FOUND);
         EXPECT_EQ(handle, 0u);
@@ -110,8 +110,8 @@ TEST_P(Channel, DevicesThatDoNotExistAreNotFound) {
 
 TEST_P(Channel, DriverVersionNeedsInputLengthSeven) {
     char text[12] = {};
-    ChannelResult result = m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_GET_DRIVER, text,
-                                                      7, text, sizeof(text));
+    ChannelResult result =
+        m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_GET_DRIVER, text, 7, text, sizeof(text));
     EXPECT_EQ(result.status, STATUS_SUCCESS);
     EXPECT_EQ(result.information, 7u);
     EXPECT_STREQ(text, "1.300 ");
@@ -132,9 +132,9 @@ TEST_P(Channel, HandlesWorkOnlyWhileOpen) {
     EXPECT_NE(second, m_handle);
     EXPECT_EQ(m_channel->close(second), STATUS_SUCCESS);
     EXPECT_EQ(m_channel->close(second), STATUS_INVALID_HANDLE);
-    EXPECT_EQ(m_channel->deviceIoControl(second, IOCTL_VORNPCI_GET_TIME, &time, 16, &time, 16)
-                  .status,
-              STATUS_INVALID_HANDLE);
+    EXPECT_EQ(
+        m_channel->deviceIoControl(second, IOCTL_VORNPCI_GET_TIME, &time, 16, &time, 16).status,
+        STATUS_INVALID_HANDLE);
     EXPECT_EQ(control(IOCTL_VORNPCI_GET_TIME, time).status, STATUS_SUCCESS);
 }
 
@@ -156,7 +156,8 @@ TEST_P(Channel, SimulatedEventIsTaggedWithTheBoardTime) {
     if (before.year != after.year)
         GTEST_SKIP() << "the year turned during the test";
     int64_t tagged = micros(record.dayOfYear, record.hours, record.minutes, record.microsInMinute);
-    EXPECT_GE(tagged, micros(before.dayOfYear, before.hours, before.minutes, before.microsInMinute));
+    EXPECT_GE(tagged,
+              micros(before.dayOfYear, before.hours, before.minutes, before.microsInMinute));
     EXPECT_LE(tagged, micros(after.dayOfYear, after.hours, after.minutes, after.microsInMinute));
 }
 
@@ -253,12 +254,13 @@ TEST_P(Channel, GpsScenarioAndFaultsReachTheDriver) {
 
 TEST_P(Channel, InspectionShowsWhatTheDriverProgrammed) {
     int32_t delay = -250;
-    ASSERT_EQ(m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_SET_PROP_DELAY, &delay, 4,
-                                         nullptr, 0).status,
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_SET_PROP_DELAY, &delay, 4, nullptr, 0)
+            .status,
+        STATUS_SUCCESS);
     uint8_t control[4] = {0, 0, 0, 0}; // freewheel
-    ASSERT_EQ(m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_SYNCH_CTRL, control, 4, control,
-                                         4).status,
+    ASSERT_EQ(m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_SYNCH_CTRL, control, 4, control, 4)
+                  .status,
               STATUS_SUCCESS);
     BoardState state = boardState();
     EXPECT_EQ(state.model, 0x9070);

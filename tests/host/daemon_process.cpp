@@ -74,7 +74,9 @@ int remainingMs(std::chrono::steady_clock::time_point deadline) {
     return left.count() > 0 ? int(left.count()) : 0;
 }
 
-int exitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+int exitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 } // namespace
 

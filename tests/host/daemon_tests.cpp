@@ -68,8 +68,7 @@ protected:
     // Stops the daemon with SIGTERM and expects a clean unload with an empty pool.
     void stopCleanly() {
         EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
-        EXPECT_NE(m_daemon->log().find("driver unloaded; 0 pool block(s) left"),
-                  std::string::npos)
+        EXPECT_NE(m_daemon->log().find("driver unloaded; 0 pool block(s) left"), std::string::npos)
             << m_daemon->log();
     }
 
@@ -328,8 +327,8 @@ TEST_F(Daemon, TwoClientsWaitForDifferentKindsAtOnce) {
     uint64_t secondHandle = openBoard(*second);
     auto eventWait = std::async(std::launch::async, [&] {
         EventWaitRecord record{20'000, 0, 0, 0, 0};
-        ChannelResult r = first->deviceIoControl(firstHandle, IOCTL_VORNPCI_WAIT_EVENT, &record,
-                                                 12, &record, 12);
+        ChannelResult r =
+            first->deviceIoControl(firstHandle, IOCTL_VORNPCI_WAIT_EVENT, &record, 12, &record, 12);
         return std::make_pair(r, record);
     });
     auto heartWait = std::async(std::launch::async, [&] {
@@ -351,9 +350,10 @@ TEST_F(Daemon, TwoClientsWaitForDifferentKindsAtOnce) {
 
     // The second client's other thread programs the heartbeat while its first one waits.
     HeartObj heart{1, 0xE7, 50, {0, 0}};
-    ASSERT_EQ(second->deviceIoControl(secondHandle, IOCTL_VORNPCI_SET_HEARTBEAT, &heart, 6,
-                                      nullptr, 0).status,
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        second->deviceIoControl(secondHandle, IOCTL_VORNPCI_SET_HEARTBEAT, &heart, 6, nullptr, 0)
+            .status,
+        STATUS_SUCCESS);
     EXPECT_EQ(heartWait.get(), STATUS_SUCCESS);
     first.reset();
     second.reset();
@@ -365,9 +365,8 @@ TEST_F(Daemon, StopEndsClientsThatStillWait) {
     auto c = client();
     ASSERT_TRUE(c);
     uint64_t handle = openBoard(*c);
-    auto waiting = std::async(std::launch::async, [&] {
-        return waitFor(*c, handle, IOCTL_VORNPCI_WAIT_MATCH, 60'000);
-    });
+    auto waiting = std::async(
+        std::launch::async, [&] { return waitFor(*c, handle, IOCTL_VORNPCI_WAIT_MATCH, 60'000); });
     ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
     stopCleanly();
     NTSTATUS status = waiting.get();

@@ -35,8 +35,8 @@ TEST(InProcessHost, EachModelAnswersWithItsCode) {
     vornsim::MachineDescription machine;
     const uint16_t models[] = {0x7000, 0x7100, 0x9070, 0x9072};
     for (unsigned n = 0; n < 4; ++n)
-        machine.cards.push_back(vornsim::CardDescription::board(models[n], 0, n + 1, 10,
-                                                                n % 2 ? 0x9030 : 0x9050));
+        machine.cards.push_back(
+            vornsim::CardDescription::board(models[n], 0, n + 1, 10, n % 2 ? 0x9030 : 0x9050));
     auto channel = openInProcessChannel(machine);
     ASSERT_TRUE(channel);
     for (unsigned n = 0; n < 4; ++n) {
@@ -44,9 +44,10 @@ TEST(InProcessHost, EachModelAnswersWithItsCode) {
         uint64_t handle = 0;
         ASSERT_EQ(channel->open(name, kShareAll, &handle), STATUS_SUCCESS);
         vornpci::OpenReply reply{};
-        ASSERT_EQ(channel->deviceIoControl(handle, vornpci::IOCTL_VORNPCI_OPEN, &reply, 8, &reply,
-                                           8).status,
-                  STATUS_SUCCESS);
+        ASSERT_EQ(
+            channel->deviceIoControl(handle, vornpci::IOCTL_VORNPCI_OPEN, &reply, 8, &reply, 8)
+                .status,
+            STATUS_SUCCESS);
         EXPECT_EQ(reply.modelCode, models[n]);
         EXPECT_EQ(reply.slotNumber, n + 1);
         BoardState state;

@@ -63,7 +63,8 @@ TEST(WireCodec, RequestsSurviveTheRoundTrip) {
     EXPECT_FALSE(sim->faultNoAnswer);
     EXPECT_EQ(sim->faultSlowFifoReads, c.faultSlowFifoReads);
 
-    auto status = wire::decodeStatus(wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 4, 900}));
+    auto status =
+        wire::decodeStatus(wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 4, 900}));
     ASSERT_TRUE(status);
     EXPECT_EQ(status->wait, wire::StatusWait::Idle);
     EXPECT_EQ(status->count, 4u);
@@ -196,7 +197,9 @@ TEST(WireCodec, RandomPayloadsNeverReadOutOfBounds) {
     EXPECT_GT(accepted, 0u);
 }
 
-bool noFile(const std::string&, std::string*) { return false; }
+bool noFile(const std::string&, std::string*) {
+    return false;
+}
 
 bool fakeFile(const std::string& path, std::string* text) {
     if (path != "machine.txt")
@@ -226,7 +229,8 @@ TEST(DaemonOptions, BoardsAndMachineFileCombine) {
     EXPECT_EQ(parsed.options.machine.cards[0].ids.subsystemId, 0x7000); // the file comes first
     EXPECT_EQ(parsed.options.machine.cards[1].ids.subsystemId, 0x9072);
     EXPECT_EQ(parsed.options.machine.cards[1].irq, 11u);
-    EXPECT_EQ(boardLine("model=0x9070,bus=0,slot=3,irq=5"), "board model=0x9070 bus=0 slot=3 irq=5");
+    EXPECT_EQ(boardLine("model=0x9070,bus=0,slot=3,irq=5"),
+              "board model=0x9070 bus=0 slot=3 irq=5");
 }
 
 TEST(DaemonOptions, MistakesAreNamed) {
