@@ -26,11 +26,11 @@ constexpr const char* kDaemonPath = VORN_DAEMON_PATH;
 constexpr const char* kDaemonPath = nullptr;
 #endif
 
-std::string boardSpec(const vornsim::CardDescription& card) {
-    char spec[96];
-    std::snprintf(spec, sizeof(spec), "model=0x%04x,bus=%u,slot=%u,irq=%u",
+std::string boardOption(const vornsim::CardDescription& card) {
+    char option[96];
+    std::snprintf(option, sizeof(option), "model=0x%04x,bus=%u,slot=%u,irq=%u",
                   unsigned(card.ids.subsystemId), card.bus, card.slot, card.irq);
-    return spec;
+    return option;
 }
 
 class DaemonRig : public Rig {
@@ -46,7 +46,7 @@ public:
         std::vector<std::string> args = {kDaemonPath, "--socket", m_socket};
         for (const vornsim::CardDescription& card : machine.cards) {
             args.push_back("--board");
-            args.push_back(boardSpec(card));
+            args.push_back(boardOption(card));
         }
         std::vector<char*> argv;
         for (std::string& arg : args)

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,10 @@ constexpr int64_t kSecond = 1000 * kMilli;
 constexpr int64_t kStartUtc = 133'537'680'000'000'000;
 
 enum class RigKind { InProcess, Daemon };
+
+inline void PrintTo(RigKind kind, std::ostream* out) {
+    *out << (kind == RigKind::InProcess ? "in-process host" : "daemon");
+}
 
 // One way of reaching a host, with the test's own view of its boards.
 class Rig {
