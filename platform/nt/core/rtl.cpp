@@ -97,7 +97,8 @@ VOID RtlCopyUnicodeString(PUNICODE_STRING DestinationString, PCUNICODE_STRING So
     }
     const size_t room = DestinationString->MaximumLength & ~size_t{1};
     const size_t bytes = std::min<size_t>(SourceString->Length & ~1u, room);
-    std::memmove(DestinationString->Buffer, SourceString->Buffer, bytes);
+    if (bytes != 0)
+        std::memmove(DestinationString->Buffer, SourceString->Buffer, bytes);
     DestinationString->Length = static_cast<USHORT>(bytes);
     terminateIfRoom(DestinationString);
 }
