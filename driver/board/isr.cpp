@@ -13,6 +13,18 @@ PUSHORT RingAdvance(CVORNpci* Device, PUSHORT Position) {
 // Frames a drain before an exchange takes out of the FIFO at most: more than the FIFO holds.
 constexpr ULONG kDrainFrames = 128;
 
+// A slow board raises the event interrupt a little before its FIFO shows the byte; with the
+// event source on, a few quick status polls tell such an event from an entry for another
+// device on a shared line.
+BOOLEAN EventByteComing(ULONG_PTR Port, USHORT Status) {
+    if (!(Status & ExtIntrEnable))
+        return FALSE;
+    for (ULONG poll = 0; poll < VORN_FIFO_SPIN_POLLS; ++poll)
+        if (!(vornReadRegister(Port, StatusPort) & FifoEmpty))
+            return TRUE;
+    return FALSE;
+}
+
 } // namespace
 
 // Reads one event frame from the FIFO into the ring; a full ring gives up its oldest frame for
@@ -51,7 +63,7 @@ BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
         KeInsertQueueDpc(&device->MatchDpc, nullptr, nullptr);
         return TRUE;
     }
-    if (status & FifoEmpty)
+    if ((status & FifoEmpty) && !EventByteComing(port, status))
         return FALSE;
     if (device->FifoExchangeActive) {
         // The FIFO holds a request's answer, or an event that came as the exchange ended and

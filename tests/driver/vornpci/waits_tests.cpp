@@ -300,6 +300,21 @@ TEST_F(Waits, WaitCancelledBeforeItIsParkedEndsCancelled) {
     EXPECT_EQ(next->result().status, STATUS_DEVICE_NOT_READY);
 }
 
+// A slow board shows its FIFO empty for a few status reads after it raised the event
+// interrupt: the routine must still take the event, not disown the interrupt.
+TEST_F(Waits, SlowFifoStillDeliversEvents) {
+    board().setFaults({.slowFifoReads = 3});
+    strobe();
+    strobe();
+    for (int i = 0; i < 2; ++i) {
+        auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), 12);
+        if (!wait->done())
+            clock().advance(ntemu::kMicrosecond);
+        EXPECT_EQ(wait->result().status, STATUS_SUCCESS) << i;
+    }
+    EXPECT_FALSE(m_host.system().hal().lineMasked(11));
+}
+
 // Whoever comes first, time-out or cancellation, completes the wait; the verifier (double
 // completion, completion with a cancel routine, late touches) sees every hand-over.
 TEST_F(Waits, TimeoutAndCancelRaceCompleteEachWaitOnce) {
