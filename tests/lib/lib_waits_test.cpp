@@ -152,15 +152,15 @@ TEST_P(LibWaits, ABlockedWaitHoldsUpNoOtherThread) {
 }
 
 TEST_P(LibWaits, ClosingTheBoardEndsAWaitInAnotherThread) {
-    std::future<uint8_t> waiter = std::async(std::launch::async, [&] {
+    const BoardHandle handle = m_handle;
+    std::future<uint8_t> waiter = std::async(std::launch::async, [this, handle] {
         uint32_t timeout = longWait();
-        return VORN_waitMatch(m_handle, &timeout);
+        return VORN_waitMatch(handle, &timeout);
     });
     if (virtualTime()) {
         ASSERT_TRUE(rig().waitForPending(1));
     }
-    ASSERT_EQ(VORN_close(m_handle), VORN_OK);
-    const BoardHandle closed = m_handle;
+    ASSERT_EQ(VORN_close(handle), VORN_OK);
     m_handle = nullptr;
     const uint8_t result = waiter.get();
     // Under virtual time the wait was parked and is cancelled; on the real clock it may not have
@@ -171,7 +171,7 @@ TEST_P(LibWaits, ClosingTheBoardEndsAWaitInAnotherThread) {
         EXPECT_TRUE(result == VORN_WAIT_NOT_STARTED || result == VORN_WAIT_TIMEOUT);
     }
     TimeObj time{};
-    EXPECT_EQ(VORN_getTime(closed, &time), VORN_ERR_HANDLE);
+    EXPECT_EQ(VORN_getTime(handle, &time), VORN_ERR_HANDLE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rigs, LibWaits, ::testing::ValuesIn(rigKinds()), rigName);
