@@ -83,7 +83,8 @@ struct BoardState {
 
 // A connection to a driver host. Every call may be made from any number of threads at once:
 // each calling OS thread acts as a thread of its own in the host, so a request blocked in the
-// driver (a wait) holds up no other thread's requests.
+// driver (a wait) holds up no other thread's requests. A channel is destroyed only when
+// no call on it is under way.
 class DeviceChannel {
 public:
     virtual ~DeviceChannel();

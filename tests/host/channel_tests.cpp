@@ -138,6 +138,17 @@ TEST_P(Channel, HandlesWorkOnlyWhileOpen) {
     EXPECT_EQ(control(IOCTL_VORNPCI_GET_TIME, time).status, STATUS_SUCCESS);
 }
 
+TEST_P(Channel, ShortOutputBufferIsNeverOverrun) {
+    uint8_t buffer[32];
+    std::memset(buffer, 0xEE, sizeof(buffer));
+    std::memset(buffer, 0, 16); // a time request's input
+    ChannelResult result =
+        m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_GET_TIME, buffer, 16, buffer, 8);
+    EXPECT_LE(result.information, 8u);
+    for (size_t i = 8; i < sizeof(buffer); ++i)
+        ASSERT_EQ(buffer[i], i < 16 ? 0 : 0xEE) << i; // past the 8 bytes offered: as before
+}
+
 TEST_P(Channel, SimulatedEventIsTaggedWithTheBoardTime) {
     BoardState before = boardState();
     SimCommand strobe;
