@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <future>
 #include <random>
 
@@ -150,6 +151,31 @@ TEST_F(Daemon, MachineFromOptionsGivesEachModelItsDevice) {
     EXPECT_EQ(c->open(u"\\\\.\\VORNpci4", kShareAll, &handle), STATUS_OBJECT_NAME_NOT_FOUND);
     c.reset();
     stopCleanly();
+}
+
+TEST_F(Daemon, MachineFromAFile) {
+    std::string directory = hosttest::makeDirectory();
+    std::string path = directory + "/machine.txt";
+    {
+        std::ofstream file(path);
+        file << "# one plain board\nboard model=0x7100 bus=3 slot=9 irq=7 bridge=0x9030\n";
+    }
+    start({"--machine", path});
+    auto c = client();
+    ASSERT_TRUE(c);
+    uint64_t handle = openBoard(*c);
+    OpenReply reply{};
+    ASSERT_EQ(c->deviceIoControl(handle, IOCTL_VORNPCI_OPEN, &reply, 8, &reply, 8).status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(reply.modelCode, 0x7100);
+    EXPECT_EQ(reply.slotNumber, 9);
+    c.reset();
+    stopCleanly();
+    ::unlink(path.c_str());
+    ::rmdir(directory.c_str());
+    std::string output;
+    EXPECT_EQ(hosttest::runDaemonToExit({"--machine", path}, &output), 64);
+    EXPECT_NE(output.find("cannot read machine file"), std::string::npos) << output;
 }
 
 // Each bad message closes its own connection; a well-behaved client goes on being served.

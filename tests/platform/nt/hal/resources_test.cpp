@@ -8,8 +8,14 @@ namespace faults = ntemu::faults;
 
 namespace {
 
+// The descriptors run on past the declared one-element array, as the list's Count says; going
+// through a plain pointer keeps the optimiser from reading the [1] as a bound.
 const CM_PARTIAL_RESOURCE_DESCRIPTOR& descriptor(PCM_RESOURCE_LIST list, ULONG i) {
-    return list->List[0].PartialResourceList.PartialDescriptors[i];
+    const auto* first = reinterpret_cast<const CM_PARTIAL_RESOURCE_DESCRIPTOR*>(
+        reinterpret_cast<const char*>(list) + offsetof(CM_RESOURCE_LIST, List) +
+        offsetof(CM_FULL_RESOURCE_DESCRIPTOR, PartialResourceList) +
+        offsetof(CM_PARTIAL_RESOURCE_LIST, PartialDescriptors));
+    return first[i];
 }
 
 size_t blockBytes(ntemu::Kernel& kernel, const void* address) {
