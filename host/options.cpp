@@ -14,7 +14,7 @@ const char* const kDaemonUsage =
     "  --socket PATH     listen at PATH (default /run/vornhost/vornhost.sock)\n"
     "  --machine FILE    the machine, one card per line:\n"
     "                      board model=0x9070 bus=0 slot=3 irq=11 [bridge=0x9050] [reference=1]\n"
-    "  --board SPEC      add a board: model=0x9070,bus=0,slot=3[,irq=11][,bridge=0x9050]\n"
+    "  --board DESC      add a board: model=0x9070,bus=0,slot=3[,irq=11][,bridge=0x9050]\n"
     "                    [,reference=1] (repeatable; irq 11 when not given)\n"
     "  --group NAME      admit members of group NAME besides root and the daemon's own user\n"
     "                    (default vorn; a group that does not exist admits nobody extra)\n"
