@@ -37,6 +37,18 @@ class DaemonRig : public Rig {
 public:
     ~DaemonRig() override { stop(); }
 
+    // Ends the daemon with SIGTERM while the library may still be connected; true when it
+    // unloaded the driver cleanly.
+    bool end() {
+        if (m_pid <= 0)
+            return false;
+        ::kill(m_pid, SIGTERM);
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_pid = -1;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+
     bool start(const vornsim::MachineDescription& machine) override {
         const auto dir =
             std::filesystem::temp_directory_path() /
@@ -84,11 +96,7 @@ private:
     void stop() {
         m_control.reset();
         if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            int status = 0;
-            ::waitpid(m_pid, &status, 0);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-                << "vornhost did not unload cleanly";
+            EXPECT_TRUE(end()) << "vornhost did not unload cleanly";
         }
         if (!m_socket.empty() && ::testing::Test::HasFailure())
             std::printf("%s", readLog().c_str());
@@ -113,6 +121,11 @@ std::unique_ptr<Rig> makeDaemonRig() {
     if (kDaemonPath == nullptr)
         return nullptr;
     return std::make_unique<DaemonRig>();
+}
+
+bool endDaemon(Rig& rig) {
+    auto* daemon = dynamic_cast<DaemonRig*>(&rig);
+    return daemon != nullptr && daemon->end();
 }
 
 std::vector<RigKind> rigKinds() {

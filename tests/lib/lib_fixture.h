@@ -44,6 +44,8 @@ public:
 std::unique_ptr<Rig> makeRig(RigKind kind);
 // The rigs this build can run: in-process always, the daemon when it was built.
 std::vector<RigKind> rigKinds();
+// Ends a daemon rig's daemon under the library's feet; true when it unloaded cleanly.
+bool endDaemon(Rig& rig);
 
 vornsim::MachineDescription oneBoard(uint16_t model = 0x9070);
 

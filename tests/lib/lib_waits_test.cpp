@@ -174,6 +174,30 @@ TEST_P(LibWaits, ClosingTheBoardEndsAWaitInAnotherThread) {
     EXPECT_EQ(VORN_getTime(handle, &time), VORN_ERR_HANDLE);
 }
 
+// A daemon that goes away fails the calls of its clients instead of hanging them.
+TEST(LibDaemonLoss, CallsFailWithTheHostResultWhenTheDaemonEnds) {
+    if (rigKinds().size() < 2)
+        GTEST_SKIP() << "vornhost is not built";
+    ASSERT_TRUE(vornlib::testing::resetChannel());
+    std::unique_ptr<Rig> rig = makeRig(RigKind::Daemon);
+    ASSERT_TRUE(rig->start(oneBoard()));
+    BoardHandle handle = nullptr;
+    ASSERT_EQ(VORN_open(&handle, "VORNpci0"), VORN_OK);
+    std::future<uint8_t> waiter = std::async(std::launch::async, [handle] {
+        uint32_t timeout = 10'000;
+        return VORN_waitMatch(handle, &timeout);
+    });
+    EXPECT_TRUE(endDaemon(*rig));
+    EXPECT_EQ(waiter.get(), VORN_WAIT_NOT_STARTED);
+    TimeObj time{};
+    EXPECT_EQ(VORN_getTime(handle, &time), VORN_ERR_HOST);
+    BoardHandle other = nullptr;
+    EXPECT_EQ(VORN_open(&other, "VORNpci0"), VORN_ERR_HOST);
+    EXPECT_EQ(VORN_close(handle), VORN_ERR_HOST);
+    EXPECT_EQ(vornlib::testing::openBoardCount(), 0u) << "the record is freed all the same";
+    EXPECT_TRUE(vornlib::testing::resetChannel());
+}
+
 INSTANTIATE_TEST_SUITE_P(Rigs, LibWaits, ::testing::ValuesIn(rigKinds()), rigName);
 
 } // namespace
