@@ -1,7 +1,9 @@
 // Process-wide channel choice and the table of open boards.
 #include "boards.h"
 
+#include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -13,22 +15,39 @@ struct LibraryState {
     std::mutex mutex;
     std::shared_ptr<vornhost::DeviceChannel> channel;
     std::unordered_map<BoardRecord*, std::shared_ptr<Board>> boards;
+};
 
-    // Boards a program left open are closed before the host goes, so an in-process host can
-    // unload its driver at exit without waiting for their handles.
-    ~LibraryState() {
+LibraryState& state() {
+    static LibraryState instance;
+    return instance;
+}
+
+// At exit, boards a program left open are closed and the host taken down while the kernel
+// layer's own static objects still stand (the handler is registered after the first host
+// booted, so it runs before they go). It runs on a thread of its own because the exiting
+// thread's thread-local storage is already gone.
+void closeEverythingAtExit() {
+    std::thread([] {
+        LibraryState& s = state();
+        std::unordered_map<BoardRecord*, std::shared_ptr<Board>> boards;
+        std::shared_ptr<vornhost::DeviceChannel> channel;
+        {
+            std::lock_guard lock(s.mutex);
+            boards.swap(s.boards);
+            channel = std::move(s.channel);
+        }
         for (auto& [record, board] : boards) {
             board->record.libraryWord = 0;
             board->channel->close(board->deviceHandle);
         }
         boards.clear();
         channel.reset();
-    }
-};
+    }).join();
+}
 
-LibraryState& state() {
-    static LibraryState instance;
-    return instance;
+void closeAtExitOnce() {
+    static std::once_flag registered;
+    std::call_once(registered, [] { std::atexit(closeEverythingAtExit); });
 }
 
 std::shared_ptr<vornhost::DeviceChannel> chooseDefaultChannel() {
@@ -44,8 +63,11 @@ std::shared_ptr<vornhost::DeviceChannel> chooseDefaultChannel() {
 std::shared_ptr<vornhost::DeviceChannel> currentChannel() {
     LibraryState& s = state();
     std::lock_guard lock(s.mutex);
-    if (!s.channel)
+    if (!s.channel) {
         s.channel = chooseDefaultChannel();
+        if (s.channel)
+            closeAtExitOnce();
+    }
     return s.channel;
 }
 
@@ -57,6 +79,8 @@ bool replaceChannel(std::shared_ptr<vornhost::DeviceChannel> channel) {
         if (!s.boards.empty())
             return false;
         old = std::exchange(s.channel, std::move(channel));
+        if (s.channel)
+            closeAtExitOnce();
     }
     // The old host goes down outside the lock: unloading a driver takes a while.
     old.reset();

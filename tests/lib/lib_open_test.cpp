@@ -3,6 +3,8 @@
 #include "boards.h"
 #include "lib_fixture.h"
 
+#include <cstdlib>
+
 namespace libtest {
 namespace {
 
@@ -119,6 +121,24 @@ TEST(LibDefaultHost, FirstOpenWithoutADaemonRunsTheHostInProcess) {
     EXPECT_EQ(VORN_open(&missing, "VORNpci1"), VORN_ERR_NO_DEVICE);
     EXPECT_EQ(VORN_close(handle), VORN_OK);
     EXPECT_TRUE(vornlib::testing::resetChannel());
+}
+
+// A program may end with a board still open and a wait just timed out: the library closes the
+// board and takes its in-process host down on the way out, and the program exits normally.
+TEST(LibDefaultHost, AProgramThatEndsWithABoardOpenExitsNormally) {
+    if (vornhost::connectDaemon(vornhost::defaultSocketPath()))
+        GTEST_SKIP() << "a daemon answers at the default address";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            vornlib::testing::resetChannel();
+            BoardHandle handle = nullptr;
+            uint32_t timeout = 1;
+            const bool ok = VORN_open(&handle, "VORNpci0") == VORN_OK &&
+                            VORN_waitMatch(handle, &timeout) == VORN_WAIT_TIMEOUT;
+            std::exit(ok ? 0 : 3);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
