@@ -135,7 +135,9 @@ typedef struct EventObj {
  * default address, else a host inside this process with one board of model 0x9070 as
  * "VORNpci0". */
 uint8_t VORN_open(BoardHandle* handle, const char* deviceName);
-/* Closes the board and frees its record; a wait pending on it in another thread ends. */
+/* Closes the board and frees its record, also when the host is gone (VORN_ERR_HOST); a wait
+ * pending on it in another thread ends with VORN_WAIT_NOT_STARTED. VORN_ERR_HANDLE for a handle
+ * that is not open. */
 uint8_t VORN_close(BoardHandle handle);
 
 uint8_t VORN_getTime(BoardHandle handle, TimeObj* time);

@@ -101,6 +101,15 @@ TEST_P(LibOpen, TheChannelStaysWhileBoardsAreOpen) {
     EXPECT_EQ(VORN_getTime(m_handle, &time), VORN_OK);
 }
 
+extern "C" uint8_t cCallerOpenAndReadTime(const char* name, TimeObj* time);
+
+TEST_P(LibOpen, ACallerInCReachesTheBoard) {
+    TimeObj time{};
+    ASSERT_EQ(cCallerOpenAndReadTime("VORNpci0", &time), VORN_OK);
+    EXPECT_EQ(time.dayOfYear, board().dayOfYear);
+    EXPECT_EQ(cCallerOpenAndReadTime("VORNpci7", &time), VORN_ERR_NO_DEVICE);
+}
+
 INSTANTIATE_TEST_SUITE_P(Rigs, LibOpen, ::testing::ValuesIn(rigKinds()), rigName);
 
 // A program's first open finds no daemon at the default address here and runs the host in its
