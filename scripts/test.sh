@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the whole suite normally and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, and the concurrency tests under ThreadSanitizer.
+# UndefinedBehaviorSanitizer, and again under ThreadSanitizer (every binary has concurrent cases).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
