@@ -1,97 +1,91 @@
-// Boots the kernel layer on an empty machine, loads a one-device driver, sends it a request
-// through the I/O manager and unloads it: the shortest proof that the layers fit together.
-#include "ntemu/system.h"
+// Boots the kernel layer on the default simulated machine, loads the VORNpci driver, reads the
+// board once through the I/O manager and unloads cleanly: the shortest proof that every layer
+// from the request down to the board model fits together.
+#include "device_channel.h"
+#include "driver_host.h"
+#include "vornpci_ioctl.h"
+#include "vornpci_records.h"
 
 #include <cstdio>
 #include <cstring>
-#include <string_view>
+
+using namespace vornpci;
 
 namespace {
 
-class EmptyMachine final : public ntemu::bus::Machine {
-public:
-    bool busExists(uint32_t bus) const override { return bus == 0; }
-    ntemu::bus::PciFunction* pciFunction(uint32_t, uint32_t, uint32_t) override { return nullptr; }
-    ntemu::bus::PortDevice* portDevice(uint32_t) override { return nullptr; }
+struct Board {
+    ntemu::Thread& thread;
+    ntemu::Handle handle;
+
+    template <typename Record>
+    NTSTATUS ask(ULONG code, Record& record, ULONG inputLength = sizeof(Record)) {
+        auto result = thread.deviceIoControl(handle, code, &record, inputLength, &record,
+                                             sizeof(Record));
+        return result.status;
+    }
 };
 
-constexpr ULONG kEchoCode = CTL_CODE(0x8000, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
-
-NTSTATUS completeWith(PIRP irp, NTSTATUS status, ULONG_PTR information) {
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+void printUsage() {
+    std::printf("usage: kernel-smoke\n"
+                "Boots the user-mode kernel layer on a machine with one simulated GPS timing\n"
+                "board, loads the VORNpci driver, reads the board's time, date and versions\n"
+                "through the driver and unloads it, reporting any leak or verifier finding.\n"
+                "Exit status 0 when every step succeeded and nothing leaked.\n");
 }
 
-NTSTATUS SmokeCreateClose(PDEVICE_OBJECT, PIRP irp) { return completeWith(irp, STATUS_SUCCESS, 0); }
-
-NTSTATUS SmokeDeviceControl(PDEVICE_OBJECT, PIRP irp) {
-    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    if (stack->Parameters.DeviceIoControl.IoControlCode != kEchoCode)
-        return completeWith(irp, STATUS_NOT_IMPLEMENTED, 0);
-    return completeWith(irp, STATUS_SUCCESS, stack->Parameters.DeviceIoControl.InputBufferLength);
-}
-
-VOID SmokeUnload(PDRIVER_OBJECT driver) {
-    UNICODE_STRING link;
-    RtlInitUnicodeString(&link, u"\\DosDevices\\Smoke0");
-    IoDeleteSymbolicLink(&link);
-    IoDeleteDevice(driver->DeviceObject);
-}
-
-NTSTATUS SmokeDriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
-    UNICODE_STRING name;
-    UNICODE_STRING link;
-    RtlInitUnicodeString(&name, u"\\Device\\Smoke0");
-    RtlInitUnicodeString(&link, u"\\DosDevices\\Smoke0");
-    PDEVICE_OBJECT device = nullptr;
-    NTSTATUS status = IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
-    if (!NT_SUCCESS(status))
-        return status;
-    status = IoCreateSymbolicLink(&link, &name);
-    if (!NT_SUCCESS(status)) {
-        IoDeleteDevice(device);
-        return status;
-    }
-    driver->MajorFunction[IRP_MJ_CREATE] = SmokeCreateClose;
-    driver->MajorFunction[IRP_MJ_CLOSE] = SmokeCreateClose;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = SmokeDeviceControl;
-    driver->DriverUnload = SmokeUnload;
-    return STATUS_SUCCESS;
+bool readBoard(Board& board) {
+    OpenReply reply{};
+    char version[8] = {};
+    TimeObj time{};
+    DateObj date{};
+    uint8_t firmware[4] = {};
+    bool ok = NT_SUCCESS(board.ask(IOCTL_VORNPCI_OPEN, reply)) &&
+              NT_SUCCESS(board.ask(IOCTL_VORNPCI_GET_DRIVER, version, 7)) &&
+              NT_SUCCESS(board.ask(IOCTL_VORNPCI_GET_TIME, time)) &&
+              NT_SUCCESS(board.ask(IOCTL_VORNPCI_GET_DATE, date)) &&
+              NT_SUCCESS(board.ask(IOCTL_VORNPCI_GET_FIRMWARE, firmware));
+    if (!ok)
+        return false;
+    std::printf("board VORNpci0: model 0x%04X in slot %u, driver \"%s\", firmware %02X %02X %02X "
+                "%02X\n",
+                reply.modelCode, reply.slotNumber, version, firmware[0], firmware[1], firmware[2],
+                firmware[3]);
+    std::printf("board time: day %03u %02u:%02u:%09.6f, date %04u-%02u-%02u\n", time.dayOfYear,
+                time.hours, time.minutes, time.microsInMinute / 1e6, date.year, date.month,
+                date.day);
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: kernel-smoke\n"
-                    "Boots the user-mode kernel layer, loads a small driver, sends it one\n"
-                    "device-control request by name and unloads it.\n");
-        return 0;
+    if (argc > 1) {
+        printUsage();
+        return std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ? 0 : 64;
     }
-    EmptyMachine machine;
-    ntemu::System system(machine);
-    auto load = system.io().loadDriver(SmokeDriverEntry, u"\\Driver\\Smoke",
-                                       u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\Smoke");
-    if (!NT_SUCCESS(load.status)) {
-        std::printf("kernel-smoke: DriverEntry failed, status 0x%08X\n", (unsigned)load.status);
+    vornhost::HostOptions options;
+    options.virtualClock = false;
+    options.specialIrpPool = false;
+    vornhost::DriverHost host(vornhost::defaultMachine(), options);
+    NTSTATUS status = host.load();
+    if (!NT_SUCCESS(status)) {
+        std::printf("kernel-smoke: the driver did not load, status 0x%08X\n", (unsigned)status);
         return 1;
     }
-    auto process = system.io().createProcess("kernel-smoke");
-    ntemu::Handle handle = 0;
-    NTSTATUS status = process->open(u"\\\\.\\Smoke0", {}, &handle);
-    char text[] = "kernel layer is up";
-    char reply[sizeof text] = {};
-    auto result = process->createThread().deviceIoControl(handle, kEchoCode, text, sizeof text,
-                                                          reply, sizeof reply);
-    process->close(handle);
-    bool unloaded = system.io().unloadDriver(load.driver);
-    std::printf("open: 0x%08X, request: 0x%08X, %zu bytes: \"%s\", unload: %s, reports: %zu\n",
-                (unsigned)status, (unsigned)result.status, (size_t)result.information, reply,
-                unloaded ? "clean" : "failed", ntemu::verifier::pendingCount());
-    return NT_SUCCESS(status) && NT_SUCCESS(result.status) && unloaded &&
-                   ntemu::verifier::pendingCount() == 0
-               ? 0
-               : 1;
+    bool read = false;
+    {
+        auto process = host.createProcess("kernel-smoke");
+        ntemu::Handle handle = 0;
+        status = process->open(vornhost::deviceName(0), {}, &handle);
+        if (NT_SUCCESS(status)) {
+            Board board{process->createThread(), handle};
+            read = readBoard(board);
+            process->close(handle);
+        }
+    }
+    const bool unloaded = host.unload();
+    const size_t reports = ntemu::verifier::pendingCount();
+    std::printf("open 0x%08X, board read %s, unload %s, verifier reports %zu\n", (unsigned)status,
+                read ? "ok" : "FAILED", unloaded ? "clean" : "FAILED", reports);
+    return read && unloaded && reports == 0 ? 0 : 1;
 }
