@@ -36,7 +36,6 @@ RequestRecord* IoManager::Impl::newRequest(FileRecord* file, ThreadImpl* thread,
     record->thread = thread;
     record->file = file;
     block->record = record;
-    ++liveIrps;
 
     IRP* irp = &block->irp;
     irp->Type = IO_TYPE_IRP;
@@ -72,7 +71,10 @@ void IoManager::Impl::finishIfDisowned(std::unique_lock<std::mutex>& held, Reque
 IoResult IoManager::Impl::dispatchAndWait(RequestRecord* record, DeviceRecord* device,
                                           bool* disowned) {
     {
+        // Counted live only from here, where it joins its thread's list: a request that a test
+        // sees as live can be cancelled.
         std::lock_guard guard(lock);
+        ++liveIrps;
         if (record->thread)
             InsertTailList(&record->thread->irpList, &record->irp->ThreadListEntry);
         record->state = RequestRecord::State::Dispatched;

@@ -100,7 +100,7 @@ public:
     // Object directory inspection, for tests.
     PDEVICE_OBJECT findDevice(std::u16string_view deviceName) const;   // "\Device\X"
     bool linkExists(std::u16string_view linkName) const;                // "\DosDevices\X"
-    size_t liveIrpCount() const;
+    size_t liveIrpCount() const;   // IRPs on their thread's list: dispatched, not yet freed
 
     struct Impl;
     Impl& impl();
