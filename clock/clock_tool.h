@@ -31,7 +31,6 @@ enum ExitCode : int {
     kExitNoToken = 2,       // the process token could not be opened
     kExitNoAdjust = 3,      // the privilege could not be enabled
     kExitBoardUnread = 4,   // the board could not be opened or read; the clock is left alone
-    kExitUsage = 64,        // an argument the tool does not take
 };
 
 constexpr const char* kDeviceName = "VORNpci0";

@@ -12,19 +12,17 @@ constexpr const char* kUsage =
     "Sets the system clock (UTC) from the date and time of the timing board VORNpci0.\n"
     "Needs the right to set the system time (CAP_SYS_TIME).\n"
     "Exit status: 0 done (a failure to set the clock is printed), 1 no system-time privilege,\n"
-    "2 process token not opened, 3 privilege not enabled, 4 board not opened or read,\n"
-    "64 bad arguments.\n";
+    "2 process token not opened, 3 privilege not enabled, 4 board not opened or read.\n"
+    "Any argument other than --help is ignored, as it always has been.\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
-        return vornclock::kExitDone;
-    }
-    if (argc > 1) {
-        std::fprintf(stderr, "vornclock: unexpected argument '%s'\n%s", argv[1], kUsage);
-        return vornclock::kExitUsage;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return vornclock::kExitDone;
+        }
     }
     const auto board = vornclock::makeVornLibrary();
     const int code = vornclock::setClockFromBoard(win32::systemApi(), *board, std::cout);
