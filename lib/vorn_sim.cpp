@@ -1,0 +1,104 @@
+// The library's operator controls of a simulated board: each finds the host's board behind the
+// handle and sends it one simulate command.
+#include "vorn_sim.h"
+
+#include "boards.h"
+#include "requests.h"
+
+#include <optional>
+#include <stdexcept>
+
+using namespace vornlib;
+
+namespace {
+
+// The host numbers boards by its machine description, which callers of the library never see,
+// so the board is found by the model its open reply gave. A card without a board, or an index
+// past the machine, answers STATUS_NO_SUCH_DEVICE; a machine holds at most 32 cards.
+constexpr uint32_t kMaxCards = 32;
+
+// Some channels raise std::out_of_range for an index past the machine instead of answering
+// STATUS_NO_SUCH_DEVICE; either way there is no board there, and none further on.
+NTSTATUS inspect(vornhost::DeviceChannel& channel, uint32_t index, vornhost::BoardState* state,
+                 bool* pastMachine) {
+    try {
+        return channel.inspectBoard(index, state);
+    } catch (const std::out_of_range&) {
+        *pastMachine = true;
+        return STATUS_NO_SUCH_DEVICE;
+    }
+}
+
+std::optional<uint32_t> simulatedBoardOf(Board& board, uint8_t* failure) {
+    std::optional<uint32_t> found;
+    bool pastMachine = false;
+    for (uint32_t index = 0; index < kMaxCards && !pastMachine; ++index) {
+        vornhost::BoardState state;
+        const NTSTATUS status = inspect(*board.channel, index, &state, &pastMachine);
+        if (status == STATUS_DEVICE_NOT_CONNECTED) {
+            *failure = VORN_ERR_HOST;
+            return std::nullopt;
+        }
+        if (status != STATUS_SUCCESS || state.model != board.record.modelCode)
+            continue;
+        if (found) {
+            *failure = VORN_ERR_NO_DEVICE;
+            return std::nullopt;
+        }
+        found = index;
+    }
+    if (!found)
+        *failure = VORN_ERR_NO_DEVICE;
+    return found;
+}
+
+uint8_t simulate(BoardHandle handle, vornhost::SimCommand command) {
+    return withBoard(handle, [&](Board& board) -> uint8_t {
+        uint8_t failure = VORN_OK;
+        std::optional<uint32_t> index = simulatedBoardOf(board, &failure);
+        if (!index)
+            return failure;
+        command.board = *index;
+        const NTSTATUS status = board.channel->simulate(command);
+        if (status == STATUS_INVALID_PARAMETER)
+            return VORN_ERR_RANGE;
+        if (status == STATUS_NO_SUCH_DEVICE)
+            return VORN_ERR_NO_DEVICE;
+        return resultOf(status);
+    });
+}
+
+} // namespace
+
+extern "C" {
+
+uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count) {
+    vornhost::SimCommand command;
+    command.action = count == 1 ? vornhost::SimAction::StrobeEvent
+                                : vornhost::SimAction::StrobeEvents;
+    command.count = count;
+    return simulate(handle, command);
+}
+
+uint8_t VORN_simReference(BoardHandle handle, uint8_t present) {
+    vornhost::SimCommand command;
+    command.action = vornhost::SimAction::SetReference;
+    command.referencePresent = present != 0;
+    return simulate(handle, command);
+}
+
+uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario) {
+    if (scenario == nullptr)
+        return findBoard(handle) ? uint8_t{VORN_ERR_ARGUMENT} : uint8_t{VORN_ERR_HANDLE};
+    vornhost::SimCommand command;
+    command.action = vornhost::SimAction::SetGpsScenario;
+    command.altitudeDecimetres = scenario->altitudeDecimetres;
+    command.latitudeDegrees = scenario->latitudeDegrees;
+    command.latitudeMinutes = scenario->latitudeMinutes;
+    command.longitudeDegrees = scenario->longitudeDegrees;
+    command.longitudeMinutes = scenario->longitudeMinutes;
+    command.satellites = scenario->satellites;
+    return simulate(handle, command);
+}
+
+} // extern "C"

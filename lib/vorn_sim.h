@@ -1,0 +1,39 @@
+/* Operator control of a simulated board through the library: strobe external events, lose or
+ * regain the reference, set what the GPS receiver reports. These calls reach only a board of
+ * the simulated machine behind the driver host; a real board has no such controls, and on one
+ * they fail with VORN_ERR_NO_DEVICE. */
+#pragma once
+
+#include "vorn.h"
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* What the GPS receiver of a simulated board reports, in the board's own digits. */
+typedef struct VornGpsScenario {
+    uint32_t altitudeDecimetres; /* 0 to 9,999,999 */
+    uint16_t latitudeDegrees;    /* 0 to 359; 180 and above mean south (value - 180) */
+    uint16_t longitudeDegrees;   /* 0 to 359; 180 and above mean west (value - 180) */
+    uint32_t latitudeMinutes;    /* minutes of arc x 10,000, 0 to 599,999 */
+    uint32_t longitudeMinutes;
+    uint8_t satellites; /* 0 to 15 */
+    uint8_t reserved[3];
+} VornGpsScenario;
+
+/* The simulated board behind `handle` is found by its model among the host's boards; with two
+ * boards of the same model the host cannot tell which one the handle reaches, and the calls
+ * return VORN_ERR_NO_DEVICE. Results: VORN_OK, VORN_ERR_HANDLE, VORN_ERR_ARGUMENT,
+ * VORN_ERR_RANGE (a value the simulated board refuses), VORN_ERR_NO_DEVICE, VORN_ERR_HOST. */
+
+/* `count` external events (1 to 1,000), all tagged at the same instant. */
+uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count);
+/* The reference signal is present (nonzero) or lost (0). */
+uint8_t VORN_simReference(BoardHandle handle, uint8_t present);
+uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif

@@ -1,0 +1,97 @@
+// vornctl's waits, event FIFO commands and event simulation on the virtual clock.
+#include "ctl_fixture.h"
+
+#include "vorn.h"
+
+#include <future>
+
+namespace ctltest {
+namespace {
+
+TEST_F(CtlTest, WaitHeartbeatEndsWithTheInterrupt) {
+    ASSERT_EQ(run({"heartbeat", "10"}).exit, vornctl::kExitOk);
+    const Outcome outcome = runBlocking({"--json", "wait-heartbeat", "--timeout", "5000"},
+                                        200 * kMilli);
+    ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
+    auto object = parseJsonObject(outcome.out);
+    ASSERT_TRUE(object) << outcome.out;
+    EXPECT_EQ((*object)["heartbeat"].text, "true");
+}
+
+TEST_F(CtlTest, AWaitThatTimesOutExitsWithThirteen) {
+    // The driver's time-out falls due a microsecond after the time asked for.
+    const Outcome outcome =
+        runBlocking({"--json", "wait-heartbeat", "--timeout", "50"}, 51 * kMilli);
+    EXPECT_EQ(outcome.exit, vornctl::kExitTimeout);
+    auto object = parseJsonObject(outcome.out);
+    ASSERT_TRUE(object) << outcome.out;
+    EXPECT_EQ((*object)["ok"].text, "false");
+    EXPECT_EQ((*object)["exit"].text, "13");
+    EXPECT_EQ((*object).count("heartbeat"), 0u);
+    EXPECT_NE(outcome.err.find("no heartbeat within 50 ms"), std::string::npos) << outcome.err;
+}
+
+TEST_F(CtlTest, WaitMatchEndsWhenTheBoardReachesTheMatchTime) {
+    ASSERT_EQ(run({"match", "61", "12:00:01.5"}).exit, vornctl::kExitOk);
+    EXPECT_EQ(runBlocking({"wait-match", "--timeout", "1000"}, 1001 * kMilli).exit,
+              vornctl::kExitTimeout);
+    const Outcome outcome = runBlocking({"wait-match", "--timeout", "1000"}, 600 * kMilli);
+    EXPECT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
+    EXPECT_EQ(outcome.out, "match: yes\n");
+    EXPECT_EQ(board().matches, 1u);
+}
+
+TEST_F(CtlTest, AWaitAlreadyPendingOnTheBoardExitsWithFourteen) {
+    BoardHandle other = nullptr;
+    ASSERT_EQ(VORN_open(&other, "VORNpci0"), VORN_OK);
+    std::future<uint8_t> pending = std::async(std::launch::async, [other] {
+        uint32_t timeout = 10'000;
+        return VORN_waitHeartbeat(other, &timeout);
+    });
+    ASSERT_TRUE(channel().waitForPending(1));
+    const Outcome outcome = run({"wait-heartbeat", "--timeout", "10"});
+    EXPECT_EQ(outcome.exit, vornctl::kExitNotStarted);
+    EXPECT_NE(outcome.err.find("could not wait for heartbeat"), std::string::npos) << outcome.err;
+    advance(10 * kSecond + kMilli);
+    EXPECT_EQ(pending.get(), VORN_WAIT_TIMEOUT);
+    EXPECT_EQ(VORN_close(other), VORN_OK);
+}
+
+TEST_F(CtlTest, EventsAreTaggedWaitedForAndFlushed) {
+    ASSERT_EQ(run({"sim", "event", "--count", "2"}).exit, vornctl::kExitOk);
+    EXPECT_EQ(board().eventsTagged, 2u);
+    advance(3 * kSecond);
+    ASSERT_EQ(run({"sim-event"}).exit, vornctl::kExitOk);
+    EXPECT_EQ(board().eventsTagged, 3u);
+
+    JsonObject first = json({"wait-event", "--timeout", "0"});
+    EXPECT_EQ(first["day_of_year"].text, "61");
+    EXPECT_EQ(first["time"].text, "12:00:00.000000");
+    ASSERT_EQ(run({"flush"}).exit, vornctl::kExitOk);
+    EXPECT_EQ(runBlocking({"wait-event", "--timeout", "0"}, kMilli).exit, vornctl::kExitTimeout)
+        << "the flush discarded the two tags still queued";
+}
+
+TEST_F(CtlTest, WaitEventReportsAnEventTaggedWhileItWaits) {
+    std::future<Outcome> waiting =
+        std::async(std::launch::async, [this] { return run({"--json", "wait-event"}); });
+    ASSERT_TRUE(channel().waitForPending(1));
+    advance(250 * kMilli);
+    vornhost::SimCommand strobe;
+    strobe.action = vornhost::SimAction::StrobeEvent;
+    ASSERT_EQ(channel().simulate(strobe), STATUS_SUCCESS);
+    const Outcome outcome = waiting.get();
+    ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
+    auto object = parseJsonObject(outcome.out);
+    ASSERT_TRUE(object) << outcome.out;
+    EXPECT_DOUBLE_EQ((*object)["seconds"].number(), 0.25);
+}
+
+TEST_F(CtlTest, SimEventCountOutsideTheBoardsRangeIsUsageError) {
+    EXPECT_EQ(run({"sim", "event", "--count", "1001"}).exit, vornctl::kExitUsage);
+    EXPECT_EQ(run({"sim", "event", "--count", "0"}).exit, vornctl::kExitUsage);
+    EXPECT_EQ(board().eventsTagged, 0u);
+}
+
+} // namespace
+} // namespace ctltest
