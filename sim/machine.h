@@ -38,8 +38,10 @@ public:
 
     size_t cardCount() const { return m_cards.size(); }
     PciCard& card(size_t index) { return *m_cards.at(index).card; }
-    // The board of card `index`, or null for a card without one.
-    BoardModel* board(size_t index) { return card(index).board(); }
+    // The board of card `index`, or null for a card without one or an index past the last card.
+    BoardModel* board(size_t index) {
+        return index < m_cards.size() ? card(index).board() : nullptr;
+    }
     BoardModel* boardAt(unsigned bus, unsigned slot, unsigned function = 0);
 
 private:
