@@ -28,7 +28,7 @@ std::string numberText(double value) {
 
 } // namespace
 
-std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args, const OptionSpec& spec,
+std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args, const OptionSpec& accepted,
                                     std::string* error) {
     ParsedArgs parsed;
     bool optionsEnded = false;
@@ -44,9 +44,9 @@ std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args, const 
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (spec.flags.count(name) != 0 && equals == std::string::npos) {
+        if (accepted.flags.count(name) != 0 && equals == std::string::npos) {
             parsed.flags.insert(name);
-        } else if (spec.withValues.count(name) != 0) {
+        } else if (accepted.withValues.count(name) != 0) {
             if (equals != std::string::npos) {
                 parsed.values[name] = arg.substr(equals + 1);
             } else if (i + 1 < args.size()) {

@@ -22,9 +22,9 @@ struct ParsedArgs {
     std::map<std::string, std::string> values;
 };
 
-// Splits `args` by `spec`; nullopt with `error` set for an unknown option or a missing value.
+// Splits `args` by `accepted`; nullopt with `error` set for an unknown option or a missing value.
 // "--" ends the options, so a negative number may also follow it.
-std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args, const OptionSpec& spec,
+std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args, const OptionSpec& accepted,
                                     std::string* error);
 
 // A whole decimal integer within min..max. `what` names it in the error.

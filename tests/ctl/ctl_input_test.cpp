@@ -101,15 +101,15 @@ TEST(CtlArgs, NumbersAreCheckedWholeAndWithinTheirRange) {
 }
 
 TEST(CtlArgs, OptionsTakeValuesInEitherFormAndDoubleDashEndsThem) {
-    const vornctl::OptionSpec spec{{"--stop"}, {"--timeout"}};
+    const vornctl::OptionSpec accepted{{"--stop"}, {"--timeout"}};
     std::string error;
-    auto parsed = vornctl::parseArgs({"--timeout=5", "a", "--stop", "--", "--b"}, spec, &error);
+    auto parsed = vornctl::parseArgs({"--timeout=5", "a", "--stop", "--", "--b"}, accepted, &error);
     ASSERT_TRUE(parsed) << error;
     EXPECT_EQ(parsed->values["--timeout"], "5");
     EXPECT_EQ(parsed->flags.count("--stop"), 1u);
     EXPECT_EQ(parsed->positionals, (std::vector<std::string>{"a", "--b"}));
-    EXPECT_FALSE(vornctl::parseArgs({"--stop=1"}, spec, &error));
-    EXPECT_FALSE(vornctl::parseArgs({"--timeout"}, spec, &error));
+    EXPECT_FALSE(vornctl::parseArgs({"--stop=1"}, accepted, &error));
+    EXPECT_FALSE(vornctl::parseArgs({"--timeout"}, accepted, &error));
 }
 
 TEST(CtlReport, JsonEscapesAndKeepsTheOrderAdded) {
