@@ -2,6 +2,8 @@
 // (its virtual clock and its boards) themselves.
 #include "vorn_testing.h"
 
+#include "board_control.h"
+
 #include <chrono>
 #include <limits>
 #include <mutex>
@@ -32,23 +34,6 @@ bool toHostHandle(uint64_t handle, ntemu::Handle* hostHandle) {
         return false;
     *hostHandle = static_cast<ntemu::Handle>(handle);
     return true;
-}
-
-vornsim::GpsScenario scenarioOf(const vornhost::SimCommand& command) {
-    vornsim::GpsScenario gps;
-    gps.altitudeDecimetres = command.altitudeDecimetres;
-    gps.latitudeDegrees = command.latitudeDegrees;
-    gps.latitudeMinutes = command.latitudeMinutes;
-    gps.longitudeDegrees = command.longitudeDegrees;
-    gps.longitudeMinutes = command.longitudeMinutes;
-    gps.satellites = command.satellites;
-    return gps;
-}
-
-NTSTATUS strobeAt(vornsim::BoardModel& board, const vornhost::SimCommand& command) {
-    vornsim::TimeOfYear when{command.atDayOfYear, command.atHours, command.atMinutes,
-                             command.atMicrosInMinute};
-    return board.strobeEventAt(when) ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
 }
 
 } // namespace
@@ -92,66 +77,13 @@ NTSTATUS HostChannel::close(uint64_t handle) {
     return m_impl->process->close(hostHandle);
 }
 
+// The same checks and effects as the hosts programs use, so tests drive the board the same way.
 NTSTATUS HostChannel::simulate(const vornhost::SimCommand& command) {
-    vornsim::BoardModel* board = m_host->board(command.board);
-    if (board == nullptr)
-        return STATUS_NO_SUCH_DEVICE;
-    switch (command.action) {
-    case vornhost::SimAction::StrobeEvent:
-        board->strobeEvent();
-        return STATUS_SUCCESS;
-    case vornhost::SimAction::StrobeEvents:
-        board->strobeEvents(command.count);
-        return STATUS_SUCCESS;
-    case vornhost::SimAction::StrobeEventAt:
-        return strobeAt(*board, command);
-    case vornhost::SimAction::SetReference:
-        board->setReferencePresent(command.referencePresent);
-        return STATUS_SUCCESS;
-    case vornhost::SimAction::SetGpsScenario:
-        board->setGpsScenario(scenarioOf(command));
-        return STATUS_SUCCESS;
-    case vornhost::SimAction::SetFaults:
-        board->setFaults({command.faultNoAnswer, command.faultBadEcho, command.faultSlowFifoReads});
-        return STATUS_SUCCESS;
-    }
-    return STATUS_INVALID_PARAMETER;
+    return vornhost::applySimCommand(m_host->machine(), command);
 }
 
 NTSTATUS HostChannel::inspectBoard(uint32_t index, vornhost::BoardState* state) {
-    vornsim::BoardModel* board = m_host->board(index);
-    if (board == nullptr)
-        return STATUS_NO_SUCH_DEVICE;
-    const vornsim::BoardTime time = board->time();
-    const vornsim::HeartbeatProgramme heart = board->heartbeat();
-    const vornsim::MatchProgramme match = board->match();
-    const vornsim::BoardCounters counters = board->counters();
-    *state = {};
-    state->model = board->config().model;
-    state->year = time.year;
-    state->dayOfYear = time.dayOfYear();
-    state->hours = time.hours();
-    state->minutes = time.minutes();
-    state->microsInMinute = time.microsInMinute();
-    state->freewheel = board->syncMode() == vornsim::SyncMode::Freewheel;
-    state->referencePresent = board->referencePresent();
-    state->inSync = board->inSync();
-    state->propagationDelayMicros = board->propagationDelay();
-    state->heartbeatDivider = heart.divider;
-    state->heartbeatSquare = heart.mode == vornsim::HeartMode::Square;
-    state->heartbeatImmediately = heart.start == vornsim::HeartStart::Immediately;
-    state->matchArmed = match.armed;
-    state->matchStop = match.type == vornsim::MatchType::Stop;
-    state->matchDayOfYear = static_cast<uint16_t>(match.time.dayOfYear);
-    state->matchHours = static_cast<uint8_t>(match.time.hours);
-    state->matchMinutes = static_cast<uint8_t>(match.time.minutes);
-    state->matchMicrosInMinute = match.time.microsInMinute;
-    state->enables = board->enables();
-    state->fifoLevel = static_cast<uint32_t>(board->fifoLevel());
-    state->eventsTagged = counters.eventsTagged;
-    state->heartbeats = counters.heartbeats;
-    state->matches = counters.matches;
-    return STATUS_SUCCESS;
+    return vornhost::readBoardState(m_host->machine(), index, state);
 }
 
 size_t HostChannel::pendingCount() const {

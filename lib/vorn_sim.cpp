@@ -6,7 +6,6 @@
 #include "requests.h"
 
 #include <optional>
-#include <stdexcept>
 
 using namespace vornlib;
 
@@ -17,24 +16,11 @@ namespace {
 // past the machine, answers STATUS_NO_SUCH_DEVICE; a machine holds at most 32 cards.
 constexpr uint32_t kMaxCards = 32;
 
-// Some channels raise std::out_of_range for an index past the machine instead of answering
-// STATUS_NO_SUCH_DEVICE; either way there is no board there, and none further on.
-NTSTATUS inspect(vornhost::DeviceChannel& channel, uint32_t index, vornhost::BoardState* state,
-                 bool* pastMachine) {
-    try {
-        return channel.inspectBoard(index, state);
-    } catch (const std::out_of_range&) {
-        *pastMachine = true;
-        return STATUS_NO_SUCH_DEVICE;
-    }
-}
-
 std::optional<uint32_t> simulatedBoardOf(Board& board, uint8_t* failure) {
     std::optional<uint32_t> found;
-    bool pastMachine = false;
-    for (uint32_t index = 0; index < kMaxCards && !pastMachine; ++index) {
+    for (uint32_t index = 0; index < kMaxCards; ++index) {
         vornhost::BoardState state;
-        const NTSTATUS status = inspect(*board.channel, index, &state, &pastMachine);
+        const NTSTATUS status = board.channel->inspectBoard(index, &state);
         if (status == STATUS_DEVICE_NOT_CONNECTED) {
             *failure = VORN_ERR_HOST;
             return std::nullopt;
