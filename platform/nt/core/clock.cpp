@@ -28,16 +28,6 @@ void tightenTimerSlack() {
     }
 }
 
-// Waits while `alarm` is being fired by another thread, so its owner may free it afterwards.
-// A fire that disarms its own alarm does not wait for itself.
-void waitUntilNotFiring(std::unique_lock<std::mutex>& lock, std::condition_variable& fired,
-                        ClockAlarm* const& firing, const std::thread::id& firingThread,
-                        ClockAlarm& alarm) {
-    fired.wait(lock, [&] {
-        return firing != &alarm || firingThread == std::this_thread::get_id();
-    });
-}
-
 } // namespace
 
 void AlarmList::insert(ClockAlarm& alarm) {
@@ -56,6 +46,27 @@ void AlarmList::insert(ClockAlarm& alarm) {
     else
         m_head = &alarm;
     alarm.armed = true;
+}
+
+bool AlarmList::disarm(std::unique_lock<std::mutex>& lock, ClockAlarm& alarm) {
+    const bool wasArmed = remove(alarm);
+    // A fire that disarms its own alarm does not wait for itself.
+    m_fired.wait(lock, [&] {
+        return m_firing != &alarm || m_firingThread == std::this_thread::get_id();
+    });
+    return wasArmed;
+}
+
+void AlarmList::fireHead(std::unique_lock<std::mutex>& lock) {
+    ClockAlarm* head = m_head;
+    remove(*head);
+    m_firing = head;
+    m_firingThread = std::this_thread::get_id();
+    lock.unlock();
+    head->fire(head);
+    lock.lock();
+    m_firing = nullptr;
+    m_fired.notify_all();
 }
 
 bool AlarmList::remove(ClockAlarm& alarm) {
@@ -108,9 +119,7 @@ void RealClock::arm(ClockAlarm& alarm, Ticks100ns due) {
 
 bool RealClock::disarm(ClockAlarm& alarm) {
     std::unique_lock lock(m_mutex);
-    bool wasArmed = m_alarms.remove(alarm);
-    waitUntilNotFiring(lock, m_fired, m_firing, m_firingThread, alarm);
-    return wasArmed;
+    return m_alarms.disarm(lock, alarm);
 }
 
 void RealClock::sleepFor(Ticks100ns interval) {
@@ -148,14 +157,7 @@ void RealClock::run() {
             m_wake.wait_for(lock, std::chrono::nanoseconds((head->due - now) * 100));
             continue;
         }
-        m_alarms.remove(*head);
-        m_firing = head;
-        m_firingThread = std::this_thread::get_id();
-        lock.unlock();
-        head->fire(head);
-        lock.lock();
-        m_firing = nullptr;
-        m_fired.notify_all();
+        m_alarms.fireHead(lock);
     }
 }
 
@@ -180,9 +182,7 @@ void VirtualClock::arm(ClockAlarm& alarm, Ticks100ns due) {
 
 bool VirtualClock::disarm(ClockAlarm& alarm) {
     std::unique_lock lock(m_mutex);
-    bool wasArmed = m_alarms.remove(alarm);
-    waitUntilNotFiring(lock, m_fired, m_firing, m_firingThread, alarm);
-    return wasArmed;
+    return m_alarms.disarm(lock, alarm);
 }
 
 void VirtualClock::sleepFor(Ticks100ns interval) {
@@ -204,14 +204,7 @@ void VirtualClock::advanceTo(Ticks100ns when) {
         }
         if (head->due > m_now)
             m_now = head->due;
-        m_alarms.remove(*head);
-        m_firing = head;
-        m_firingThread = std::this_thread::get_id();
-        lock.unlock();
-        head->fire(head);
-        lock.lock();
-        m_firing = nullptr;
-        m_fired.notify_all();
+        m_alarms.fireHead(lock);
         auto settle = m_settle;
         lock.unlock();
         if (settle)

@@ -46,15 +46,23 @@ public:
     virtual bool isVirtual() const = 0;
 };
 
-// Shared bookkeeping of armed alarms, ordered by due time.
+// Shared bookkeeping of armed alarms, ordered by due time, and of the one being fired, so that
+// disarming waits for a fire under way on another thread. Callers hold their clock's mutex.
 class AlarmList {
 public:
     void insert(ClockAlarm& alarm);
     bool remove(ClockAlarm& alarm);
     ClockAlarm* first() const { return m_head; }
+    // Removes `alarm` and waits while another thread fires it; whether it was armed.
+    bool disarm(std::unique_lock<std::mutex>& lock, ClockAlarm& alarm);
+    // Takes the head off the list and fires it with the lock released.
+    void fireHead(std::unique_lock<std::mutex>& lock);
 
 private:
     ClockAlarm* m_head = nullptr;
+    ClockAlarm* m_firing = nullptr;
+    std::thread::id m_firingThread;
+    std::condition_variable m_fired;
 };
 
 // The host's monotonic clock; alarms fire on a clock thread of their own.
@@ -74,10 +82,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    std::condition_variable m_fired;
     AlarmList m_alarms;
-    ClockAlarm* m_firing = nullptr;
-    std::thread::id m_firingThread;
     bool m_stop = false;
     std::thread m_thread;
 };
@@ -104,10 +109,7 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::mutex m_advanceMutex;        // one advance at a time
-    std::condition_variable m_fired;
     AlarmList m_alarms;
-    ClockAlarm* m_firing = nullptr;
-    std::thread::id m_firingThread;
     Ticks100ns m_now = 0;
     int64_t m_systemAtStart;
     std::function<void()> m_settle;
