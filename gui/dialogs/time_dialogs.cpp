@@ -1,0 +1,211 @@
+// Reading and setting the board's time, date and year, or reading the computer's clock for the
+// demonstration board.
+#include "time_dialogs.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vorngui {
+
+using namespace time_controls;
+using namespace date_controls;
+using namespace time_messages;
+
+namespace {
+
+// Whole seconds of a board reading, truncated toward zero so that 59.9996 s stays 59; a value
+// beyond the field's range (which no board gives) is held at its bounds.
+uint8_t wholeSeconds(double seconds)
+{
+    if (!(seconds > 0)) {
+        return 0;
+    }
+    return static_cast<uint8_t>(std::min(std::trunc(seconds), 255.0));
+}
+
+} // namespace
+
+TimeRetrieveDialog::TimeRetrieveDialog(const Services& services)
+    : Dialog(templates::kTimeRetrieve, services)
+{
+    fields().bindInt16(kDays, m_days);
+    fields().bindUInt8(kHours, m_hours);
+    fields().bindUInt8(kMinutes, m_minutes);
+    fields().bindDouble(kSeconds, m_seconds);
+}
+
+void TimeRetrieveDialog::onInitDialog(DialogView& view) { readTime(view); }
+
+void TimeRetrieveDialog::onCommand(DialogView& view, int control)
+{
+    if (control == kRetrieveOrSet) {
+        readTime(view);
+        return;
+    }
+    Dialog::onCommand(view, control);
+}
+
+void TimeRetrieveDialog::readTime(DialogView& view)
+{
+    if (demo()) {
+        const win32::SYSTEMTIME now = services().clock.utcNow();
+        m_hours = static_cast<uint8_t>(now.wHour);
+        m_minutes = static_cast<uint8_t>(now.wMinute);
+        m_seconds = now.wMilliseconds * 0.001 + now.wSecond;
+        m_days = static_cast<int16_t>(dayOfYear(now));
+        showFields(view);
+        return;
+    }
+    TimeObj time{};
+    if (board().getTime(boardHandle(), &time) != 0) {
+        view.showMessage(kGetTimeFailed);
+        return;
+    }
+    m_days = static_cast<int16_t>(time.dayOfYear);
+    m_hours = time.hours;
+    m_minutes = time.minutes;
+    m_seconds = time.seconds;
+    showFields(view);
+}
+
+TimeSetDialog::TimeSetDialog(const Services& services) : Dialog(templates::kTimeSet, services)
+{
+    fields().bindInt16(kDays, m_days);
+    fields().bindUInt8(kHours, m_hours);
+    fields().bindUInt8(kMinutes, m_minutes);
+    fields().bindUInt8(kSeconds, m_seconds);
+}
+
+void TimeSetDialog::onInitDialog(DialogView& view)
+{
+    if (demo()) {
+        const win32::SYSTEMTIME now = services().clock.utcNow();
+        m_hours = static_cast<uint8_t>(now.wHour);
+        m_minutes = static_cast<uint8_t>(now.wMinute);
+        m_seconds = static_cast<uint8_t>(now.wSecond);
+        m_days = static_cast<int16_t>(dayOfYear(now));
+        showFields(view);
+        return;
+    }
+    TimeObj time{};
+    if (board().getTime(boardHandle(), &time) != 0) {
+        view.showMessage(kGetTimeFailed);
+        return;
+    }
+    m_days = static_cast<int16_t>(time.dayOfYear);
+    m_hours = time.hours;
+    m_minutes = time.minutes;
+    m_seconds = wholeSeconds(time.seconds);
+    showFields(view);
+}
+
+void TimeSetDialog::onCommand(DialogView& view, int control)
+{
+    if (control == kRetrieveOrSet) {
+        setTime(view);
+    } else if (control == time_controls::kCancel) {
+        cancelPath(view);
+    }
+}
+
+void TimeSetDialog::onEnterKey(DialogView& view) { setTime(view); }
+
+void TimeSetDialog::setTime(DialogView& view)
+{
+    if (demo()) {
+        view.endDialog(DialogResult::Ok);
+        return;
+    }
+    // A field that does not parse has shown its message; the board is given nothing the
+    // operator did not type.
+    if (!readBack(view)) {
+        return;
+    }
+    TimeObj time{};
+    time.wholeSeconds = m_seconds;
+    time.minutes = m_minutes;
+    time.hours = m_hours;
+    time.dayOfYear = static_cast<uint16_t>(m_days);
+    time.year = kTimeEntryYear;
+    if (board().setTime(boardHandle(), &time) != 0) {
+        view.showMessage(kSetTimeFailed);
+        return;
+    }
+    view.endDialog(DialogResult::Ok);
+}
+
+DateRetrieveDialog::DateRetrieveDialog(const Services& services)
+    : Dialog(templates::kDateRetrieve, services)
+{
+    fields().bindUInt8(kDay, m_day);
+    fields().bindUInt8(kMonth, m_month);
+    fields().bindInt16(kYear, m_year);
+}
+
+void DateRetrieveDialog::onInitDialog(DialogView& view) { readDate(view); }
+
+void DateRetrieveDialog::onCommand(DialogView& view, int control)
+{
+    if (control == kRetrieve) {
+        readDate(view);
+        return;
+    }
+    Dialog::onCommand(view, control);
+}
+
+void DateRetrieveDialog::readDate(DialogView& view)
+{
+    if (demo()) {
+        const win32::SYSTEMTIME now = services().clock.utcNow();
+        m_day = static_cast<uint8_t>(now.wDay);
+        m_month = static_cast<uint8_t>(now.wMonth);
+        m_year = static_cast<int16_t>(now.wYear);
+        showFields(view);
+        return;
+    }
+    DateObj date{};
+    if (board().getDate(boardHandle(), &date) != 0) {
+        view.showMessage(kGetDateFailed);
+        return;
+    }
+    m_month = date.month;
+    m_day = date.day;
+    m_year = static_cast<int16_t>(date.year);
+    showFields(view);
+}
+
+YearSetDialog::YearSetDialog(const Services& services) : Dialog(templates::kYearSet, services)
+{
+    fields().bindInt16(kYear, m_year);
+}
+
+void YearSetDialog::onCommand(DialogView& view, int control)
+{
+    if (control == kSet) {
+        setYear(view);
+        return;
+    }
+    Dialog::onCommand(view, control);
+}
+
+void YearSetDialog::onEnterKey(DialogView& view) { setYear(view); }
+
+void YearSetDialog::setYear(DialogView& view)
+{
+    // A year that does not parse has shown its message; the previous year is not sent instead.
+    if (!readBack(view)) {
+        return;
+    }
+    if (demo()) {
+        acceptPath(view);
+        return;
+    }
+    uint16_t year = static_cast<uint16_t>(m_year);
+    if (board().setYear(boardHandle(), &year) != 0) {
+        view.showMessage(kSetYearFailed);
+        return;
+    }
+    acceptPath(view);
+}
+
+} // namespace vorngui
