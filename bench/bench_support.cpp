@@ -1,0 +1,206 @@
+// Samples, pinning, child processes and sockets for the benchmarks.
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+extern char** environ;
+
+namespace vornbench {
+
+double Samples::percentileMicros(double p) const {
+    if (m_values.empty())
+        return 0;
+    std::vector<int64_t> sorted = m_values;
+    std::sort(sorted.begin(), sorted.end());
+    size_t rank = size_t(std::ceil(p / 100.0 * double(sorted.size())));
+    rank = std::clamp<size_t>(rank, 1, sorted.size());
+    return double(sorted[rank - 1]) / 1000.0;
+}
+
+double Samples::minMicros() const {
+    if (m_values.empty())
+        return 0;
+    return double(*std::min_element(m_values.begin(), m_values.end())) / 1000.0;
+}
+
+void reportComparison(benchmark::State& state, const Samples& ours, const Samples& baseline) {
+    const double oursMedian = ours.percentileMicros(50), oursP99 = ours.percentileMicros(99);
+    const double baseMedian = baseline.percentileMicros(50);
+    const double baseP99 = baseline.percentileMicros(99);
+    state.counters["ours_p50_us"] = oursMedian;
+    state.counters["ours_p99_us"] = oursP99;
+    state.counters["base_p50_us"] = baseMedian;
+    state.counters["base_p99_us"] = baseP99;
+    state.counters["ratio_p50"] = baseMedian > 0 ? oursMedian / baseMedian : 0;
+    state.counters["ratio_p99"] = baseP99 > 0 ? oursP99 / baseP99 : 0;
+    state.counters["samples"] = double(ours.size());
+}
+
+std::string allowedCpus() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0)
+        return "?";
+    std::string cpus;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &set))
+            cpus += (cpus.empty() ? "" : ",") + std::to_string(cpu);
+    }
+    return cpus;
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             const std::string& stderrPath) {
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> environment;
+    for (char** e = environ; *e != nullptr; ++e)
+        environment.emplace_back(*e);
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (const std::string& e : environment)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        if (!stderrPath.empty()) {
+            int fd = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (fd >= 0)
+                ::dup2(fd, 2);
+        }
+        ::execve(args[0], args.data(), envp.data());
+        ::_exit(127);
+    }
+}
+
+Child::Child(Child&& other) noexcept : m_pid(other.m_pid) { other.m_pid = -1; }
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        stop();
+        m_pid = other.m_pid;
+        other.m_pid = -1;
+    }
+    return *this;
+}
+
+Child::~Child() { stop(); }
+
+int Child::stop() {
+    if (m_pid <= 0)
+        return -1;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 500; ++i) {
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return status;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(m_pid, SIGKILL);
+    ::waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return -1;
+}
+
+std::string selfPath() {
+    return std::filesystem::read_symlink("/proc/self/exe").string();
+}
+
+std::string scratchDirectory() {
+    static std::string path = [] {
+        char pattern[] = "/tmp/vornbench.XXXXXX";
+        std::string made = ::mkdtemp(pattern) ? pattern : "/tmp";
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(scratchDirectory(), ignored);
+        });
+        return made;
+    }();
+    return path;
+}
+
+int connectWithin(const std::string& path, int boundMs) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path))
+        return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    while (Clock::now() < deadline) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0)
+            return fd;
+        if (fd >= 0)
+            ::close(fd);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return -1;
+}
+
+bool readExact(int fd, void* buffer, size_t length) {
+    auto* bytes = static_cast<char*>(buffer);
+    while (length > 0) {
+        ssize_t n = ::read(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        length -= size_t(n);
+    }
+    return true;
+}
+
+bool writeExact(int fd, const void* buffer, size_t length) {
+    auto* bytes = static_cast<const char*>(buffer);
+    while (length > 0) {
+        ssize_t n = ::send(fd, bytes, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        length -= size_t(n);
+    }
+    return true;
+}
+
+int64_t realtimeNanos() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+int64_t tagRealtimeNanos(int dayOfYear, int hours, int minutes, double seconds) {
+    time_t now = ::time(nullptr);
+    tm utc{};
+    ::gmtime_r(&now, &utc);
+    tm yearStart{};
+    yearStart.tm_year = utc.tm_year;
+    yearStart.tm_mday = 1;
+    const int64_t startSeconds = int64_t(::timegm(&yearStart));
+    const int64_t micros = int64_t(std::llround(seconds * 1e6));
+    const int64_t wholeMinutes = (int64_t(dayOfYear - 1) * 24 + hours) * 60 + minutes;
+    return (startSeconds + wholeMinutes * 60) * 1'000'000'000 + micros * 1000;
+}
+
+} // namespace vornbench

@@ -1,0 +1,83 @@
+// What the benchmarks share: latency samples and their percentiles, CPU pinning, child
+// processes (the daemon and the bare peers), and the figures every comparison reports.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vornbench {
+
+using Clock = std::chrono::steady_clock;
+
+inline int64_t nanosSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+// Latencies in nanoseconds, reserved up front so that recording never allocates.
+class Samples {
+public:
+    explicit Samples(size_t capacity) { m_values.reserve(capacity); }
+    void add(int64_t nanos) {
+        if (m_values.size() < m_values.capacity())
+            m_values.push_back(nanos);
+    }
+    size_t size() const { return m_values.size(); }
+    // Nearest-rank percentile (0 < p <= 100) in microseconds; 0 when empty.
+    double percentileMicros(double p) const;
+    double minMicros() const;
+    void clear() { m_values.clear(); }
+    void merge(const Samples& other) {
+        for (int64_t v : other.m_values)
+            add(v);
+    }
+
+private:
+    std::vector<int64_t> m_values;
+};
+
+// Reports ours and the baseline side by side: medians, p99 and their ratios.
+void reportComparison(benchmark::State& state, const Samples& ours, const Samples& baseline);
+
+// The CPUs this process may run on, as taskset gave them.
+std::string allowedCpus();
+
+// A child process: a program started with arguments and extra environment, ended with
+// SIGTERM (then SIGKILL after a bound) when the object goes.
+class Child {
+public:
+    Child() = default;
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+          const std::string& stderrPath = {});
+    Child(Child&& other) noexcept;
+    Child& operator=(Child&& other) noexcept;
+    ~Child();
+    bool running() const { return m_pid > 0; }
+    // Sends SIGTERM and waits (bounded); the exit status, or -1.
+    int stop();
+
+private:
+    int m_pid = -1;
+};
+
+// This program's own path, for starting it again as a peer.
+std::string selfPath();
+// A private directory for sockets, removed at exit.
+std::string scratchDirectory();
+
+// Connects to a Unix stream socket, retrying until `boundMs` passes; -1 on failure.
+int connectWithin(const std::string& path, int boundMs);
+
+// Full blocking reads and writes; false on end or error.
+bool readExact(int fd, void* buffer, size_t length);
+bool writeExact(int fd, const void* buffer, size_t length);
+
+// The system clock (UTC) in nanoseconds since the epoch, and the instant a board time tag of
+// the current UTC year names, whole microseconds as the board gives them.
+int64_t realtimeNanos();
+int64_t tagRealtimeNanos(int dayOfYear, int hours, int minutes, double seconds);
+
+} // namespace vornbench

@@ -1,0 +1,280 @@
+// Client-side benchmarks through the vornhost daemon, each measured side by side with a bare
+// baseline of the same shape in the same run: a time read against a plain socket round trip,
+// an event against an eventfd wake-up and reply, wait time-outs against their nominal length,
+// sustained event delivery, and heap allocations per request on both sides of the socket.
+#include "bare_peers.h"
+#include "daemon_rig.h"
+
+#include "vornpci_ioctl.h"
+#include "wire.h"
+
+#include <atomic>
+#include <cstring>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace vornbench {
+namespace {
+
+// Sizes of a time read's request and reply frames on the wire.
+size_t timeRequestFrame() {
+    vornhost::wire::ControlRequest request{1, vornpci::IOCTL_VORNPCI_GET_TIME, 16,
+                                           std::vector<uint8_t>(16)};
+    return vornhost::wire::kHeaderSize + vornhost::wire::encode(request).size();
+}
+
+size_t replyFrame(size_t outputBytes) {
+    std::vector<uint8_t> output(outputBytes);
+    return vornhost::wire::kHeaderSize +
+           vornhost::wire::encodeReply({}, std::span<const uint8_t>(output)).size();
+}
+
+void GetTimeVsBareRoundTrip(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    const size_t requestSize = timeRequestFrame(), replySize = replyFrame(16);
+    BarePeer peer(BarePeer::Kind::Echo, requestSize, replySize);
+    if (!rig || !peer.connected()) {
+        state.SkipWithError("no daemon or no peer");
+        return;
+    }
+    std::vector<uint8_t> request(requestSize, 0xA5), reply(replySize);
+    const size_t count = size_t(state.max_iterations);
+    Samples ours(count), bare(count);
+    TimeObj time{};
+    for (int i = 0; i < 1000; ++i) // warm-up: threads made, caches filled
+        VORN_getTime(rig->board(), &time);
+    for (auto _ : state) {
+        auto start = Clock::now();
+        bool ok = writeExact(peer.fd(), request.data(), request.size()) &&
+                  readExact(peer.fd(), reply.data(), reply.size());
+        bare.add(nanosSince(start));
+        start = Clock::now();
+        ok = VORN_getTime(rig->board(), &time) == VORN_OK && ok;
+        const int64_t took = nanosSince(start);
+        ours.add(took);
+        state.SetIterationTime(double(took) / 1e9);
+        if (!ok) {
+            state.SkipWithError("request failed");
+            return;
+        }
+    }
+    reportComparison(state, ours, bare);
+    state.counters["request_bytes"] = double(requestSize);
+    state.counters["reply_bytes"] = double(replySize);
+}
+
+// Runs `count` rounds in which the calling thread blocks in `wait` while a helper thread,
+// once the round has started, fires the trigger; records what `wait` measured.
+template <typename Wait, typename Trigger>
+bool triggeredRounds(size_t count, Samples& samples, Wait wait, Trigger trigger) {
+    std::atomic<size_t> round{0};
+    std::atomic<bool> failed{false};
+    std::thread helper([&] {
+        for (size_t r = 1; r <= count && !failed; ++r) {
+            while (round.load() < r && !failed)
+                std::this_thread::yield();
+            if (!failed && !trigger())
+                failed = true;
+        }
+    });
+    for (size_t r = 1; r <= count && !failed; ++r) {
+        round.store(r);
+        int64_t latency = 0;
+        if (!wait(&latency))
+            failed = true;
+        else
+            samples.add(latency);
+    }
+    failed = true;
+    helper.join();
+    return samples.size() == count;
+}
+
+void EventVsEventfdChain(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    const size_t replySize = replyFrame(12);
+    BarePeer peer(BarePeer::Kind::Event, 1, replySize);
+    if (!rig || !peer.connected()) {
+        state.SkipWithError("no daemon or no peer");
+        return;
+    }
+    VORN_flushFIFO(rig->board());
+    const size_t rounds = size_t(state.range(0));
+    Samples ours(rounds), bare(rounds);
+    std::vector<uint8_t> reply(replySize);
+    auto waitEvent = [&](int64_t* latency) {
+        EventObj event{};
+        event.timeoutMs = 5000;
+        if (VORN_waitEvent(rig->board(), &event) != VORN_OK)
+            return false;
+        const int64_t returned = realtimeNanos();
+        *latency = returned - tagRealtimeNanos(event.dayOfYear, event.hours, event.minutes,
+                                               event.seconds);
+        return true;
+    };
+    auto strobeWhenParked = [&] { return rig->awaitParkedWait() && rig->strobe(); };
+    auto waitReply = [&](int64_t* latency) {
+        if (!readExact(peer.fd(), reply.data(), reply.size()))
+            return false;
+        const int64_t returned = realtimeNanos();
+        int64_t stamped;
+        std::memcpy(&stamped, reply.data(), sizeof(stamped));
+        *latency = returned - stamped;
+        return true;
+    };
+    auto goAfterPause = [&] {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        const uint8_t go = 1;
+        return writeExact(peer.fd(), &go, 1);
+    };
+    for (auto _ : state) {
+        // Alternating batches keep both sides under the same conditions.
+        ours.clear();
+        bare.clear();
+        bool ok = true;
+        for (size_t done = 0; done < rounds && ok; done += 50) {
+            Samples o(50), b(50);
+            ok = triggeredRounds(50, o, waitEvent, strobeWhenParked) &&
+                 triggeredRounds(50, b, waitReply, goAfterPause);
+            ours.merge(o);
+            bare.merge(b);
+        }
+        if (!ok) {
+            state.SkipWithError("a round failed");
+            return;
+        }
+    }
+    reportComparison(state, ours, bare);
+}
+
+void WaitTimeout(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    if (!rig) {
+        state.SkipWithError("no daemon");
+        return;
+    }
+    const uint32_t timeoutMs = uint32_t(state.range(0));
+    const size_t rounds = size_t(state.range(1));
+    Samples lateness(rounds);
+    size_t early = 0, events = 0;
+    for (auto _ : state) {
+        for (size_t r = 0; r < rounds; ++r) {
+            EventObj event{};
+            event.timeoutMs = timeoutMs;
+            const auto start = Clock::now();
+            const uint8_t result = VORN_waitEvent(rig->board(), &event);
+            const int64_t took = nanosSince(start);
+            if (result == VORN_OK) {
+                ++events; // an event nobody strobed: counted, not measured
+                continue;
+            }
+            if (result != VORN_WAIT_TIMEOUT) {
+                state.SkipWithError("the wait failed");
+                return;
+            }
+            const int64_t late = took - int64_t(timeoutMs) * 1'000'000;
+            if (late < 0)
+                ++early;
+            lateness.add(late);
+        }
+    }
+    const double p99 = lateness.percentileMicros(99);
+    state.counters["late_p50_us"] = lateness.percentileMicros(50);
+    state.counters["late_p99_us"] = p99;
+    state.counters["late_max_us"] = lateness.percentileMicros(100);
+    state.counters["ratio_p99"] = (timeoutMs * 1000.0 + p99) / (timeoutMs * 1000.0);
+    state.counters["ended_early"] = double(early);
+    state.counters["unexpected_events"] = double(events);
+    state.counters["samples"] = double(lateness.size());
+}
+
+// One client loops on VORN_waitEvent while the benchmark strobes bursts on the board at a
+// fixed rate; every event tagged must come out of a wait.
+void EventThroughput(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    if (!rig) {
+        state.SkipWithError("no daemon");
+        return;
+    }
+    const uint32_t rate = uint32_t(state.range(0)), burst = uint32_t(state.range(1));
+    const int seconds = 3;
+    VORN_flushFIFO(rig->board());
+    for (auto _ : state) {
+        const uint64_t taggedBefore = rig->eventsTagged();
+        std::atomic<bool> producing{true};
+        uint64_t delivered = 0;
+        std::thread consumer([&] {
+            for (;;) {
+                EventObj event{};
+                event.timeoutMs = 200;
+                const uint8_t result = VORN_waitEvent(rig->board(), &event);
+                if (result == VORN_OK)
+                    ++delivered;
+                else if (!producing.load())
+                    break;
+            }
+        });
+        const auto start = Clock::now();
+        const auto period = std::chrono::nanoseconds(1'000'000'000LL * burst / rate);
+        const uint64_t bursts = uint64_t(seconds) * rate / burst;
+        auto due = start;
+        for (uint64_t b = 0; b < bursts; ++b) {
+            std::this_thread::sleep_until(due);
+            rig->strobe(burst);
+            due += period;
+        }
+        const double producedSeconds = double(nanosSince(start)) / 1e9;
+        producing = false;
+        consumer.join();
+        const uint64_t tagged = rig->eventsTagged() - taggedBefore;
+        state.counters["produced"] = double(tagged);
+        state.counters["delivered"] = double(delivered);
+        state.counters["lost"] = double(tagged) - double(delivered);
+        state.counters["produced_per_s"] = double(tagged) / producedSeconds;
+        state.counters["delivered_per_s"] = double(delivered) / producedSeconds;
+    }
+}
+
+// Heap allocations per request after warm-up, in this client and in the daemon, over time
+// reads and over waits that an event ends.
+void AllocationsPerRequest(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    if (!rig) {
+        state.SkipWithError("no daemon");
+        return;
+    }
+    TimeObj time{};
+    for (int i = 0; i < 2000; ++i)
+        VORN_getTime(rig->board(), &time);
+    const size_t requests = size_t(state.range(0));
+    for (auto _ : state) {
+        const uint64_t clientBefore = vornAllocCount(), daemonBefore = rig->daemonAllocations();
+        for (size_t i = 0; i < requests; ++i)
+            VORN_getTime(rig->board(), &time);
+        const uint64_t client = vornAllocCount() - clientBefore;
+        const uint64_t daemon = rig->daemonAllocations() - daemonBefore;
+        state.counters["client_allocs_per_request"] = double(client) / double(requests);
+        state.counters["daemon_allocs_per_request"] = double(daemon) / double(requests);
+    }
+}
+
+BENCHMARK(GetTimeVsBareRoundTrip)->Iterations(20000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(EventVsEventfdChain)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(WaitTimeout)->Args({1, 2000})->Args({10, 300})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EventThroughput)->Args({20000, 10})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(AllocationsPerRequest)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace vornbench
+
+int main(int argc, char** argv) {
+    const int peer = vornbench::runPeerIfAsked(argc, argv);
+    if (peer >= 0)
+        return peer;
+    benchmark::AddCustomContext("cpus", vornbench::allowedCpus());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

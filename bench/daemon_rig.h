@@ -1,0 +1,49 @@
+// The daemon the client benchmarks talk to: a vornhost child on a private socket with one
+// board in sync with its reference, its allocations counted, the library pointed at it and the
+// board open, plus a second connection of the benchmark's own for status and board control.
+#pragma once
+
+#include "alloc_count.h"
+#include "bench_support.h"
+
+#include "daemon_client.h"
+#include "vorn.h"
+
+#include <memory>
+#include <string>
+
+namespace vornbench {
+
+class DaemonRig {
+public:
+    // The one rig of this program, started at first use; null (with a message on standard
+    // error) when the daemon does not come up.
+    static DaemonRig* get();
+    ~DaemonRig();
+
+    BoardHandle board() const { return m_board; }
+    vornhost::DaemonClient& control() { return *m_control; }
+    const std::string& socketPath() const { return m_socket; }
+    uint64_t daemonAllocations() const { return m_allocs.read(); }
+    // Blocks (bounded) until a request waits in the driver.
+    bool awaitParkedWait();
+    // One external event strobed on the board, tagged now.
+    bool strobe(uint32_t count = 1);
+    // Events the board has tagged so far; ~0 when it cannot be read.
+    uint64_t eventsTagged();
+
+private:
+    DaemonRig() = default;
+    bool start();
+
+    std::string m_socket;
+    Child m_daemon;
+    SharedAllocCounter m_allocs;
+    std::unique_ptr<vornhost::DaemonClient> m_control;
+    BoardHandle m_board = nullptr;
+};
+
+// The directory this program lives in (build/<dir>/bench).
+std::string programDirectory();
+
+} // namespace vornbench

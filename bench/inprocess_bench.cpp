@@ -1,0 +1,124 @@
+// Benchmarks of the host inside the calling program: a time read (latency and heap
+// allocations per request) and a time-set entry of eleven commands against the board's
+// pacing of 100 us per command, with the gaps between commands as the board saw them.
+#include "alloc_count.h"
+#include "bench_support.h"
+
+#include "sim/board_model.h"
+#include "vorn.h"
+#include "vorn_testing.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vornbench {
+namespace {
+
+constexpr int64_t kCommandPause = 100'000; // ns
+constexpr int kEntryCommands = 11;
+
+vornsim::MachineDescription oneBoard() {
+    vornsim::MachineDescription machine;
+    machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
+    return machine;
+}
+
+void GetTimeInProcess(benchmark::State& state) {
+    if (!vornlib::testing::useChannel(vornhost::openInProcessChannel(oneBoard()))) {
+        state.SkipWithError("no in-process host");
+        return;
+    }
+    BoardHandle board = nullptr;
+    if (VORN_open(&board, "VORNpci0") != VORN_OK) {
+        state.SkipWithError("cannot open VORNpci0");
+        return;
+    }
+    TimeObj time{};
+    for (int i = 0; i < 2000; ++i)
+        VORN_getTime(board, &time);
+    Samples samples(size_t(state.max_iterations));
+    const uint64_t allocsBefore = vornAllocCount();
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const uint8_t result = VORN_getTime(board, &time);
+        const int64_t took = nanosSince(start);
+        samples.add(took);
+        state.SetIterationTime(double(took) / 1e9);
+        if (result != VORN_OK) {
+            state.SkipWithError("request failed");
+            break;
+        }
+    }
+    const uint64_t allocs = vornAllocCount() - allocsBefore;
+    VORN_close(board);
+    vornlib::testing::resetChannel();
+    state.counters["p50_us"] = samples.percentileMicros(50);
+    state.counters["p99_us"] = samples.percentileMicros(99);
+    state.counters["allocs_per_request"] = double(allocs) / double(samples.size());
+}
+
+void TimeSetEntry(benchmark::State& state) {
+    vornhost::HostOptions options;
+    options.virtualClock = false;
+    options.specialIrpPool = false;
+    auto channel = vornlib::testing::useHost(oneBoard(), options);
+    BoardHandle board = nullptr;
+    if (!channel || VORN_open(&board, "VORNpci0") != VORN_OK) {
+        state.SkipWithError("cannot open VORNpci0 in-process");
+        return;
+    }
+    vornsim::BoardModel& model = *channel->host().board(0);
+    TimeObj time{};
+    time.dayOfYear = 100;
+    time.hours = 12;
+    time.minutes = 34;
+    time.wholeSeconds = 56;
+    for (int i = 0; i < 20; ++i)
+        VORN_setTime(board, &time);
+    const size_t rounds = size_t(state.max_iterations);
+    Samples entries(rounds), gaps(rounds * kEntryCommands);
+    const vornsim::BoardCounters before = model.counters();
+    for (auto _ : state) {
+        model.clearCommandLog();
+        const auto start = Clock::now();
+        const uint8_t result = VORN_setTime(board, &time);
+        const int64_t took = nanosSince(start);
+        entries.add(took);
+        state.SetIterationTime(double(took) / 1e9);
+        const auto log = model.commandLog();
+        for (size_t i = 1; i < log.size(); ++i)
+            gaps.add((log[i].at - log[i - 1].at) * 100);
+        if (result != VORN_OK || log.size() != kEntryCommands) {
+            state.SkipWithError("the entry failed or sent other than eleven commands");
+            break;
+        }
+    }
+    const vornsim::BoardCounters after = model.counters();
+    VORN_close(board);
+    channel.reset();
+    vornlib::testing::resetChannel();
+    const double pacing = kEntryCommands * kCommandPause / 1000.0;
+    state.counters["ours_p50_us"] = entries.percentileMicros(50);
+    state.counters["ours_p99_us"] = entries.percentileMicros(99);
+    state.counters["pacing_us"] = pacing;
+    state.counters["ratio_p50"] = entries.percentileMicros(50) / pacing;
+    state.counters["ratio_p99"] = entries.percentileMicros(99) / pacing;
+    state.counters["min_gap_us"] = gaps.minMicros();
+    state.counters["gap_p50_us"] = gaps.percentileMicros(50);
+    state.counters["gaps_under_100us"] = double(after.shortCommandGaps - before.shortCommandGaps);
+    state.counters["commands"] = double(after.commands - before.commands);
+}
+
+BENCHMARK(GetTimeInProcess)->Iterations(50000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(TimeSetEntry)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace vornbench
+
+int main(int argc, char** argv) {
+    benchmark::AddCustomContext("cpus", vornbench::allowedCpus());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
