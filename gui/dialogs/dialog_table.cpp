@@ -2,7 +2,11 @@
 // constructed from the run's services alone; the main window gives it its board afterwards.
 #include "dialog_table.h"
 
+#include "event_dialogs.h"
+#include "heartbeat_match_dialogs.h"
+#include "position_dialogs.h"
 #include "resource_ids.h"
+#include "sync_dialogs.h"
 #include "time_dialogs.h"
 
 #include <algorithm>
@@ -29,6 +33,19 @@ const Entry kEntries[] = {
     {commands::kTimeSet, &make<TimeSetDialog>},
     {commands::kDateRetrieve, &make<DateRetrieveDialog>},
     {commands::kYearSet, &make<YearSetDialog>},
+    {commands::kHeartbeatSet, &make<HeartbeatSetDialog>},
+    {commands::kHeartbeatCheck, &make<HeartbeatCheckDialog>},
+    {commands::kMatchSet, &make<MatchSetDialog>},
+    {commands::kMatchCheck, &make<MatchCheckDialog>},
+    {commands::kSimulateEvent, &make<SimulateEventDialog>},
+    {commands::kEventCheck, &make<EventDialog>},
+    {commands::kSyncStatus, &make<SyncCheckDialog>},
+    {commands::kSyncControl, &make<SyncSetupDialog>},
+    {commands::kPropDelay, &make<PropDelayDialog>},
+    {commands::kAltitude, &make<AltitudeDialog>},
+    {commands::kLatitude, &make<LatitudeDialog>},
+    {commands::kLongitude, &make<LongitudeDialog>},
+    {commands::kSatellite, &make<SatelliteDialog>},
 };
 
 } // namespace
