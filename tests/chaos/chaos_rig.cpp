@@ -1,0 +1,354 @@
+// The chaos tests' shared rig: daemon start and clean stop, raw driver requests, loading
+// client threads, and the fleet of client processes killed at their planned calls.
+#include "chaos_rig.h"
+
+#include "vornpci_ioctl.h"
+#include "vornpci_records.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+extern char** environ;
+
+namespace chaostest {
+
+using namespace vornpci;
+using Clock = std::chrono::steady_clock;
+
+uint32_t chaosSeed() {
+    const char* given = std::getenv("VORN_CHAOS_SEED");
+    uint32_t seed = given ? uint32_t(std::strtoul(given, nullptr, 10)) : 20261208u;
+    std::printf("chaos seed %u (set VORN_CHAOS_SEED to run again with another)\n", seed);
+    return seed;
+}
+
+std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool reference) {
+    std::vector<std::string> args;
+    for (size_t i = 0; i < models.size(); ++i) {
+        char value[80];
+        std::snprintf(value, sizeof(value), "model=0x%04x,bus=0,slot=%zu,irq=%zu%s",
+                      unsigned(models[i]), 3 + i, 10 + i % 2, reference ? ",reference=1" : "");
+        args.push_back("--board");
+        args.push_back(value);
+    }
+    return args;
+}
+
+std::unique_ptr<hosttest::DaemonProcess> startDaemon(std::vector<std::string> args) {
+    std::string log;
+    auto daemon = hosttest::DaemonProcess::start(std::move(args), &log);
+    EXPECT_TRUE(daemon) << log;
+    return daemon;
+}
+
+void expectCleanStop(hosttest::DaemonProcess& daemon) {
+    EXPECT_EQ(daemon.stop(SIGTERM), 0) << daemon.log();
+    EXPECT_NE(daemon.log().find("driver unloaded; 0 pool block(s) left; 0 verifier report(s)"),
+              std::string::npos)
+        << daemon.log();
+}
+
+bool daemonIdle(vornhost::DaemonClient& asker) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kSafetyBoundMs);
+    while (Clock::now() < deadline) {
+        auto status = asker.hostStatus({vornhost::wire::StatusWait::Idle, 0, 10'000});
+        if (!status)
+            return false;
+        if (status->reached)
+            return true;
+    }
+    return false;
+}
+
+std::u16string boardName(unsigned index) {
+    std::u16string name = u"\\\\.\\VORNpci";
+    for (char digit : std::to_string(index))
+        name += char16_t(digit);
+    return name;
+}
+
+std::string unless(const char* what, NTSTATUS got, std::initializer_list<NTSTATUS> allowed) {
+    for (NTSTATUS status : allowed)
+        if (got == status)
+            return {};
+    char line[96];
+    std::snprintf(line, sizeof(line), "%s gave 0x%08X; ", what, unsigned(got));
+    return line;
+}
+
+NTSTATUS setFaults(vornhost::DeviceChannel& control, unsigned board, bool noAnswer, bool badEcho,
+                   uint32_t slowFifoReads) {
+    vornhost::SimCommand command;
+    command.board = board;
+    command.action = vornhost::SimAction::SetFaults;
+    command.faultNoAnswer = noAnswer;
+    command.faultBadEcho = badEcho;
+    command.faultSlowFifoReads = slowFifoReads;
+    return control.simulate(command);
+}
+
+namespace {
+
+template <typename Record>
+NTSTATUS exchange(const Driver& d, uint32_t code, Record* record, uint32_t inLength = sizeof(Record)) {
+    return d.channel.deviceIoControl(d.handle, code, record, inLength, record, sizeof(Record)).status;
+}
+
+NTSTATUS bare(const Driver& d, uint32_t code) {
+    return d.channel.deviceIoControl(d.handle, code, nullptr, 0, nullptr, 0).status;
+}
+
+// The peek and poke requests carry MemObj and four unused bytes.
+struct RawAccess {
+    MemObj memory;
+    uint32_t unused;
+};
+
+} // namespace
+
+NTSTATUS Driver::getTime() const {
+    TimeObj time{};
+    return exchange(*this, IOCTL_VORNPCI_GET_TIME, &time);
+}
+NTSTATUS Driver::getDate() const {
+    DateObj date{};
+    return exchange(*this, IOCTL_VORNPCI_GET_DATE, &date);
+}
+NTSTATUS Driver::getAltitude() const {
+    AltObj altitude{};
+    return exchange(*this, IOCTL_VORNPCI_GET_ALTITUDE, &altitude);
+}
+NTSTATUS Driver::getSatellites() const {
+    SatObj satellites{};
+    return exchange(*this, IOCTL_VORNPCI_GET_SATINFO, &satellites);
+}
+NTSTATUS Driver::getFirmware() const {
+    uint8_t firmware[4] = {};
+    return exchange(*this, IOCTL_VORNPCI_GET_FIRMWARE, &firmware);
+}
+NTSTATUS Driver::simEvent() const { return bare(*this, IOCTL_VORNPCI_SIM_EVENT); }
+NTSTATUS Driver::flushFifo() const { return bare(*this, IOCTL_VORNPCI_FLUSH_FIFO); }
+
+NTSTATUS Driver::synchStatus(uint8_t* status) const {
+    uint32_t word = 0xFF;
+    NTSTATUS result = exchange(*this, IOCTL_VORNPCI_SYNCH_STATUS, &word);
+    *status = uint8_t(word);
+    return result;
+}
+NTSTATUS Driver::synchControl(uint8_t control) const {
+    uint32_t word = control;
+    return exchange(*this, IOCTL_VORNPCI_SYNCH_CTRL, &word);
+}
+NTSTATUS Driver::waitEvent(uint32_t timeoutMs) const {
+    EventWaitRecord wait{};
+    wait.timeoutMs = timeoutMs;
+    return exchange(*this, IOCTL_VORNPCI_WAIT_EVENT, &wait);
+}
+NTSTATUS Driver::waitHeartbeat(uint32_t timeoutMs) const {
+    return exchange(*this, IOCTL_VORNPCI_WAIT_HEART, &timeoutMs);
+}
+NTSTATUS Driver::setHeartbeat(uint16_t divider) const {
+    HeartObj heart{};
+    heart.startCode = 1;
+    heart.modeCode = 0xE5;
+    heart.divider = divider;
+    return exchange(*this, IOCTL_VORNPCI_SET_HEARTBEAT, &heart);
+}
+NTSTATUS Driver::peek(uint16_t offset, uint16_t* value, uint32_t inLength) const {
+    RawAccess access{{offset, 0}, 0};
+    NTSTATUS status = exchange(*this, IOCTL_VORNPCI_PEEK, &access, inLength);
+    *value = access.memory.value;
+    return status;
+}
+NTSTATUS Driver::poke(uint16_t offset, uint16_t value, uint32_t inLength) const {
+    RawAccess access{{offset, value}, 0};
+    return exchange(*this, IOCTL_VORNPCI_POKE, &access, inLength);
+}
+
+Load::Load(const std::string& socket, unsigned clients, unsigned board, uint32_t seed, Body body)
+    : m_body(std::move(body)), m_perClient(clients, 0) {
+    for (unsigned i = 0; i < clients; ++i)
+        m_threads.emplace_back(
+            [this, socket, board, seed, i] { client(socket, board, seed + i, i); });
+}
+
+Load::~Load() { stop(); }
+
+void Load::stop() {
+    m_stopping = true;
+    for (std::thread& thread : m_threads)
+        if (thread.joinable())
+            thread.join();
+}
+
+bool Load::runRounds(unsigned rounds) {
+    std::unique_lock held(m_lock);
+    std::vector<uint64_t> target = m_perClient;
+    for (uint64_t& t : target)
+        t += rounds;
+    return m_progress.wait_for(held, std::chrono::milliseconds(kSafetyBoundMs), [&] {
+        for (size_t i = 0; i < target.size(); ++i)
+            if (m_perClient[i] < target[i] && m_perClient[i] != UINT64_MAX)
+                return false;
+        return true;
+    });
+}
+
+std::vector<std::string> Load::problems() const {
+    std::lock_guard guard(m_lock);
+    return m_problems;
+}
+
+void Load::report(std::string problem) {
+    std::lock_guard guard(m_lock);
+    if (m_problems.size() < 50)
+        m_problems.push_back(std::move(problem));
+}
+
+void Load::client(const std::string& socket, unsigned board, uint32_t seed, size_t index) {
+    auto finish = [&](std::string problem) {
+        report(std::move(problem));
+        std::lock_guard guard(m_lock);
+        m_perClient[index] = UINT64_MAX;
+        m_progress.notify_all();
+    };
+    auto connection = vornhost::DaemonClient::connect(socket);
+    if (!connection)
+        return finish("client " + std::to_string(index) + ": no connection");
+    uint64_t handle = 0;
+    if (NTSTATUS opened = connection->open(boardName(board), kShareAll, &handle); opened != 0)
+        return finish("client " + std::to_string(index) + ": open gave " + std::to_string(opened));
+    std::mt19937 random(seed);
+    Driver driver{*connection, handle};
+    while (!m_stopping) {
+        if (std::string problem = m_body(driver, random); !problem.empty())
+            report("client " + std::to_string(index) + ": " + problem);
+        ++m_rounds;
+        std::lock_guard guard(m_lock);
+        ++m_perClient[index];
+        m_progress.notify_all();
+    }
+    if (NTSTATUS closed = connection->close(handle); closed != 0)
+        report("client " + std::to_string(index) + ": close gave " + std::to_string(closed));
+}
+
+namespace {
+
+struct Member {
+    ClientPlan plan;
+    pid_t pid = -1;
+    int fd = -1;
+    int announced = 0;
+    bool killSent = false;
+};
+
+// Starts one chaos_client with its standard output on a pipe; false when it cannot start.
+bool spawnClient(const std::string& socket, Member& m) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    std::string seed = std::to_string(m.plan.seed), steps = std::to_string(m.plan.steps);
+    std::string binary = CHAOS_CLIENT_BINARY, socketArg = socket, board = m.plan.board;
+    char* argv[] = {binary.data(), socketArg.data(), board.data(), seed.data(), steps.data(),
+                    nullptr};
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    int spawned = ::posix_spawn(&m.pid, binary.c_str(), &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (spawned != 0) {
+        ::close(fds[0]);
+        return false;
+    }
+    m.fd = fds[0];
+    return true;
+}
+
+std::string describe(const Member& m, const std::string& what) {
+    return "client seed " + std::to_string(m.plan.seed) + " (" + m.plan.board + ", " +
+           std::to_string(m.plan.steps) + " calls, kill at " + std::to_string(m.plan.killAtCall) +
+           ", " + std::to_string(m.announced) + " announced): " + what;
+}
+
+// The client's pipe ended: collects its exit and sorts it.
+void reap(Member& m, FleetOutcome& outcome) {
+    ::close(m.fd);
+    m.fd = -1;
+    int status = 0;
+    ::waitpid(m.pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        ++outcome.finished;
+    else if (m.killSent && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+        ++outcome.killed;
+    else if (WIFEXITED(status))
+        outcome.failures.push_back(describe(m, "exit " + std::to_string(WEXITSTATUS(status))));
+    else
+        outcome.failures.push_back(describe(m, "signal " + std::to_string(WTERMSIG(status))));
+}
+
+// Reads what the client announced; kills it at its planned call.
+void readAnnouncements(Member& m, FleetOutcome& outcome) {
+    char buffer[256];
+    ssize_t n = ::read(m.fd, buffer, sizeof(buffer));
+    if (n <= 0) {
+        reap(m, outcome);
+        return;
+    }
+    m.announced += int(n);
+    if (!m.killSent && m.plan.killAtCall >= 0 && m.announced > m.plan.killAtCall) {
+        ::kill(m.pid, SIGKILL);
+        m.killSent = true;
+    }
+}
+
+} // namespace
+
+FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& plans) {
+    FleetOutcome outcome;
+    std::vector<Member> members(plans.size());
+    for (size_t i = 0; i < plans.size(); ++i) {
+        members[i].plan = plans[i];
+        if (!spawnClient(socket, members[i]))
+            outcome.failures.push_back(describe(members[i], "did not start"));
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kSafetyBoundMs);
+    for (;;) {
+        std::vector<pollfd> watched;
+        std::vector<Member*> owners;
+        for (Member& m : members)
+            if (m.fd >= 0) {
+                watched.push_back({m.fd, POLLIN, 0});
+                owners.push_back(&m);
+            }
+        if (watched.empty())
+            break;
+        if (Clock::now() >= deadline) {
+            for (Member* m : owners) {
+                outcome.failures.push_back(describe(*m, "still running at the safety bound"));
+                ::kill(m->pid, SIGKILL);
+                m->killSent = false;
+                reap(*m, outcome);
+            }
+            break;
+        }
+        if (::poll(watched.data(), watched.size(), 1000) <= 0)
+            continue;
+        for (size_t i = 0; i < watched.size(); ++i)
+            if (watched[i].revents != 0)
+                readAnnouncements(*owners[i], outcome);
+    }
+    return outcome;
+}
+
+} // namespace chaostest
