@@ -13,16 +13,19 @@ PUSHORT RingAdvance(CVORNpci* Device, PUSHORT Position) {
 // Frames a drain before an exchange takes out of the FIFO at most: more than the FIFO holds.
 constexpr ULONG kDrainFrames = 128;
 
-// A slow board raises the event interrupt a little before its FIFO shows the byte; with the
-// event source on, a few quick status polls tell such an event from an entry for another
-// device on a shared line.
-BOOLEAN EventByteComing(ULONG_PTR Port, USHORT Status) {
-    if (!(Status & ExtIntrEnable))
-        return FALSE;
+// A slow board shows a byte a few status reads after it has it: a few quick polls see it.
+BOOLEAN FifoByteShows(ULONG_PTR Port) {
     for (ULONG poll = 0; poll < VORN_FIFO_SPIN_POLLS; ++poll)
         if (!(vornReadRegister(Port, StatusPort) & FifoEmpty))
             return TRUE;
     return FALSE;
+}
+
+// A slow board raises the event interrupt a little before its FIFO shows the byte; with the
+// event source on, a few quick status polls tell such an event from an entry for another
+// device on a shared line.
+BOOLEAN EventByteComing(ULONG_PTR Port, USHORT Status) {
+    return (Status & ExtIntrEnable) && FifoByteShows(Port);
 }
 
 } // namespace
@@ -123,8 +126,10 @@ BOOLEAN CVORNpci::FifoExchangeOnSync(PVOID Context) {
     auto* device = static_cast<CVORNpci*>(Context);
     const ULONG_PTR port = device->PortBase();
     BOOLEAN queued = FALSE;
+    // A slow FIFO hides an event's first byte for a few reads; the exchange's flush would not
+    // see it either, and would read the event as its answer.
     for (ULONG frames = 0; frames < kDrainFrames; ++frames) {
-        if (vornReadRegister(port, StatusPort) & FifoEmpty)
+        if (!FifoByteShows(port))
             break;
         if (!PushEventFromFifo(device))
             break;

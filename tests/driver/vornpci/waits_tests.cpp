@@ -315,6 +315,24 @@ TEST_F(Waits, SlowFifoStillDeliversEvents) {
     EXPECT_FALSE(m_host.system().hal().lineMasked(11));
 }
 
+// An event a slow board still hides when a query starts (here held back by switching the event
+// source off with a raw write) goes to the ring first: the query is answered, and the event is
+// neither read as the answer nor lost.
+TEST_F(Waits, SlowFifoEventBeforeAQueryIsKeptApartFromTheAnswer) {
+    board().setFaults({.slowFifoReads = 20});
+    MemObj sourceOff{ControlPort, 0};
+    Bytes none;
+    Bytes poke = bytesOf(sourceOff);
+    poke.resize(8);
+    ASSERT_EQ(send(IOCTL_VORNPCI_POKE, poke, none).status, STATUS_SUCCESS);
+    strobe();
+    ASSERT_EQ(board().fifoLevel(), 10u);
+    Bytes date(4);
+    EXPECT_EQ(send(IOCTL_VORNPCI_GET_DATE, Bytes(4), date).status, STATUS_SUCCESS);
+    EXPECT_EQ(valueOf<DateObj>(date).year, board().time().year);
+    waitEventNow(STATUS_SUCCESS);
+}
+
 // Whoever comes first, time-out or cancellation, completes the wait; the verifier (double
 // completion, completion with a cancel routine, late touches) sees every hand-over.
 TEST_F(Waits, TimeoutAndCancelRaceCompleteEachWaitOnce) {
