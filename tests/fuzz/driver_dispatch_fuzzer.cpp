@@ -1,0 +1,320 @@
+// Fuzzes the driver's device-control dispatch through the kernel layer: each input boots a
+// machine with one simulated board on the virtual clock, loads the driver (sometimes with a
+// kernel service made to fail), and runs a program of requests, interrupts, cancellations and
+// clock advances. A crash, a request that never ends, a verifier report or a leak is a finding.
+#include "driver_host.h"
+#include "fuzz_check.h"
+#include "ntemu/faults.h"
+#include "vornpci_device.h"
+#include "vornpci_ioctl.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int64_t kNewYearsEveNoon = 128435760000000000; // 2007-12-31 12:00 UTC
+constexpr uint16_t kModels[] = {0x7000, 0x7100, 0x9070, 0x9072};
+constexpr size_t kMaxRequests = 24;
+constexpr size_t kMaxHandles = 3;
+constexpr size_t kMaxIo = 64;
+// Real-time bounds: generous safety nets only, past which a request counts as hung.
+constexpr auto kSettleBound = std::chrono::seconds(10);
+constexpr auto kEndBound = std::chrono::seconds(20);
+constexpr int64_t kHeartbeatBudget = 20'000;
+
+// The driver's requests, and two codes of its range that have no handler.
+constexpr uint32_t kFirstCode = vornpci::IOCTL_VORNPCI_OPEN;
+constexpr uint32_t kLastCode = vornpci::IOCTL_VORNPCI_FLUSH_FIFO;
+bool handledCode(uint32_t code) {
+    return code >= kFirstCode && code <= kLastCode &&
+           code != vornpci::requestCode(0x05) && code != vornpci::requestCode(0x0D);
+}
+
+// One device-control request on a kernel-layer thread of its own.
+struct Request {
+    Request(ntemu::Process& process, ntemu::Handle handle, uint32_t code,
+            std::vector<uint8_t> input, size_t outputLength)
+        : thread(process.createThread()), code(code), input(std::move(input)),
+          output(outputLength) {
+        result = std::async(std::launch::async, [this, handle] {
+            return thread.deviceIoControl(handle, this->code, this->input.data(),
+                                          ULONG(this->input.size()), output.data(),
+                                          ULONG(output.size()));
+        });
+    }
+    bool done() const {
+        return checked || result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    }
+
+    ntemu::Thread& thread;
+    const uint32_t code;
+    std::vector<uint8_t> input;
+    std::vector<uint8_t> output;
+    std::future<ntemu::IoResult> result;
+    bool checked = false;
+};
+
+class DriverRun {
+public:
+    explicit DriverRun(FuzzedDataProvider& in) : m_in(in), m_host(machine(in), options()) {
+        m_host.io().setCancelBound(5'000);
+    }
+
+    void run() {
+        if (!load())
+            return;
+        m_process = m_host.createProcess("fuzz");
+        openHandle();
+        while (m_in.remaining_bytes() > 0 && !m_handles.empty())
+            step();
+        finish();
+    }
+
+private:
+    static vornsim::MachineDescription machine(FuzzedDataProvider& in) {
+        vornsim::MachineDescription description;
+        description.cards.push_back(
+            vornsim::CardDescription::board(in.PickValueInArray(kModels), 0, 3, 11));
+        description.cards.back().referencePresent = in.ConsumeBool();
+        return description;
+    }
+    static vornhost::HostOptions options() {
+        vornhost::HostOptions options;
+        options.systemTimeAtStart = kNewYearsEveNoon;
+        return options;
+    }
+
+    // Now and then a kernel service fails during start-up: the driver must fail cleanly.
+    bool load() {
+        bool faulted = m_in.ConsumeIntegralInRange(0, 15) == 0;
+        if (faulted) {
+            auto point = ntemu::FaultPoint(
+                m_in.ConsumeIntegralInRange(0, int(ntemu::FaultPoint::Count) - 1));
+            ntemu::faults::failNth(point, m_in.ConsumeIntegralInRange(1, 6));
+        }
+        NTSTATUS status = m_host.load();
+        ntemu::faults::clear();
+        FUZZ_CHECK(faulted || status == STATUS_SUCCESS);
+        if (status != STATUS_SUCCESS) {
+            FUZZ_CHECK(!m_host.loaded());
+            return false;
+        }
+        declareLockOrder();
+        return true;
+    }
+
+    void declareLockOrder() {
+        PDEVICE_OBJECT device = m_host.io().findDevice(u"\\Device\\VORNpci0");
+        FUZZ_CHECK(device != nullptr);
+        auto* board = static_cast<CVORNpci*>(device->DeviceExtension);
+        m_host.system().kernel().declareLockOrder(&board->DeviceLock,
+                                                  ntemu::Kernel::cancelSpinLock());
+    }
+
+    void openHandle() {
+        ntemu::OpenOptions options;
+        options.overlapped = true;
+        ntemu::Handle handle = 0;
+        NTSTATUS status = m_process->open(vornhost::deviceName(0), options, &handle);
+        FUZZ_CHECK(status == STATUS_SUCCESS && handle != 0);
+        m_handles.push_back(handle);
+    }
+
+    void step() {
+        switch (m_in.ConsumeIntegralInRange(0, 15)) {
+        case 0: case 1: case 2: case 3: case 4: case 5:
+            request();
+            break;
+        case 6: case 7:
+            advance();
+            break;
+        case 8:
+            interrupt();
+            break;
+        case 9:
+            cancel();
+            break;
+        case 10:
+            faults();
+            break;
+        case 11:
+            if (m_handles.size() < kMaxHandles)
+                openHandle();
+            break;
+        case 12:
+            ntemu::faults::failNth(ntemu::FaultPoint::PoolAllocation,
+                                   m_in.ConsumeIntegralInRange(1, 4));
+            break;
+        default:
+            checkFinished();
+            break;
+        }
+    }
+
+    // Mostly the driver's own codes, sometimes any code. Only buffered transfer is emulated
+    // (another method is refused with a NotImplemented report), so the method bits stay 0.
+    uint32_t code() {
+        if (m_in.ConsumeProbability<float>() < 0.9f)
+            return kFirstCode + 4 * m_in.ConsumeIntegralInRange(0u, (kLastCode - kFirstCode) / 4 + 1);
+        return m_in.ConsumeIntegral<uint32_t>() & ~3u;
+    }
+
+    void request() {
+        if (m_requests.size() >= kMaxRequests)
+            return;
+        ntemu::Handle handle = pickHandle();
+        uint32_t c = code();
+        size_t inLength = m_in.ConsumeIntegralInRange<size_t>(0, kMaxIo);
+        size_t outLength = m_in.ConsumeIntegralInRange<size_t>(0, kMaxIo);
+        std::vector<uint8_t> input = m_in.ConsumeBytes<uint8_t>(inLength);
+        input.resize(inLength);
+        auto& r = *m_requests.emplace_back(
+            std::make_unique<Request>(*m_process, handle, c, std::move(input), outLength));
+        // The next step starts once the driver has finished with the request or holds it.
+        auto deadline = Clock::now() + kSettleBound;
+        while (!r.done() && r.thread.pendingCount() == 0) {
+            FUZZ_CHECK(Clock::now() < deadline);
+            std::this_thread::yield();
+        }
+        checkFinished();
+    }
+
+    // Moves the virtual clock on, from microseconds to hours, within the heartbeat budget.
+    void advance() {
+        static constexpr ntemu::Ticks100ns kUnits[] = {ntemu::kMicrosecond, ntemu::kMillisecond,
+                                                       ntemu::kSecond, 60 * ntemu::kSecond};
+        ntemu::Ticks100ns interval = m_in.ConsumeIntegralInRange<ntemu::Ticks100ns>(0, 1000) *
+                                     m_in.PickValueInArray(kUnits);
+        uint16_t divider = m_host.board(0)->heartbeat().divider;
+        if (divider != 0) {
+            int64_t periods = std::max<int64_t>(0, kHeartbeatBudget - m_heartbeatsSpent);
+            interval = std::min(interval, periods * divider * 1000);
+            m_heartbeatsSpent += interval / (divider * 1000) + 1;
+        }
+        m_host.virtualClock()->advance(interval);
+        checkFinished();
+    }
+
+    // The board raises what a real one would: events, a storm, a timed event; heartbeat and
+    // match interrupts come from the programmes that requests set, as the clock moves.
+    void interrupt() {
+        vornsim::BoardModel& board = *m_host.board(0);
+        switch (m_in.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+            board.strobeEvent();
+            break;
+        case 1:
+            board.strobeEvents(m_in.ConsumeIntegralInRange(2u, 200u));
+            break;
+        case 2: {
+            vornsim::BoardTime t = board.time();
+            vornsim::BoardTime at = t.plus(m_in.ConsumeIntegralInRange(0, 2000) * ntemu::kMillisecond);
+            board.strobeEventAt({at.dayOfYear(), at.hours(), at.minutes(), at.microsInMinute()});
+            break;
+        }
+        default:
+            board.setReferencePresent(m_in.ConsumeBool());
+            break;
+        }
+        m_host.virtualClock()->advance(0);
+    }
+
+    void cancel() {
+        switch (m_in.ConsumeIntegralInRange(0, 2)) {
+        case 0:
+            m_process->cancelIo(pickHandle());
+            break;
+        case 1: {
+            size_t index = m_in.ConsumeIntegralInRange<size_t>(0, m_handles.size() - 1);
+            FUZZ_CHECK(m_process->close(m_handles[index]) == STATUS_SUCCESS);
+            m_handles.erase(m_handles.begin() + ptrdiff_t(index));
+            if (m_handles.empty())
+                openHandle();
+            break;
+        }
+        default:
+            if (!m_requests.empty())
+                m_requests[m_in.ConsumeIntegralInRange<size_t>(0, m_requests.size() - 1)]
+                    ->thread.exit();
+            break;
+        }
+        checkFinished();
+    }
+
+    void faults() {
+        vornsim::BoardFaults faults;
+        faults.noAnswer = m_in.ConsumeBool();
+        faults.badEcho = m_in.ConsumeBool();
+        faults.slowFifoReads = m_in.ConsumeIntegralInRange(0u, 40u);
+        m_host.board(0)->setFaults(faults);
+    }
+
+    ntemu::Handle pickHandle() {
+        return m_handles[m_in.ConsumeIntegralInRange<size_t>(0, m_handles.size() - 1)];
+    }
+
+    // What every completed request must show: no more bytes than its buffer holds, and no
+    // success for a code the driver does not handle.
+    void checkFinished() {
+        for (auto& r : m_requests) {
+            if (r->checked || !r->done())
+                continue;
+            ntemu::IoResult result = r->result.get();
+            r->checked = true;
+            FUZZ_CHECK(result.status != STATUS_PENDING);
+            FUZZ_CHECK(result.information <= r->output.size());
+            FUZZ_CHECK(handledCode(r->code) || !NT_SUCCESS(result.status));
+        }
+    }
+
+    // Ends the process (every request cancelled, every handle closed), waits for every
+    // request within the bound, and unloads: the unload's leak checks report through the
+    // verifier.
+    void finish() {
+        ntemu::faults::clear();
+        m_process->terminate();
+        auto deadline = Clock::now() + kEndBound;
+        for (auto& r : m_requests) {
+            while (!r->done()) {
+                FUZZ_CHECK(Clock::now() < deadline);
+                std::this_thread::yield();
+            }
+        }
+        checkFinished();
+        m_requests.clear();
+        m_process.reset();
+        FUZZ_CHECK(m_host.unload());
+    }
+
+    FuzzedDataProvider& m_in;
+    vornhost::DriverHost m_host;
+    std::shared_ptr<ntemu::Process> m_process;
+    std::vector<ntemu::Handle> m_handles;
+    std::vector<std::unique_ptr<Request>> m_requests;
+    int64_t m_heartbeatsSpent = 0;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    ntemu::verifier::setQuiet(true);
+    vornfuzz::abortOnVerifierReport();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    DriverRun run(in);
+    run.run();
+    ntemu::faults::clear();
+    return 0;
+}

@@ -1,0 +1,250 @@
+// Fuzzes the vornhost daemon's socket protocol in-process: each input becomes the byte stream
+// one client sends over a socket pair to a daemon connection on a fresh host (virtual clock,
+// driver loaded). Either the bytes go as they are, or they describe a run of messages that are
+// framed properly with fuzzed types, ids and payloads. Every reply must be a well-formed frame
+// answering a request, the connection must end once the client has gone, and the driver must
+// unload clean.
+#include "connection.h"
+#include "driver_host.h"
+#include "fuzz_check.h"
+#include "vornpci_ioctl.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+namespace wire = vornhost::wire;
+
+constexpr int64_t kNewYearsEveNoon = 128435760000000000; // 2007-12-31 12:00 UTC
+constexpr auto kEndBound = std::chrono::seconds(30);
+// Status waits poll in real time; a short bound keeps an input short.
+constexpr uint32_t kStatusBoundCapMs = 20;
+constexpr size_t kMaxMessages = 48;
+
+class OneConnectionServer final : public vornhost::ServerView {
+public:
+    size_t connectionCount() const override { return 1; }
+};
+
+void put16(Bytes& b, size_t at, uint16_t v) {
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+
+uint32_t get32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Caps the real-time bound of every well-framed status request in a raw stream.
+void capStatusBounds(Bytes& stream) {
+    size_t at = 0;
+    while (stream.size() - at >= wire::kHeaderSize) {
+        wire::HeaderCheck check;
+        wire::Header h = wire::decodeHeader(stream.data() + at, &check);
+        if (check != wire::HeaderCheck::Ok || stream.size() - at - wire::kHeaderSize < h.length)
+            return;
+        uint8_t* payload = stream.data() + at + wire::kHeaderSize;
+        if (h.type == uint16_t(wire::MessageType::Status) && h.length == 12 &&
+            get32(payload + 8) > kStatusBoundCapMs)
+            payload[8] = uint8_t(kStatusBoundCapMs), payload[9] = payload[10] = payload[11] = 0;
+        at += wire::kHeaderSize + h.length;
+    }
+}
+
+// Builds a run of framed messages: mostly a greeting first, then requests of every type with
+// payloads the encoders make from fuzzed fields, or fuzzed bytes.
+class MessageBuilder {
+public:
+    explicit MessageBuilder(FuzzedDataProvider& in) : m_in(in) {}
+
+    Bytes build() {
+        Bytes stream;
+        if (m_in.ConsumeProbability<float>() < 0.9f)
+            append(stream, uint16_t(wire::MessageType::Hello), wire::encode(wire::HelloRequest{42}));
+        for (size_t i = 0; i < kMaxMessages && m_in.remaining_bytes() > 0; ++i) {
+            uint16_t type = m_in.ConsumeProbability<float>() < 0.95f
+                                ? m_in.ConsumeIntegralInRange<uint16_t>(1, 8)
+                                : m_in.ConsumeIntegral<uint16_t>();
+            append(stream, type, m_in.ConsumeBool() ? payload(type) : rawPayload());
+        }
+        if (!stream.empty() && m_in.ConsumeProbability<float>() < 0.1f)
+            stream.resize(stream.size() - 1 - stream.size() / 3); // the client goes mid-frame
+        return stream;
+    }
+
+private:
+    void append(Bytes& stream, uint16_t type, const Bytes& payload) {
+        uint32_t requestId = m_in.ConsumeIntegral<uint8_t>();
+        uint32_t threadId = m_in.ConsumeProbability<float>() < 0.9f
+                                ? m_in.ConsumeIntegralInRange<uint32_t>(0, 3)
+                                : m_in.ConsumeIntegral<uint32_t>();
+        Bytes frame = wire::frame(type, requestId, threadId, payload);
+        if (m_in.ConsumeProbability<float>() < 0.05f)
+            put16(frame, 4, m_in.ConsumeIntegral<uint16_t>()); // a version the daemon lacks
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+
+    Bytes rawPayload() { return m_in.ConsumeBytes<uint8_t>(m_in.ConsumeIntegralInRange(0, 40)); }
+
+    uint64_t handle() {
+        return m_in.ConsumeProbability<float>() < 0.9f ? m_in.ConsumeIntegralInRange<uint64_t>(0, 4)
+                                                       : m_in.ConsumeIntegral<uint64_t>();
+    }
+
+    Bytes payload(uint16_t type) {
+        switch (wire::MessageType(type)) {
+        case wire::MessageType::Hello:
+            return wire::encode(wire::HelloRequest{m_in.ConsumeIntegral<uint32_t>()});
+        case wire::MessageType::Open: {
+            wire::OpenRequest r;
+            r.shareAccess = m_in.ConsumeIntegral<uint16_t>();
+            if (m_in.ConsumeProbability<float>() < 0.8f)
+                r.name = m_in.ConsumeBool() ? u"\\\\.\\VORNpci0" : u"\\\\.\\VORNpci1";
+            else
+                for (uint8_t c : m_in.ConsumeBytes<uint8_t>(m_in.ConsumeIntegralInRange(0, 300)))
+                    r.name.push_back(char16_t(c));
+            return wire::encode(r);
+        }
+        case wire::MessageType::DeviceControl: {
+            wire::ControlRequest r;
+            r.handle = handle();
+            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.ConsumeIntegralInRange(0u, 0x1Au);
+            r.outLength = m_in.ConsumeProbability<float>() < 0.95f
+                              ? m_in.ConsumeIntegralInRange(0u, 32u)
+                              : m_in.ConsumeIntegral<uint32_t>();
+            r.input = m_in.ConsumeBytes<uint8_t>(m_in.ConsumeIntegralInRange(0, 32));
+            return wire::encode(r);
+        }
+        case wire::MessageType::Close:
+            return wire::encode(wire::CloseRequest{handle()});
+        case wire::MessageType::Simulate:
+            return wire::encode(simCommand());
+        case wire::MessageType::Inspect:
+            return wire::encode(wire::InspectRequest{m_in.ConsumeIntegralInRange(0u, 2u)});
+        case wire::MessageType::Status: {
+            wire::StatusRequest r;
+            r.wait = wire::StatusWait(m_in.ConsumeIntegralInRange(0u, 3u));
+            r.count = m_in.ConsumeIntegralInRange(0u, 3u);
+            r.boundMs = m_in.ConsumeIntegralInRange(0u, kStatusBoundCapMs);
+            return wire::encode(r);
+        }
+        }
+        return rawPayload();
+    }
+
+    vornhost::SimCommand simCommand() {
+        vornhost::SimCommand c;
+        c.board = m_in.ConsumeIntegralInRange(0u, 2u);
+        c.action = vornhost::SimAction(m_in.ConsumeIntegralInRange(0, 7));
+        c.count = m_in.ConsumeIntegralInRange(0u, 1100u);
+        c.atDayOfYear = m_in.ConsumeIntegralInRange<uint16_t>(0, 367);
+        c.atHours = m_in.ConsumeIntegralInRange<uint8_t>(0, 25);
+        c.atMinutes = m_in.ConsumeIntegralInRange<uint8_t>(0, 61);
+        c.atMicrosInMinute = m_in.ConsumeIntegralInRange(0u, 60'000'001u);
+        c.referencePresent = m_in.ConsumeBool();
+        c.altitudeDecimetres = m_in.ConsumeIntegral<uint32_t>();
+        c.latitudeDegrees = m_in.ConsumeIntegralInRange<uint16_t>(0, 400);
+        c.latitudeMinutes = m_in.ConsumeIntegral<uint32_t>();
+        c.longitudeDegrees = m_in.ConsumeIntegralInRange<uint16_t>(0, 400);
+        c.longitudeMinutes = m_in.ConsumeIntegral<uint32_t>();
+        c.satellites = m_in.ConsumeIntegral<uint8_t>();
+        c.faultNoAnswer = m_in.ConsumeBool();
+        c.faultBadEcho = m_in.ConsumeBool();
+        c.faultSlowFifoReads = m_in.ConsumeIntegralInRange(0u, 1100u);
+        return c;
+    }
+
+    FuzzedDataProvider& m_in;
+};
+
+// Reads the daemon's replies until it closes its end, checking each frame as it comes.
+size_t readReplies(int fd, size_t requestsSent) {
+    Bytes received;
+    uint8_t chunk[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0)
+            break;
+        received.insert(received.end(), chunk, chunk + n);
+    }
+    size_t at = 0, replies = 0;
+    while (at < received.size()) {
+        FUZZ_CHECK(received.size() - at >= wire::kHeaderSize);
+        wire::HeaderCheck check;
+        wire::Header h = wire::decodeHeader(received.data() + at, &check);
+        FUZZ_CHECK(check == wire::HeaderCheck::Ok);
+        FUZZ_CHECK(received.size() - at - wire::kHeaderSize >= h.length);
+        FUZZ_CHECK(h.type & wire::kReplyBit);
+        std::span<const uint8_t> payload(received.data() + at + wire::kHeaderSize, h.length);
+        auto head = wire::decodeReplyHead(payload.first(std::min<size_t>(payload.size(), 8)));
+        FUZZ_CHECK(head.has_value());
+        FUZZ_CHECK(uint32_t(head->error) <= uint32_t(wire::WireError::ShuttingDown));
+        at += wire::kHeaderSize + h.length;
+        ++replies;
+    }
+    FUZZ_CHECK(replies <= requestsSent);
+    return replies;
+}
+
+size_t countFrames(const Bytes& stream) {
+    return stream.size() / wire::kHeaderSize + 1; // an upper bound: every frame has a header
+}
+
+void serve(vornhost::DriverHost& host, Bytes stream) {
+    int fds[2];
+    FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0);
+    OneConnectionServer server;
+    vornhost::PeerCredentials peer{::getpid(), ::getuid(), ::getgid()};
+    vornhost::Connection connection(fds[0], 1, peer, host, server, {});
+    connection.start();
+    std::thread writer([&] {
+        vornhost::writeAll(fds[1], stream);
+        ::shutdown(fds[1], SHUT_WR);
+    });
+    readReplies(fds[1], countFrames(stream));
+    writer.join();
+    auto deadline = std::chrono::steady_clock::now() + kEndBound;
+    while (!connection.ended()) {
+        FUZZ_CHECK(std::chrono::steady_clock::now() < deadline);
+        std::this_thread::yield();
+    }
+    ::close(fds[1]);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    ntemu::verifier::setQuiet(true);
+    vornfuzz::abortOnVerifierReport();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    Bytes stream;
+    if (data[0] & 1) { // the bytes as they are
+        stream.assign(data + 1, data + size);
+        capStatusBounds(stream);
+    } else {
+        FuzzedDataProvider in(data + 1, size - 1);
+        stream = MessageBuilder(in).build();
+    }
+    vornsim::MachineDescription machine;
+    machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
+    vornhost::HostOptions options;
+    options.systemTimeAtStart = kNewYearsEveNoon;
+    vornhost::DriverHost host(machine, options);
+    FUZZ_CHECK(host.load() == STATUS_SUCCESS);
+    serve(host, std::move(stream));
+    FUZZ_CHECK(host.unload());
+    return 0;
+}
