@@ -1,0 +1,84 @@
+// The control utility end to end: its dialogs over the real library, which reaches a private
+// in-process host with the driver and simulated boards on a virtual clock. The operator is played
+// by scripts on recording views.
+#pragma once
+
+#include "board_select_dialog.h"
+#include "fake_services.h"
+#include "fake_view.h"
+#include "main_dialog.h"
+#include "vorn_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace vorngui::e2e {
+
+// 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
+constexpr int64_t kStartUtc = 133'537'680'000'000'000;
+
+class GuiEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override { boot(0x9070); }
+
+    void TearDown() override
+    {
+        m_main.reset();
+        EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
+        EXPECT_TRUE(vornlib::testing::resetChannel());
+        m_channel.reset();
+    }
+
+    // A machine with one board of `model` as "VORNpci0"; the library's next open reaches it.
+    void boot(uint16_t model)
+    {
+        m_main.reset();
+        ASSERT_TRUE(vornlib::testing::resetChannel());
+        m_channel.reset();
+        vornsim::MachineDescription machine;
+        machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
+        vornhost::HostOptions options;
+        options.virtualClock = true;
+        options.systemTimeAtStart = kStartUtc;
+        m_channel = vornlib::testing::useHost(machine, options);
+        ASSERT_NE(m_channel, nullptr);
+    }
+
+    // Runs the main window's opening with `deviceName` typed into the board selection.
+    MainDialog& openMain(const std::string& deviceName = "VORNpci0")
+    {
+        runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
+            v.setText(board_select_controls::kDeviceName, deviceName);
+            d.onCommand(v, board_select_controls::kOk);
+        });
+        m_main = std::make_unique<MainDialog>(services);
+        m_main->onInitDialog(mainView);
+        return *m_main;
+    }
+
+    // The view of the last dialog the main window ran.
+    testing::FakeView& lastView() { return runner.views.back(); }
+
+    vornsim::BoardModel& boardModel() { return *m_channel->host().board(0); }
+    vornhost::BoardState inspect()
+    {
+        vornhost::BoardState state;
+        EXPECT_EQ(m_channel->inspectBoard(0, &state), STATUS_SUCCESS);
+        return state;
+    }
+
+    testing::FakeClock clock;
+    testing::ScriptedRandom random;
+    ProcessState process;
+    testing::ScriptedRunner runner;
+    Services services{libraryBoardApi(), clock, random, process, runner};
+    testing::FakeView mainView;
+
+private:
+    std::shared_ptr<vornlib::testing::HostChannel> m_channel;
+    std::unique_ptr<MainDialog> m_main;
+};
+
+} // namespace vorngui::e2e
