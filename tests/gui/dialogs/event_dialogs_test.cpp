@@ -1,0 +1,257 @@
+// "Get Time Tag Event" and "Simulate Time Tag Event": the wait and its results, the buttons
+// while it blocks, flushing, simulating, and the demonstration board's alternation.
+#include "event_dialogs.h"
+#include "dialog_table.h"
+#include "operation_fixture.h"
+#include "resource_ids.h"
+
+namespace vorngui {
+namespace {
+
+using ::testing::_;
+using ::testing::Field;
+using ::testing::Pointee;
+using ::testing::Return;
+using testing::OperationDialogTest;
+
+class EventDialogs : public OperationDialogTest {
+protected:
+    // Types the time-out and presses "Check".
+    void check(EventDialog& dialog, testing::FakeView& on, const std::string& timeout)
+    {
+        on.setText(EventDialog::kIdTimeout, timeout);
+        dialog.onCommand(on, EventDialog::kIdCheck);
+    }
+    void expectZeroTime(const testing::FakeView& on)
+    {
+        EXPECT_EQ(on.text(EventDialog::kIdDays), "0");
+        EXPECT_EQ(on.text(EventDialog::kIdHours), "0");
+        EXPECT_EQ(on.text(EventDialog::kIdMinutes), "0");
+        EXPECT_EQ(on.text(EventDialog::kIdSeconds), "0");
+    }
+};
+
+TEST_F(EventDialogs, ATagShowsItsDayAndTime)
+{
+    EventDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 5000u))))
+        .WillOnce([](BoardHandle, EventObj* event) {
+            event->dayOfYear = 61;
+            event->hours = 12;
+            event->minutes = 3;
+            event->seconds = 7.654321;
+            return uint8_t{0};
+        });
+    open(dialog);
+    check(dialog, view, " 5 ");
+    EXPECT_EQ(view.text(EventDialog::kIdDays), "61");
+    EXPECT_EQ(view.text(EventDialog::kIdHours), "12");
+    EXPECT_EQ(view.text(EventDialog::kIdMinutes), "3");
+    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "7.654321");
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks)
+{
+    EventDialog dialog(fakes.services);
+    open(dialog);
+    check(dialog, view, "1");
+    ASSERT_EQ(view.blockingCalls, 1);
+    EXPECT_EQ(view.disabledDuringBlocking[0],
+              (std::vector<int>{EventDialog::kIdCancel, EventDialog::kIdCheck,
+                                EventDialog::kIdFlushFifo}));
+    for (const int button : {EventDialog::kIdCancel, EventDialog::kIdCheck,
+                             EventDialog::kIdFlushFifo}) {
+        EXPECT_TRUE(view.isEnabled(button)) << button;
+    }
+}
+
+TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields)
+{
+    EventDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 0u))))
+        .WillOnce(Return(VORN_WAIT_TIMEOUT));
+    open(dialog);
+    view.setText(EventDialog::kIdDays, "100");
+    check(dialog, view, "0");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
+    expectZeroTime(view);
+}
+
+TEST_F(EventDialogs, AWaitThatCannotStartSaysSo)
+{
+    EventDialog dialog(fakes.services);
+    ON_CALL(fakes.board, waitEvent(_, _)).WillByDefault(Return(VORN_WAIT_NOT_STARTED));
+    open(dialog);
+    check(dialog, view, "2");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Cannot wait for event!!"});
+    expectZeroTime(view);
+}
+
+TEST_F(EventDialogs, TheWaitTimeIsTheTimeoutTimesAThousandIn32Bits)
+{
+    EventDialog dialog(fakes.services);
+    // 4294968 s x 1000 = 4294968000 ms, which is 704 modulo 2^32.
+    EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 704u))))
+        .WillOnce(Return(VORN_WAIT_TIMEOUT));
+    open(dialog);
+    check(dialog, view, "4294968");
+}
+
+TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen)
+{
+    EventDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, waitEvent(_, _)).Times(0);
+    open(dialog);
+    check(dialog, view, "abc");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter a positive integer."});
+    EXPECT_EQ(view.focused, EventDialog::kIdTimeout);
+    EXPECT_EQ(view.blockingCalls, 0);
+
+    // Nor in demonstration mode: the toggle is left alone.
+    testing::FakeView demoView;
+    EventDialog demoDialog(fakes.services);
+    give(demoDialog, true);
+    demoDialog.onInitDialog(demoView);
+    check(demoDialog, demoView, "-1");
+    EXPECT_FALSE(fakes.process.eventToggle);
+    EXPECT_TRUE(fakes.clock.sleeps.empty());
+
+    // "Cancel" takes the accept path, which stops at the same field.
+    dialog.onCommand(view, EventDialog::kIdCancel);
+    EXPECT_FALSE(view.ended);
+    EXPECT_EQ(view.messages.back(), "Please enter a positive integer.");
+}
+
+TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath)
+{
+    EventDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(EventDialog::kIdDays, "367");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages.back(), "Please enter an integer between 0 and 366.");
+    view.setText(EventDialog::kIdDays, "366");
+    view.setText(EventDialog::kIdHours, "24");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages.back(), "Please enter an integer between 0 and 23.");
+    view.setText(EventDialog::kIdHours, "23");
+    view.setText(EventDialog::kIdSeconds, "60.5");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages.back(), "Please enter a number between 0 and 60.");
+    EXPECT_FALSE(view.ended);
+    view.setText(EventDialog::kIdSeconds, "60");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings)
+{
+    EXPECT_CALL(fakes.board, waitEvent(_, _)).Times(0);
+    fakes.clock.now = {2024, 3, 2, 5, 12, 34, 56, 789};
+    EventDialog first(fakes.services);
+    open(first, true);
+    check(first, view, "3");
+    EXPECT_EQ(view.text(EventDialog::kIdDays), "65");
+    EXPECT_EQ(view.text(EventDialog::kIdHours), "12");
+    EXPECT_EQ(view.text(EventDialog::kIdMinutes), "34");
+    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "56.789");
+    EXPECT_TRUE(view.messages.empty());
+
+    check(first, view, "3");
+    EXPECT_EQ(fakes.clock.sleeps, std::vector<uint32_t>{3000});
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
+    expectZeroTime(view);
+    ASSERT_EQ(view.blockingCalls, 1);
+    EXPECT_EQ(view.disabledDuringBlocking[0].size(), 3u);
+
+    testing::FakeView reopened;
+    EventDialog second(fakes.services);
+    give(second, true);
+    second.onInitDialog(reopened);
+    check(second, reopened, "3");
+    EXPECT_EQ(reopened.text(EventDialog::kIdDays), "65") << "the alternation carried over";
+    EXPECT_TRUE(reopened.messages.empty());
+}
+
+TEST_F(EventDialogs, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer)
+{
+    EventDialog dialog(fakes.services);
+    open(dialog, true);
+    check(dialog, view, "1");
+    EXPECT_TRUE(fakes.process.eventToggle);
+    check(dialog, view, "0");
+    EXPECT_FALSE(fakes.process.eventToggle);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
+    EXPECT_TRUE(fakes.clock.sleeps.empty()) << "no wait for a zero time-out";
+    check(dialog, view, "1");
+    EXPECT_TRUE(fakes.process.eventToggle);
+    EXPECT_EQ(view.messages.size(), 1u);
+}
+
+TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack)
+{
+    fakes.clock.now = {2024, 12, 2, 31, 23, 59, 59, 999};
+    EventDialog dialog(fakes.services);
+    open(dialog, true);
+    check(dialog, view, "1");
+    EXPECT_EQ(view.text(EventDialog::kIdDays), "366");
+    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "59.999");
+    dialog.onCommand(view, EventDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly)
+{
+    EventDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, flushFIFO(_)).WillOnce(Return(0)).WillOnce(Return(7));
+    open(dialog);
+    dialog.onCommand(view, EventDialog::kIdFlushFifo);
+    EXPECT_TRUE(view.messages.empty());
+    dialog.onCommand(view, EventDialog::kIdFlushFifo);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Cannot Flush FIFO!!"});
+    EXPECT_FALSE(view.ended);
+
+    EventDialog demo(fakes.services);
+    testing::FakeView demoView;
+    give(demo, true);
+    demo.onCommand(demoView, EventDialog::kIdFlushFifo);
+    EXPECT_TRUE(demoView.messages.empty());
+}
+
+TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal)
+{
+    SimulateEventDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, simEvent(_)).WillOnce(Return(0)).WillOnce(Return(1));
+    open(dialog);
+    dialog.onCommand(view, SimulateEventDialog::kIdSimulate);
+    dialog.onCommand(view, SimulateEventDialog::kIdSimulate);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Could not simulate time tag!!"});
+    EXPECT_FALSE(view.ended);
+    dialog.onCommand(view, SimulateEventDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+
+    SimulateEventDialog demo(fakes.services);
+    testing::FakeView demoView;
+    give(demo, true);
+    demo.onCommand(demoView, SimulateEventDialog::kIdSimulate);
+    EXPECT_TRUE(demoView.messages.empty());
+    EXPECT_FALSE(demoView.ended);
+}
+
+TEST(EventMenu, MenuCommandsOpenTheirDialogs)
+{
+    testing::FakeServices fakes;
+    const std::pair<int, int> commandTemplates[] = {
+        {commands::kEventCheck, templates::kEvent},
+        {commands::kSimulateEvent, templates::kSimulateEvent},
+    };
+    for (const auto& [command, templateId] : commandTemplates) {
+        const auto dialog = createOperationDialog(command, fakes.services);
+        ASSERT_NE(dialog, nullptr) << command;
+        EXPECT_EQ(dialog->templateId(), templateId) << command;
+    }
+}
+
+} // namespace
+} // namespace vorngui

@@ -1,0 +1,249 @@
+// "Set Heartbeat" and "Get Heartbeat Event": the record sent for each choice and model, the
+// refusals, Return given to "Set", and the check with its wait and demonstration alternation.
+#include "heartbeat_match_dialogs.h"
+#include "dialog_table.h"
+#include "operation_fixture.h"
+#include "resource_ids.h"
+
+namespace vorngui {
+namespace {
+
+using ::testing::_;
+using ::testing::Pointee;
+using ::testing::Return;
+using testing::OperationDialogTest;
+
+class HeartbeatDialogs : public OperationDialogTest {
+protected:
+    // Opens "Set Heartbeat", chooses the list positions and frequency, and presses "Set";
+    // returns the record sent (start 0xAA when nothing was sent).
+    HeartObj setWith(int type, int start, const std::string& frequency)
+    {
+        HeartObj sent{};
+        sent.start = 0xAA;
+        ON_CALL(fakes.board, setHeartbeat(_, _)).WillByDefault([&sent](BoardHandle, HeartObj* h) {
+            sent = *h;
+            return uint8_t{0};
+        });
+        HeartbeatSetDialog dialog(fakes.services);
+        view = {};
+        open(dialog);
+        view.setListSelection(HeartbeatSetDialog::kIdType, type);
+        view.setListSelection(HeartbeatSetDialog::kIdStart, start);
+        view.setText(HeartbeatSetDialog::kIdFrequency, frequency);
+        dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+        return sent;
+    }
+};
+
+TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero)
+{
+    HeartbeatSetDialog dialog(fakes.services);
+    open(dialog);
+    EXPECT_EQ(view.listItems(HeartbeatSetDialog::kIdType),
+              (std::vector<std::string>{"Pulse", "Square"}));
+    EXPECT_EQ(view.listItems(HeartbeatSetDialog::kIdStart),
+              (std::vector<std::string>{"Immediately", "Next Cycle"}));
+    EXPECT_EQ(view.listSelection(HeartbeatSetDialog::kIdType), HeartbeatSetDialog::kPulse);
+    EXPECT_EQ(view.listSelection(HeartbeatSetDialog::kIdStart), HeartbeatSetDialog::kImmediately);
+    EXPECT_EQ(view.text(HeartbeatSetDialog::kIdFrequency), "0");
+}
+
+TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses)
+{
+    HeartObj sent = setWith(HeartbeatSetDialog::kSquare, HeartbeatSetDialog::kNextCycle, "2.5");
+    EXPECT_EQ(sent.mode, 0xE7);
+    EXPECT_EQ(sent.start, 0);
+    EXPECT_EQ(sent.frequency, 2.5);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+
+    sent = setWith(HeartbeatSetDialog::kPulse, HeartbeatSetDialog::kImmediately, "100");
+    EXPECT_EQ(sent.mode, 0xE5);
+    EXPECT_EQ(sent.start, 1);
+    EXPECT_EQ(sent.frequency, 100.0);
+}
+
+TEST_F(HeartbeatDialogs, OlderModelsGetStartZeroModeFourForEveryChoice)
+{
+    for (const uint16_t model : {uint16_t{0x7000}, uint16_t{0x7100}}) {
+        setModel(model);
+        for (const int type : {HeartbeatSetDialog::kPulse, HeartbeatSetDialog::kSquare}) {
+            for (const int start :
+                 {HeartbeatSetDialog::kImmediately, HeartbeatSetDialog::kNextCycle}) {
+                const HeartObj sent = setWith(type, start, "10");
+                EXPECT_EQ(sent.start, 0) << model << ' ' << type << ' ' << start;
+                EXPECT_EQ(sent.mode, 4) << model << ' ' << type << ' ' << start;
+                EXPECT_EQ(sent.thirdByte, 0);
+                EXPECT_EQ(sent.frequency, 10.0);
+            }
+        }
+    }
+    setModel(0x9072);
+    EXPECT_EQ(setWith(HeartbeatSetDialog::kSquare, HeartbeatSetDialog::kImmediately, "1").mode,
+              0xE7);
+}
+
+TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked)
+{
+    EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
+    HeartbeatSetDialog dialog(fakes.services);
+    open(dialog);
+    view.setListSelection(HeartbeatSetDialog::kIdType, -1);
+    dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+    view.setListSelection(HeartbeatSetDialog::kIdType, 0);
+    view.setListSelection(HeartbeatSetDialog::kIdStart, -1);
+    dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+    EXPECT_EQ(view.messages,
+              (std::vector<std::string>{"Invalid Heartbeat Type!!", "Invalid Start Type!!"}));
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen)
+{
+    EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(VORN_ERR_RANGE));
+    HeartbeatSetDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(HeartbeatSetDialog::kIdFrequency, "3");
+    dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Invalid Frequency value!!"});
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing)
+{
+    EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
+    HeartbeatSetDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(HeartbeatSetDialog::kIdFrequency, "fast");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter a number."});
+    EXPECT_EQ(view.focused, HeartbeatSetDialog::kIdFrequency);
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton)
+{
+    EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(1));
+    HeartbeatSetDialog dialog(fakes.services);
+    open(dialog);
+    dialog.onCommand(view, HeartbeatSetDialog::kIdFrequency);
+    EXPECT_FALSE(view.ended) << "1005 is the frequency edit here, not Cancel";
+    dialog.onEnterKey(view);
+    EXPECT_FALSE(view.ended) << "Return ran Set only, which was refused";
+    dialog.onCommand(view, HeartbeatSetDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard)
+{
+    EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
+    HeartbeatSetDialog dialog(fakes.services);
+    open(dialog, true);
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+class HeartbeatCheck : public OperationDialogTest {
+protected:
+    void check(InterruptCheckDialog& dialog, testing::FakeView& on, const std::string& timeout)
+    {
+        on.setText(InterruptCheckDialog::kIdTimeout, timeout);
+        dialog.onCommand(on, InterruptCheckDialog::kIdCheck);
+    }
+};
+
+TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile)
+{
+    EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(2000u))).WillOnce(Return(0));
+    HeartbeatCheckDialog dialog(fakes.services);
+    open(dialog);
+    check(dialog, view, "2");
+    EXPECT_TRUE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    ASSERT_EQ(view.blockingCalls, 1);
+    EXPECT_EQ(view.disabledDuringBlocking[0],
+              (std::vector<int>{InterruptCheckDialog::kIdCancel, InterruptCheckDialog::kIdCheck}));
+    EXPECT_TRUE(view.isEnabled(InterruptCheckDialog::kIdCheck));
+    EXPECT_TRUE(view.isEnabled(InterruptCheckDialog::kIdCancel));
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox)
+{
+    EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(0u))).WillOnce(Return(VORN_WAIT_TIMEOUT));
+    HeartbeatCheckDialog dialog(fakes.services);
+    open(dialog);
+    view.setChecked(HeartbeatCheckDialog::kIdHeartbeat, true);
+    check(dialog, view, "0");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
+    EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+}
+
+TEST_F(HeartbeatCheck, AWaitThatCannotStartSaysSo)
+{
+    ON_CALL(fakes.board, waitHeartbeat(_, _)).WillByDefault(Return(VORN_WAIT_NOT_STARTED));
+    HeartbeatCheckDialog dialog(fakes.services);
+    open(dialog);
+    check(dialog, view, "1");
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Could Not Wait for Heartbeat Interrupt!!"});
+    EXPECT_EQ(dialog.seen(), 0);
+}
+
+TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing)
+{
+    EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
+    HeartbeatCheckDialog dialog(fakes.services);
+    open(dialog);
+    view.setChecked(HeartbeatCheckDialog::kIdHeartbeat, true);
+    check(dialog, view, "abc");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter a positive integer."});
+    EXPECT_EQ(view.blockingCalls, 0);
+    dialog.onCommand(view, InterruptCheckDialog::kIdCancel);
+    EXPECT_FALSE(view.ended) << "Cancel reads back too and stops at the same field";
+}
+
+TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets)
+{
+    EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
+    HeartbeatCheckDialog first(fakes.services);
+    open(first, true);
+    check(first, view, "4");
+    EXPECT_TRUE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_TRUE(view.messages.empty());
+    check(first, view, "4");
+    EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_EQ(fakes.clock.sleeps, std::vector<uint32_t>{4000});
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
+    ASSERT_EQ(view.blockingCalls, 1);
+    EXPECT_EQ(view.disabledDuringBlocking[0].size(), 2u);
+
+    testing::FakeView reopened;
+    HeartbeatCheckDialog second(fakes.services);
+    give(second, true);
+    second.onInitDialog(reopened);
+    check(second, reopened, "4");
+    EXPECT_TRUE(reopened.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    check(second, reopened, "0");
+    EXPECT_FALSE(reopened.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_EQ(reopened.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
+    check(second, reopened, "4");
+    EXPECT_TRUE(reopened.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_FALSE(fakes.process.matchToggle) << "each source has its own toggle";
+}
+
+TEST(HeartbeatMenu, MenuCommandsOpenTheirDialogs)
+{
+    testing::FakeServices fakes;
+    const std::pair<int, int> commandTemplates[] = {
+        {commands::kHeartbeatSet, templates::kHeartbeatSet},
+        {commands::kHeartbeatCheck, templates::kHeartbeatCheck},
+    };
+    for (const auto& [command, templateId] : commandTemplates) {
+        const auto dialog = createOperationDialog(command, fakes.services);
+        ASSERT_NE(dialog, nullptr) << command;
+        EXPECT_EQ(dialog->templateId(), templateId) << command;
+    }
+}
+
+} // namespace
+} // namespace vorngui

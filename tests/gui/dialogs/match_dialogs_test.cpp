@@ -1,0 +1,203 @@
+// "Set Match Time" and "Check For Match Time": the time prefilled at opening, the record sent,
+// refusals, and the check's messages and own demonstration toggle.
+#include "heartbeat_match_dialogs.h"
+#include "dialog_table.h"
+#include "operation_fixture.h"
+#include "resource_ids.h"
+
+namespace vorngui {
+namespace {
+
+using ::testing::_;
+using ::testing::Pointee;
+using ::testing::Return;
+using testing::OperationDialogTest;
+
+class MatchDialogs : public OperationDialogTest {
+protected:
+    void boardTimeIs(uint16_t day, uint8_t hours, uint8_t minutes, double seconds)
+    {
+        ON_CALL(fakes.board, getTime(_, _))
+            .WillByDefault([=](BoardHandle, TimeObj* time) {
+                time->dayOfYear = day;
+                time->hours = hours;
+                time->minutes = minutes;
+                time->seconds = seconds;
+                time->wholeSeconds = static_cast<uint8_t>(seconds);
+                return uint8_t{0};
+            });
+    }
+    MatchObj sent{};
+    void recordSet(uint8_t result = 0)
+    {
+        EXPECT_CALL(fakes.board, setMatchTime(_, _)).WillOnce([this, result](BoardHandle, MatchObj* m) {
+            sent = *m;
+            return result;
+        });
+    }
+};
+
+TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected)
+{
+    boardTimeIs(61, 12, 5, 59.9996);
+    MatchSetDialog dialog(fakes.services);
+    open(dialog);
+    EXPECT_EQ(view.listItems(MatchSetDialog::kIdType),
+              (std::vector<std::string>{"Start", "Stop"}));
+    EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), MatchSetDialog::kStart);
+    EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "61");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdHours), "12");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdMinutes), "5");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "59");
+}
+
+TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType)
+{
+    boardTimeIs(61, 12, 5, 1);
+    recordSet();
+    MatchSetDialog dialog(fakes.services);
+    open(dialog);
+    view.setListSelection(MatchSetDialog::kIdType, MatchSetDialog::kStop);
+    view.setText(MatchSetDialog::kIdSeconds, "7.25");
+    view.setText(MatchSetDialog::kIdDays, "300");
+    view.setText(MatchSetDialog::kIdHours, "23");
+    view.setText(MatchSetDialog::kIdMinutes, "59");
+    dialog.onCommand(view, MatchSetDialog::kIdSet);
+    EXPECT_EQ(sent.type, 1);
+    EXPECT_EQ(sent.seconds, 7.25);
+    EXPECT_EQ(sent.dayOfYear, 300);
+    EXPECT_EQ(sent.hours, 23);
+    EXPECT_EQ(sent.minutes, 59);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType)
+{
+    ON_CALL(fakes.board, getTime(_, _)).WillByDefault(Return(VORN_ERR_DEVICE));
+    EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
+    MatchSetDialog dialog(fakes.services);
+    open(dialog);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Couldn't receive time from board!!"});
+    EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), -1);
+    EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "0");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "0");
+    EXPECT_FALSE(view.ended);
+    dialog.onCommand(view, MatchSetDialog::kIdSet);
+    EXPECT_EQ(view.messages.back(), "Invalid Match Type!!");
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen)
+{
+    boardTimeIs(61, 12, 5, 1);
+    recordSet(VORN_ERR_RANGE);
+    MatchSetDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(MatchSetDialog::kIdHours, "99");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(sent.hours, 99) << "no range beyond the field's own";
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Could not set match time!!"});
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime)
+{
+    boardTimeIs(61, 12, 5, 1);
+    EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
+    MatchSetDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(MatchSetDialog::kIdSeconds, "30");
+    view.setText(MatchSetDialog::kIdHours, "noon");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Please enter an integer between 0 and 255."});
+    EXPECT_EQ(view.focused, MatchSetDialog::kIdHours);
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(MatchDialogs, ReturnRunsSetOnly)
+{
+    boardTimeIs(61, 12, 5, 1);
+    recordSet(1);
+    MatchSetDialog dialog(fakes.services);
+    open(dialog);
+    dialog.onEnterKey(view);
+    EXPECT_FALSE(view.ended);
+    dialog.onCommand(view, MatchSetDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses)
+{
+    EXPECT_CALL(fakes.board, getTime(_, _)).Times(0);
+    EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
+    fakes.clock.now = {2023, 12, 0, 31, 8, 9, 10, 999};
+    MatchSetDialog dialog(fakes.services);
+    open(dialog, true);
+    EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "365");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdHours), "8");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdMinutes), "9");
+    EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "10");
+    EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), MatchSetDialog::kStart);
+    dialog.onCommand(view, MatchSetDialog::kIdSet);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+class MatchCheck : public OperationDialogTest {
+protected:
+    void check(MatchCheckDialog& dialog, testing::FakeView& on, const std::string& timeout)
+    {
+        on.setText(InterruptCheckDialog::kIdTimeout, timeout);
+        dialog.onCommand(on, InterruptCheckDialog::kIdCheck);
+    }
+};
+
+TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages)
+{
+    EXPECT_CALL(fakes.board, waitMatch(_, Pointee(10000u)))
+        .WillOnce(Return(VORN_WAIT_TIMEOUT))
+        .WillOnce(Return(VORN_WAIT_NOT_STARTED))
+        .WillOnce(Return(0));
+    MatchCheckDialog dialog(fakes.services);
+    open(dialog);
+    check(dialog, view, "10");
+    check(dialog, view, "10");
+    EXPECT_EQ(view.messages,
+              (std::vector<std::string>{"Match Timeout!!", "Could Not Wait for Match Time!!"}));
+    EXPECT_FALSE(view.isChecked(MatchCheckDialog::kIdMatch));
+    check(dialog, view, "10");
+    EXPECT_TRUE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_EQ(view.blockingCalls, 3);
+}
+
+TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly)
+{
+    EXPECT_CALL(fakes.board, waitMatch(_, _)).Times(0);
+    fakes.process.heartbeatToggle = true;
+    MatchCheckDialog dialog(fakes.services);
+    open(dialog, true);
+    check(dialog, view, "1");
+    EXPECT_TRUE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_TRUE(fakes.process.matchToggle);
+    check(dialog, view, "1");
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Match Timeout!!"});
+    EXPECT_EQ(fakes.clock.sleeps, std::vector<uint32_t>{1000});
+    EXPECT_TRUE(fakes.process.heartbeatToggle);
+}
+
+TEST(MatchMenu, MenuCommandsOpenTheirDialogs)
+{
+    testing::FakeServices fakes;
+    const std::pair<int, int> commandTemplates[] = {
+        {commands::kMatchSet, templates::kMatchSet},
+        {commands::kMatchCheck, templates::kMatchCheck},
+    };
+    for (const auto& [command, templateId] : commandTemplates) {
+        const auto dialog = createOperationDialog(command, fakes.services);
+        ASSERT_NE(dialog, nullptr) << command;
+        EXPECT_EQ(dialog->templateId(), templateId) << command;
+    }
+}
+
+} // namespace
+} // namespace vorngui

@@ -1,0 +1,209 @@
+// The altitude, latitude, longitude and satellite dialogs: degrees texts, readings at opening and
+// on "Retrieve", failed reads, and the demonstration draws.
+#include "dialog_table.h"
+#include "operation_fixture.h"
+#include "resource_ids.h"
+#include "position_dialogs.h"
+
+namespace vorngui {
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+using testing::OperationDialogTest;
+
+TEST(DegreesText, LatitudeNorthBelow180AndSouthWithMinusFrom180)
+{
+    EXPECT_EQ(latitudeText(0), " 0  (North)");
+    EXPECT_EQ(latitudeText(179), " 179  (North)");
+    EXPECT_EQ(latitudeText(180), "-0  (South)");
+    EXPECT_EQ(latitudeText(215), "-35  (South)");
+    EXPECT_EQ(latitudeText(999), "-819  (South)");
+    EXPECT_EQ(latitudeText(65535), "-65355  (South)");
+    EXPECT_EQ(latitudeText(65535).size(), 15u) << "fits the 16-byte buffer with its terminator";
+}
+
+TEST(DegreesText, LongitudeEastOrWestWithoutSign)
+{
+    EXPECT_EQ(longitudeText(0), "0   East");
+    EXPECT_EQ(longitudeText(75), "75   East");
+    EXPECT_EQ(longitudeText(179), "179   East");
+    EXPECT_EQ(longitudeText(180), "0   West");
+    EXPECT_EQ(longitudeText(215), "35   West");
+    EXPECT_EQ(longitudeText(255), "75   West");
+    EXPECT_EQ(longitudeText(999), "819   West");
+    EXPECT_EQ(longitudeText(65535), "65355   West");
+}
+
+class PositionDialogs : public OperationDialogTest {};
+
+TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve)
+{
+    AltitudeDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, getAltitude(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(AltObj{1234.5f}), Return(0)))
+        .WillOnce(DoAll(SetArgPointee<1>(AltObj{87.25f}), Return(0)));
+    open(dialog);
+    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "1234.5");
+    dialog.onCommand(view, PositionDialog::kIdRetrieve);
+    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "87.25");
+    EXPECT_FALSE(view.ended);
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText)
+{
+    LatitudeDialog latitude(fakes.services);
+    EXPECT_CALL(fakes.board, getLatitude(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(LongLat{215, 0, 12.5f}), Return(0)));
+    open(latitude);
+    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "-35  (South)");
+    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "12.5");
+
+    testing::FakeView longitudeView;
+    LongitudeDialog longitude(fakes.services);
+    EXPECT_CALL(fakes.board, getLongitude(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(LongLat{75, 0, 59.9999f}), Return(0)));
+    give(longitude);
+    longitude.onInitDialog(longitudeView);
+    EXPECT_EQ(longitudeView.text(ArcDialog::kIdDegrees), "75   East");
+    EXPECT_EQ(longitudeView.text(ArcDialog::kIdMinutes), "59.9999");
+}
+
+TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount)
+{
+    SatelliteDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, getSatInfo(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(SatObj{255, 7}), Return(0)));
+    open(dialog);
+    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "255");
+}
+
+TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage)
+{
+    ON_CALL(fakes.board, getAltitude(_, _)).WillByDefault(Return(7));
+    ON_CALL(fakes.board, getLatitude(_, _)).WillByDefault(Return(7));
+    ON_CALL(fakes.board, getLongitude(_, _)).WillByDefault(Return(7));
+    ON_CALL(fakes.board, getSatInfo(_, _)).WillByDefault(Return(7));
+    AltitudeDialog altitude(fakes.services);
+    LatitudeDialog latitude(fakes.services);
+    LongitudeDialog longitude(fakes.services);
+    SatelliteDialog satellites(fakes.services);
+    const std::pair<PositionDialog*, const char*> cases[] = {
+        {&altitude, AltitudeDialog::kFailed},
+        {&latitude, LatitudeDialog::kFailed},
+        {&longitude, LongitudeDialog::kFailed},
+        {&satellites, SatelliteDialog::kFailed},
+    };
+    for (const auto& [dialog, message] : cases) {
+        testing::FakeView opened;
+        give(*dialog);
+        dialog->onInitDialog(opened);
+        ASSERT_EQ(opened.messages.size(), 1u) << message;
+        EXPECT_EQ(opened.messages[0], message);
+        EXPECT_EQ(opened.ended, DialogResult::Cancel) << message;
+    }
+    EXPECT_EQ(std::string(LatitudeDialog::kFailed), "Could not receive Latitude Information!!");
+}
+
+TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen)
+{
+    LatitudeDialog dialog(fakes.services);
+    EXPECT_CALL(fakes.board, getLatitude(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(LongLat{10, 0, 30.0f}), Return(0)))
+        .WillOnce(DoAll(SetArgPointee<1>(LongLat{200, 0, 1.0f}), Return(1)));
+    open(dialog);
+    dialog.onCommand(view, PositionDialog::kIdRetrieve);
+    EXPECT_EQ(view.messages, std::vector<std::string>{LatitudeDialog::kFailed});
+    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), " 10  (North)");
+    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "30");
+    EXPECT_EQ(dialog.degreesText(), " 10  (North)");
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels)
+{
+    ON_CALL(fakes.board, getSatInfo(_, _))
+        .WillByDefault(DoAll(SetArgPointee<1>(SatObj{4, 0}), Return(0)));
+    SatelliteDialog dialog(fakes.services);
+    open(dialog);
+    dialog.onCommand(view, PositionDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+
+    testing::FakeView second;
+    dialog.onInitDialog(second);
+    dialog.onEnterKey(second);
+    EXPECT_EQ(second.ended, DialogResult::Ok);
+
+    testing::FakeView third;
+    dialog.onInitDialog(third);
+    dialog.onEscapeKey(third);
+    EXPECT_EQ(third.ended, DialogResult::Cancel);
+}
+
+TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard)
+{
+    EXPECT_CALL(fakes.board, getAltitude(_, _)).Times(0);
+    fakes.random.values = {32767, 0};
+    AltitudeDialog dialog(fakes.services);
+    open(dialog, true);
+    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "32768");
+    dialog.onCommand(view, PositionDialog::kIdRetrieve);
+    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "1");
+    EXPECT_EQ(fakes.random.draws, 2);
+}
+
+TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes)
+{
+    EXPECT_CALL(fakes.board, getLatitude(_, _)).Times(0);
+    fakes.random.values = {998, 5, 178, 98};
+    LatitudeDialog dialog(fakes.services);
+    open(dialog, true);
+    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "-819  (South)");
+    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "6");
+    dialog.onCommand(view, PositionDialog::kIdRetrieve);
+    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), " 179  (North)");
+    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "99");
+}
+
+TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees)
+{
+    EXPECT_CALL(fakes.board, getLongitude(_, _)).Times(0);
+    fakes.random.values = {5, 998};
+    LongitudeDialog dialog(fakes.services);
+    open(dialog, true);
+    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "6");
+    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "819   West");
+}
+
+TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight)
+{
+    EXPECT_CALL(fakes.board, getSatInfo(_, _)).Times(0);
+    fakes.random.values = {17, 9};
+    SatelliteDialog dialog(fakes.services);
+    open(dialog, true);
+    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "8");
+    dialog.onCommand(view, PositionDialog::kIdRetrieve);
+    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "0");
+}
+
+TEST(PositionMenu, MenuCommandsOpenTheirDialogs)
+{
+    testing::FakeServices fakes;
+    const std::pair<int, int> commandTemplates[] = {
+        {commands::kAltitude, templates::kAltitude},
+        {commands::kLatitude, templates::kLatitude},
+        {commands::kLongitude, templates::kLongitude},
+        {commands::kSatellite, templates::kSatellite},
+    };
+    for (const auto& [command, templateId] : commandTemplates) {
+        const auto dialog = createOperationDialog(command, fakes.services);
+        ASSERT_NE(dialog, nullptr) << command;
+        EXPECT_EQ(dialog->templateId(), templateId) << command;
+    }
+}
+
+} // namespace
+} // namespace vorngui

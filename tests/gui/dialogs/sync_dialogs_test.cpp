@@ -1,0 +1,178 @@
+// "Synchronization Check", "Synchronization Setup" and "Set Propagation Delay Correction".
+#include "dialog_table.h"
+#include "operation_fixture.h"
+#include "resource_ids.h"
+#include "sync_dialogs.h"
+
+namespace vorngui {
+namespace {
+
+using ::testing::_;
+using ::testing::DoAll;
+using ::testing::Pointee;
+using ::testing::Return;
+using ::testing::SetArgPointee;
+using testing::OperationDialogTest;
+
+class SyncDialogs : public OperationDialogTest {};
+
+TEST_F(SyncDialogs, CheckShowsTheBoardStatus)
+{
+    EXPECT_CALL(fakes.board, synchStatus(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(uint8_t{1}), Return(0)))
+        .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(0)));
+    SyncCheckDialog dialog(fakes.services);
+    open(dialog);
+    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
+    EXPECT_TRUE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
+    EXPECT_FALSE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas)
+{
+    EXPECT_CALL(fakes.board, synchStatus(_, _))
+        .WillOnce(DoAll(SetArgPointee<1>(uint8_t{1}), Return(0)))
+        .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(VORN_ERR_DEVICE)));
+    SyncCheckDialog dialog(fakes.services);
+    open(dialog);
+    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
+    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Could not check Synch Status!!"});
+    EXPECT_TRUE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+    dialog.onCommand(view, SyncCheckDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings)
+{
+    EXPECT_CALL(fakes.board, synchStatus(_, _)).Times(0);
+    SyncCheckDialog first(fakes.services);
+    open(first, true);
+    first.onCommand(view, SyncCheckDialog::kIdCheck);
+    EXPECT_TRUE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+    first.onCommand(view, SyncCheckDialog::kIdCheck);
+    EXPECT_FALSE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+
+    testing::FakeView reopened;
+    SyncCheckDialog second(fakes.services);
+    give(second, true);
+    second.onInitDialog(reopened);
+    EXPECT_FALSE(reopened.isChecked(SyncCheckDialog::kIdSynchronized)) << "opens cleared";
+    second.onCommand(reopened, SyncCheckDialog::kIdCheck);
+    EXPECT_TRUE(reopened.isChecked(SyncCheckDialog::kIdSynchronized));
+}
+
+TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition)
+{
+    std::vector<uint8_t> sent;
+    EXPECT_CALL(fakes.board, synchControl(_, _))
+        .Times(2)
+        .WillRepeatedly([&sent](BoardHandle, uint8_t* control) {
+            sent.push_back(*control);
+            *control = 0xEE;
+            return uint8_t{0};
+        });
+    for (const int choice : {SyncSetupDialog::kSynchronize, SyncSetupDialog::kFreewheel}) {
+        SyncSetupDialog dialog(fakes.services);
+        view = {};
+        open(dialog);
+        EXPECT_EQ(view.listItems(SyncSetupDialog::kIdControl),
+                  (std::vector<std::string>{"Freewheel", "Synchronize"}));
+        EXPECT_EQ(view.listSelection(SyncSetupDialog::kIdControl), SyncSetupDialog::kFreewheel);
+        view.setListSelection(SyncSetupDialog::kIdControl, choice);
+        dialog.onCommand(view, SyncSetupDialog::kIdSet);
+        EXPECT_EQ(view.ended, DialogResult::Ok);
+    }
+    EXPECT_EQ(sent, (std::vector<uint8_t>{1, 0}));
+}
+
+TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen)
+{
+    EXPECT_CALL(fakes.board, synchControl(_, _)).WillOnce(Return(VORN_ERR_DEVICE));
+    SyncSetupDialog dialog(fakes.services);
+    open(dialog);
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Could not set synch options!!"});
+    view.setListSelection(SyncSetupDialog::kIdControl, -1);
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages.back(), "Invalid Control!!");
+    EXPECT_FALSE(view.ended);
+    dialog.onCommand(view, SyncSetupDialog::kIdCancel);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard)
+{
+    EXPECT_CALL(fakes.board, synchControl(_, _)).Times(0);
+    SyncSetupDialog dialog(fakes.services);
+    open(dialog, true);
+    dialog.onCommand(view, SyncSetupDialog::kIdSet);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered)
+{
+    EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(-250))).WillOnce(Return(0));
+    PropDelayDialog dialog(fakes.services);
+    open(dialog);
+    EXPECT_EQ(view.text(PropDelayDialog::kIdCorrection), "0");
+    view.setText(PropDelayDialog::kIdCorrection, "-250");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero)
+{
+    EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(9000))).WillOnce(Return(VORN_ERR_RANGE));
+    PropDelayDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(PropDelayDialog::kIdCorrection, "9000");
+    dialog.onCommand(view, PropDelayDialog::kIdSet);
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Could not set Propagation Delay Correction!!"});
+    EXPECT_EQ(view.text(PropDelayDialog::kIdCorrection), "0");
+    EXPECT_EQ(dialog.correction(), 0);
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing)
+{
+    EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
+    PropDelayDialog dialog(fakes.services);
+    open(dialog);
+    view.setText(PropDelayDialog::kIdCorrection, "12x");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter an integer."});
+    EXPECT_EQ(view.focused, PropDelayDialog::kIdCorrection);
+    EXPECT_FALSE(view.ended);
+}
+
+TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard)
+{
+    EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
+    PropDelayDialog dialog(fakes.services);
+    open(dialog, true);
+    view.setText(PropDelayDialog::kIdCorrection, "100");
+    dialog.onCommand(view, PropDelayDialog::kIdSet);
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+}
+
+TEST(SyncMenu, MenuCommandsOpenTheirDialogs)
+{
+    testing::FakeServices fakes;
+    const std::pair<int, int> commandTemplates[] = {
+        {commands::kSyncStatus, templates::kSyncCheck},
+        {commands::kSyncControl, templates::kSyncSetup},
+        {commands::kPropDelay, templates::kPropDelay},
+    };
+    for (const auto& [command, templateId] : commandTemplates) {
+        const auto dialog = createOperationDialog(command, fakes.services);
+        ASSERT_NE(dialog, nullptr) << command;
+        EXPECT_EQ(dialog->templateId(), templateId) << command;
+    }
+}
+
+} // namespace
+} // namespace vorngui
