@@ -3,6 +3,7 @@
 
 #include "board_control.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <thread>
@@ -46,20 +47,28 @@ Prepared prepareOpen(std::span<const uint8_t> payload) {
     });
 }
 
+// Device control is the common path: checked here, run in place by executeControl.
 Prepared prepareControl(std::span<const uint8_t> payload) {
-    auto request = wire::decodeControl(payload);
+    auto request = wire::viewControl(payload);
     if (!request)
         return malformed();
     if (request->outLength > wire::kMaxIoLength)
         return refuse(WireError::BadArgument);
-    return run([r = std::move(*request)](CommandContext& c) {
-        std::vector<uint8_t> output(r.outLength);
-        ChannelResult result = c.process.deviceIoControl(
-            c.threadId, r.handle, r.code, r.input.empty() ? nullptr : r.input.data(),
-            uint32_t(r.input.size()), output.empty() ? nullptr : output.data(), r.outLength);
-        output.resize(std::min<size_t>(result.information, output.size()));
-        return wire::encodeReply(ok(result.status), output);
-    });
+    return {Prepared::Kind::InPlace, WireError::Ok, {}};
+}
+
+void executeControl(CommandContext& c, const wire::Header& header,
+                    std::span<const uint8_t> payload, std::vector<uint8_t>& reply) {
+    const wire::ControlView r = *wire::viewControl(payload);
+    // The request thread's own output buffer keeps its size from one request to the next.
+    thread_local std::vector<uint8_t> output;
+    if (output.size() < r.outLength)
+        output.resize(r.outLength);
+    ChannelResult result = c.process.deviceIoControl(
+        c.threadId, r.handle, r.code, r.input.empty() ? nullptr : r.input.data(),
+        uint32_t(r.input.size()), r.outLength == 0 ? nullptr : output.data(), r.outLength);
+    const size_t written = std::min<size_t>(result.information, r.outLength);
+    wire::appendReplyFrame(reply, header, ok(result.status), {output.data(), written});
 }
 
 Prepared prepareClose(std::span<const uint8_t> payload) {
@@ -145,13 +154,14 @@ Prepared prepareStatus(std::span<const uint8_t> payload) {
 using wire::MessageType;
 
 constexpr std::array kCommands = {
-    Command{MessageType::Hello, "hello", Permission::Greeting, false, prepareHello},
-    Command{MessageType::Open, "open", Permission::Client, true, prepareOpen},
-    Command{MessageType::DeviceControl, "device control", Permission::Client, true, prepareControl},
-    Command{MessageType::Close, "close", Permission::Client, true, prepareClose},
-    Command{MessageType::Simulate, "simulate", Permission::Client, true, prepareSimulate},
-    Command{MessageType::Inspect, "inspect", Permission::Client, true, prepareInspect},
-    Command{MessageType::Status, "status", Permission::Client, true, prepareStatus},
+    Command{MessageType::Hello, "hello", Permission::Greeting, false, prepareHello, nullptr},
+    Command{MessageType::Open, "open", Permission::Client, true, prepareOpen, nullptr},
+    Command{MessageType::DeviceControl, "device control", Permission::Client, true, prepareControl,
+            executeControl},
+    Command{MessageType::Close, "close", Permission::Client, true, prepareClose, nullptr},
+    Command{MessageType::Simulate, "simulate", Permission::Client, true, prepareSimulate, nullptr},
+    Command{MessageType::Inspect, "inspect", Permission::Client, true, prepareInspect, nullptr},
+    Command{MessageType::Status, "status", Permission::Client, true, prepareStatus, nullptr},
 };
 
 } // namespace

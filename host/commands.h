@@ -38,11 +38,17 @@ enum class Permission {
 };
 
 struct Prepared {
-    enum class Kind { Run, Refuse, Malformed };
+    // InPlace: checked; the command's execute runs on the payload as received, so that the
+    // request path carries no decoded copy and allocates nothing.
+    enum class Kind { Run, Refuse, Malformed, InPlace };
     Kind kind = Kind::Malformed;
     wire::WireError error = wire::WireError::Ok; // Refuse
     CommandJob job;                              // Run
 };
+
+// Runs a request that prepare found sound and appends its whole reply frame to `reply`.
+using InPlaceExecute = void (*)(CommandContext& context, const wire::Header& request,
+                                std::span<const uint8_t> payload, std::vector<uint8_t>& reply);
 
 struct Command {
     wire::MessageType type;
@@ -50,6 +56,7 @@ struct Command {
     Permission permission;
     bool onRequestThread; // may block in the driver: runs apart from the connection's reader
     Prepared (*prepare)(std::span<const uint8_t> payload);
+    InPlaceExecute execute; // for the InPlace kind; null where prepare never gives it
 };
 
 // The table entry for `type`, or null for a type the daemon does not know.

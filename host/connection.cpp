@@ -4,31 +4,45 @@
 
 #include "log.h"
 
+#include <array>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace vornhost {
 
-// Runs one client thread's requests in order, so that each keeps its kernel-layer thread.
+// Runs one client thread's requests in order, so that each keeps its kernel-layer thread. The
+// queue is a fixed ring whose slots keep their payload buffers, so that queueing a device
+// control request allocates nothing.
 class Connection::RequestThread {
 public:
-    RequestThread() : m_thread([this] { loop(); }) {}
+    explicit RequestThread(Connection& owner) : m_owner(owner), m_thread([this] { loop(); }) {}
     ~RequestThread() {
-        {
-            std::lock_guard guard(m_lock);
-            m_stopping = true;
-            m_jobs.clear();
-            m_changed.notify_all();
-        }
+        stop();
         m_thread.join();
     }
 
     // False when the queue is full.
-    bool post(std::function<void()> job) {
+    bool post(std::function<void()> work) {
         std::lock_guard guard(m_lock);
-        if (m_jobs.size() >= kMaxQueuedPerThread)
+        Job* job = reserve();
+        if (job == nullptr)
             return false;
-        m_jobs.push_back(std::move(job));
+        job->work = std::move(work);
+        m_changed.notify_all();
+        return true;
+    }
+
+    // Queues a request that `command` executes in place on a copy of its payload.
+    bool post(const wire::Header& header, const Command* command,
+              std::span<const uint8_t> payload) {
+        std::lock_guard guard(m_lock);
+        Job* job = reserve();
+        if (job == nullptr)
+            return false;
+        job->header = header;
+        job->command = command;
+        job->payload.assign(payload.begin(), payload.end());
         m_changed.notify_all();
         return true;
     }
@@ -37,30 +51,51 @@ public:
     void stop() {
         std::lock_guard guard(m_lock);
         m_stopping = true;
-        m_jobs.clear();
         m_changed.notify_all();
     }
 
+    struct Job {
+        std::function<void()> work; // a prepared job, or empty for one run in place
+        wire::Header header;
+        const Command* command = nullptr;
+        std::vector<uint8_t> payload;
+    };
+
 private:
+    Job* reserve() {
+        if (m_stopping || m_count == m_jobs.size())
+            return nullptr;
+        return &m_jobs[(m_head + m_count++) % m_jobs.size()];
+    }
+
     void loop() {
         for (;;) {
-            std::function<void()> job;
+            Job* job;
             {
                 std::unique_lock held(m_lock);
-                m_changed.wait(held, [&] { return m_stopping || !m_jobs.empty(); });
+                m_changed.wait(held, [&] { return m_stopping || m_count > 0; });
                 if (m_stopping)
                     return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
+                job = &m_jobs[m_head]; // stays ours: posts fill only the slots after it
             }
-            job();
+            if (job->work)
+                job->work();
+            else
+                m_owner.runInPlace(job->header, job->command, job->payload);
+            std::lock_guard guard(m_lock);
+            job->work = nullptr;
+            m_head = (m_head + 1) % m_jobs.size();
+            --m_count;
         }
     }
 
-    std::mutex m_lock; // guards m_jobs, m_stopping
+    std::mutex m_lock; // guards m_jobs' slots from m_head on, m_head, m_count, m_stopping
     std::condition_variable m_changed;
-    std::deque<std::function<void()>> m_jobs;
+    std::array<Job, kMaxQueuedPerThread> m_jobs;
+    size_t m_head = 0;
+    size_t m_count = 0;
     bool m_stopping = false;
+    Connection& m_owner;
     std::thread m_thread;
 };
 
@@ -89,22 +124,24 @@ void Connection::shutdown() {
 void Connection::readLoop() {
     logLine("connection %llu: pid %d uid %u admitted", (unsigned long long)m_number,
             int(m_peer.pid), unsigned(m_peer.uid));
+    FrameReceiver receiver(m_fd);
     for (;;) {
-        ReadFrame frame = readFrame(m_fd, -1, kMessageGapMs);
-        if (frame.status != ReadStatus::Ok) {
-            if (frame.status != ReadStatus::Closed)
+        wire::Header header;
+        std::span<const uint8_t> payload;
+        ReadStatus status = receiver.next(-1, kMessageGapMs, &header, &payload);
+        if (status != ReadStatus::Ok) {
+            if (status != ReadStatus::Closed)
                 logLine("connection %llu: %s, closing", (unsigned long long)m_number,
-                        readStatusName(frame.status));
+                        readStatusName(status));
             break;
         }
-        if (!dispatch(frame))
+        if (!dispatch(header, payload))
             break;
     }
     end();
 }
 
-bool Connection::dispatch(const ReadFrame& frame) {
-    const wire::Header& header = frame.header;
+bool Connection::dispatch(const wire::Header& header, std::span<const uint8_t> payload) {
     const Command* command = findCommand(header.type);
     if (!command) {
         sendReply(header, wire::encodeReply({wire::WireError::UnknownCommand, 0}));
@@ -117,7 +154,7 @@ bool Connection::dispatch(const ReadFrame& frame) {
                 command->name);
         return false;
     }
-    Prepared prepared = command->prepare(frame.payload);
+    Prepared prepared = command->prepare(payload);
     if (prepared.kind == Prepared::Kind::Malformed) {
         logLine("connection %llu: malformed %s, closing", (unsigned long long)m_number,
                 command->name);
@@ -133,30 +170,50 @@ bool Connection::dispatch(const ReadFrame& frame) {
         m_greeted = true;
         return true;
     }
-    enqueue(header, std::move(prepared.job));
+    enqueue(header, command, payload, std::move(prepared));
     return true;
 }
 
-void Connection::enqueue(const wire::Header& header, CommandJob job) {
+void Connection::enqueue(const wire::Header& header, const Command* command,
+                         std::span<const uint8_t> payload, Prepared prepared) {
     auto found = m_threads.find(header.threadId);
     if (found == m_threads.end()) {
         if (m_threads.size() >= kMaxClientThreads) {
             sendReply(header, wire::encodeReply({wire::WireError::TooManyThreads, 0}));
             return;
         }
-        found = m_threads.emplace(header.threadId, std::make_unique<RequestThread>()).first;
+        found = m_threads.emplace(header.threadId, std::make_unique<RequestThread>(*this)).first;
     }
-    bool posted = found->second->post([this, header, job = std::move(job)] {
-        CommandContext context{m_host, *m_process, m_server, header.threadId};
-        sendReply(header, job(context));
-    });
+    bool posted;
+    if (prepared.kind == Prepared::Kind::InPlace)
+        posted = found->second->post(header, command, payload);
+    else
+        posted = found->second->post([this, header, job = std::move(prepared.job)] {
+            CommandContext context{m_host, *m_process, m_server, header.threadId};
+            sendReply(header, job(context));
+        });
     if (!posted)
         sendReply(header, wire::encodeReply({wire::WireError::Busy, 0}));
 }
 
+void Connection::runInPlace(const wire::Header& header, const Command* command,
+                            std::span<const uint8_t> payload) {
+    CommandContext context{m_host, *m_process, m_server, header.threadId};
+    thread_local std::vector<uint8_t> reply;
+    reply.clear();
+    command->execute(context, header, payload, reply);
+    sendFrame(reply);
+}
+
 void Connection::sendReply(const wire::Header& request, const std::vector<uint8_t>& payload) {
-    auto bytes = wire::frame(uint16_t(request.type | wire::kReplyBit), request.requestId,
-                             request.threadId, payload);
+    thread_local std::vector<uint8_t> bytes;
+    bytes.clear();
+    wire::appendFrame(bytes, uint16_t(request.type | wire::kReplyBit), request.requestId,
+                      request.threadId, payload);
+    sendFrame(bytes);
+}
+
+void Connection::sendFrame(std::span<const uint8_t> bytes) {
     std::lock_guard guard(m_writeLock);
     // A client that has gone misses its reply; the reader notices the end on its own.
     writeAll(m_fd, bytes);

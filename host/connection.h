@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <thread>
 
 namespace vornhost {
@@ -45,9 +46,14 @@ private:
 
     void readLoop();
     // False when the message is malformed or sent out of turn: the connection closes.
-    bool dispatch(const ReadFrame& frame);
-    void enqueue(const wire::Header& header, CommandJob job);
+    bool dispatch(const wire::Header& header, std::span<const uint8_t> payload);
+    void enqueue(const wire::Header& header, const Command* command,
+                 std::span<const uint8_t> payload, Prepared prepared);
+    // Runs a request the command executes in place (on its client thread's request thread).
+    void runInPlace(const wire::Header& header, const Command* command,
+                    std::span<const uint8_t> payload);
     void sendReply(const wire::Header& request, const std::vector<uint8_t>& payload);
+    void sendFrame(std::span<const uint8_t> bytes);
     void end();
 
     int m_fd;

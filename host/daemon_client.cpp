@@ -4,6 +4,7 @@
 
 #include "socket_io.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -68,69 +69,101 @@ std::unique_ptr<DaemonClient> DaemonClient::connect(const std::string& socketPat
     return std::unique_ptr<DaemonClient>(new DaemonClient(fd));
 }
 
-DaemonClient::DaemonClient(int fd) : m_fd(fd), m_nextId(2) {
-    m_reader = std::thread([this] { readLoop(); });
-}
+DaemonClient::DaemonClient(int fd) : m_fd(fd), m_nextId(2), m_receiver(fd) {}
 
 DaemonClient::~DaemonClient() {
     ::shutdown(m_fd, SHUT_RDWR);
-    m_reader.join();
     ::close(m_fd);
 }
 
+// With nobody reading, a closed connection shows as the end of the stream; a notice the
+// daemon sent unasked stays for the next reader.
 bool DaemonClient::connected() const {
     std::lock_guard guard(m_lock);
-    return !m_broken;
+    if (m_broken || m_reading)
+        return !m_broken;
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return true;
+    uint8_t byte;
+    return ::recv(m_fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
-void DaemonClient::fail() {
-    std::lock_guard guard(m_lock);
-    m_broken = true;
+uint32_t DaemonClient::nextRequestId() {
+    uint32_t id = m_nextId.fetch_add(1);
+    return id != 0 ? id : m_nextId.fetch_add(1);
+}
+
+void DaemonClient::unlink(Waiter& waiter) {
+    for (Waiter** link = &m_waiters; *link != nullptr; link = &(*link)->next) {
+        if (*link == &waiter) {
+            *link = waiter.next;
+            return;
+        }
+    }
+}
+
+void DaemonClient::readOne(std::unique_lock<std::mutex>& held) {
+    m_reading = true;
+    held.unlock();
+    wire::Header header;
+    std::span<const uint8_t> payload;
+    ReadStatus status = m_receiver.next(-1, kReplyGapMs, &header, &payload);
+    held.lock();
+    m_reading = false;
+    if (status != ReadStatus::Ok) {
+        m_broken = true;
+    } else {
+        // An answer nobody waits for (an unasked notice) changes nothing.
+        for (Waiter* w = m_waiters; w != nullptr; w = w->next) {
+            if (w->id == header.requestId) {
+                w->payload->assign(payload.begin(), payload.end());
+                w->arrived = true;
+                unlink(*w);
+                break;
+            }
+        }
+    }
     m_changed.notify_all();
 }
 
-void DaemonClient::readLoop() {
-    for (;;) {
-        ReadFrame frame = readFrame(m_fd, -1, kReplyGapMs);
-        if (frame.status != ReadStatus::Ok)
-            break;
-        std::lock_guard guard(m_lock);
-        auto found = m_waiting.find(frame.header.requestId);
-        if (found == m_waiting.end())
-            continue; // an answer nobody waits for (an unasked notice) changes nothing
-        found->second->payload = std::move(frame.payload);
-        found->second->arrived = true;
-        m_waiting.erase(found);
-        m_changed.notify_all();
-    }
-    fail();
-}
-
-std::optional<std::vector<uint8_t>> DaemonClient::call(MessageType type,
-                                                       const std::vector<uint8_t>& payload) {
-    Reply reply;
-    uint32_t id = m_nextId.fetch_add(1);
-    if (id == 0)
-        id = m_nextId.fetch_add(1);
+bool DaemonClient::exchange(uint32_t id, std::span<const uint8_t> frame,
+                            std::vector<uint8_t>& reply) {
+    Waiter waiter{id, false, &reply, nullptr};
     {
         std::lock_guard guard(m_lock);
         if (m_broken)
-            return std::nullopt;
-        m_waiting.emplace(id, &reply);
+            return false;
+        waiter.next = m_waiters;
+        m_waiters = &waiter;
     }
     bool sent;
     {
         std::lock_guard guard(m_writeLock);
-        sent = writeAll(m_fd, wire::frame(uint16_t(type), id, callerThreadId(), payload));
+        sent = writeAll(m_fd, frame);
     }
     std::unique_lock held(m_lock);
-    if (sent)
-        m_changed.wait(held, [&] { return reply.arrived || m_broken; });
-    if (!reply.arrived) {
-        m_waiting.erase(id);
-        return std::nullopt;
+    while (sent && !waiter.arrived && !m_broken) {
+        if (m_reading)
+            m_changed.wait(held);
+        else
+            readOne(held);
     }
-    return std::move(reply.payload);
+    if (!waiter.arrived)
+        unlink(waiter);
+    // Whoever waits still needs a reader now that this caller stops reading.
+    if (m_waiters != nullptr)
+        m_changed.notify_all();
+    return waiter.arrived;
+}
+
+std::optional<std::vector<uint8_t>> DaemonClient::call(MessageType type,
+                                                       const std::vector<uint8_t>& payload) {
+    const uint32_t id = nextRequestId();
+    std::vector<uint8_t> reply;
+    if (!exchange(id, wire::frame(uint16_t(type), id, callerThreadId(), payload), reply))
+        return std::nullopt;
+    return reply;
 }
 
 NTSTATUS DaemonClient::open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) {
@@ -159,16 +192,20 @@ ChannelResult DaemonClient::deviceIoControl(uint64_t handle, uint32_t code, cons
     outLength = out ? outLength : 0;
     if (inLength > wire::kMaxIoLength || outLength > wire::kMaxIoLength)
         return {STATUS_INVALID_PARAMETER, 0};
-    wire::ControlRequest request{handle, code, outLength, {}};
-    const auto* bytes = static_cast<const uint8_t*>(in);
-    request.input.assign(bytes, bytes + inLength);
-    auto reply = call(MessageType::DeviceControl, wire::encode(request));
-    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    // Each thread keeps its frame and reply buffers, so a request allocates nothing.
+    thread_local std::vector<uint8_t> frame, reply;
+    frame.clear();
+    const uint32_t id = nextRequestId();
+    wire::appendControlFrame(frame, id, callerThreadId(), handle, code,
+                             {static_cast<const uint8_t*>(in), inLength}, outLength);
+    if (!exchange(id, frame, reply))
+        return {STATUS_DEVICE_NOT_CONNECTED, 0};
+    auto head = wire::decodeReplyHead(reply);
     if (!head)
         return {STATUS_DEVICE_NOT_CONNECTED, 0};
     if (head->error != WireError::Ok)
         return {statusForWireError(head->error), 0};
-    auto output = wire::decodeControlReply(*reply);
+    auto output = wire::viewControlReply(reply);
     if (!output || output->size() > outLength)
         return {STATUS_DEVICE_NOT_CONNECTED, 0};
     if (!output->empty())

@@ -1,20 +1,22 @@
 // The client side of the vornhost daemon: a device channel over one socket connection, with
 // every calling thread's requests carried under a thread id of its own and the replies matched
-// to their callers by request id.
+// to their callers by request id. No thread of its own reads the socket: a caller waiting for
+// its reply reads while no other does, so a lone caller receives its reply without a hand-over
+// between threads, and hands any reply it reads for another caller to that caller.
 #pragma once
 
 #include "device_channel.h"
+#include "socket_io.h"
 #include "wire.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+#include <span>
 #include <vector>
 
 namespace vornhost {
@@ -42,24 +44,34 @@ public:
 
 private:
     explicit DaemonClient(int fd);
-    struct Reply {
+    // A caller waiting for its reply, linked in m_waiters from its own stack.
+    struct Waiter {
+        uint32_t id = 0;
         bool arrived = false;
-        std::vector<uint8_t> payload;
+        std::vector<uint8_t>* payload = nullptr; // receives the reply's payload
+        Waiter* next = nullptr;
     };
+    uint32_t nextRequestId();
+    // Sends `frame` (a request with id `id`) and blocks until its reply's payload is in `reply`;
+    // false when the connection is gone. Allocates nothing once the buffers have grown.
+    bool exchange(uint32_t id, std::span<const uint8_t> frame, std::vector<uint8_t>& reply);
     // Sends a request and blocks for its reply's payload; null when the connection is gone.
     std::optional<std::vector<uint8_t>> call(wire::MessageType type,
                                              const std::vector<uint8_t>& payload);
-    void readLoop();
-    void fail();
+    // Reads one frame as the connection's reader and hands it to its waiter. m_lock held on
+    // entry and on return; released while reading.
+    void readOne(std::unique_lock<std::mutex>& held);
+    void unlink(Waiter& waiter);
 
     int m_fd;
     std::atomic<uint32_t> m_nextId{1};
     std::mutex m_writeLock;
-    mutable std::mutex m_lock; // guards m_waiting and m_broken
+    mutable std::mutex m_lock; // guards m_waiters, m_reading and m_broken
     std::condition_variable m_changed;
-    std::map<uint32_t, Reply*> m_waiting; // requests sent and not yet answered
+    Waiter* m_waiters = nullptr; // requests sent and not yet answered
+    bool m_reading = false;      // a caller reads the socket (and alone uses m_receiver)
     bool m_broken = false;
-    std::thread m_reader;
+    FrameReceiver m_receiver;
 };
 
 // The NTSTATUS a channel caller sees for a refused request.

@@ -90,6 +90,70 @@ ReadFrame readFrame(int fd, int waitMs, int gapMs) {
     return result;
 }
 
+FrameReceiver::FrameReceiver(int fd) : m_fd(fd), m_buffer(2 * (wire::kHeaderSize + wire::kMaxPayload)) {}
+
+// Receives whatever is there into the free end of the buffer, moving the unread bytes to the
+// front first when the free end is short of a whole frame. A wait of -1 blocks in the receive
+// itself, so a frame that is already there costs no poll.
+FrameReceiver::Fill FrameReceiver::fill(int waitMs) {
+    if (m_buffer.size() - m_end < wire::kHeaderSize + wire::kMaxPayload) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        m_end -= m_begin;
+        m_begin = 0;
+    }
+    for (;;) {
+        if (waitMs >= 0) {
+            pollfd p{m_fd, POLLIN, 0};
+            int ready = ::poll(&p, 1, waitMs);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return Fill::Error;
+            if (ready == 0)
+                return Fill::TimedOut;
+        }
+        ssize_t n = ::recv(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n < 0)
+            return errno == ECONNRESET ? Fill::Closed : Fill::Error;
+        if (n == 0)
+            return Fill::Closed;
+        m_end += size_t(n);
+        return Fill::Ok;
+    }
+}
+
+ReadStatus FrameReceiver::next(int waitMs, int gapMs, wire::Header* header,
+                               std::span<const uint8_t>* payload) {
+    bool begun = m_end > m_begin;
+    for (;;) {
+        const size_t held = m_end - m_begin;
+        if (held >= wire::kHeaderSize) {
+            wire::HeaderCheck check;
+            *header = wire::decodeHeader(m_buffer.data() + m_begin, &check);
+            if (check != wire::HeaderCheck::Ok)
+                return ReadStatus::Malformed;
+            const size_t whole = wire::kHeaderSize + header->length;
+            if (held >= whole) {
+                *payload = {m_buffer.data() + m_begin + wire::kHeaderSize, header->length};
+                m_begin += whole;
+                return ReadStatus::Ok;
+            }
+        }
+        Fill filled = fill(begun ? gapMs : waitMs);
+        if (filled == Fill::Ok) {
+            begun = true;
+            continue;
+        }
+        if (filled == Fill::Error)
+            return ReadStatus::Error;
+        if (!begun)
+            return filled == Fill::TimedOut ? ReadStatus::TimedOut : ReadStatus::Closed;
+        return ReadStatus::Truncated;
+    }
+}
+
 bool writeAll(int fd, std::span<const uint8_t> bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {

@@ -31,6 +31,26 @@ const char* readStatusName(ReadStatus status);
 // begun, the rest must keep coming with gaps under `gapMs`.
 ReadFrame readFrame(int fd, int waitMs, int gapMs);
 
+// Frames from one stream socket, read through a buffer of the connection's own: a read takes
+// whatever the socket holds, so most frames cost one system call and none allocates. A frame's
+// payload stays valid until the next call of next().
+class FrameReceiver {
+public:
+    explicit FrameReceiver(int fd);
+    // The next frame, with the waits of readFrame: `waitMs` for its first byte (-1: no bound),
+    // `gapMs` for each later part.
+    ReadStatus next(int waitMs, int gapMs, wire::Header* header, std::span<const uint8_t>* payload);
+
+private:
+    enum class Fill { Ok, Closed, TimedOut, Error };
+    Fill fill(int waitMs);
+
+    int m_fd;
+    std::vector<uint8_t> m_buffer;
+    size_t m_begin = 0; // first byte not yet handed out
+    size_t m_end = 0;   // end of the bytes received
+};
+
 // Writes all of `bytes` (no SIGPIPE); false when the peer has gone or the write timed out.
 bool writeAll(int fd, std::span<const uint8_t> bytes);
 

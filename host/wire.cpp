@@ -6,29 +6,53 @@
 namespace vornhost::wire {
 namespace {
 
+// Writes fields at the end of a byte vector: its own, or one the caller keeps for reuse.
 class Writer {
 public:
+    Writer() : m_bytes(&m_own) {}
+    explicit Writer(std::vector<uint8_t>& out) : m_bytes(&out) {}
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
     Writer& u8(uint8_t v) {
-        m_bytes.push_back(v);
+        m_bytes->push_back(v);
         return *this;
     }
     Writer& u16(uint16_t v) { return put(v, 2); }
     Writer& u32(uint32_t v) { return put(v, 4); }
     Writer& u64(uint64_t v) { return put(v, 8); }
     Writer& bytes(std::span<const uint8_t> b) {
-        m_bytes.insert(m_bytes.end(), b.begin(), b.end());
+        m_bytes->insert(m_bytes->end(), b.begin(), b.end());
         return *this;
     }
-    std::vector<uint8_t> take() { return std::move(m_bytes); }
+    std::vector<uint8_t> take() { return std::move(*m_bytes); }
+    size_t size() const { return m_bytes->size(); }
+    // Overwrites four bytes written before, at `offset`.
+    void patch32(size_t offset, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            (*m_bytes)[offset + i] = uint8_t(v >> (8 * i));
+    }
 
 private:
     Writer& put(uint64_t v, int width) {
         for (int i = 0; i < width; ++i)
-            m_bytes.push_back(uint8_t(v >> (8 * i)));
+            m_bytes->push_back(uint8_t(v >> (8 * i)));
         return *this;
     }
-    std::vector<uint8_t> m_bytes;
+    std::vector<uint8_t> m_own;
+    std::vector<uint8_t>* m_bytes;
 };
+
+// Starts a frame at the end of the writer's bytes; finishFrame fills in its payload length.
+size_t startFrame(Writer& w, uint16_t type, uint32_t requestId, uint32_t threadId) {
+    const size_t start = w.size();
+    w.u32(kMagic).u16(kVersion).u16(type).u32(0).u32(requestId).u32(threadId);
+    return start;
+}
+
+void finishFrame(Writer& w, size_t start) {
+    w.patch32(start + 8, uint32_t(w.size() - start - kHeaderSize));
+}
 
 // Reads fields in order; any read past the end marks the reader failed.
 class Reader {
@@ -73,10 +97,8 @@ template <typename T> std::optional<T> done(const Reader& r, T value) {
     return value;
 }
 
-Writer head(const ReplyHead& h) {
-    Writer w;
-    w.u32(uint32_t(h.error)).u32(uint32_t(h.status));
-    return w;
+Writer& head(Writer& w, const ReplyHead& h) {
+    return w.u32(uint32_t(h.error)).u32(uint32_t(h.status));
 }
 
 ReplyHead readHead(Reader& r) {
@@ -132,10 +154,35 @@ Header decodeHeader(const uint8_t* bytes, HeaderCheck* check) {
 
 std::vector<uint8_t> frame(uint16_t type, uint32_t requestId, uint32_t threadId,
                            std::span<const uint8_t> payload) {
-    Writer w;
-    w.u32(kMagic).u16(kVersion).u16(type).u32(uint32_t(payload.size()));
-    w.u32(requestId).u32(threadId).bytes(payload);
-    return w.take();
+    std::vector<uint8_t> bytes;
+    appendFrame(bytes, type, requestId, threadId, payload);
+    return bytes;
+}
+
+void appendFrame(std::vector<uint8_t>& out, uint16_t type, uint32_t requestId, uint32_t threadId,
+                 std::span<const uint8_t> payload) {
+    Writer w(out);
+    const size_t start = startFrame(w, type, requestId, threadId);
+    w.bytes(payload);
+    finishFrame(w, start);
+}
+
+void appendControlFrame(std::vector<uint8_t>& out, uint32_t requestId, uint32_t threadId,
+                        uint64_t handle, uint32_t code, std::span<const uint8_t> input,
+                        uint32_t outLength) {
+    Writer w(out);
+    const size_t start = startFrame(w, uint16_t(MessageType::DeviceControl), requestId, threadId);
+    w.u64(handle).u32(code).u32(uint32_t(input.size())).u32(outLength).bytes(input);
+    finishFrame(w, start);
+}
+
+void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const ReplyHead& h,
+                      std::span<const uint8_t> output) {
+    Writer w(out);
+    const size_t start =
+        startFrame(w, uint16_t(request.type | kReplyBit), request.requestId, request.threadId);
+    head(w, h).u32(uint32_t(output.size())).bytes(output);
+    finishFrame(w, start);
 }
 
 std::vector<uint8_t> encode(const HelloRequest& r) {
@@ -197,17 +244,24 @@ std::optional<OpenRequest> decodeOpen(std::span<const uint8_t> p) {
 }
 
 std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p) {
+    auto view = viewControl(p);
+    if (!view)
+        return std::nullopt;
+    return ControlRequest{view->handle, view->code, view->outLength,
+                          std::vector<uint8_t>(view->input.begin(), view->input.end())};
+}
+
+std::optional<ControlView> viewControl(std::span<const uint8_t> p) {
     Reader r(p);
-    ControlRequest c;
+    ControlView c;
     c.handle = r.u64();
     c.code = r.u32();
     uint32_t inLength = r.u32();
     c.outLength = r.u32();
     if (!r.ok() || inLength > kMaxIoLength)
         return std::nullopt;
-    auto input = r.bytes(inLength);
-    c.input.assign(input.begin(), input.end());
-    return done(r, std::move(c));
+    c.input = r.bytes(inLength);
+    return done(r, c);
 }
 
 std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p) {
@@ -255,19 +309,23 @@ std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p) {
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h) {
-    return head(h).take();
+    Writer w;
+    return head(w, h).take();
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, uint64_t handle) {
-    return head(h).u64(handle).take();
+    Writer w;
+    return head(w, h).u64(handle).take();
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, std::span<const uint8_t> output) {
-    return head(h).u32(uint32_t(output.size())).bytes(output).take();
+    Writer w;
+    return head(w, h).u32(uint32_t(output.size())).bytes(output).take();
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardState& s) {
-    Writer w = head(h);
+    Writer w;
+    head(w, h);
     w.u16(s.model).u32(uint32_t(s.year)).u32(uint32_t(s.dayOfYear)).u32(uint32_t(s.hours));
     w.u32(uint32_t(s.minutes)).u32(s.microsInMinute).u8(s.freewheel).u8(s.referencePresent);
     w.u8(s.inSync).u32(uint32_t(s.propagationDelayMicros)).u16(s.heartbeatDivider);
@@ -278,7 +336,8 @@ std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardState& s) {
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostStatus& s) {
-    return head(h).u32(s.connections).u32(s.liveRequests).u8(s.reached).take();
+    Writer w;
+    return head(w, h).u32(s.connections).u32(s.liveRequests).u8(s.reached).take();
 }
 
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p) {
@@ -297,13 +356,20 @@ std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p) {
 }
 
 std::optional<std::vector<uint8_t>> decodeControlReply(std::span<const uint8_t> p) {
+    auto output = viewControlReply(p);
+    if (!output)
+        return std::nullopt;
+    return std::vector<uint8_t>(output->begin(), output->end());
+}
+
+std::optional<std::span<const uint8_t>> viewControlReply(std::span<const uint8_t> p) {
     Reader r(p);
     readHead(r);
     uint32_t length = r.u32();
     if (!r.ok() || length > kMaxIoLength)
         return std::nullopt;
     auto output = r.bytes(length);
-    return done(r, std::vector<uint8_t>(output.begin(), output.end()));
+    return done(r, output);
 }
 
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p) {

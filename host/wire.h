@@ -65,6 +65,10 @@ enum class HeaderCheck { Ok, BadMagic, BadVersion, TooLong };
 Header decodeHeader(const uint8_t* bytes, HeaderCheck* check);
 std::vector<uint8_t> frame(uint16_t type, uint32_t requestId, uint32_t threadId,
                            std::span<const uint8_t> payload);
+// The same frame appended to `out`; a buffer that is cleared and reused keeps its capacity, so
+// the request path builds its frames without allocating.
+void appendFrame(std::vector<uint8_t>& out, uint16_t type, uint32_t requestId, uint32_t threadId,
+                 std::span<const uint8_t> payload);
 
 // Requests.
 struct HelloRequest {
@@ -79,6 +83,13 @@ struct ControlRequest {
     uint32_t code = 0;
     uint32_t outLength = 0;
     std::vector<uint8_t> input;
+};
+// A device control request read in place: `input` points into the payload.
+struct ControlView {
+    uint64_t handle = 0;
+    uint32_t code = 0;
+    uint32_t outLength = 0;
+    std::span<const uint8_t> input;
 };
 struct CloseRequest {
     uint64_t handle = 0;
@@ -107,6 +118,11 @@ std::vector<uint8_t> encode(const StatusRequest& r);
 std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p);
 std::optional<OpenRequest> decodeOpen(std::span<const uint8_t> p);
 std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p);
+std::optional<ControlView> viewControl(std::span<const uint8_t> p);
+// A whole device control frame, encoded as encode(ControlRequest) would, appended to `out`.
+void appendControlFrame(std::vector<uint8_t>& out, uint32_t requestId, uint32_t threadId,
+                        uint64_t handle, uint32_t code, std::span<const uint8_t> input,
+                        uint32_t outLength);
 std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p);
 std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p);
 std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p);
@@ -132,6 +148,11 @@ std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostStatus& status
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p);
 std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p);
 std::optional<std::vector<uint8_t>> decodeControlReply(std::span<const uint8_t> p);
+// The output bytes of a device control reply, in place.
+std::optional<std::span<const uint8_t>> viewControlReply(std::span<const uint8_t> p);
+// A whole device control reply frame to `request`, appended to `out`.
+void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const ReplyHead& head,
+                      std::span<const uint8_t> output);
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p);
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p);
 
