@@ -259,12 +259,19 @@ bool spawnClient(const std::string& socket, Member& m) {
         return false;
     std::string seed = std::to_string(m.plan.seed), steps = std::to_string(m.plan.steps);
     std::string binary = CHAOS_CLIENT_BINARY, socketArg = socket, board = m.plan.board;
-    char* argv[] = {binary.data(), socketArg.data(), board.data(), seed.data(), steps.data(),
-                    nullptr};
+    std::string uid = std::to_string(m.plan.uid), gid = std::to_string(m.plan.gid);
+    std::vector<char*> argv = {binary.data(), socketArg.data(), board.data(), seed.data(),
+                               steps.data()};
+    if (m.plan.uid >= 0) {
+        argv.push_back(uid.data());
+        argv.push_back(gid.data());
+    }
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    int spawned = ::posix_spawn(&m.pid, binary.c_str(), &actions, nullptr, argv, environ);
+    int spawned =
+        ::posix_spawn(&m.pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (spawned != 0) {
@@ -287,7 +294,7 @@ void reap(Member& m, FleetOutcome& outcome) {
     m.fd = -1;
     int status = 0;
     ::waitpid(m.pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    if (WIFEXITED(status) && WEXITSTATUS(status) == m.plan.expectedExit)
         ++outcome.finished;
     else if (m.killSent && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
         ++outcome.killed;

@@ -108,7 +108,7 @@ private:
 // Client processes (chaos_client) that announce each call on a pipe; each one is killed with
 // SIGKILL when it announces its chosen call, or left to finish.
 struct FleetOutcome {
-    unsigned finished = 0;     // exited 0 on their own
+    unsigned finished = 0;     // exited with their expected code on their own
     unsigned killed = 0;       // ended by the test's SIGKILL
     std::vector<std::string> failures; // any other end, with the client's seed and plan
 };
@@ -118,6 +118,9 @@ struct ClientPlan {
     uint32_t seed = 0;
     unsigned steps = 0;
     int killAtCall = -1; // announcement number (0: while connecting) or -1: never
+    int uid = -1;        // with gid: the user the client becomes first (-1: the test's own)
+    int gid = -1;
+    int expectedExit = 0; // what an unkilled client exits with (3: refused by the daemon)
 };
 
 FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& plans);

@@ -1,11 +1,14 @@
 // chaos_client: one client process of the chaos tests. It reaches the daemon given through
 // libvorn, runs a seeded random mix of board calls and announces each call on standard output
 // (one byte) before it makes it, so that the test can kill it with a request in flight.
-// Exit codes: 0 every call ended with a result its contract allows, 2 bad arguments, 3 no
-// daemon, 4 a call ended with a result it must not give (written to standard error).
+// With a uid and gid after the other arguments it first becomes that user, as a peer the daemon
+// may refuse. Exit codes: 0 every call ended with a result its contract allows, 2 bad
+// arguments, 3 no daemon would serve it, 4 a call ended with a result it must not give
+// (written to standard error), 6 the user could not be taken on.
 #include "vorn.h"
 #include "vorn_testing.h"
 
+#include <grp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -116,13 +119,20 @@ void announce() {
         std::_Exit(5);
 }
 
+bool becomeUser(const char* uid, const char* gid) {
+    return ::setgroups(0, nullptr) == 0 && ::setgid(gid_t(std::strtoul(gid, nullptr, 10))) == 0 &&
+           ::setuid(uid_t(std::strtoul(uid, nullptr, 10))) == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: chaos_client SOCKET BOARD SEED STEPS\n");
+    if (argc != 5 && argc != 7) {
+        std::fprintf(stderr, "usage: chaos_client SOCKET BOARD SEED STEPS [UID GID]\n");
         return 2;
     }
+    if (argc == 7 && !becomeUser(argv[5], argv[6]))
+        return 6;
     Client c;
     c.name = argv[2];
     c.random.seed(unsigned(std::strtoul(argv[3], nullptr, 10)));

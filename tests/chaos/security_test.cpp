@@ -1,0 +1,268 @@
+// Hostile and unadmitted peers of a loaded daemon: a peer without the admitted credentials is
+// turned away, oversized, malformed and cut-off messages close only their own connection,
+// and raw register requests never leave the board's register window. The loading clients are
+// served throughout, and the daemon unloads clean.
+#include "chaos_rig.h"
+
+#include "socket_io.h"
+#include "vornpci_ioctl.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace chaostest;
+using namespace vornhost;
+
+constexpr unsigned kClients = 3;
+constexpr int kReadBoundMs = 20'000;
+
+// The loading clients' round: requests whose statuses do not depend on timing.
+std::string steadyRound(const Driver& d, std::mt19937& random) {
+    std::string problem = unless("get time", d.getTime(), {STATUS_SUCCESS});
+    problem += unless("get date", d.getDate(), {STATUS_SUCCESS});
+    problem += unless("sim event", d.simEvent(), {STATUS_SUCCESS});
+    problem += unless("wait event", d.waitEvent(1 + random() % 20),
+                      {STATUS_SUCCESS, STATUS_DEVICE_NOT_READY, STATUS_INVALID_PARAMETER});
+    return problem;
+}
+
+void expectNoProblems(const Load& load) {
+    for (const std::string& problem : load.problems())
+        ADD_FAILURE() << problem;
+}
+
+TEST(Security, PeerWithoutAdmittedCredentialsIsRefusedUnderLoad) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to start a client under another uid (CI runs as root); the "
+                        "admission rule itself is covered by the PeerPolicy tests";
+    auto daemon = startDaemon([] {
+        auto args = boardArgs({0x9070});
+        args.insert(args.end(), {"--group", "vorn-chaos-no-such-group"});
+        return args;
+    }());
+    ASSERT_TRUE(daemon);
+    Load load(daemon->socketPath(), kClients, 0, chaosSeed(), steadyRound);
+    ASSERT_TRUE(load.runRounds(1));
+
+    std::vector<ClientPlan> outsiders(8);
+    for (size_t i = 0; i < outsiders.size(); ++i)
+        outsiders[i] = {"VORNpci0", uint32_t(i), 4, -1, 65534, 65534, 3};
+    FleetOutcome outcome = runFleet(daemon->socketPath(), outsiders);
+    for (const std::string& failure : outcome.failures)
+        ADD_FAILURE() << failure;
+    EXPECT_EQ(outcome.finished, outsiders.size());
+
+    EXPECT_TRUE(load.runRounds(2));
+    load.stop();
+    expectNoProblems(load);
+    expectCleanStop(*daemon);
+    size_t refusals = 0;
+    for (size_t at = 0; (at = daemon->log().find("refused peer", at)) != std::string::npos; ++at)
+        ++refusals;
+    EXPECT_EQ(refusals, outsiders.size()) << daemon->log();
+}
+
+TEST(Security, MemberOfTheAdmittedGroupIsServedUnderLoad) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to start a client under another uid (CI runs as root)";
+    group* nogroup = ::getgrgid(65534);
+    if (nogroup == nullptr)
+        GTEST_SKIP() << "no group with id 65534 to admit";
+    auto daemon = startDaemon([&] {
+        auto args = boardArgs({0x9070});
+        args.insert(args.end(), {"--group", nogroup->gr_name});
+        return args;
+    }());
+    ASSERT_TRUE(daemon);
+    Load load(daemon->socketPath(), kClients, 0, chaosSeed(), steadyRound);
+    std::vector<ClientPlan> members(4);
+    for (size_t i = 0; i < members.size(); ++i)
+        members[i] = {"VORNpci0", uint32_t(100 + i), 12, -1, 65534, 65534, 0};
+    FleetOutcome outcome = runFleet(daemon->socketPath(), members);
+    for (const std::string& failure : outcome.failures)
+        ADD_FAILURE() << failure;
+    EXPECT_EQ(outcome.finished, members.size());
+    EXPECT_TRUE(load.runRounds(1));
+    load.stop();
+    expectNoProblems(load);
+    expectCleanStop(*daemon);
+}
+
+// A connection spoken to byte by byte, as a faulty or hostile client would.
+class RawPeer {
+public:
+    explicit RawPeer(const std::string& path) : m_fd(connectUnix(path)) {}
+    ~RawPeer() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool connected() const { return m_fd >= 0; }
+    void send(std::span<const uint8_t> bytes) { writeAll(m_fd, bytes); }
+    void send(wire::MessageType type, uint32_t id, const std::vector<uint8_t>& payload) {
+        send(wire::frame(uint16_t(type), id, 1, payload));
+    }
+    void hello() { send(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1})); }
+    void endWrites() { ::shutdown(m_fd, SHUT_WR); }
+    ReadFrame read() { return readFrame(m_fd, kReadBoundMs, kReadBoundMs); }
+    // Reads replies until the daemon closes; false when it does not within the bound.
+    bool closedByDaemon(std::vector<wire::WireError>* errors = nullptr) {
+        for (;;) {
+            ReadFrame frame = read();
+            if (frame.status == ReadStatus::Closed)
+                return true;
+            if (frame.status != ReadStatus::Ok)
+                return false;
+            auto head = wire::decodeReplyHead(frame.payload);
+            if (errors && head)
+                errors->push_back(head->error);
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+std::vector<uint8_t> randomBytes(std::mt19937& random, size_t count) {
+    std::vector<uint8_t> bytes(count);
+    for (uint8_t& byte : bytes)
+        byte = uint8_t(random());
+    return bytes;
+}
+
+void putU32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// Headers the daemon must close on by itself, without waiting for the rest of a message.
+TEST(Security, BadHeadersCloseTheirConnectionAtOnce) {
+    auto daemon = startDaemon(boardArgs({0x9070}));
+    ASSERT_TRUE(daemon);
+    Load load(daemon->socketPath(), kClients, 0, chaosSeed(), steadyRound);
+    struct Case {
+        const char* what;
+        size_t at;
+        uint32_t value;
+    } cases[] = {
+        {"payload longer than the limit", 8, wire::kMaxPayload + 1},
+        {"payload of 4 GiB", 8, 0xFFFFFFFF},
+        {"bad magic", 0, 0x12345678},
+        {"unknown version", 4, 0xFFFF0002},
+    };
+    for (const Case& c : cases) {
+        for (bool greeted : {false, true}) {
+            RawPeer raw(daemon->socketPath());
+            ASSERT_TRUE(raw.connected());
+            if (greeted) {
+                raw.hello();
+                ASSERT_EQ(raw.read().status, ReadStatus::Ok) << c.what;
+            }
+            auto bytes = wire::frame(uint16_t(wire::MessageType::Inspect), 2, 1,
+                                     wire::encode(wire::InspectRequest{0}));
+            putU32(bytes, c.at, c.value);
+            raw.send(bytes);
+            EXPECT_TRUE(raw.closedByDaemon()) << c.what;
+        }
+    }
+    EXPECT_TRUE(load.runRounds(1));
+    load.stop();
+    expectNoProblems(load);
+    auto asker = DaemonClient::connect(daemon->socketPath());
+    ASSERT_TRUE(asker);
+    EXPECT_TRUE(daemonIdle(*asker));
+    asker.reset();
+    expectCleanStop(*daemon);
+}
+
+// One seeded hostile message on its own connection, then the end of its writes.
+void sendHostile(const std::string& socket, std::mt19937& random, std::string* failure) {
+    RawPeer raw(socket);
+    if (!raw.connected()) {
+        *failure = "no connection";
+        return;
+    }
+    const unsigned kind = random() % 5;
+    if (kind != 0)
+        raw.hello();
+    static constexpr wire::MessageType kTypes[] = {wire::MessageType::Open,
+                                                   wire::MessageType::DeviceControl,
+                                                   wire::MessageType::Close,
+                                                   wire::MessageType::Inspect};
+    const wire::MessageType type = kTypes[random() % std::size(kTypes)];
+    switch (kind) {
+    case 0: // garbage from the first byte
+    case 1: // garbage after the greeting
+        raw.send(randomBytes(random, 1 + random() % 300));
+        break;
+    case 2: // a well-framed payload of random bytes
+        raw.send(type, 2, randomBytes(random, random() % 64));
+        break;
+    case 3: { // a message cut off inside its payload
+        auto whole = wire::frame(uint16_t(type), 2, 1, randomBytes(random, 40));
+        raw.send(std::span(whole.data(), wire::kHeaderSize + random() % 40));
+        break;
+    }
+    default: { // a device control asking for more output than a request may have
+        wire::ControlRequest control{1, vornpci::IOCTL_VORNPCI_GET_TIME,
+                                     wire::kMaxIoLength + 1 + uint32_t(random() % 1000), {}};
+        raw.send(wire::MessageType::DeviceControl, 2, wire::encode(control));
+        break;
+    }
+    }
+    raw.endWrites();
+    if (!raw.closedByDaemon())
+        *failure = "kind " + std::to_string(kind) + ": the connection did not end";
+}
+
+TEST(Security, HostileMessagesCloseOnlyTheirOwnConnection) {
+    const uint32_t seed = chaosSeed();
+    auto daemon = startDaemon(boardArgs({0x9070}));
+    ASSERT_TRUE(daemon);
+    Load load(daemon->socketPath(), kClients, 0, seed, steadyRound);
+    constexpr unsigned kSenders = 4, kMessagesEach = 50;
+    std::vector<std::string> failures(kSenders * kMessagesEach);
+    std::vector<std::thread> senders;
+    for (unsigned s = 0; s < kSenders; ++s)
+        senders.emplace_back([&, s] {
+            std::mt19937 random(seed * 31 + s);
+            for (unsigned m = 0; m < kMessagesEach; ++m)
+                sendHostile(daemon->socketPath(), random, &failures[s * kMessagesEach + m]);
+        });
+    for (std::thread& sender : senders)
+        sender.join();
+    for (size_t i = 0; i < failures.size(); ++i)
+        EXPECT_TRUE(failures[i].empty()) << "message " << i << ": " << failures[i];
+
+    // An over-long output request is answered, and the connection goes on serving.
+    RawPeer raw(daemon->socketPath());
+    raw.hello();
+    ASSERT_EQ(raw.read().status, ReadStatus::Ok);
+    raw.send(wire::MessageType::DeviceControl, 2,
+             wire::encode(wire::ControlRequest{1, 0, wire::kMaxIoLength + 1, {}}));
+    ReadFrame refused = raw.read();
+    ASSERT_EQ(refused.status, ReadStatus::Ok);
+    EXPECT_EQ(wire::decodeReplyHead(refused.payload)->error, wire::WireError::BadArgument);
+    raw.send(wire::MessageType::Inspect, 3, wire::encode(wire::InspectRequest{0}));
+    ReadFrame served = raw.read();
+    ASSERT_EQ(served.status, ReadStatus::Ok);
+    EXPECT_EQ(served.header.requestId, 3u);
+    EXPECT_EQ(wire::decodeReplyHead(served.payload)->error, wire::WireError::Ok);
+    raw.endWrites();
+    EXPECT_TRUE(raw.closedByDaemon());
+
+    EXPECT_TRUE(load.runRounds(1));
+    load.stop();
+    expectNoProblems(load);
+    auto asker = DaemonClient::connect(daemon->socketPath());
+    ASSERT_TRUE(asker);
+    EXPECT_TRUE(daemonIdle(*asker)) << "hostile connections linger";
+    asker.reset();
+    expectCleanStop(*daemon);
+}
+
+} // namespace
