@@ -62,8 +62,9 @@ public:
     };
 
 private:
+    // At most kMaxQueuedPerThread wait behind the one under way, which keeps its slot.
     Job* reserve() {
-        if (m_stopping || m_count == m_jobs.size())
+        if (m_stopping || m_count - (m_running ? 1 : 0) >= kMaxQueuedPerThread)
             return nullptr;
         return &m_jobs[(m_head + m_count++) % m_jobs.size()];
     }
@@ -77,6 +78,7 @@ private:
                 if (m_stopping)
                     return;
                 job = &m_jobs[m_head]; // stays ours: posts fill only the slots after it
+                m_running = true;
             }
             if (job->work)
                 job->work();
@@ -86,14 +88,16 @@ private:
             job->work = nullptr;
             m_head = (m_head + 1) % m_jobs.size();
             --m_count;
+            m_running = false;
         }
     }
 
     std::mutex m_lock; // guards m_jobs' slots from m_head on, m_head, m_count, m_stopping
     std::condition_variable m_changed;
-    std::array<Job, kMaxQueuedPerThread> m_jobs;
+    std::array<Job, kMaxQueuedPerThread + 1> m_jobs;
     size_t m_head = 0;
-    size_t m_count = 0;
+    size_t m_count = 0;    // slots in use from m_head on, the one under way included
+    bool m_running = false;
     bool m_stopping = false;
     Connection& m_owner;
     std::thread m_thread;

@@ -1,0 +1,97 @@
+// Heap allocations on the request path: a device control request through the daemon (client
+// and serving side in this program) and through the in-process channel allocates nothing once
+// the threads and buffers of the first requests exist. Counted by replacing operator new.
+#include "daemon_client.h"
+#include "driver_host.h"
+#include "server.h"
+#include "vornpci_ioctl.h"
+#include "vornpci_records.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <thread>
+
+namespace {
+std::atomic<uint64_t> g_allocations{0};
+}
+
+void* operator new(size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
+
+namespace vornhost {
+namespace {
+
+constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr int kWarmUp = 200;
+constexpr int kCounted = 1000;
+
+// Allocations made by `count` time reads on `channel`, after the warm-up.
+uint64_t allocationsOfTimeReads(DeviceChannel& channel, uint64_t handle, int count) {
+    auto read = [&] {
+        vornpci::TimeObj time{};
+        return channel.deviceIoControl(handle, vornpci::IOCTL_VORNPCI_GET_TIME, &time,
+                                       sizeof(time), &time, sizeof(time));
+    };
+    for (int i = 0; i < kWarmUp; ++i)
+        EXPECT_EQ(read().status, STATUS_SUCCESS);
+    const uint64_t before = g_allocations.load();
+    int failed = 0;
+    for (int i = 0; i < count; ++i) {
+        ChannelResult result = read();
+        failed += result.status != STATUS_SUCCESS || result.information != 16;
+    }
+    const uint64_t made = g_allocations.load() - before;
+    EXPECT_EQ(failed, 0);
+    return made;
+}
+
+TEST(RequestAllocations, DaemonRequestsAllocateNothingAfterWarmUp) {
+    DriverHost host(defaultMachine());
+    ASSERT_EQ(host.load(), STATUS_SUCCESS);
+    char pattern[] = "/tmp/vornalloc.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string socket = std::string(pattern) + "/vornhost.sock";
+    Server server(host, {socket});
+    std::string error;
+    ASSERT_TRUE(server.listen(&error)) << error;
+    std::thread serving([&] { server.run(); });
+    {
+        auto client = DaemonClient::connect(socket);
+        ASSERT_TRUE(client);
+        uint64_t handle = 0;
+        ASSERT_EQ(client->open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
+        EXPECT_EQ(allocationsOfTimeReads(*client, handle, kCounted), 0u);
+        // A second caller thread: its first requests get buffers of their own, then none.
+        std::thread other([&] { EXPECT_EQ(allocationsOfTimeReads(*client, handle, 100), 0u); });
+        other.join();
+        EXPECT_EQ(client->close(handle), STATUS_SUCCESS);
+    }
+    server.stop();
+    serving.join();
+    EXPECT_TRUE(host.unload());
+    std::filesystem::remove_all(pattern);
+}
+
+TEST(RequestAllocations, InProcessRequestsAllocateNothingAfterWarmUp) {
+    auto channel = openInProcessChannel(defaultMachine());
+    ASSERT_TRUE(channel);
+    uint64_t handle = 0;
+    ASSERT_EQ(channel->open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
+    EXPECT_EQ(allocationsOfTimeReads(*channel, handle, kCounted), 0u);
+    EXPECT_EQ(channel->close(handle), STATUS_SUCCESS);
+}
+
+} // namespace
+} // namespace vornhost
