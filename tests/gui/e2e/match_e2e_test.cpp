@@ -1,0 +1,69 @@
+// The match dialogs over the real library, driver and board model: "Set Match Time" opens on
+// the board's time, a match a few seconds ahead is armed, and "Check For Match Time" sees it.
+#include "heartbeat_match_dialogs.h"
+#include "operation_e2e_fixture.h"
+
+namespace vorngui {
+namespace {
+
+class MatchE2e : public testing::OperationE2eTest {};
+
+TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck)
+{
+    advance(5 * kSecond + 400 * kMilli);
+    MatchSetDialog set(services);
+    testing::FakeView setView;
+    open(set, setView);
+    // The board started at 12:00:00 on day 61 and has run 5.4 s.
+    EXPECT_EQ(setView.text(MatchSetDialog::kIdDays), "61");
+    EXPECT_EQ(setView.text(MatchSetDialog::kIdHours), "12");
+    EXPECT_EQ(setView.text(MatchSetDialog::kIdMinutes), "0");
+    EXPECT_EQ(setView.text(MatchSetDialog::kIdSeconds), "5");
+    setView.setText(MatchSetDialog::kIdSeconds, "8");
+    set.onCommand(setView, MatchSetDialog::kIdSet);
+    EXPECT_TRUE(setView.messages.empty());
+    EXPECT_EQ(setView.ended, DialogResult::Ok);
+    const vornhost::BoardState armed = board();
+    EXPECT_TRUE(armed.matchArmed);
+    EXPECT_FALSE(armed.matchStop);
+    EXPECT_EQ(armed.matchDayOfYear, 61);
+    EXPECT_EQ(armed.matchHours, 12);
+    EXPECT_EQ(armed.matchMinutes, 0);
+    EXPECT_EQ(armed.matchMicrosInMinute, 8'000'000u);
+
+    MatchCheckDialog check(services);
+    testing::FakeView view;
+    open(check, view);
+    view.setText(InterruptCheckDialog::kIdTimeout, "60");
+    pressWhileWaiting(check, view, InterruptCheckDialog::kIdCheck, [&] { advance(3 * kSecond); });
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_EQ(board().matches, 1u);
+}
+
+TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen)
+{
+    MatchSetDialog set(services);
+    testing::FakeView view;
+    open(set, view);
+    view.setText(MatchSetDialog::kIdMinutes, "75");
+    set.onEnterKey(view);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Could not set match time!!"});
+    EXPECT_FALSE(view.ended);
+    EXPECT_FALSE(board().matchArmed);
+}
+
+TEST_F(MatchE2e, CheckTimesOutBeforeAMatchFarAhead)
+{
+    MatchCheckDialog check(services);
+    testing::FakeView view;
+    open(check, view);
+    view.setText(InterruptCheckDialog::kIdTimeout, "2");
+    pressWhileWaiting(check, view, InterruptCheckDialog::kIdCheck,
+                      [&] { advance(2 * kSecond + kMilli); });
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Match Timeout!!"});
+    EXPECT_FALSE(view.isChecked(MatchCheckDialog::kIdMatch));
+}
+
+} // namespace
+} // namespace vorngui

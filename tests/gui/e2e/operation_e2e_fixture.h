@@ -1,0 +1,108 @@
+// A fixture for operation dialogs over the real library: a private in-process host with one
+// simulated board on the virtual clock, opened as the main window opens it, and the means to
+// press a button whose handler blocks in a wait while the test moves the clock.
+#pragma once
+
+#include "board_api.h"
+#include "dialog.h"
+#include "fake_services.h"
+#include "fake_view.h"
+#include "vorn.h"
+#include "vorn_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+
+namespace vorngui::testing {
+
+class OperationE2eTest : public ::testing::Test {
+protected:
+    // 100 ns units of the virtual clock.
+    static constexpr int64_t kMilli = 10'000;
+    static constexpr int64_t kSecond = 1000 * kMilli;
+    // 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
+    static constexpr int64_t kStartUtc = 133'537'680'000'000'000;
+
+    void SetUp() override { boot(0x9070); }
+
+    void TearDown() override
+    {
+        if (m_handle != nullptr) {
+            EXPECT_EQ(VORN_close(m_handle), VORN_OK);
+        }
+        EXPECT_TRUE(vornlib::testing::resetChannel());
+    }
+
+    // Boots a fresh host with one board of `model` and opens it as "VORNpci0".
+    void boot(uint16_t model)
+    {
+        if (m_handle != nullptr) {
+            VORN_close(m_handle);
+            m_handle = nullptr;
+        }
+        m_channel.reset();
+        ASSERT_TRUE(vornlib::testing::resetChannel());
+        vornsim::MachineDescription machine;
+        machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
+        vornhost::HostOptions options;
+        options.virtualClock = true;
+        options.systemTimeAtStart = kStartUtc;
+        m_channel = vornlib::testing::useHost(machine, options);
+        ASSERT_NE(m_channel, nullptr);
+        ASSERT_EQ(VORN_open(&m_handle, "VORNpci0"), VORN_OK);
+    }
+
+    // Gives the dialog the open board and runs its opening on `view`.
+    void open(Dialog& dialog, FakeView& view)
+    {
+        dialog.setBoard(m_handle, 0);
+        dialog.onInitDialog(view);
+    }
+
+    vornhost::BoardState board()
+    {
+        vornhost::BoardState state;
+        EXPECT_EQ(m_channel->inspectBoard(0, &state), STATUS_SUCCESS);
+        return state;
+    }
+
+    void simulate(const vornhost::SimCommand& command)
+    {
+        EXPECT_EQ(m_channel->simulate(command), STATUS_SUCCESS);
+    }
+
+    void advance(int64_t ticks) { m_channel->host().virtualClock()->advance(ticks); }
+
+    // Presses `control` on a thread of its own, standing for the user-interface thread that the
+    // wait blocks; once the wait is parked in the driver, runs `meanwhile` (which moves the clock
+    // or strobes the board), then waits for the handler to return.
+    void pressWhileWaiting(Dialog& dialog, FakeView& view, int control,
+                           const std::function<void()>& meanwhile)
+    {
+        std::future<void> pressed =
+            std::async(std::launch::async, [&] { dialog.onCommand(view, control); });
+        const bool parked = m_channel->waitForPending(1);
+        if (parked) {
+            meanwhile();
+        } else {
+            // Let a wait that is somewhere else still end, so the test fails instead of hanging.
+            advance(24 * 3600 * kSecond);
+        }
+        pressed.get();
+        EXPECT_TRUE(parked) << "the wait never reached the driver";
+    }
+
+    FakeServices fakes;
+    // The real library in place of the mock.
+    Services services{libraryBoardApi(), fakes.clock, fakes.random, fakes.process, fakes.runner};
+    BoardHandle m_handle = nullptr;
+
+private:
+    std::shared_ptr<vornlib::testing::HostChannel> m_channel;
+};
+
+} // namespace vorngui::testing

@@ -1,0 +1,85 @@
+// The synchronization and propagation dialogs over the real library, driver and board model.
+#include "operation_e2e_fixture.h"
+#include "sync_dialogs.h"
+
+namespace vorngui {
+namespace {
+
+class SyncE2e : public testing::OperationE2eTest {
+protected:
+    void setControl(int position)
+    {
+        SyncSetupDialog setup(services);
+        testing::FakeView view;
+        open(setup, view);
+        view.setListSelection(SyncSetupDialog::kIdControl, position);
+        setup.onEnterKey(view);
+        EXPECT_TRUE(view.messages.empty());
+        EXPECT_EQ(view.ended, DialogResult::Ok);
+    }
+    bool checkShowsSynchronized()
+    {
+        SyncCheckDialog check(services);
+        testing::FakeView view;
+        open(check, view);
+        check.onCommand(view, SyncCheckDialog::kIdCheck);
+        EXPECT_TRUE(view.messages.empty());
+        return view.isChecked(SyncCheckDialog::kIdSynchronized);
+    }
+};
+
+TEST_F(SyncE2e, ControlThenStatus)
+{
+    vornhost::SimCommand reference;
+    reference.action = vornhost::SimAction::SetReference;
+    reference.referencePresent = true;
+    simulate(reference);
+
+    setControl(SyncSetupDialog::kFreewheel);
+    EXPECT_TRUE(board().freewheel);
+    EXPECT_FALSE(checkShowsSynchronized());
+
+    setControl(SyncSetupDialog::kSynchronize);
+    EXPECT_FALSE(board().freewheel);
+    EXPECT_TRUE(checkShowsSynchronized());
+
+    reference.referencePresent = false;
+    simulate(reference);
+    EXPECT_FALSE(checkShowsSynchronized()) << "no reference to lock to";
+}
+
+TEST_F(SyncE2e, ACorrectionReachesTheBoard)
+{
+    PropDelayDialog dialog(services);
+    testing::FakeView view;
+    open(dialog, view);
+    view.setText(PropDelayDialog::kIdCorrection, "-250");
+    dialog.onCommand(view, PropDelayDialog::kIdSet);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.ended, DialogResult::Ok);
+    EXPECT_EQ(board().propagationDelayMicros, -250);
+}
+
+TEST_F(SyncE2e, ACorrectionTheBoardCannotTakeLeavesZeroAndTheBoardAlone)
+{
+    PropDelayDialog first(services);
+    testing::FakeView firstView;
+    open(first, firstView);
+    firstView.setText(PropDelayDialog::kIdCorrection, "4999");
+    first.onEnterKey(firstView);
+    ASSERT_EQ(board().propagationDelayMicros, 4999);
+
+    PropDelayDialog dialog(services);
+    testing::FakeView view;
+    open(dialog, view);
+    view.setText(PropDelayDialog::kIdCorrection, "5000");
+    dialog.onEnterKey(view);
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Could not set Propagation Delay Correction!!"});
+    EXPECT_EQ(view.text(PropDelayDialog::kIdCorrection), "0");
+    EXPECT_FALSE(view.ended);
+    EXPECT_EQ(board().propagationDelayMicros, 4999);
+}
+
+} // namespace
+} // namespace vorngui
