@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the whole suite normally and under AddressSanitizer with
-# UndefinedBehaviorSanitizer, and again under ThreadSanitizer (every binary has concurrent cases).
+# UndefinedBehaviorSanitizer, and again under ThreadSanitizer (every binary has concurrent cases),
+# then a short run of each fuzz target on its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,5 +19,6 @@ for preset in default asan tsan; do
         failed=1
     fi
 done
+scripts/fuzz.sh || failed=1
 echo "== all test runs finished in $((SECONDS - started)) s"
 exit $failed

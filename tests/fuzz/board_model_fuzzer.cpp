@@ -5,7 +5,7 @@
 #include "fuzz_check.h"
 #include "sim/board_model.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "fuzz_input.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -55,32 +55,36 @@ unsigned fromBcd(unsigned value, unsigned digits) {
 
 class BoardRun {
 public:
-    BoardRun(FuzzedDataProvider& in)
+    explicit BoardRun(vornfuzz::InputReader& in)
         : m_in(in), m_clock(kNewYearsEveNoon),
-          m_board(m_clock, vornsim::BoardConfig{in.PickValueInArray(kModels)}) {
+          m_board(m_clock, vornsim::BoardConfig{kModels[in.byte() % 4]}) {
         m_board.setIrqLine(&m_line);
     }
     ~BoardRun() { m_board.setIrqLine(nullptr); }
 
     void run() {
-        while (m_in.remaining_bytes() > 0) {
+        while (m_in.remaining() > 0) {
             step();
             checkAlways();
         }
+        FUZZ_CHECK(m_board.commandLog().size() <= BoardModel::kCommandLogLimit);
     }
 
 private:
     void step() {
-        switch (m_in.ConsumeIntegralInRange(0, 15)) {
+        switch (m_in.byte() % 16) {
         case 0: case 1: case 2: case 3:
-            m_board.writeRegister(reg::Command, m_in.ConsumeIntegral<uint8_t>());
+            m_board.writeRegister(reg::Command, m_in.byte());
             break;
         case 4:
             m_board.writeRegister(reg::Command, digit());
             break;
         case 5:
-            m_board.writeRegister(offset(), m_in.ConsumeIntegral<uint16_t>());
+        {
+            uint32_t at = offset();
+            m_board.writeRegister(at, m_in.u16());
             break;
+        }
         case 6:
             readAndCheck(offset());
             break;
@@ -94,7 +98,7 @@ private:
             advance();
             break;
         case 10:
-            m_board.writeRegister(reg::Control, m_in.ConsumeIntegral<uint16_t>());
+            m_board.writeRegister(reg::Control, m_in.u16());
             break;
         case 11:
             drain();
@@ -107,54 +111,55 @@ private:
 
     // A digit-entry byte: a position 0x0 to 0xD and a digit, mostly decimal.
     uint8_t digit() {
-        unsigned position = m_in.ConsumeIntegralInRange(0u, 0xDu);
-        unsigned value = m_in.ConsumeBool() ? m_in.ConsumeIntegralInRange(0u, 9u)
-                                            : m_in.ConsumeIntegralInRange(0u, 15u);
+        unsigned position = m_in.range(0u, 0xDu);
+        unsigned value = m_in.flag() ? m_in.range(0u, 9u) : m_in.range(0u, 15u);
         return uint8_t(position << 4 | value);
     }
 
     uint32_t offset() {
-        if (m_in.ConsumeProbability<float>() < 0.9f)
-            return m_in.ConsumeIntegralInRange<uint32_t>(0, reg::WindowLength - 1) & ~1u;
-        return m_in.ConsumeIntegral<uint32_t>();
+        if (m_in.chance(90))
+            return m_in.range<uint32_t>(0, reg::WindowLength - 1) & ~1u;
+        return m_in.u32();
     }
 
     void operate() {
-        switch (m_in.ConsumeIntegralInRange(0, 6)) {
+        switch (m_in.byte() % 7) {
         case 0:
             m_board.strobeEvent();
             break;
         case 1:
-            m_board.strobeEvents(m_in.ConsumeIntegralInRange(0u, 1000u));
+            m_board.strobeEvents(m_in.range(0u, 1000u));
             break;
         case 2: {
             vornsim::TimeOfYear when;
-            when.dayOfYear = m_in.ConsumeIntegralInRange(-1, 367);
-            when.hours = m_in.ConsumeIntegralInRange(-1, 24);
-            when.minutes = m_in.ConsumeIntegralInRange(-1, 60);
-            when.microsInMinute = m_in.ConsumeIntegralInRange(0u, 60'000'000u);
+            when.dayOfYear = m_in.range(-1, 367);
+            when.hours = m_in.range(-1, 24);
+            when.minutes = m_in.range(-1, 60);
+            when.microsInMinute = m_in.range(0u, 60'000'000u);
             bool accepted = m_board.strobeEventAt(when);
             FUZZ_CHECK(!accepted || when.valid());
             break;
         }
         case 3:
-            m_board.setReferencePresent(m_in.ConsumeBool());
+            m_board.setReferencePresent(m_in.flag());
             break;
         case 4: {
             vornsim::BoardFaults faults;
-            faults.noAnswer = m_in.ConsumeBool();
-            faults.badEcho = m_in.ConsumeBool();
-            faults.slowFifoReads = m_in.ConsumeIntegralInRange(0u, 20u);
+            faults.noAnswer = m_in.flag();
+            faults.badEcho = m_in.flag();
+            faults.slowFifoReads = m_in.range(0u, 20u);
             m_board.setFaults(faults);
             break;
         }
-        case 5:
-            m_board.setGpsScenario(vornsim::GpsScenario::fromDegrees(
-                m_in.ConsumeFloatingPointInRange(-100.0, 100.0),
-                m_in.ConsumeFloatingPointInRange(-200.0, 200.0),
-                m_in.ConsumeFloatingPointInRange(-10.0, 2'000'000.0),
-                m_in.ConsumeIntegralInRange(-1, 20)));
+        case 5: {
+            double latitude = m_in.range(-100'000, 100'000) / 1000.0;
+            double longitude = m_in.range(-200'000, 200'000) / 1000.0;
+            double altitude = m_in.range(-10, 2'000'000);
+            int satellites = m_in.range(-1, 20);
+            m_board.setGpsScenario(
+                vornsim::GpsScenario::fromDegrees(latitude, longitude, altitude, satellites));
             break;
+        }
         default:
             m_board.reset();
             FUZZ_CHECK(m_board.fifoLevel() == 0 && !m_board.irqLevel() && m_board.enables() == 0);
@@ -167,8 +172,8 @@ private:
         static constexpr ntemu::Ticks100ns kUnits[] = {ntemu::kMicrosecond, ntemu::kMillisecond,
                                                        ntemu::kSecond, 60 * ntemu::kSecond,
                                                        vornsim::kTicksPerDay};
-        ntemu::Ticks100ns interval =
-            m_in.ConsumeIntegralInRange<ntemu::Ticks100ns>(0, 1000) * m_in.PickValueInArray(kUnits);
+        ntemu::Ticks100ns count = m_in.range<ntemu::Ticks100ns>(0, 1000);
+        ntemu::Ticks100ns interval = count * kUnits[m_in.byte() % 5];
         uint16_t divider = m_board.heartbeat().divider;
         if (divider != 0) {
             int64_t periods = std::max<int64_t>(0, kHeartbeatBudget - m_heartbeatsSpent);
@@ -242,7 +247,6 @@ private:
     void checkAlways() {
         FUZZ_CHECK(m_board.fifoLevel() <= vornsim::kFifoCapacity);
         FUZZ_CHECK(m_line.level() == m_board.irqLevel());
-        FUZZ_CHECK(m_board.commandLog().size() <= BoardModel::kCommandLogLimit);
         vornsim::BoardTime t = m_board.time();
         FUZZ_CHECK(t.ticksInYear >= 0 && t.ticksInYear < vornsim::yearLength(t.year));
         FUZZ_CHECK(t.year >= 1);
@@ -251,7 +255,7 @@ private:
         FUZZ_CHECK(delay >= -5000 && delay <= 4999);
     }
 
-    FuzzedDataProvider& m_in;
+    vornfuzz::InputReader& m_in;
     ntemu::VirtualClock m_clock;
     RecordingLine m_line;
     BoardModel m_board;
@@ -261,7 +265,7 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzedDataProvider in(data, size);
+    vornfuzz::InputReader in(data, size);
     BoardRun run(in);
     run.run();
     return 0;

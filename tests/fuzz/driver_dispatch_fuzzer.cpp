@@ -8,10 +8,12 @@
 #include "vornpci_device.h"
 #include "vornpci_ioctl.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "fuzz_input.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <thread>
@@ -65,7 +67,7 @@ struct Request {
 
 class DriverRun {
 public:
-    explicit DriverRun(FuzzedDataProvider& in) : m_in(in), m_host(machine(in), options()) {
+    explicit DriverRun(vornfuzz::InputReader& in) : m_in(in), m_host(machine(in), options()) {
         m_host.io().setCancelBound(5'000);
     }
 
@@ -74,17 +76,17 @@ public:
             return;
         m_process = m_host.createProcess("fuzz");
         openHandle();
-        while (m_in.remaining_bytes() > 0 && !m_handles.empty())
+        while (m_in.remaining() > 0 && !m_handles.empty())
             step();
         finish();
     }
 
 private:
-    static vornsim::MachineDescription machine(FuzzedDataProvider& in) {
+    static vornsim::MachineDescription machine(vornfuzz::InputReader& in) {
         vornsim::MachineDescription description;
         description.cards.push_back(
-            vornsim::CardDescription::board(in.PickValueInArray(kModels), 0, 3, 11));
-        description.cards.back().referencePresent = in.ConsumeBool();
+            vornsim::CardDescription::board(kModels[in.byte() % 4], 0, 3, 11));
+        description.cards.back().referencePresent = in.flag();
         return description;
     }
     static vornhost::HostOptions options() {
@@ -95,11 +97,10 @@ private:
 
     // Now and then a kernel service fails during start-up: the driver must fail cleanly.
     bool load() {
-        bool faulted = m_in.ConsumeIntegralInRange(0, 15) == 0;
+        bool faulted = m_in.byte() % 16 == 0;
         if (faulted) {
-            auto point = ntemu::FaultPoint(
-                m_in.ConsumeIntegralInRange(0, int(ntemu::FaultPoint::Count) - 1));
-            ntemu::faults::failNth(point, m_in.ConsumeIntegralInRange(1, 6));
+            auto point = ntemu::FaultPoint(m_in.byte() % int(ntemu::FaultPoint::Count));
+            ntemu::faults::failNth(point, m_in.range(1, 6));
         }
         NTSTATUS status = m_host.load();
         ntemu::faults::clear();
@@ -130,7 +131,7 @@ private:
     }
 
     void step() {
-        switch (m_in.ConsumeIntegralInRange(0, 15)) {
+        switch (m_in.byte() % 16) {
         case 0: case 1: case 2: case 3: case 4: case 5:
             request();
             break;
@@ -151,8 +152,7 @@ private:
                 openHandle();
             break;
         case 12:
-            ntemu::faults::failNth(ntemu::FaultPoint::PoolAllocation,
-                                   m_in.ConsumeIntegralInRange(1, 4));
+            ntemu::faults::failNth(ntemu::FaultPoint::PoolAllocation, m_in.range(1, 4));
             break;
         default:
             checkFinished();
@@ -163,9 +163,9 @@ private:
     // Mostly the driver's own codes, sometimes any code. Only buffered transfer is emulated
     // (another method is refused with a NotImplemented report), so the method bits stay 0.
     uint32_t code() {
-        if (m_in.ConsumeProbability<float>() < 0.9f)
-            return kFirstCode + 4 * m_in.ConsumeIntegralInRange(0u, (kLastCode - kFirstCode) / 4 + 1);
-        return m_in.ConsumeIntegral<uint32_t>() & ~3u;
+        if (m_in.chance(90))
+            return kFirstCode + 4 * m_in.range(0u, (kLastCode - kFirstCode) / 4 + 1);
+        return m_in.u32() & ~3u;
     }
 
     void request() {
@@ -173,10 +173,9 @@ private:
             return;
         ntemu::Handle handle = pickHandle();
         uint32_t c = code();
-        size_t inLength = m_in.ConsumeIntegralInRange<size_t>(0, kMaxIo);
-        size_t outLength = m_in.ConsumeIntegralInRange<size_t>(0, kMaxIo);
-        std::vector<uint8_t> input = m_in.ConsumeBytes<uint8_t>(inLength);
-        input.resize(inLength);
+        size_t inLength = m_in.range<size_t>(0, kMaxIo);
+        size_t outLength = m_in.range<size_t>(0, kMaxIo);
+        std::vector<uint8_t> input = m_in.bytes(inLength);
         auto& r = *m_requests.emplace_back(
             std::make_unique<Request>(*m_process, handle, c, std::move(input), outLength));
         // The next step starts once the driver has finished with the request or holds it.
@@ -192,8 +191,8 @@ private:
     void advance() {
         static constexpr ntemu::Ticks100ns kUnits[] = {ntemu::kMicrosecond, ntemu::kMillisecond,
                                                        ntemu::kSecond, 60 * ntemu::kSecond};
-        ntemu::Ticks100ns interval = m_in.ConsumeIntegralInRange<ntemu::Ticks100ns>(0, 1000) *
-                                     m_in.PickValueInArray(kUnits);
+        ntemu::Ticks100ns count = m_in.range<ntemu::Ticks100ns>(0, 1000);
+        ntemu::Ticks100ns interval = count * kUnits[m_in.byte() % 4];
         uint16_t divider = m_host.board(0)->heartbeat().divider;
         if (divider != 0) {
             int64_t periods = std::max<int64_t>(0, kHeartbeatBudget - m_heartbeatsSpent);
@@ -208,33 +207,33 @@ private:
     // match interrupts come from the programmes that requests set, as the clock moves.
     void interrupt() {
         vornsim::BoardModel& board = *m_host.board(0);
-        switch (m_in.ConsumeIntegralInRange(0, 3)) {
+        switch (m_in.byte() % 4) {
         case 0:
             board.strobeEvent();
             break;
         case 1:
-            board.strobeEvents(m_in.ConsumeIntegralInRange(2u, 200u));
+            board.strobeEvents(m_in.range(2u, 200u));
             break;
         case 2: {
             vornsim::BoardTime t = board.time();
-            vornsim::BoardTime at = t.plus(m_in.ConsumeIntegralInRange(0, 2000) * ntemu::kMillisecond);
+            vornsim::BoardTime at = t.plus(m_in.range(0, 2000) * ntemu::kMillisecond);
             board.strobeEventAt({at.dayOfYear(), at.hours(), at.minutes(), at.microsInMinute()});
             break;
         }
         default:
-            board.setReferencePresent(m_in.ConsumeBool());
+            board.setReferencePresent(m_in.flag());
             break;
         }
         m_host.virtualClock()->advance(0);
     }
 
     void cancel() {
-        switch (m_in.ConsumeIntegralInRange(0, 2)) {
+        switch (m_in.byte() % 3) {
         case 0:
             m_process->cancelIo(pickHandle());
             break;
         case 1: {
-            size_t index = m_in.ConsumeIntegralInRange<size_t>(0, m_handles.size() - 1);
+            size_t index = m_in.byte() % m_handles.size();
             FUZZ_CHECK(m_process->close(m_handles[index]) == STATUS_SUCCESS);
             m_handles.erase(m_handles.begin() + ptrdiff_t(index));
             if (m_handles.empty())
@@ -243,8 +242,7 @@ private:
         }
         default:
             if (!m_requests.empty())
-                m_requests[m_in.ConsumeIntegralInRange<size_t>(0, m_requests.size() - 1)]
-                    ->thread.exit();
+                m_requests[m_in.byte() % m_requests.size()]->thread.exit();
             break;
         }
         checkFinished();
@@ -252,14 +250,14 @@ private:
 
     void faults() {
         vornsim::BoardFaults faults;
-        faults.noAnswer = m_in.ConsumeBool();
-        faults.badEcho = m_in.ConsumeBool();
-        faults.slowFifoReads = m_in.ConsumeIntegralInRange(0u, 40u);
+        faults.noAnswer = m_in.flag();
+        faults.badEcho = m_in.flag();
+        faults.slowFifoReads = m_in.range(0u, 40u);
         m_host.board(0)->setFaults(faults);
     }
 
     ntemu::Handle pickHandle() {
-        return m_handles[m_in.ConsumeIntegralInRange<size_t>(0, m_handles.size() - 1)];
+        return m_handles[m_in.byte() % m_handles.size()];
     }
 
     // What every completed request must show: no more bytes than its buffer holds, and no
@@ -270,6 +268,10 @@ private:
                 continue;
             ntemu::IoResult result = r->result.get();
             r->checked = true;
+            if (m_trace)
+                std::fprintf(stderr, "request 0x%08x in %zu out %zu: status 0x%08x, %zu byte(s)\n",
+                             unsigned(r->code), r->input.size(), r->output.size(),
+                             unsigned(result.status), size_t(result.information));
             FUZZ_CHECK(result.status != STATUS_PENDING);
             FUZZ_CHECK(result.information <= r->output.size());
             FUZZ_CHECK(handledCode(r->code) || !NT_SUCCESS(result.status));
@@ -295,12 +297,14 @@ private:
         FUZZ_CHECK(m_host.unload());
     }
 
-    FuzzedDataProvider& m_in;
+    vornfuzz::InputReader& m_in;
     vornhost::DriverHost m_host;
     std::shared_ptr<ntemu::Process> m_process;
     std::vector<ntemu::Handle> m_handles;
     std::vector<std::unique_ptr<Request>> m_requests;
     int64_t m_heartbeatsSpent = 0;
+    // VORN_FUZZ_TRACE=1 prints each request's outcome, to see what an input does.
+    const bool m_trace = std::getenv("VORN_FUZZ_TRACE") != nullptr;
 };
 
 } // namespace
@@ -312,7 +316,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzedDataProvider in(data, size);
+    vornfuzz::InputReader in(data, size);
     DriverRun run(in);
     run.run();
     ntemu::faults::clear();

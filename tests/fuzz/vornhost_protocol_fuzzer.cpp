@@ -9,7 +9,7 @@
 #include "fuzz_check.h"
 #include "vornpci_ioctl.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "fuzz_input.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -63,64 +63,58 @@ void capStatusBounds(Bytes& stream) {
 // payloads the encoders make from fuzzed fields, or fuzzed bytes.
 class MessageBuilder {
 public:
-    explicit MessageBuilder(FuzzedDataProvider& in) : m_in(in) {}
+    explicit MessageBuilder(vornfuzz::InputReader& in) : m_in(in) {}
 
     Bytes build() {
         Bytes stream;
-        if (m_in.ConsumeProbability<float>() < 0.9f)
+        if (m_in.chance(90))
             append(stream, uint16_t(wire::MessageType::Hello), wire::encode(wire::HelloRequest{42}));
-        for (size_t i = 0; i < kMaxMessages && m_in.remaining_bytes() > 0; ++i) {
-            uint16_t type = m_in.ConsumeProbability<float>() < 0.95f
-                                ? m_in.ConsumeIntegralInRange<uint16_t>(1, 8)
-                                : m_in.ConsumeIntegral<uint16_t>();
-            append(stream, type, m_in.ConsumeBool() ? payload(type) : rawPayload());
+        for (size_t i = 0; i < kMaxMessages && m_in.remaining() > 0; ++i) {
+            uint16_t type = m_in.chance(95) ? m_in.range<uint16_t>(1, 8) : m_in.u16();
+            Bytes body = m_in.flag() ? payload(type) : rawPayload();
+            append(stream, type, body);
         }
-        if (!stream.empty() && m_in.ConsumeProbability<float>() < 0.1f)
+        if (!stream.empty() && m_in.chance(10))
             stream.resize(stream.size() - 1 - stream.size() / 3); // the client goes mid-frame
         return stream;
     }
 
 private:
     void append(Bytes& stream, uint16_t type, const Bytes& payload) {
-        uint32_t requestId = m_in.ConsumeIntegral<uint8_t>();
-        uint32_t threadId = m_in.ConsumeProbability<float>() < 0.9f
-                                ? m_in.ConsumeIntegralInRange<uint32_t>(0, 3)
-                                : m_in.ConsumeIntegral<uint32_t>();
+        uint32_t requestId = m_in.byte();
+        uint32_t threadId = m_in.chance(90) ? m_in.range<uint32_t>(0, 3) : m_in.u32();
         Bytes frame = wire::frame(type, requestId, threadId, payload);
-        if (m_in.ConsumeProbability<float>() < 0.05f)
-            put16(frame, 4, m_in.ConsumeIntegral<uint16_t>()); // a version the daemon lacks
+        if (m_in.chance(5))
+            put16(frame, 4, m_in.u16()); // a version the daemon lacks
         stream.insert(stream.end(), frame.begin(), frame.end());
     }
 
-    Bytes rawPayload() { return m_in.ConsumeBytes<uint8_t>(m_in.ConsumeIntegralInRange(0, 40)); }
+    Bytes rawPayload() { return m_in.bytes(m_in.range(0, 40)); }
 
     uint64_t handle() {
-        return m_in.ConsumeProbability<float>() < 0.9f ? m_in.ConsumeIntegralInRange<uint64_t>(0, 4)
-                                                       : m_in.ConsumeIntegral<uint64_t>();
+        return m_in.chance(90) ? m_in.range<uint64_t>(0, 16) : m_in.u64();
     }
 
     Bytes payload(uint16_t type) {
         switch (wire::MessageType(type)) {
         case wire::MessageType::Hello:
-            return wire::encode(wire::HelloRequest{m_in.ConsumeIntegral<uint32_t>()});
+            return wire::encode(wire::HelloRequest{m_in.u32()});
         case wire::MessageType::Open: {
             wire::OpenRequest r;
-            r.shareAccess = m_in.ConsumeIntegral<uint16_t>();
-            if (m_in.ConsumeProbability<float>() < 0.8f)
-                r.name = m_in.ConsumeBool() ? u"\\\\.\\VORNpci0" : u"\\\\.\\VORNpci1";
+            r.shareAccess = m_in.u16();
+            if (m_in.chance(80))
+                r.name = m_in.flag() ? u"\\\\.\\VORNpci0" : u"\\\\.\\VORNpci1";
             else
-                for (uint8_t c : m_in.ConsumeBytes<uint8_t>(m_in.ConsumeIntegralInRange(0, 300)))
+                for (uint8_t c : m_in.bytes(m_in.range(0, 300)))
                     r.name.push_back(char16_t(c));
             return wire::encode(r);
         }
         case wire::MessageType::DeviceControl: {
             wire::ControlRequest r;
             r.handle = handle();
-            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.ConsumeIntegralInRange(0u, 0x1Au);
-            r.outLength = m_in.ConsumeProbability<float>() < 0.95f
-                              ? m_in.ConsumeIntegralInRange(0u, 32u)
-                              : m_in.ConsumeIntegral<uint32_t>();
-            r.input = m_in.ConsumeBytes<uint8_t>(m_in.ConsumeIntegralInRange(0, 32));
+            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.range(0u, 0x1Au);
+            r.outLength = m_in.chance(95) ? m_in.range(0u, 32u) : m_in.u32();
+            r.input = m_in.bytes(m_in.range(0, 32));
             return wire::encode(r);
         }
         case wire::MessageType::Close:
@@ -128,12 +122,12 @@ private:
         case wire::MessageType::Simulate:
             return wire::encode(simCommand());
         case wire::MessageType::Inspect:
-            return wire::encode(wire::InspectRequest{m_in.ConsumeIntegralInRange(0u, 2u)});
+            return wire::encode(wire::InspectRequest{m_in.range(0u, 2u)});
         case wire::MessageType::Status: {
             wire::StatusRequest r;
-            r.wait = wire::StatusWait(m_in.ConsumeIntegralInRange(0u, 3u));
-            r.count = m_in.ConsumeIntegralInRange(0u, 3u);
-            r.boundMs = m_in.ConsumeIntegralInRange(0u, kStatusBoundCapMs);
+            r.wait = wire::StatusWait(m_in.range(0u, 3u));
+            r.count = m_in.range(0u, 3u);
+            r.boundMs = m_in.range(0u, kStatusBoundCapMs);
             return wire::encode(r);
         }
         }
@@ -142,27 +136,27 @@ private:
 
     vornhost::SimCommand simCommand() {
         vornhost::SimCommand c;
-        c.board = m_in.ConsumeIntegralInRange(0u, 2u);
-        c.action = vornhost::SimAction(m_in.ConsumeIntegralInRange(0, 7));
-        c.count = m_in.ConsumeIntegralInRange(0u, 1100u);
-        c.atDayOfYear = m_in.ConsumeIntegralInRange<uint16_t>(0, 367);
-        c.atHours = m_in.ConsumeIntegralInRange<uint8_t>(0, 25);
-        c.atMinutes = m_in.ConsumeIntegralInRange<uint8_t>(0, 61);
-        c.atMicrosInMinute = m_in.ConsumeIntegralInRange(0u, 60'000'001u);
-        c.referencePresent = m_in.ConsumeBool();
-        c.altitudeDecimetres = m_in.ConsumeIntegral<uint32_t>();
-        c.latitudeDegrees = m_in.ConsumeIntegralInRange<uint16_t>(0, 400);
-        c.latitudeMinutes = m_in.ConsumeIntegral<uint32_t>();
-        c.longitudeDegrees = m_in.ConsumeIntegralInRange<uint16_t>(0, 400);
-        c.longitudeMinutes = m_in.ConsumeIntegral<uint32_t>();
-        c.satellites = m_in.ConsumeIntegral<uint8_t>();
-        c.faultNoAnswer = m_in.ConsumeBool();
-        c.faultBadEcho = m_in.ConsumeBool();
-        c.faultSlowFifoReads = m_in.ConsumeIntegralInRange(0u, 1100u);
+        c.board = m_in.range(0u, 2u);
+        c.action = vornhost::SimAction(m_in.range(0, 7));
+        c.count = m_in.range(0u, 1100u);
+        c.atDayOfYear = m_in.range<uint16_t>(0, 367);
+        c.atHours = m_in.range<uint8_t>(0, 25);
+        c.atMinutes = m_in.range<uint8_t>(0, 61);
+        c.atMicrosInMinute = m_in.range(0u, 60'000'001u);
+        c.referencePresent = m_in.flag();
+        c.altitudeDecimetres = m_in.u32();
+        c.latitudeDegrees = m_in.range<uint16_t>(0, 400);
+        c.latitudeMinutes = m_in.u32();
+        c.longitudeDegrees = m_in.range<uint16_t>(0, 400);
+        c.longitudeMinutes = m_in.u32();
+        c.satellites = m_in.byte();
+        c.faultNoAnswer = m_in.flag();
+        c.faultBadEcho = m_in.flag();
+        c.faultSlowFifoReads = m_in.range(0u, 1100u);
         return c;
     }
 
-    FuzzedDataProvider& m_in;
+    vornfuzz::InputReader& m_in;
 };
 
 // Reads the daemon's replies until it closes its end, checking each frame as it comes.
@@ -235,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stream.assign(data + 1, data + size);
         capStatusBounds(stream);
     } else {
-        FuzzedDataProvider in(data + 1, size - 1);
+        vornfuzz::InputReader in(data + 1, size - 1);
         stream = MessageBuilder(in).build();
     }
     vornsim::MachineDescription machine;
