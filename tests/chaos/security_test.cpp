@@ -265,4 +265,48 @@ TEST(Security, HostileMessagesCloseOnlyTheirOwnConnection) {
     expectCleanStop(*daemon);
 }
 
+// Raw register requests through the daemon, at offsets that would reach the next card's bridge
+// and board: refused, while that board's heartbeat goes on as programmed.
+TEST(Security, RawRequestsThroughTheDaemonStayInTheirWindow) {
+    auto daemon = startDaemon(boardArgs({0x9070, 0x7100}));
+    ASSERT_TRUE(daemon);
+    auto control = DaemonClient::connect(daemon->socketPath());
+    ASSERT_TRUE(control);
+    uint64_t second = 0, first = 0;
+    ASSERT_EQ(control->open(boardName(1), kShareAll, &second), STATUS_SUCCESS);
+    ASSERT_EQ(control->open(boardName(0), kShareAll, &first), STATUS_SUCCESS);
+    ASSERT_EQ((Driver{*control, second}.setHeartbeat(0x0100)), STATUS_SUCCESS); // 100 Hz
+    Load heartbeat(daemon->socketPath(), 1, 1, chaosSeed(), [](const Driver& d, std::mt19937&) {
+        return unless("wait heartbeat", d.waitHeartbeat(10'000), {STATUS_SUCCESS});
+    });
+    ASSERT_TRUE(heartbeat.runRounds(2));
+    BoardState before; // with the heartbeat interrupt switched on by the waits
+    ASSERT_EQ(control->inspectBoard(1, &before), STATUS_SUCCESS);
+
+    Driver raw{*control, first};
+    for (uint32_t offset : {0x1Fu, 0x20u, 0x7Eu, 0x80u, 0xCCu, 0x100u, 0x180u, 0x182u, 0xFFFEu}) {
+        uint16_t value = 0;
+        EXPECT_EQ(raw.poke(uint16_t(offset), 0), STATUS_INVALID_PARAMETER) << offset;
+        EXPECT_EQ(raw.peek(uint16_t(offset), &value), STATUS_INVALID_PARAMETER) << offset;
+    }
+    uint16_t version = 0;
+    EXPECT_EQ(raw.peek(0x04, &version), STATUS_SUCCESS);
+    EXPECT_NE(version, 0);
+    EXPECT_EQ(raw.poke(0x80, 0, 4), STATUS_INVALID_PARAMETER);
+
+    EXPECT_TRUE(heartbeat.runRounds(3)) << "the other board's heartbeat stopped";
+    heartbeat.stop();
+    expectNoProblems(heartbeat);
+    BoardState after;
+    ASSERT_EQ(control->inspectBoard(1, &after), STATUS_SUCCESS);
+    EXPECT_EQ(after.enables, before.enables);
+    EXPECT_EQ(after.heartbeatDivider, before.heartbeatDivider);
+    EXPECT_GT(after.heartbeats, before.heartbeats);
+    EXPECT_EQ(control->close(first), STATUS_SUCCESS);
+    EXPECT_EQ(control->close(second), STATUS_SUCCESS);
+    EXPECT_TRUE(daemonIdle(*control));
+    control.reset();
+    expectCleanStop(*daemon);
+}
+
 } // namespace
