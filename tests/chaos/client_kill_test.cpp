@@ -39,8 +39,19 @@ TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
     auto daemon = startDaemon(boardArgs({0x9070, 0x7100}));
     ASSERT_TRUE(daemon);
     const std::vector<ClientPlan> plans = planFleet(seed, 2);
+    // Two long-lived clients work on through the whole massacre.
+    Load steady(daemon->socketPath(), 2, 0, seed, [](const Driver& d, std::mt19937&) {
+        std::string problem = unless("get time", d.getTime(), {STATUS_SUCCESS});
+        problem += unless("get date", d.getDate(), {STATUS_SUCCESS});
+        return problem;
+    });
 
     FleetOutcome outcome = runFleet(daemon->socketPath(), plans);
+    EXPECT_TRUE(steady.runRounds(1));
+    steady.stop();
+    for (const std::string& problem : steady.problems())
+        ADD_FAILURE() << problem;
+    EXPECT_GT(steady.rounds(), 0u);
 
     for (const std::string& failure : outcome.failures)
         ADD_FAILURE() << failure;

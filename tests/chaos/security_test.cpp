@@ -36,6 +36,17 @@ void expectNoProblems(const Load& load) {
         ADD_FAILURE() << problem;
 }
 
+// Runs `count` clients as uid and gid 65534 to their end; each must exit with `expectedExit`.
+void expectClientsOfNobody(const std::string& socket, unsigned count, int expectedExit) {
+    std::vector<ClientPlan> plans(count);
+    for (unsigned i = 0; i < count; ++i)
+        plans[i] = {"VORNpci0", 100 + i, 12, -1, 65534, 65534, expectedExit};
+    FleetOutcome outcome = runFleet(socket, plans);
+    for (const std::string& failure : outcome.failures)
+        ADD_FAILURE() << failure;
+    EXPECT_EQ(outcome.finished, count);
+}
+
 TEST(Security, PeerWithoutAdmittedCredentialsIsRefusedUnderLoad) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to start a client under another uid (CI runs as root); the "
@@ -49,13 +60,8 @@ TEST(Security, PeerWithoutAdmittedCredentialsIsRefusedUnderLoad) {
     Load load(daemon->socketPath(), kClients, 0, chaosSeed(), steadyRound);
     ASSERT_TRUE(load.runRounds(1));
 
-    std::vector<ClientPlan> outsiders(8);
-    for (size_t i = 0; i < outsiders.size(); ++i)
-        outsiders[i] = {"VORNpci0", uint32_t(i), 4, -1, 65534, 65534, 3};
-    FleetOutcome outcome = runFleet(daemon->socketPath(), outsiders);
-    for (const std::string& failure : outcome.failures)
-        ADD_FAILURE() << failure;
-    EXPECT_EQ(outcome.finished, outsiders.size());
+    constexpr unsigned kOutsiders = 8;
+    expectClientsOfNobody(daemon->socketPath(), kOutsiders, 3); // refused
 
     EXPECT_TRUE(load.runRounds(2));
     load.stop();
@@ -64,7 +70,7 @@ TEST(Security, PeerWithoutAdmittedCredentialsIsRefusedUnderLoad) {
     size_t refusals = 0;
     for (size_t at = 0; (at = daemon->log().find("refused peer", at)) != std::string::npos; ++at)
         ++refusals;
-    EXPECT_EQ(refusals, outsiders.size()) << daemon->log();
+    EXPECT_EQ(refusals, kOutsiders) << daemon->log();
 }
 
 TEST(Security, MemberOfTheAdmittedGroupIsServedUnderLoad) {
@@ -80,13 +86,7 @@ TEST(Security, MemberOfTheAdmittedGroupIsServedUnderLoad) {
     }());
     ASSERT_TRUE(daemon);
     Load load(daemon->socketPath(), kClients, 0, chaosSeed(), steadyRound);
-    std::vector<ClientPlan> members(4);
-    for (size_t i = 0; i < members.size(); ++i)
-        members[i] = {"VORNpci0", uint32_t(100 + i), 12, -1, 65534, 65534, 0};
-    FleetOutcome outcome = runFleet(daemon->socketPath(), members);
-    for (const std::string& failure : outcome.failures)
-        ADD_FAILURE() << failure;
-    EXPECT_EQ(outcome.finished, members.size());
+    expectClientsOfNobody(daemon->socketPath(), 4, 0); // served
     EXPECT_TRUE(load.runRounds(1));
     load.stop();
     expectNoProblems(load);
