@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,7 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 extern char** environ;
@@ -51,6 +54,17 @@ void reportComparison(benchmark::State& state, const Samples& ours, const Sample
     state.counters["samples"] = double(ours.size());
 }
 
+int64_t bareTimedWaitLateness(int64_t nanos) {
+    static std::mutex lock;
+    static std::condition_variable never;
+    std::unique_lock held(lock);
+    const auto start = Clock::now();
+    never.wait_for(held, std::chrono::nanoseconds(nanos));
+    return nanosSince(start) - nanos;
+}
+
+void tightenTimerSlack() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
+
 std::string allowedCpus() {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -80,6 +94,7 @@ Child::Child(const std::vector<std::string>& argv, const std::vector<std::string
     envp.push_back(nullptr);
     m_pid = ::fork();
     if (m_pid == 0) {
+        ::prctl(PR_SET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL); // the system's default, as in service
         if (!stderrPath.empty()) {
             int fd = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             if (fd >= 0)

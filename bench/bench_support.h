@@ -42,6 +42,14 @@ private:
 // Reports ours and the baseline side by side: medians, p99 and their ratios.
 void reportComparison(benchmark::State& state, const Samples& ours, const Samples& baseline);
 
+// A bare timed wait of `nanos` on a condition variable that nobody signals: the floor under
+// every time-out; its lateness in nanoseconds.
+int64_t bareTimedWaitLateness(int64_t nanos);
+
+// Timer slack of 1 ns for the calling thread (and threads it starts later), as the host's
+// clock thread has, so that baselines wake as precisely as the host can.
+void tightenTimerSlack();
+
 // The CPUs this process may run on, as taskset gave them.
 std::string allowedCpus();
 

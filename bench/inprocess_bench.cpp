@@ -109,6 +109,48 @@ void TimeSetEntry(benchmark::State& state) {
     state.counters["commands"] = double(after.commands - before.commands);
 }
 
+// Wait time-outs with the host in this program: the kernel's timer path without the socket.
+void WaitTimeoutInProcess(benchmark::State& state) {
+    if (!vornlib::testing::useChannel(vornhost::openInProcessChannel(oneBoard()))) {
+        state.SkipWithError("no in-process host");
+        return;
+    }
+    BoardHandle board = nullptr;
+    if (VORN_open(&board, "VORNpci0") != VORN_OK) {
+        state.SkipWithError("cannot open VORNpci0");
+        return;
+    }
+    const uint32_t timeoutMs = uint32_t(state.range(0));
+    const size_t rounds = size_t(state.range(1));
+    Samples lateness(rounds), bare(rounds);
+    size_t early = 0;
+    for (auto _ : state) {
+        for (size_t r = 0; r < rounds; ++r) {
+            EventObj event{};
+            event.timeoutMs = timeoutMs;
+            const auto start = Clock::now();
+            const uint8_t result = VORN_waitEvent(board, &event);
+            const int64_t late = nanosSince(start) - int64_t(timeoutMs) * 1'000'000;
+            if (result != VORN_WAIT_TIMEOUT)
+                continue;
+            early += late < 0;
+            lateness.add(late);
+            bare.add(bareTimedWaitLateness(int64_t(timeoutMs) * 1'000'000));
+        }
+    }
+    VORN_close(board);
+    vornlib::testing::resetChannel();
+    const double p99 = lateness.percentileMicros(99);
+    state.counters["late_p50_us"] = lateness.percentileMicros(50);
+    state.counters["late_p99_us"] = p99;
+    state.counters["bare_late_p50_us"] = bare.percentileMicros(50);
+    state.counters["bare_late_p99_us"] = bare.percentileMicros(99);
+    state.counters["ratio_p99"] = (timeoutMs * 1000.0 + p99) / (timeoutMs * 1000.0);
+    state.counters["ended_early"] = double(early);
+    state.counters["samples"] = double(lateness.size());
+}
+
+BENCHMARK(WaitTimeoutInProcess)->Args({1, 1000})->Args({10, 200})->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(GetTimeInProcess)->Iterations(50000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(TimeSetEntry)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -116,6 +158,7 @@ BENCHMARK(TimeSetEntry)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMic
 } // namespace vornbench
 
 int main(int argc, char** argv) {
+    vornbench::tightenTimerSlack();
     benchmark::AddCustomContext("cpus", vornbench::allowedCpus());
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -93,6 +93,12 @@ def main():
             "ratio_p99", f"<= {goal}", lambda v, g=goal: v <= g)
         row(f"  waits of {ms} ms that ended early", daemon, name, "ended_early", "0",
             lambda v: v == 0, "{:.0f}")
+        row(f"  p99 lateness us: vornhost", daemon, name, "late_p99_us", "", lambda v: True)
+        row(f"  p99 lateness us: bare timed wait, same run", daemon, name, "bare_late_p99_us", "",
+            lambda v: True)
+        inname = f"WaitTimeoutInProcess/{ms}/{1000 if ms == 1 else 200}"
+        row(f"  in-process: (time-out + p99 lateness) / time-out", inproc, inname, "ratio_p99",
+            f"<= {goal}", lambda v, g=goal: v <= g)
     row("events delivered per second (one client)", daemon, "EventThroughput/20000/10",
         "delivered_per_s", ">= 20000", lambda v: v >= 20000, "{:.0f}")
     row("  events lost", daemon, "EventThroughput/20000/10", "lost", "0", lambda v: v == 0,

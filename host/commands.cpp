@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "board_control.h"
+#include "vornpci_ioctl.h"
 
 #include <algorithm>
 #include <array>
@@ -47,6 +48,13 @@ Prepared prepareOpen(std::span<const uint8_t> payload) {
     });
 }
 
+// The board's three waits are the requests that stay in the driver until an interrupt or a
+// time-out; every other request completes within a bounded board exchange.
+bool waitsInDriver(uint32_t code) {
+    return code == vornpci::IOCTL_VORNPCI_WAIT_EVENT || code == vornpci::IOCTL_VORNPCI_WAIT_HEART ||
+           code == vornpci::IOCTL_VORNPCI_WAIT_MATCH;
+}
+
 // Device control is the common path: checked here, run in place by executeControl.
 Prepared prepareControl(std::span<const uint8_t> payload) {
     auto request = wire::viewControl(payload);
@@ -54,7 +62,8 @@ Prepared prepareControl(std::span<const uint8_t> payload) {
         return malformed();
     if (request->outLength > wire::kMaxIoLength)
         return refuse(WireError::BadArgument);
-    return {Prepared::Kind::InPlace, WireError::Ok, {}};
+    const auto kind = waitsInDriver(request->code) ? Prepared::Kind::InPlace : Prepared::Kind::Inline;
+    return {kind, WireError::Ok, {}};
 }
 
 void executeControl(CommandContext& c, const wire::Header& header,

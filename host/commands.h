@@ -39,8 +39,10 @@ enum class Permission {
 
 struct Prepared {
     // InPlace: checked; the command's execute runs on the payload as received, so that the
-    // request path carries no decoded copy and allocates nothing.
-    enum class Kind { Run, Refuse, Malformed, InPlace };
+    // request path carries no decoded copy and allocates nothing. Inline: the same, for a
+    // request that does not wait in the driver, so the connection's reader may run it itself
+    // and spare a hand-over to the request thread.
+    enum class Kind { Run, Refuse, Malformed, InPlace, Inline };
     Kind kind = Kind::Malformed;
     wire::WireError error = wire::WireError::Ok; // Refuse
     CommandJob job;                              // Run

@@ -47,6 +47,12 @@ public:
         return true;
     }
 
+    // Nothing queued and nothing under way.
+    bool idle() {
+        std::lock_guard guard(m_lock);
+        return m_count == 0;
+    }
+
     // Drops what has not started; the job under way finishes.
     void stop() {
         std::lock_guard guard(m_lock);
@@ -181,6 +187,13 @@ bool Connection::dispatch(const wire::Header& header, std::span<const uint8_t> p
 void Connection::enqueue(const wire::Header& header, const Command* command,
                          std::span<const uint8_t> payload, Prepared prepared) {
     auto found = m_threads.find(header.threadId);
+    // A request that does not wait runs here unless its client thread has one ahead of it,
+    // which it must not overtake. Only this reader posts work, so an idle thread stays idle.
+    if (prepared.kind == Prepared::Kind::Inline &&
+        (found == m_threads.end() || found->second->idle())) {
+        runInPlace(header, command, payload);
+        return;
+    }
     if (found == m_threads.end()) {
         if (m_threads.size() >= kMaxClientThreads) {
             sendReply(header, wire::encodeReply({wire::WireError::TooManyThreads, 0}));
@@ -189,7 +202,7 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         found = m_threads.emplace(header.threadId, std::make_unique<RequestThread>(*this)).first;
     }
     bool posted;
-    if (prepared.kind == Prepared::Kind::InPlace)
+    if (prepared.kind != Prepared::Kind::Run)
         posted = found->second->post(header, command, payload);
     else
         posted = found->second->post([this, header, job = std::move(prepared.job)] {
