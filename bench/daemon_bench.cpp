@@ -65,21 +65,24 @@ void GetTimeVsBareRoundTrip(benchmark::State& state) {
 }
 
 // Runs `count` rounds in which the calling thread blocks in `wait` while a helper thread,
-// once the round has started, fires the trigger; records what `wait` measured.
+// once the round has started, fires the trigger; records what `wait` measured. The helper
+// sleeps between rounds rather than spinning, so that it takes no turns on the shared CPU
+// while an event travels.
 template <typename Wait, typename Trigger>
 bool triggeredRounds(size_t count, Samples& samples, Wait wait, Trigger trigger) {
     std::atomic<size_t> round{0};
     std::atomic<bool> failed{false};
     std::thread helper([&] {
         for (size_t r = 1; r <= count && !failed; ++r) {
-            while (round.load() < r && !failed)
-                std::this_thread::yield();
+            for (size_t seen = round.load(); seen < r && !failed; seen = round.load())
+                round.wait(seen);
             if (!failed && !trigger())
                 failed = true;
         }
     });
     for (size_t r = 1; r <= count && !failed; ++r) {
         round.store(r);
+        round.notify_one();
         int64_t latency = 0;
         if (!wait(&latency))
             failed = true;
@@ -87,6 +90,8 @@ bool triggeredRounds(size_t count, Samples& samples, Wait wait, Trigger trigger)
             samples.add(latency);
     }
     failed = true;
+    round.store(count + 1);
+    round.notify_one();
     helper.join();
     return samples.size() == count;
 }
