@@ -7,6 +7,7 @@
 #include "ntemu/faults.h"
 #include "vornpci_device.h"
 #include "vornpci_ioctl.h"
+#include "vornpci_records.h"
 
 #include "fuzz_input.h"
 
@@ -14,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <thread>
@@ -31,7 +33,7 @@ constexpr size_t kMaxIo = 64;
 // Real-time bounds: generous safety nets only, past which a request counts as hung.
 constexpr auto kSettleBound = std::chrono::seconds(10);
 constexpr auto kEndBound = std::chrono::seconds(20);
-constexpr int64_t kHeartbeatBudget = 20'000;
+constexpr int64_t kHeartbeatBudget = 2'000; // each one is an interrupt and a DPC
 
 // The driver's requests, and two codes of its range that have no handler.
 constexpr uint32_t kFirstCode = vornpci::IOCTL_VORNPCI_OPEN;
@@ -173,6 +175,7 @@ private:
             return;
         ntemu::Handle handle = pickHandle();
         uint32_t c = code();
+        m_rawAccess |= c == vornpci::IOCTL_VORNPCI_PEEK || c == vornpci::IOCTL_VORNPCI_POKE;
         size_t inLength = m_in.range<size_t>(0, kMaxIo);
         size_t outLength = m_in.range<size_t>(0, kMaxIo);
         std::vector<uint8_t> input = m_in.bytes(inLength);
@@ -253,6 +256,7 @@ private:
         faults.noAnswer = m_in.flag();
         faults.badEcho = m_in.flag();
         faults.slowFifoReads = m_in.range(0u, 40u);
+        m_rawAccess = true;
         m_host.board(0)->setFaults(faults);
     }
 
@@ -275,7 +279,38 @@ private:
             FUZZ_CHECK(result.status != STATUS_PENDING);
             FUZZ_CHECK(result.information <= r->output.size());
             FUZZ_CHECK(handledCode(r->code) || !NT_SUCCESS(result.status));
+            if (NT_SUCCESS(result.status))
+                checkRecord(*r, result.information);
         }
+    }
+
+    // A board time that the driver hands back is a time of day. The board's registers always
+    // hold one; a time tag or an answer from the FIFO only while nothing has disturbed the
+    // FIFO's framing behind the driver's back (raw register access, board faults).
+    void checkRecord(const Request& r, size_t information) {
+        using namespace vornpci;
+        if (r.code == IOCTL_VORNPCI_GET_TIME && information == sizeof(TimeObj)) {
+            auto t = recordOf<TimeObj>(r.output);
+            FUZZ_CHECK(t.microsInMinute < 60'000'000 && t.minutes < 60 && t.hours < 24);
+            FUZZ_CHECK(t.dayOfYear >= 1 && t.dayOfYear <= 366);
+        }
+        if (m_rawAccess)
+            return;
+        if (r.code == IOCTL_VORNPCI_WAIT_EVENT && information == sizeof(EventWaitRecord)) {
+            auto e = recordOf<EventWaitRecord>(r.output);
+            FUZZ_CHECK(e.microsInMinute < 60'000'000 && e.minutes < 60 && e.hours < 24);
+            FUZZ_CHECK(e.dayOfYear >= 1 && e.dayOfYear <= 366);
+        }
+        if (r.code == IOCTL_VORNPCI_GET_DATE && information == sizeof(DateObj)) {
+            auto d = recordOf<DateObj>(r.output);
+            FUZZ_CHECK(d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= 31);
+        }
+    }
+
+    template <typename T> static T recordOf(const std::vector<uint8_t>& bytes) {
+        T record{};
+        std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof(T)));
+        return record;
     }
 
     // Ends the process (every request cancelled, every handle closed), waits for every
@@ -303,6 +338,7 @@ private:
     std::vector<ntemu::Handle> m_handles;
     std::vector<std::unique_ptr<Request>> m_requests;
     int64_t m_heartbeatsSpent = 0;
+    bool m_rawAccess = false; // raw register access or board faults: FIFO framing may break
     // VORN_FUZZ_TRACE=1 prints each request's outcome, to see what an input does.
     const bool m_trace = std::getenv("VORN_FUZZ_TRACE") != nullptr;
 };

@@ -302,9 +302,9 @@ def protocol_seeds():
         "hello_only": hello(),
         "open_time_close": hello() + p_open() + p_control(0x09) + p_close(),
         "open_every_request": hello() + p_open() + b"".join(
-            p_control(k, rid=10 + k, thread=k % 3) for k in LENGTHS if k not in (0x14, 0x15, 0x16)),
+            p_control(k, rid=10 + k) for k in LENGTHS if k not in (0x14, 0x15, 0x16)),
         "wait_event_then_strobe": hello() + p_open() + p_control(0x14, u32(60_000), thread=2) +
-        p_simulate(1) + p_status(1, 1, 10),
+        p_simulate(1) + p_status(1, 1, 2),
         "wait_heart_left_pending": hello() + p_open() + p_control(0x15, u32(60_000), thread=3),
         "simulate_every_action": hello() + b"".join(
             [p_simulate(1), p_simulate(2, count=50), p_simulate(3, day=365, hours=12, minutes=1),
@@ -312,7 +312,7 @@ def protocol_seeds():
                                                     lat_min=123456, lon_min=654321, sats=9),
              p_simulate(6, no_answer=1, bad_echo=1, slow=5), p_simulate(7), p_simulate(1, board=3)]),
         "inspect_boards": hello() + p_inspect(0) + p_inspect(1),
-        "status_waits": hello() + p_status() + p_status(1, 2, 5) + p_status(2, 0, 5) + p_status(3),
+        "status_waits": hello() + p_status() + p_status(1, 2, 2) + p_status(2, 0, 2) + p_status(3),
         "request_before_hello": p_open(),
         "hello_twice": hello() + hello(),
         "unknown_type": hello() + frame(99, 4, b"abc"),
