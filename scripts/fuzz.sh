@@ -5,6 +5,7 @@
 #   scripts/fuzz.sh                  a short run: 20 s per target
 #   scripts/fuzz.sh --long N [T...]  a campaign of N seconds per target (all three, or those
 #                                    named), growing a corpus in build/fuzz/corpus/<target>
+# FUZZ_FLAGS adds libFuzzer options, e.g. FUZZ_FLAGS=-entropic=0 for more inputs a second.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,7 +39,7 @@ for target in "${targets[@]}"; do
     # -timeout: an input running a minute is a hang; -rss_limit_mb: a leak that grows is one.
     if "$out/tests/fuzz/$target" "$corpus" "$seeds" -max_total_time="$seconds" -timeout=60 \
         -rss_limit_mb=4096 -max_len=4096 -print_final_stats=1 \
-        -artifact_prefix="$out/findings/$target-" >"$log" 2>&1; then
+        -artifact_prefix="$out/findings/$target-" ${FUZZ_FLAGS:-} >"$log" 2>&1; then
         grep -E "^stat::number_of_executed_units" "$log" | sed "s/^/   /"
     else
         failed=1

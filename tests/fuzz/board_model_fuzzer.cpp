@@ -18,9 +18,8 @@ namespace status = vornsim::status;
 namespace control = vornsim::control;
 
 constexpr int64_t kNewYearsEveNoon = 128435760000000000; // 2007-12-31 12:00 UTC
-// Heartbeat periods an input may let pass: a divider of 1 fires 10,000 times a second, and
-// an input is meant to take milliseconds, not minutes.
-constexpr int64_t kHeartbeatBudget = 20'000;
+// Heartbeat periods an input may let pass: a divider of 1 fires 10,000 times a second.
+constexpr int64_t kHeartbeatBudget = 2'000;
 constexpr uint16_t kModels[] = {0x7000, 0x7100, 0x9070, 0x9072};
 
 // Records what the board drives, so the level it claims is the level the line saw.
@@ -169,17 +168,8 @@ private:
 
     // Moves the clock on, by steps from microseconds to days, within the heartbeat budget.
     void advance() {
-        static constexpr ntemu::Ticks100ns kUnits[] = {ntemu::kMicrosecond, ntemu::kMillisecond,
-                                                       ntemu::kSecond, 60 * ntemu::kSecond,
-                                                       vornsim::kTicksPerDay};
-        ntemu::Ticks100ns count = m_in.range<ntemu::Ticks100ns>(0, 1000);
-        ntemu::Ticks100ns interval = count * kUnits[m_in.byte() % 5];
         uint16_t divider = m_board.heartbeat().divider;
-        if (divider != 0) {
-            int64_t periods = std::max<int64_t>(0, kHeartbeatBudget - m_heartbeatsSpent);
-            interval = std::min(interval, periods * divider * 1000);
-            m_heartbeatsSpent += interval / (divider * 1000) + 1;
-        }
+        ntemu::Ticks100ns interval = m_advances.next(m_in, divider);
         uint64_t before = m_board.counters().heartbeats;
         m_clock.advance(interval);
         uint64_t fired = m_board.counters().heartbeats - before;
@@ -259,7 +249,7 @@ private:
     ntemu::VirtualClock m_clock;
     RecordingLine m_line;
     BoardModel m_board;
-    int64_t m_heartbeatsSpent = 0;
+    vornfuzz::AdvanceReader m_advances{5, kHeartbeatBudget};
 };
 
 } // namespace

@@ -192,16 +192,7 @@ private:
 
     // Moves the virtual clock on, from microseconds to hours, within the heartbeat budget.
     void advance() {
-        static constexpr ntemu::Ticks100ns kUnits[] = {ntemu::kMicrosecond, ntemu::kMillisecond,
-                                                       ntemu::kSecond, 60 * ntemu::kSecond};
-        ntemu::Ticks100ns count = m_in.range<ntemu::Ticks100ns>(0, 1000);
-        ntemu::Ticks100ns interval = count * kUnits[m_in.byte() % 4];
-        uint16_t divider = m_host.board(0)->heartbeat().divider;
-        if (divider != 0) {
-            int64_t periods = std::max<int64_t>(0, kHeartbeatBudget - m_heartbeatsSpent);
-            interval = std::min(interval, periods * divider * 1000);
-            m_heartbeatsSpent += interval / (divider * 1000) + 1;
-        }
+        ntemu::Ticks100ns interval = m_advances.next(m_in, m_host.board(0)->heartbeat().divider);
         m_host.virtualClock()->advance(interval);
         checkFinished();
     }
@@ -337,7 +328,7 @@ private:
     std::shared_ptr<ntemu::Process> m_process;
     std::vector<ntemu::Handle> m_handles;
     std::vector<std::unique_ptr<Request>> m_requests;
-    int64_t m_heartbeatsSpent = 0;
+    vornfuzz::AdvanceReader m_advances{4, kHeartbeatBudget};
     bool m_rawAccess = false; // raw register access or board faults: FIFO framing may break
     // VORN_FUZZ_TRACE=1 prints each request's outcome, to see what an input does.
     const bool m_trace = std::getenv("VORN_FUZZ_TRACE") != nullptr;
@@ -346,7 +337,6 @@ private:
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    ntemu::verifier::setQuiet(true);
     vornfuzz::abortOnVerifierReport();
     return 0;
 }

@@ -17,6 +17,7 @@ namespace vornfuzz {
 
 // Every verifier report is a finding: the observer aborts on the first, after it is printed.
 inline void abortOnVerifierReport() {
+    ntemu::verifier::setQuiet(true);
     ntemu::verifier::setObserver([](const ntemu::VerifierReport& report) {
         std::fprintf(stderr, "==fuzz== verifier report: %s\n", report.text().c_str());
         std::abort();

@@ -3,6 +3,9 @@
 // in the same encoding.
 #pragma once
 
+#include "ntemu/clock.h"
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -41,6 +44,33 @@ private:
     const uint8_t* m_data;
     size_t m_size;
     size_t m_at = 0;
+};
+
+// Clock advances read from an input: 0 to 1,000 of a unit (microsecond, millisecond, second,
+// minute, day: the first `unitKinds` of them). A heartbeat of divider d fires every d * 100 us;
+// advances are cut short so that one input lets at most `budget` heartbeats pass, because an
+// input is meant to take milliseconds, not minutes.
+class AdvanceReader {
+public:
+    AdvanceReader(unsigned unitKinds, int64_t budget) : m_unitKinds(unitKinds), m_left(budget) {}
+
+    ntemu::Ticks100ns next(InputReader& in, uint16_t divider) {
+        static constexpr ntemu::Ticks100ns kUnits[] = {ntemu::kMicrosecond, ntemu::kMillisecond,
+                                                       ntemu::kSecond, 60 * ntemu::kSecond,
+                                                       86'400 * ntemu::kSecond};
+        ntemu::Ticks100ns count = in.range<ntemu::Ticks100ns>(0, 1000);
+        ntemu::Ticks100ns interval = count * kUnits[in.byte() % m_unitKinds];
+        if (divider == 0)
+            return interval;
+        ntemu::Ticks100ns period = divider * 1000;
+        interval = std::min(interval, std::max<int64_t>(0, m_left) * period);
+        m_left -= interval / period + 1;
+        return interval;
+    }
+
+private:
+    const unsigned m_unitKinds;
+    int64_t m_left;
 };
 
 } // namespace vornfuzz

@@ -264,7 +264,6 @@ void serve(vornhost::DriverHost& host, Bytes stream) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    ntemu::verifier::setQuiet(true);
     vornfuzz::abortOnVerifierReport();
     return 0;
 }
