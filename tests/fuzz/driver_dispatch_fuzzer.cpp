@@ -69,7 +69,8 @@ struct Request {
 
 class DriverRun {
 public:
-    explicit DriverRun(vornfuzz::InputReader& in) : m_in(in), m_host(machine(in), options()) {
+    explicit DriverRun(vornfuzz::InputReader& in)
+        : m_in(in), m_host(machine(in), options()), m_boards(m_host.machine().board(1) ? 2 : 1) {
         m_host.io().setCancelBound(5'000);
     }
 
@@ -77,18 +78,23 @@ public:
         if (!load())
             return;
         m_process = m_host.createProcess("fuzz");
-        openHandle();
+        openHandle(0);
         while (m_in.remaining() > 0 && !m_handles.empty())
             step();
         finish();
     }
 
 private:
+    // One board, or two: the second on the same interrupt line or on a line of its own.
     static vornsim::MachineDescription machine(vornfuzz::InputReader& in) {
         vornsim::MachineDescription description;
         description.cards.push_back(
             vornsim::CardDescription::board(kModels[in.byte() % 4], 0, 3, 11));
         description.cards.back().referencePresent = in.flag();
+        unsigned second = in.byte() % 3;
+        if (second != 0)
+            description.cards.push_back(vornsim::CardDescription::board(
+                kModels[in.byte() % 4], 0, 4, second == 1 ? 11 : 10));
         return description;
     }
     static vornhost::HostOptions options() {
@@ -116,18 +122,21 @@ private:
     }
 
     void declareLockOrder() {
-        PDEVICE_OBJECT device = m_host.io().findDevice(u"\\Device\\VORNpci0");
-        FUZZ_CHECK(device != nullptr);
-        auto* board = static_cast<CVORNpci*>(device->DeviceExtension);
-        m_host.system().kernel().declareLockOrder(&board->DeviceLock,
-                                                  ntemu::Kernel::cancelSpinLock());
+        for (unsigned index = 0; index < m_boards; ++index) {
+            std::u16string name = u"\\Device\\VORNpci" + vornhost::deviceName(index).substr(11);
+            PDEVICE_OBJECT device = m_host.io().findDevice(name);
+            FUZZ_CHECK(device != nullptr);
+            auto* board = static_cast<CVORNpci*>(device->DeviceExtension);
+            m_host.system().kernel().declareLockOrder(&board->DeviceLock,
+                                                      ntemu::Kernel::cancelSpinLock());
+        }
     }
 
-    void openHandle() {
+    void openHandle(unsigned board) {
         ntemu::OpenOptions options;
         options.overlapped = true;
         ntemu::Handle handle = 0;
-        NTSTATUS status = m_process->open(vornhost::deviceName(0), options, &handle);
+        NTSTATUS status = m_process->open(vornhost::deviceName(board), options, &handle);
         FUZZ_CHECK(status == STATUS_SUCCESS && handle != 0);
         m_handles.push_back(handle);
     }
@@ -151,7 +160,7 @@ private:
             break;
         case 11:
             if (m_handles.size() < kMaxHandles)
-                openHandle();
+                openHandle(m_in.byte() % m_boards);
             break;
         case 12:
             ntemu::faults::failNth(ntemu::FaultPoint::PoolAllocation, m_in.range(1, 4));
@@ -192,7 +201,12 @@ private:
 
     // Moves the virtual clock on, from microseconds to hours, within the heartbeat budget.
     void advance() {
-        ntemu::Ticks100ns interval = m_advances.next(m_in, m_host.board(0)->heartbeat().divider);
+        uint16_t divider = 0; // the fastest heartbeat running
+        for (unsigned index = 0; index < m_boards; ++index) {
+            uint16_t d = m_host.board(index)->heartbeat().divider;
+            divider = divider == 0 || (d != 0 && d < divider) ? d : divider;
+        }
+        ntemu::Ticks100ns interval = m_advances.next(m_in, divider);
         m_host.virtualClock()->advance(interval);
         checkFinished();
     }
@@ -200,7 +214,7 @@ private:
     // The board raises what a real one would: events, a storm, a timed event; heartbeat and
     // match interrupts come from the programmes that requests set, as the clock moves.
     void interrupt() {
-        vornsim::BoardModel& board = *m_host.board(0);
+        vornsim::BoardModel& board = pickBoard();
         switch (m_in.byte() % 4) {
         case 0:
             board.strobeEvent();
@@ -231,7 +245,7 @@ private:
             FUZZ_CHECK(m_process->close(m_handles[index]) == STATUS_SUCCESS);
             m_handles.erase(m_handles.begin() + ptrdiff_t(index));
             if (m_handles.empty())
-                openHandle();
+                openHandle(0);
             break;
         }
         default:
@@ -248,8 +262,10 @@ private:
         faults.badEcho = m_in.flag();
         faults.slowFifoReads = m_in.range(0u, 40u);
         m_rawAccess = true;
-        m_host.board(0)->setFaults(faults);
+        pickBoard().setFaults(faults);
     }
+
+    vornsim::BoardModel& pickBoard() { return *m_host.board(m_in.byte() % m_boards); }
 
     ntemu::Handle pickHandle() {
         return m_handles[m_in.byte() % m_handles.size()];
@@ -325,6 +341,7 @@ private:
 
     vornfuzz::InputReader& m_in;
     vornhost::DriverHost m_host;
+    const unsigned m_boards;
     std::shared_ptr<ntemu::Process> m_process;
     std::vector<ntemu::Handle> m_handles;
     std::vector<std::unique_ptr<Request>> m_requests;

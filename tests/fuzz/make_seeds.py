@@ -156,8 +156,10 @@ NAMES = {
 }
 
 
-def d_start(model=GPS, reference=0):
-    return [model, reference, 1]
+def d_start(model=GPS, reference=0, second=None, shared=True):
+    # second board: none, or a model on the first board's interrupt line or a line of its own
+    machine = [model, reference] + ([0] if second is None else [1 if shared else 2, second])
+    return machine + [1]  # no kernel service fails during start-up
 
 
 def d_request(k, data=None, in_len=None, out_len=None, handle=0):
@@ -178,16 +180,20 @@ def d_advance(count, unit):
     return [6] + list(u16(count)) + [unit]  # units: 0 us, 1 ms, 2 s, 3 minutes
 
 
-def d_event(sub=0, *rest):
-    return [8, sub] + list(rest)
+def d_event(sub=0, *rest, board=0):
+    return [8, board, sub] + list(rest)
 
 
 def d_cancel(sub, which=0):
     return [9, sub, which]
 
 
-def d_faults(no_answer, bad_echo, slow):
-    return [10, no_answer, bad_echo, slow]
+def d_faults(no_answer, bad_echo, slow, board=0):
+    return [10, no_answer, bad_echo, slow, board]
+
+
+def d_open(board=0):
+    return [11, board]
 
 
 def time_obj(load_select=0, seconds=30, minutes=15, hours=12, day=200):
@@ -222,7 +228,7 @@ def driver_seeds():
         d_advance(1, 2)
     seeds["sim_event_wait"] = d_start() + d_request(0x11) + d_request(0x14, u32(10)) + [13]
     seeds["wait_cancel_io"] = d_start() + d_request(0x14, u32(60_000)) + d_cancel(0) + [13]
-    seeds["wait_close_handle"] = d_start() + d_request(0x15, u32(60_000)) + [11] + \
+    seeds["wait_close_handle"] = d_start() + d_request(0x15, u32(60_000)) + d_open() + \
         d_request(0x16, u32(60_000), handle=1) + d_cancel(1, 0) + [13]
     seeds["wait_thread_exit"] = d_start() + d_request(0x16, u32(60_000)) + d_cancel(2, 0) + [13]
     seeds["waits_twice"] = d_start() + d_request(0x15, u32(1000)) + d_request(0x15, u32(1000)) + \
@@ -245,7 +251,13 @@ def driver_seeds():
     seeds["pool_fault_request"] = d_start() + [12, 1] + d_request(0x09) + [12, 2] + \
         d_request(0x14, u32(10)) + d_advance(20, 1)
     for point in range(6):
-        seeds[f"load_fault_{point}"] = [GPS, 0, 0, point, 0] + d_request(0x09)
+        seeds[f"load_fault_{point}"] = [GPS, 0, 0, 0, point, 0] + d_request(0x09)
+    seeds["two_boards_shared_line"] = d_start(GPS, 0, 0) + d_open(1) + \
+        d_request(0x14, u32(5000), handle=1) + d_request(0x14, u32(5000)) + d_event(0, board=1) + \
+        d_event(0) + d_request(0x11, handle=1) + [13]
+    seeds["two_boards_own_lines"] = d_start(GPS, 0, 3, shared=False) + d_open(1) + \
+        d_request(0x0B, [1, 0xE5] + list(u16(0x0010)) + [0, 0], handle=1) + \
+        d_request(0x15, u32(1000), handle=1) + d_event(1, 50, board=0) + d_advance(5, 1) + [13]
     return seeds
 
 
