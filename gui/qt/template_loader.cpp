@@ -1,0 +1,92 @@
+// Loading window templates from the resources and finding their controls by id.
+#include "template_loader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QUiLoader>
+
+#include <algorithm>
+
+// The resources live in a static library, so they are registered by hand before first use.
+static void registerTemplateResources()
+{
+    Q_INIT_RESOURCE(vorngui_resources);
+}
+
+namespace vorngui::qt {
+
+void ensureResources()
+{
+    static const bool registered = [] {
+        registerTemplateResources();
+        return true;
+    }();
+    (void)registered;
+}
+
+std::vector<int> availableTemplates()
+{
+    ensureResources();
+    static const QRegularExpression pattern(QStringLiteral("^dialog_(\\d+)\\.ui$"));
+    std::vector<int> ids;
+    const QStringList entries = QDir(QStringLiteral(":/templates")).entryList(QDir::Files);
+    for (const QString& entry : entries) {
+        const QRegularExpressionMatch match = pattern.match(entry);
+        if (match.hasMatch()) {
+            ids.push_back(match.captured(1).toInt());
+        }
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+QString templatePath(int templateId)
+{
+    return QStringLiteral(":/templates/dialog_%1.ui").arg(templateId);
+}
+
+std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* error)
+{
+    ensureResources();
+    QFile file(templatePath(templateId));
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error) {
+            *error = QStringLiteral("no template %1").arg(templateId);
+        }
+        return nullptr;
+    }
+    QUiLoader loader;
+    std::unique_ptr<QWidget> root(loader.load(&file, parent));
+    auto* dialog = qobject_cast<QDialog*>(root.get());
+    if (!dialog) {
+        if (error) {
+            *error = root ? QStringLiteral("template %1 is not a dialog").arg(templateId)
+                          : QStringLiteral("template %1: %2").arg(templateId).arg(loader.errorString());
+        }
+        return nullptr;
+    }
+    root.release();
+    return std::unique_ptr<QDialog>(dialog);
+}
+
+QWidget* findControl(const QWidget& window, int controlId)
+{
+    const QList<QWidget*> children = window.findChildren<QWidget*>();
+    for (QWidget* child : children) {
+        if (controlIdOf(*child) == controlId) {
+            return child;
+        }
+    }
+    return nullptr;
+}
+
+int controlIdOf(const QWidget& widget)
+{
+    const QVariant value = widget.property(kControlIdProperty);
+    bool ok = false;
+    const int id = value.toInt(&ok);
+    return value.isValid() && ok ? id : -1;
+}
+
+} // namespace vorngui::qt

@@ -1,0 +1,133 @@
+// The main window: its caption, size in dialog units, menu bar, picture, icon and About entry.
+#include "art.h"
+#include "main_dialog.h"
+#include "main_window.h"
+#include "qt_test_support.h"
+#include "resource_ids.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace vorngui::qt {
+namespace {
+
+struct FurnishedMainWindow : ::testing::Test {
+    FurnishedMainWindow()
+    {
+        window = loadTemplate(templates::kMainWindow);
+        furnishMainWindow(
+            *window, [this](int command) { commandsSent.push_back(command); },
+            [this] { ++aboutRequests; });
+        window->adjustSize();
+    }
+    std::unique_ptr<QDialog> window;
+    std::vector<int> commandsSent;
+    int aboutRequests = 0;
+};
+
+TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea)
+{
+    EXPECT_EQ(window->windowTitle(), "VORN/SOLK Control Utility");
+    const QIcon icon = window->windowIcon();
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.availableSizes(), (QList<QSize>{{16, 16}, {32, 32}}));
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+
+    auto* picture = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
+    ASSERT_TRUE(picture);
+    const QFontMetrics metrics(window->font());
+    EXPECT_EQ(picture->size(), QSize(325 * metrics.averageCharWidth() / 4, 271 * metrics.height() / 8));
+    EXPECT_EQ(dialogUnitsToPixels(window->font(), 4, 8), QSize(metrics.averageCharWidth(), metrics.height()));
+}
+
+TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize)
+{
+    const QImage picture = mainPicture();
+    EXPECT_EQ(picture.size(), QSize(resources::kPictureWidth, resources::kPictureHeight));
+    EXPECT_EQ(picture.depth(), 8);
+    EXPECT_EQ(picture.format(), QImage::Format_Indexed8);
+
+    // Drawn unscaled at the client area's top-left corner.
+    auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
+    ASSERT_TRUE(area);
+    const QImage shown = area->grab().toImage();
+    for (const QPoint point : {QPoint(0, 0), QPoint(100, 300), QPoint(330, 140)}) {
+        if (point.x() < shown.width() && point.y() < shown.height()) {
+            EXPECT_EQ(shown.pixelColor(point).rgb(), picture.pixelColor(point).rgb())
+                << point.x() << "," << point.y();
+        }
+    }
+}
+
+TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic)
+{
+    auto* bar = window->findChild<QMenuBar*>();
+    ASSERT_TRUE(bar);
+    QStringList titles;
+    std::map<int, QString> items;
+    for (QAction* top : bar->actions()) {
+        titles << top->text();
+        for (QAction* action : top->menu()->actions()) {
+            items[action->data().toInt()] = top->text() + " > " + action->text();
+        }
+    }
+    EXPECT_EQ(titles, (QStringList{"&File", "&Time Info", "&Heartbeat", "&Match", "&Date", "&Events",
+                                   "&Sync", "&Propagation", "Sate&llite", "Hel&p"}));
+    const std::map<int, QString> expected = {
+        {32771, "&File > E&xit"},
+        {32772, "&Time Info > &Retrieve"},
+        {32773, "&Time Info > &Set"},
+        {32774, "&Heartbeat > &Set"},
+        {32792, "&Heartbeat > &Check for Interrupt"},
+        {32775, "&Match > &Check For Match"},
+        {32776, "&Match > &Set Match Time"},
+        {32778, "&Date > &Set Year"},
+        {32779, "&Date > &Retrieve Gregorian Date"},
+        {32780, "&Events > &Simulate Time Tag"},
+        {32781, "&Events > &Check For Event"},
+        {32785, "&Sync > S&tatus"},
+        {32791, "&Sync > &Control"},
+        {32786, "&Propagation > &Set Delay Correction Factor"},
+        {32787, "Sate&llite > Retrieve &Altitude"},
+        {32788, "Sate&llite > Retrieve &Latitude"},
+        {32789, "Sate&llite > Retrieve Lon&gitude"},
+        {32790, "Sate&llite > Retrieve &Satellite Info"},
+        {32777, "Hel&p > A&bout"},
+    };
+    EXPECT_EQ(items, expected);
+
+    for (QAction* top : bar->actions()) {
+        for (QAction* action : top->menu()->actions()) {
+            action->trigger();
+        }
+    }
+    std::vector<int> inOrder;
+    for (const MenuPopup& popup : MainDialog::menuBar()) {
+        for (const MenuItem& item : popup.items) {
+            inOrder.push_back(item.command);
+        }
+    }
+    EXPECT_EQ(commandsSent, inOrder);
+}
+
+TEST_F(FurnishedMainWindow, ContextMenuOffersTheAboutEntry)
+{
+    auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
+    ASSERT_TRUE(area);
+    EXPECT_EQ(area->contextMenuPolicy(), Qt::ActionsContextMenu);
+    ASSERT_EQ(area->actions().size(), 1);
+    QAction* about = area->actions().front();
+    EXPECT_EQ(about->text(), "&About vornGui...");
+    EXPECT_EQ(about->data().toInt(), commands::kSystemAbout);
+    about->trigger();
+    EXPECT_EQ(aboutRequests, 1);
+    EXPECT_TRUE(commandsSent.empty());
+}
+
+} // namespace
+} // namespace vorngui::qt

@@ -1,0 +1,121 @@
+// The offscreen application of the Qt tests and the operator script.
+#include "qt_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <array>
+#include <memory>
+
+namespace vorngui::qt::testing {
+namespace {
+
+// One application for the whole binary, offscreen, named as the program, in the C locale so
+// texts compare exactly.
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QLocale::setDefault(QLocale::c());
+        m_application = std::make_unique<QApplication>(m_argc, m_argv.data());
+        QApplication::setApplicationName(QStringLiteral("vornGui"));
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void TearDown() override { m_application.reset(); }
+
+private:
+    int m_argc = 1;
+    char m_name[16] = "gui_qt_tests";
+    std::array<char*, 2> m_argv{m_name, nullptr};
+    std::unique_ptr<QApplication> m_application;
+};
+
+[[maybe_unused]] const auto* const kEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Polls every few milliseconds; about ten seconds in all before a step counts as never reached.
+constexpr int kPollMs = 5;
+constexpr int kMaxPolls = 2000;
+
+QDialog* visibleWindow(const QString& objectName)
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* dialog = qobject_cast<QDialog*>(widget);
+        if (dialog && dialog->isVisible() && dialog->objectName() == objectName) {
+            return dialog;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+ModalScript::ModalScript() { QTimer::singleShot(kPollMs, m_context.get(), [this] { poll(); }); }
+
+ModalScript& ModalScript::on(const QString& objectName, Step step)
+{
+    m_steps.push_back({objectName, std::move(step)});
+    return *this;
+}
+
+void ModalScript::poll()
+{
+    if (m_steps.empty()) {
+        return;
+    }
+    // The next poll is queued before the step runs, so that polling goes on inside the modal
+    // runs the step starts.
+    QTimer::singleShot(kPollMs, m_context.get(), [this] { poll(); });
+    if (QDialog* window = visibleWindow(m_steps.front().objectName)) {
+        m_polls = 0;
+        Step step = std::move(m_steps.front().step);
+        m_steps.pop_front();
+        step(*window);
+        return;
+    }
+    if (++m_polls > kMaxPolls) {
+        ADD_FAILURE() << "window '" << m_steps.front().objectName.toStdString()
+                      << "' never appeared";
+        m_steps.clear();
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<QDialog*>(widget); dialog && dialog->isVisible()) {
+                dialog->done(QDialog::Rejected);
+            }
+        }
+    }
+}
+
+ShownWindows::ShownWindows() { qApp->installEventFilter(this); }
+ShownWindows::~ShownWindows() { qApp->removeEventFilter(this); }
+
+bool ShownWindows::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && qobject_cast<QDialog*>(watched)) {
+        names << watched->objectName();
+    }
+    return false;
+}
+
+QString acknowledge(QDialog& messageBox)
+{
+    auto* box = qobject_cast<QMessageBox*>(&messageBox);
+    if (!box) {
+        ADD_FAILURE() << "not a message box";
+        return {};
+    }
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("vornGui"));
+    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+    EXPECT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+    const QString text = box->text();
+    box->button(QMessageBox::Ok)->click();
+    return text;
+}
+
+} // namespace vorngui::qt::testing
