@@ -204,6 +204,10 @@ TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard)
     }
     if (gps) {
         EXPECT_TRUE(view.messages.empty());
+        EXPECT_EQ(fake.runner.ranTemplates,
+                  (std::vector<int>{templates::kBoardSelect, templates::kAltitude,
+                                    templates::kLatitude, templates::kLongitude,
+                                    templates::kSatellite}));
     } else {
         EXPECT_EQ(view.messages,
                   (std::vector<std::string>{
@@ -217,7 +221,7 @@ TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard)
 
 INSTANTIATE_TEST_SUITE_P(MainDialog, GpsCheck, ::testing::Values(0x7000, 0x7100, 0x9070, 0x9072));
 
-TEST_F(MainDialogTest, DemonstrationBoardPassesTheGpsCheck)
+TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands)
 {
     typeName("DEMO");
     MainDialog main(fake.services);
@@ -228,6 +232,11 @@ TEST_F(MainDialogTest, DemonstrationBoardPassesTheGpsCheck)
         main.onMenuCommand(view, command);
     }
     EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(fake.runner.ranTemplates,
+              (std::vector<int>{templates::kBoardSelect, templates::kAltitude, templates::kLatitude,
+                                templates::kLongitude, templates::kSatellite,
+                                templates::kHeartbeatSet, templates::kSimulateEvent,
+                                templates::kEvent}));
 }
 
 TEST(MainMenu, EveryCommandAppearsOnceUnderItsMenu)
