@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 namespace {
 
 using namespace chaostest;
@@ -76,6 +78,12 @@ TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
     EXPECT_TRUE(daemonIdle(*newcomer)) << "requests or connections of dead clients linger";
     newcomer.reset();
     expectCleanStop(*daemon);
+    // Killed after their open, some clients left a handle that the daemon closed for them.
+    std::regex leftOpen("ended, [1-9][0-9]* handle\\(s\\) left open were closed");
+    auto closedForDead = std::distance(
+        std::sregex_iterator(daemon->log().begin(), daemon->log().end(), leftOpen),
+        std::sregex_iterator());
+    EXPECT_GT(closedForDead, 0) << daemon->log();
 }
 
 // The same fleet with nobody killed: every client's calls end with the results their contract
