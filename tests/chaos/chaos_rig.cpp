@@ -100,8 +100,10 @@ NTSTATUS setFaults(vornhost::DeviceChannel& control, unsigned board, bool noAnsw
 namespace {
 
 template <typename Record>
-NTSTATUS exchange(const Driver& d, uint32_t code, Record* record, uint32_t inLength = sizeof(Record)) {
-    return d.channel.deviceIoControl(d.handle, code, record, inLength, record, sizeof(Record)).status;
+NTSTATUS exchange(const Driver& d, uint32_t code, Record* record,
+                  uint32_t inLength = sizeof(Record)) {
+    return d.channel.deviceIoControl(d.handle, code, record, inLength, record, sizeof(Record))
+        .status;
 }
 
 NTSTATUS bare(const Driver& d, uint32_t code) {
@@ -136,8 +138,12 @@ NTSTATUS Driver::getFirmware() const {
     uint8_t firmware[4] = {};
     return exchange(*this, IOCTL_VORNPCI_GET_FIRMWARE, &firmware);
 }
-NTSTATUS Driver::simEvent() const { return bare(*this, IOCTL_VORNPCI_SIM_EVENT); }
-NTSTATUS Driver::flushFifo() const { return bare(*this, IOCTL_VORNPCI_FLUSH_FIFO); }
+NTSTATUS Driver::simEvent() const {
+    return bare(*this, IOCTL_VORNPCI_SIM_EVENT);
+}
+NTSTATUS Driver::flushFifo() const {
+    return bare(*this, IOCTL_VORNPCI_FLUSH_FIFO);
+}
 
 NTSTATUS Driver::synchStatus(uint8_t* status) const {
     uint32_t word = 0xFF;
@@ -182,7 +188,9 @@ Load::Load(const std::string& socket, unsigned clients, unsigned board, uint32_t
             [this, socket, board, seed, i] { client(socket, board, seed + i, i); });
 }
 
-Load::~Load() { stop(); }
+Load::~Load() {
+    stop();
+}
 
 void Load::stop() {
     m_stopping = true;
@@ -270,8 +278,7 @@ bool spawnClient(const std::string& socket, Member& m) {
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    int spawned =
-        ::posix_spawn(&m.pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
+    int spawned = ::posix_spawn(&m.pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
     ::posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
     if (spawned != 0) {

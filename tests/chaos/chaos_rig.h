@@ -108,13 +108,13 @@ private:
 // Client processes (chaos_client) that announce each call on a pipe; each one is killed with
 // SIGKILL when it announces its chosen call, or left to finish.
 struct FleetOutcome {
-    unsigned finished = 0;     // exited with their expected code on their own
-    unsigned killed = 0;       // ended by the test's SIGKILL
+    unsigned finished = 0;             // exited with their expected code on their own
+    unsigned killed = 0;               // ended by the test's SIGKILL
     std::vector<std::string> failures; // any other end, with the client's seed and plan
 };
 
 struct ClientPlan {
-    std::string board;  // "VORNpci0"
+    std::string board; // "VORNpci0"
     uint32_t seed = 0;
     unsigned steps = 0;
     int killAtCall = -1; // announcement number (0: while connecting) or -1: never

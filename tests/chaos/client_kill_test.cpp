@@ -80,9 +80,9 @@ TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
     expectCleanStop(*daemon);
     // Killed after their open, some clients left a handle that the daemon closed for them.
     std::regex leftOpen("ended, [1-9][0-9]* handle\\(s\\) left open were closed");
-    auto closedForDead = std::distance(
-        std::sregex_iterator(daemon->log().begin(), daemon->log().end(), leftOpen),
-        std::sregex_iterator());
+    auto closedForDead =
+        std::distance(std::sregex_iterator(daemon->log().begin(), daemon->log().end(), leftOpen),
+                      std::sregex_iterator());
     EXPECT_GT(closedForDead, 0) << daemon->log();
 }
 

@@ -57,7 +57,7 @@ protected:
 
 // A wait ends with an event, its time-out, or the refusal of a second wait of its kind.
 constexpr std::initializer_list<NTSTATUS> kWaitEnds = {STATUS_SUCCESS, STATUS_DEVICE_NOT_READY,
-                                                        STATUS_INVALID_PARAMETER};
+                                                       STATUS_INVALID_PARAMETER};
 
 TEST_F(FaultModes, BoardThatNeverAnswersTimesQueriesOut) {
     start();
@@ -84,10 +84,17 @@ TEST_F(FaultModes, BadEchoFailsEveryQueryAndNothingElse) {
     load(4, [](const Driver& d, std::mt19937& random) {
         std::string problem;
         switch (random() % 4) {
-        case 0: problem = unless("get date", d.getDate(), {STATUS_INVALID_PARAMETER}); break;
-        case 1: problem = unless("get altitude", d.getAltitude(), {STATUS_INVALID_PARAMETER}); break;
-        case 2: problem = unless("get satellites", d.getSatellites(), {STATUS_INVALID_PARAMETER}); break;
-        default: problem = unless("get firmware", d.getFirmware(), {STATUS_INVALID_PARAMETER});
+        case 0:
+            problem = unless("get date", d.getDate(), {STATUS_INVALID_PARAMETER});
+            break;
+        case 1:
+            problem = unless("get altitude", d.getAltitude(), {STATUS_INVALID_PARAMETER});
+            break;
+        case 2:
+            problem = unless("get satellites", d.getSatellites(), {STATUS_INVALID_PARAMETER});
+            break;
+        default:
+            problem = unless("get firmware", d.getFirmware(), {STATUS_INVALID_PARAMETER});
         }
         uint8_t sync = 0xFF;
         problem += unless("synch status", d.synchStatus(&sync), {STATUS_SUCCESS});

@@ -71,8 +71,7 @@ protected:
         options.clock = &m_clock;
         options.specialIrpPool = true;
         m_system = std::make_unique<ntemu::System>(*m_bus, options);
-        m_machine->wireInterrupts(
-            [this](unsigned irq) { return &m_system->hal().irqLine(irq); });
+        m_machine->wireInterrupts([this](unsigned irq) { return &m_system->hal().irqLine(irq); });
         ntemu::DriverLoad load = m_system->io().loadDriver(
             DriverEntry, vornhost::DriverHost::kDriverName, vornhost::DriverHost::kRegistryPath);
         ASSERT_EQ(load.status, STATUS_SUCCESS);

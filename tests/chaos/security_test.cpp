@@ -189,10 +189,9 @@ void sendHostile(const std::string& socket, std::mt19937& random, std::string* f
     const unsigned kind = random() % 5;
     if (kind != 0)
         raw.hello();
-    static constexpr wire::MessageType kTypes[] = {wire::MessageType::Open,
-                                                   wire::MessageType::DeviceControl,
-                                                   wire::MessageType::Close,
-                                                   wire::MessageType::Inspect};
+    static constexpr wire::MessageType kTypes[] = {
+        wire::MessageType::Open, wire::MessageType::DeviceControl, wire::MessageType::Close,
+        wire::MessageType::Inspect};
     const wire::MessageType type = kTypes[random() % std::size(kTypes)];
     switch (kind) {
     case 0: // garbage from the first byte
@@ -208,8 +207,10 @@ void sendHostile(const std::string& socket, std::mt19937& random, std::string* f
         break;
     }
     default: { // a device control asking for more output than a request may have
-        wire::ControlRequest control{1, vornpci::IOCTL_VORNPCI_GET_TIME,
-                                     wire::kMaxIoLength + 1 + uint32_t(random() % 1000), {}};
+        wire::ControlRequest control{1,
+                                     vornpci::IOCTL_VORNPCI_GET_TIME,
+                                     wire::kMaxIoLength + 1 + uint32_t(random() % 1000),
+                                     {}};
         raw.send(wire::MessageType::DeviceControl, 2, wire::encode(control));
         break;
     }
