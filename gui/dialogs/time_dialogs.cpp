@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace vorngui {
 
@@ -21,6 +22,33 @@ uint8_t wholeSeconds(double seconds)
         return 0;
     }
     return static_cast<uint8_t>(std::min(std::trunc(seconds), 255.0));
+}
+
+struct TimeReading {
+    int16_t days;
+    uint8_t hours;
+    uint8_t minutes;
+    double seconds; // with the fraction
+};
+
+// The time both time dialogs start from: the computer's clock in UTC for the demonstration
+// board, else the board's, read into a zeroed record. A failed read has shown its message.
+std::optional<TimeReading> timeReading(const Services& services, BoardHandle handle, bool demo,
+                                       DialogView& view)
+{
+    if (demo) {
+        const win32::SYSTEMTIME now = services.clock.utcNow();
+        return TimeReading{static_cast<int16_t>(dayOfYear(now)), static_cast<uint8_t>(now.wHour),
+                           static_cast<uint8_t>(now.wMinute),
+                           now.wMilliseconds * 0.001 + now.wSecond};
+    }
+    TimeObj time{};
+    if (services.board.getTime(handle, &time) != 0) {
+        view.showMessage(kGetTimeFailed);
+        return std::nullopt;
+    }
+    return TimeReading{static_cast<int16_t>(time.dayOfYear), time.hours, time.minutes,
+                       time.seconds};
 }
 
 } // namespace
@@ -47,24 +75,14 @@ void TimeRetrieveDialog::onCommand(DialogView& view, int control)
 
 void TimeRetrieveDialog::readTime(DialogView& view)
 {
-    if (demo()) {
-        const win32::SYSTEMTIME now = services().clock.utcNow();
-        m_hours = static_cast<uint8_t>(now.wHour);
-        m_minutes = static_cast<uint8_t>(now.wMinute);
-        m_seconds = now.wMilliseconds * 0.001 + now.wSecond;
-        m_days = static_cast<int16_t>(dayOfYear(now));
-        showFields(view);
+    const auto reading = timeReading(services(), boardHandle(), demo(), view);
+    if (!reading) {
         return;
     }
-    TimeObj time{};
-    if (board().getTime(boardHandle(), &time) != 0) {
-        view.showMessage(kGetTimeFailed);
-        return;
-    }
-    m_days = static_cast<int16_t>(time.dayOfYear);
-    m_hours = time.hours;
-    m_minutes = time.minutes;
-    m_seconds = time.seconds;
+    m_days = reading->days;
+    m_hours = reading->hours;
+    m_minutes = reading->minutes;
+    m_seconds = reading->seconds;
     showFields(view);
 }
 
@@ -78,24 +96,14 @@ TimeSetDialog::TimeSetDialog(const Services& services) : Dialog(templates::kTime
 
 void TimeSetDialog::onInitDialog(DialogView& view)
 {
-    if (demo()) {
-        const win32::SYSTEMTIME now = services().clock.utcNow();
-        m_hours = static_cast<uint8_t>(now.wHour);
-        m_minutes = static_cast<uint8_t>(now.wMinute);
-        m_seconds = static_cast<uint8_t>(now.wSecond);
-        m_days = static_cast<int16_t>(dayOfYear(now));
-        showFields(view);
+    const auto reading = timeReading(services(), boardHandle(), demo(), view);
+    if (!reading) {
         return;
     }
-    TimeObj time{};
-    if (board().getTime(boardHandle(), &time) != 0) {
-        view.showMessage(kGetTimeFailed);
-        return;
-    }
-    m_days = static_cast<int16_t>(time.dayOfYear);
-    m_hours = time.hours;
-    m_minutes = time.minutes;
-    m_seconds = wholeSeconds(time.seconds);
+    m_days = reading->days;
+    m_hours = reading->hours;
+    m_minutes = reading->minutes;
+    m_seconds = wholeSeconds(reading->seconds);
     showFields(view);
 }
 

@@ -124,7 +124,9 @@ TEST_F(AboutTest, HelpFillsTheBoxAndTheSystemMenuEntryOpensItEmpty)
         *h = &record;
         return uint8_t{0};
     });
-    EXPECT_CALL(fake.board, getFirmware(&record, _)).Times(4).WillRepeatedly(versionBytes({2, 3, 4, 5}));
+    EXPECT_CALL(fake.board, getFirmware(&record, _))
+        .Times(4)
+        .WillRepeatedly(versionBytes({2, 3, 4, 5}));
     EXPECT_CALL(fake.board, getFPGA(&record, _)).Times(3).WillRepeatedly(versionBytes({1, 7}));
     FakeView view;
     MainDialog main(fake.services);

@@ -165,7 +165,8 @@ TEST_F(MainDialogTest, LongDeviceNamesAreShortenedToNineteenBytes)
     EXPECT_CALL(fake.board, open(_, StrEq("VORNpci0123456789AB"))).WillOnce(Return(4));
     MainDialog main(fake.services);
     main.onInitDialog(view);
-    EXPECT_EQ(view.messages, std::vector<std::string>{"Could Not Open Device!! [VORNpci0123456789AB]"});
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>{"Could Not Open Device!! [VORNpci0123456789AB]"});
 }
 
 TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag)
@@ -182,7 +183,8 @@ TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag)
     }
     EXPECT_EQ(fake.runner.ranTemplates,
               (std::vector<int>{templates::kBoardSelect, templates::kTimeRetrieve,
-                                templates::kTimeSet, templates::kYearSet, templates::kDateRetrieve}));
+                                templates::kTimeSet, templates::kYearSet,
+                                templates::kDateRetrieve}));
     EXPECT_TRUE(view.messages.empty());
     EXPECT_FALSE(view.ended);
     main.onMenuCommand(view, commands::kExit);

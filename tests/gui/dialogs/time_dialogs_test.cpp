@@ -28,14 +28,15 @@ struct TimeDialogTest : ::testing::Test {
     // A board reading of day 45, 07:08 and `seconds`.
     void boardTimeIs(double seconds)
     {
-        EXPECT_CALL(fake.board, getTime(&record, _)).WillRepeatedly([seconds](BoardHandle, TimeObj* t) {
+        const auto reading = [seconds](BoardHandle, TimeObj* t) {
             t->seconds = seconds;
             t->wholeSeconds = static_cast<uint8_t>(seconds);
             t->minutes = 8;
             t->hours = 7;
             t->dayOfYear = 45;
             return uint8_t{0};
-        });
+        };
+        EXPECT_CALL(fake.board, getTime(&record, _)).WillRepeatedly(reading);
     }
 
     FakeServices fake;
@@ -43,8 +44,9 @@ struct TimeDialogTest : ::testing::Test {
     FakeView view;
 };
 
-class DemoDayOfYear : public TimeDialogTest,
-                      public ::testing::WithParamInterface<std::tuple<int, int, int, const char*>> {};
+// Year, month, day of month, and the day of year shown.
+using DateAndDay = std::tuple<int, int, int, const char*>;
+class DemoDayOfYear : public TimeDialogTest, public ::testing::WithParamInterface<DateAndDay> {};
 
 TEST_P(DemoDayOfYear, FollowsTheLeapRuleWithoutCenturies)
 {
@@ -209,7 +211,8 @@ TEST_F(TimeDialogTest, SetWithAFieldThatDoesNotParseSendsNothing)
     EXPECT_CALL(fake.board, setTime(_, _)).Times(0);
     set.onCommand(view, kRetrieveOrSet);
     set.onEnterKey(view);
-    EXPECT_EQ(view.messages, std::vector<std::string>(2, "Please enter an integer between 0 and 255."));
+    EXPECT_EQ(view.messages,
+              std::vector<std::string>(2, "Please enter an integer between 0 and 255."));
     EXPECT_EQ(view.focused, kMinutes);
     EXPECT_FALSE(view.ended);
 }
