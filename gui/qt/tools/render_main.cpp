@@ -1,6 +1,8 @@
 // vorngui-render DIR: draws every window template in the resources, and the main window with
 // its menu bar and picture, to DIR/<id>_<name>.png without a display. The operation dialogs are
 // filled as they open on the demonstration board; the others are drawn as their templates are.
+#include "about_dialog.h"
+#include "board_select_dialog.h"
 #include "dialog_table.h"
 #include "dialog_window.h"
 #include "main_window.h"
@@ -19,11 +21,15 @@ namespace {
 
 using namespace vorngui;
 
-// The operation dialog of every menu command, by template id, ready to open on the
-// demonstration board.
+// The board selection, the About box and the operation dialog of every menu command, by
+// template id, ready to open on the demonstration board.
 std::map<int, std::unique_ptr<Dialog>> demonstrationDialogs(const Services& services)
 {
     std::map<int, std::unique_ptr<Dialog>> dialogs;
+    dialogs.emplace(templates::kBoardSelect, std::make_unique<BoardSelectDialog>(services));
+    auto about = std::make_unique<AboutDialog>(services);
+    about->fillVersions();
+    dialogs.emplace(templates::kAbout, std::move(about));
     for (int command = commands::kExit; command <= commands::kHeartbeatCheck; ++command) {
         std::unique_ptr<Dialog> dialog = createOperationDialog(command, services);
         if (dialog) {
