@@ -60,7 +60,10 @@ Prepared prepareControl(std::span<const uint8_t> payload) {
     auto request = wire::viewControl(payload);
     if (!request)
         return malformed();
-    if (request->outLength > wire::kMaxIoLength)
+    // Only buffered transfer reaches the driver through the host: a code of another method is
+    // refused here, not handed to the kernel layer, which would fail it with a verifier report.
+    if (request->outLength > wire::kMaxIoLength ||
+        METHOD_FROM_CTL_CODE(request->code) != METHOD_BUFFERED)
         return refuse(WireError::BadArgument);
     const auto kind = waitsInDriver(request->code) ? Prepared::Kind::InPlace : Prepared::Kind::Inline;
     return {kind, WireError::Ok, {}};
