@@ -1,7 +1,6 @@
 // "Set Heartbeat" and "Get Heartbeat Event": the record sent for each choice and model, the
 // refusals, Return given to "Set", and the check with its wait and demonstration alternation.
 #include "heartbeat_match_dialogs.h"
-#include "dialog_table.h"
 #include "operation_fixture.h"
 #include "resource_ids.h"
 
@@ -233,16 +232,10 @@ TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets)
 
 TEST(HeartbeatMenu, MenuCommandsOpenTheirDialogs)
 {
-    testing::FakeServices fakes;
-    const std::pair<int, int> commandTemplates[] = {
+    testing::expectMenuOpens({
         {commands::kHeartbeatSet, templates::kHeartbeatSet},
         {commands::kHeartbeatCheck, templates::kHeartbeatCheck},
-    };
-    for (const auto& [command, templateId] : commandTemplates) {
-        const auto dialog = createOperationDialog(command, fakes.services);
-        ASSERT_NE(dialog, nullptr) << command;
-        EXPECT_EQ(dialog->templateId(), templateId) << command;
-    }
+    });
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dialog.h"
+#include "dialog_table.h"
 #include "fake_services.h"
 #include "fake_view.h"
 
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 
 namespace vorngui::testing {
 
@@ -36,5 +39,16 @@ private:
     // The demonstration block: only its model code is set.
     BoardRecord m_demoBlock{0, 0x9070, 0, 0};
 };
+
+// Each menu command given opens a dialog of the template paired with it.
+inline void expectMenuOpens(std::initializer_list<std::pair<int, int>> commandTemplates)
+{
+    FakeServices fakes;
+    for (const auto& [command, templateId] : commandTemplates) {
+        const auto dialog = createOperationDialog(command, fakes.services);
+        ASSERT_NE(dialog, nullptr) << command;
+        EXPECT_EQ(dialog->templateId(), templateId) << command;
+    }
+}
 
 } // namespace vorngui::testing

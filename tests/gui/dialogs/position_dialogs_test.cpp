@@ -1,6 +1,5 @@
 // The altitude, latitude, longitude and satellite dialogs: degrees texts, readings at opening and
 // on "Retrieve", failed reads, and the demonstration draws.
-#include "dialog_table.h"
 #include "operation_fixture.h"
 #include "resource_ids.h"
 #include "position_dialogs.h"
@@ -191,18 +190,12 @@ TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight)
 
 TEST(PositionMenu, MenuCommandsOpenTheirDialogs)
 {
-    testing::FakeServices fakes;
-    const std::pair<int, int> commandTemplates[] = {
+    testing::expectMenuOpens({
         {commands::kAltitude, templates::kAltitude},
         {commands::kLatitude, templates::kLatitude},
         {commands::kLongitude, templates::kLongitude},
         {commands::kSatellite, templates::kSatellite},
-    };
-    for (const auto& [command, templateId] : commandTemplates) {
-        const auto dialog = createOperationDialog(command, fakes.services);
-        ASSERT_NE(dialog, nullptr) << command;
-        EXPECT_EQ(dialog->templateId(), templateId) << command;
-    }
+    });
 }
 
 } // namespace
