@@ -78,7 +78,8 @@ public:
         if (!load())
             return;
         m_process = m_host.createProcess("fuzz");
-        openHandle(0);
+        if (!m_devices.empty())
+            openHandle(0);
         while (m_in.remaining() > 0 && !m_handles.empty())
             step();
         finish();
@@ -117,26 +118,33 @@ private:
             FUZZ_CHECK(!m_host.loaded());
             return false;
         }
-        declareLockOrder();
+        findDevices(faulted);
         return true;
     }
 
-    void declareLockOrder() {
+    // Every board has its device, unless a service failed during start-up: the driver may then
+    // leave out the board it could not set up.
+    void findDevices(bool faulted) {
         for (unsigned index = 0; index < m_boards; ++index) {
             std::u16string name = u"\\Device\\VORNpci" + vornhost::deviceName(index).substr(11);
             PDEVICE_OBJECT device = m_host.io().findDevice(name);
-            FUZZ_CHECK(device != nullptr);
+            FUZZ_CHECK(device != nullptr || faulted);
+            if (!device)
+                continue;
             auto* board = static_cast<CVORNpci*>(device->DeviceExtension);
             m_host.system().kernel().declareLockOrder(&board->DeviceLock,
                                                       ntemu::Kernel::cancelSpinLock());
+            m_devices.push_back(index);
         }
     }
 
-    void openHandle(unsigned board) {
+    // Opens a handle on the device of the `pick`-th board that has one.
+    void openHandle(unsigned pick) {
         ntemu::OpenOptions options;
         options.overlapped = true;
         ntemu::Handle handle = 0;
-        NTSTATUS status = m_process->open(vornhost::deviceName(board), options, &handle);
+        unsigned device = m_devices[pick % m_devices.size()];
+        NTSTATUS status = m_process->open(vornhost::deviceName(device), options, &handle);
         FUZZ_CHECK(status == STATUS_SUCCESS && handle != 0);
         m_handles.push_back(handle);
     }
@@ -160,7 +168,7 @@ private:
             break;
         case 11:
             if (m_handles.size() < kMaxHandles)
-                openHandle(m_in.byte() % m_boards);
+                openHandle(m_in.byte());
             break;
         case 12:
             ntemu::faults::failNth(ntemu::FaultPoint::PoolAllocation, m_in.range(1, 4));
@@ -342,6 +350,7 @@ private:
     vornfuzz::InputReader& m_in;
     vornhost::DriverHost m_host;
     const unsigned m_boards;
+    std::vector<unsigned> m_devices; // boards with a device
     std::shared_ptr<ntemu::Process> m_process;
     std::vector<ntemu::Handle> m_handles;
     std::vector<std::unique_ptr<Request>> m_requests;

@@ -73,11 +73,11 @@ void capStatusBounds(Bytes& stream) {
     });
 }
 
-// The (type, request id, thread id) of every whole frame sent: what a reply may answer.
+// The (reply type, request id, thread id) of every whole frame sent: what a reply may answer.
 std::set<std::tuple<uint16_t, uint32_t, uint32_t>> sentRequests(Bytes& stream) {
     std::set<std::tuple<uint16_t, uint32_t, uint32_t>> sent;
     forEachFrame(stream, [&](const wire::Header& h, uint8_t*) {
-        sent.emplace(h.type, h.requestId, h.threadId);
+        sent.emplace(uint16_t(h.type | wire::kReplyBit), h.requestId, h.threadId);
     });
     return sent;
 }
@@ -222,7 +222,7 @@ void checkReplies(Bytes& received, Bytes& sentStream) {
         FUZZ_CHECK(check == wire::HeaderCheck::Ok);
         FUZZ_CHECK(received.size() - at - wire::kHeaderSize >= h.length);
         FUZZ_CHECK(h.type & wire::kReplyBit);
-        FUZZ_CHECK(sent.count({uint16_t(h.type & ~wire::kReplyBit), h.requestId, h.threadId}));
+        FUZZ_CHECK(sent.count({h.type, h.requestId, h.threadId}));
         std::span<const uint8_t> payload(received.data() + at + wire::kHeaderSize, h.length);
         auto head = wire::decodeReplyHead(payload.first(std::min<size_t>(payload.size(), 8)));
         FUZZ_CHECK(head.has_value());
