@@ -34,6 +34,7 @@ for target in "${targets[@]}"; do
         corpus=$(mktemp -d)
     fi
     log=$out/logs/$target.$mode.log
+    if [[ $mode == long ]]; then log=$out/logs/$target.long.$(date -u +%Y%m%dT%H%M%S).log; fi
     echo "== fuzz: $target for ${seconds} s"
     # The daemon target's connections log to standard error: the log file keeps it all.
     # -timeout: an input running a minute is a hang; -rss_limit_mb: a leak that grows is one.
