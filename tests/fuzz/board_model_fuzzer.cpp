@@ -72,14 +72,16 @@ public:
 private:
     void step() {
         switch (m_in.byte() % 16) {
-        case 0: case 1: case 2: case 3:
+        case 0:
+        case 1:
+        case 2:
+        case 3:
             m_board.writeRegister(reg::Command, m_in.byte());
             break;
         case 4:
             m_board.writeRegister(reg::Command, digit());
             break;
-        case 5:
-        {
+        case 5: {
             uint32_t at = offset();
             m_board.writeRegister(at, m_in.u16());
             break;

@@ -39,8 +39,8 @@ constexpr int64_t kHeartbeatBudget = 2'000; // each one is an interrupt and a DP
 constexpr uint32_t kFirstCode = vornpci::IOCTL_VORNPCI_OPEN;
 constexpr uint32_t kLastCode = vornpci::IOCTL_VORNPCI_FLUSH_FIFO;
 bool handledCode(uint32_t code) {
-    return code >= kFirstCode && code <= kLastCode &&
-           code != vornpci::requestCode(0x05) && code != vornpci::requestCode(0x0D);
+    return code >= kFirstCode && code <= kLastCode && code != vornpci::requestCode(0x05) &&
+           code != vornpci::requestCode(0x0D);
 }
 
 // One device-control request on a kernel-layer thread of its own.
@@ -94,8 +94,8 @@ private:
         description.cards.back().referencePresent = in.flag();
         unsigned second = in.byte() % 3;
         if (second != 0)
-            description.cards.push_back(vornsim::CardDescription::board(
-                kModels[in.byte() % 4], 0, 4, second == 1 ? 11 : 10));
+            description.cards.push_back(vornsim::CardDescription::board(kModels[in.byte() % 4], 0,
+                                                                        4, second == 1 ? 11 : 10));
         return description;
     }
     static vornhost::HostOptions options() {
@@ -151,10 +151,16 @@ private:
 
     void step() {
         switch (m_in.byte() % 16) {
-        case 0: case 1: case 2: case 3: case 4: case 5:
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
             request();
             break;
-        case 6: case 7:
+        case 6:
+        case 7:
             advance();
             break;
         case 8:
@@ -275,9 +281,7 @@ private:
 
     vornsim::BoardModel& pickBoard() { return *m_host.board(m_in.byte() % m_boards); }
 
-    ntemu::Handle pickHandle() {
-        return m_handles[m_in.byte() % m_handles.size()];
-    }
+    ntemu::Handle pickHandle() { return m_handles[m_in.byte() % m_handles.size()]; }
 
     // What every completed request must show: no more bytes than its buffer holds, and no
     // success for a code the driver does not handle.

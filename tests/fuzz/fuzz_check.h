@@ -26,8 +26,8 @@ inline void abortOnVerifierReport() {
 
 } // namespace vornfuzz
 
-#define FUZZ_CHECK(condition)                                                                  \
-    do {                                                                                       \
-        if (!(condition))                                                                      \
-            ::vornfuzz::fail(#condition, __FILE__, __LINE__);                                  \
+#define FUZZ_CHECK(condition)                                                                      \
+    do {                                                                                           \
+        if (!(condition))                                                                          \
+            ::vornfuzz::fail(#condition, __FILE__, __LINE__);                                      \
     } while (false)

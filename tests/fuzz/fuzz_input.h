@@ -28,7 +28,10 @@ public:
     // A value in [low, high], read from as few bytes as the span needs.
     template <typename T> T range(T low, T high) {
         uint64_t span = uint64_t(high) - uint64_t(low);
-        uint64_t raw = span < 0x100 ? byte() : span < 0x10000 ? u16() : span < 0x100000000 ? u32() : u64();
+        uint64_t raw = span < 0x100         ? byte()
+                       : span < 0x10000     ? u16()
+                       : span < 0x100000000 ? u32()
+                                            : u64();
         return T(uint64_t(low) + (span == UINT64_MAX ? raw : raw % (span + 1)));
     }
 

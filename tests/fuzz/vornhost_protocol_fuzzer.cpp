@@ -20,8 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <set>
-#include <tuple>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -91,7 +91,8 @@ public:
     Bytes build() {
         Bytes stream;
         if (m_in.chance(90))
-            append(stream, uint16_t(wire::MessageType::Hello), wire::encode(wire::HelloRequest{42}));
+            append(stream, uint16_t(wire::MessageType::Hello),
+                   wire::encode(wire::HelloRequest{42}));
         for (size_t i = 0; i < kMaxMessages && m_in.remaining() > 0; ++i) {
             uint16_t type = m_in.chance(95) ? m_in.range<uint16_t>(1, 8) : m_in.u16();
             Bytes body = m_in.flag() ? payload(type) : rawPayload();
@@ -114,9 +115,7 @@ private:
 
     Bytes rawPayload() { return m_in.bytes(m_in.range(0, 40)); }
 
-    uint64_t handle() {
-        return m_in.chance(90) ? m_in.range<uint64_t>(0, 16) : m_in.u64();
-    }
+    uint64_t handle() { return m_in.chance(90) ? m_in.range<uint64_t>(0, 16) : m_in.u64(); }
 
     Bytes payload(uint16_t type) {
         switch (wire::MessageType(type)) {
@@ -230,8 +229,8 @@ void checkReplies(Bytes& received, Bytes& sentStream) {
         if (std::getenv("VORN_FUZZ_TRACE")) // to see what an input does
             std::fprintf(stderr, "reply type %u id %u thread %u: %s, status 0x%08x, %u byte(s)\n",
                          unsigned(h.type & ~wire::kReplyBit), unsigned(h.requestId),
-                         unsigned(h.threadId), wire::errorName(head->error),
-                         unsigned(head->status), unsigned(h.length));
+                         unsigned(h.threadId), wire::errorName(head->error), unsigned(head->status),
+                         unsigned(h.length));
         at += wire::kHeaderSize + h.length;
         ++replies;
     }

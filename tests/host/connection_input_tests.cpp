@@ -53,7 +53,8 @@ protected:
     }
 
     uint64_t openBoard() {
-        ReadFrame reply = ask(wire::MessageType::Open, 2, wire::encode(wire::OpenRequest{3, u"\\\\.\\VORNpci0"}));
+        ReadFrame reply =
+            ask(wire::MessageType::Open, 2, wire::encode(wire::OpenRequest{3, u"\\\\.\\VORNpci0"}));
         EXPECT_EQ(head(reply).status, STATUS_SUCCESS);
         return wire::decodeHandleReply(reply.payload).value_or(0);
     }
