@@ -78,6 +78,15 @@ std::string allowedCpus() {
     return cpus;
 }
 
+int runBenchmarks(int argc, char** argv) {
+    tightenTimerSlack();
+    benchmark::AddCustomContext("cpus", allowedCpus());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
+
 Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
              const std::string& stderrPath) {
     std::vector<char*> args;

@@ -53,6 +53,9 @@ void tightenTimerSlack();
 // The CPUs this process may run on, as taskset gave them.
 std::string allowedCpus();
 
+// Runs the registered benchmarks with the command line's options, the CPUs in the context.
+int runBenchmarks(int argc, char** argv);
+
 // A child process: a program started with arguments and extra environment, ended with
 // SIGTERM (then SIGKILL after a bound) when the object goes.
 class Child {

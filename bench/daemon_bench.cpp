@@ -278,12 +278,5 @@ BENCHMARK(AllocationsPerRequest)->Arg(10000)->Iterations(1)->Unit(benchmark::kMi
 
 int main(int argc, char** argv) {
     const int peer = vornbench::runPeerIfAsked(argc, argv);
-    if (peer >= 0)
-        return peer;
-    vornbench::tightenTimerSlack();
-    benchmark::AddCustomContext("cpus", vornbench::allowedCpus());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return peer >= 0 ? peer : vornbench::runBenchmarks(argc, argv);
 }

@@ -23,16 +23,21 @@ vornsim::MachineDescription oneBoard() {
     return machine;
 }
 
-void GetTimeInProcess(benchmark::State& state) {
-    if (!vornlib::testing::useChannel(vornhost::openInProcessChannel(oneBoard()))) {
-        state.SkipWithError("no in-process host");
-        return;
-    }
+// The board of a host started in this program, as a program without a daemon gets it; null
+// (and the benchmark skipped) when it cannot be had.
+BoardHandle openInProcessBoard(benchmark::State& state) {
     BoardHandle board = nullptr;
-    if (VORN_open(&board, "VORNpci0") != VORN_OK) {
+    if (!vornlib::testing::useChannel(vornhost::openInProcessChannel(oneBoard())))
+        state.SkipWithError("no in-process host");
+    else if (VORN_open(&board, "VORNpci0") != VORN_OK)
         state.SkipWithError("cannot open VORNpci0");
+    return board;
+}
+
+void GetTimeInProcess(benchmark::State& state) {
+    BoardHandle board = openInProcessBoard(state);
+    if (board == nullptr)
         return;
-    }
     TimeObj time{};
     for (int i = 0; i < 2000; ++i)
         VORN_getTime(board, &time);
@@ -111,15 +116,9 @@ void TimeSetEntry(benchmark::State& state) {
 
 // Wait time-outs with the host in this program: the kernel's timer path without the socket.
 void WaitTimeoutInProcess(benchmark::State& state) {
-    if (!vornlib::testing::useChannel(vornhost::openInProcessChannel(oneBoard()))) {
-        state.SkipWithError("no in-process host");
+    BoardHandle board = openInProcessBoard(state);
+    if (board == nullptr)
         return;
-    }
-    BoardHandle board = nullptr;
-    if (VORN_open(&board, "VORNpci0") != VORN_OK) {
-        state.SkipWithError("cannot open VORNpci0");
-        return;
-    }
     const uint32_t timeoutMs = uint32_t(state.range(0));
     const size_t rounds = size_t(state.range(1));
     Samples lateness(rounds), bare(rounds);
@@ -158,10 +157,5 @@ BENCHMARK(TimeSetEntry)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMic
 } // namespace vornbench
 
 int main(int argc, char** argv) {
-    vornbench::tightenTimerSlack();
-    benchmark::AddCustomContext("cpus", vornbench::allowedCpus());
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vornbench::runBenchmarks(argc, argv);
 }

@@ -12,28 +12,41 @@
 namespace vornhost {
 namespace {
 
-enum class Chunk { Ok, Closed, TimedOut, Error };
-
-// Reads exactly `length` bytes; each wait for more is bounded by `waitMs` (-1: none).
-Chunk readExact(int fd, uint8_t* out, size_t length, int waitMs, size_t* got) {
-    *got = 0;
-    while (*got < length) {
-        pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, waitMs);
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return Chunk::Error;
-        if (ready == 0)
-            return Chunk::TimedOut;
-        ssize_t n = ::recv(fd, out + *got, length - *got, 0);
+// Receives what the socket holds, at most `room` bytes, waiting at most `waitMs` (-1: no
+// bound, in the receive itself, so that bytes already there cost no poll).
+Chunk receiveSome(int fd, uint8_t* out, size_t room, int waitMs, size_t* got) {
+    for (;;) {
+        if (waitMs >= 0) {
+            pollfd p{fd, POLLIN, 0};
+            int ready = ::poll(&p, 1, waitMs);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0)
+                return Chunk::Error;
+            if (ready == 0)
+                return Chunk::TimedOut;
+        }
+        ssize_t n = ::recv(fd, out, room, 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n < 0)
             return errno == ECONNRESET ? Chunk::Closed : Chunk::Error;
         if (n == 0)
             return Chunk::Closed;
-        *got += size_t(n);
+        *got = size_t(n);
+        return Chunk::Ok;
+    }
+}
+
+// Reads exactly `length` bytes; each wait for more is bounded by `waitMs` (-1: none).
+Chunk readExact(int fd, uint8_t* out, size_t length, int waitMs, size_t* got) {
+    *got = 0;
+    while (*got < length) {
+        size_t n = 0;
+        Chunk chunk = receiveSome(fd, out + *got, length - *got, waitMs, &n);
+        if (chunk != Chunk::Ok)
+            return chunk;
+        *got += n;
     }
     return Chunk::Ok;
 }
@@ -93,35 +106,17 @@ ReadFrame readFrame(int fd, int waitMs, int gapMs) {
 FrameReceiver::FrameReceiver(int fd) : m_fd(fd), m_buffer(2 * (wire::kHeaderSize + wire::kMaxPayload)) {}
 
 // Receives whatever is there into the free end of the buffer, moving the unread bytes to the
-// front first when the free end is short of a whole frame. A wait of -1 blocks in the receive
-// itself, so a frame that is already there costs no poll.
-FrameReceiver::Fill FrameReceiver::fill(int waitMs) {
+// front first when the free end is short of a whole frame.
+Chunk FrameReceiver::fill(int waitMs) {
     if (m_buffer.size() - m_end < wire::kHeaderSize + wire::kMaxPayload) {
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
         m_end -= m_begin;
         m_begin = 0;
     }
-    for (;;) {
-        if (waitMs >= 0) {
-            pollfd p{m_fd, POLLIN, 0};
-            int ready = ::poll(&p, 1, waitMs);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0)
-                return Fill::Error;
-            if (ready == 0)
-                return Fill::TimedOut;
-        }
-        ssize_t n = ::recv(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n < 0)
-            return errno == ECONNRESET ? Fill::Closed : Fill::Error;
-        if (n == 0)
-            return Fill::Closed;
-        m_end += size_t(n);
-        return Fill::Ok;
-    }
+    size_t got = 0;
+    Chunk chunk = receiveSome(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, waitMs, &got);
+    m_end += got;
+    return chunk;
 }
 
 ReadStatus FrameReceiver::next(int waitMs, int gapMs, wire::Header* header,
@@ -141,15 +136,15 @@ ReadStatus FrameReceiver::next(int waitMs, int gapMs, wire::Header* header,
                 return ReadStatus::Ok;
             }
         }
-        Fill filled = fill(begun ? gapMs : waitMs);
-        if (filled == Fill::Ok) {
+        Chunk filled = fill(begun ? gapMs : waitMs);
+        if (filled == Chunk::Ok) {
             begun = true;
             continue;
         }
-        if (filled == Fill::Error)
+        if (filled == Chunk::Error)
             return ReadStatus::Error;
         if (!begun)
-            return filled == Fill::TimedOut ? ReadStatus::TimedOut : ReadStatus::Closed;
+            return filled == Chunk::TimedOut ? ReadStatus::TimedOut : ReadStatus::Closed;
         return ReadStatus::Truncated;
     }
 }

@@ -10,6 +10,9 @@
 
 namespace vornhost {
 
+// Outcome of one receive: bytes came, the peer closed, the wait ran out, or an error.
+enum class Chunk { Ok, Closed, TimedOut, Error };
+
 enum class ReadStatus {
     Ok,
     Closed,    // the peer closed before a frame began
@@ -42,8 +45,7 @@ public:
     ReadStatus next(int waitMs, int gapMs, wire::Header* header, std::span<const uint8_t>* payload);
 
 private:
-    enum class Fill { Ok, Closed, TimedOut, Error };
-    Fill fill(int waitMs);
+    Chunk fill(int waitMs);
 
     int m_fd;
     std::vector<uint8_t> m_buffer;
