@@ -328,16 +328,34 @@ void readAnnouncements(Member& m, FleetOutcome& outcome) {
 
 } // namespace
 
-FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& plans) {
+namespace {
+
+// Starts members from `next` on until `maxRunning` run at once.
+void spawnUpTo(const std::string& socket, std::vector<Member>& members, size_t& next,
+               size_t maxRunning, FleetOutcome& outcome) {
+    size_t running = 0;
+    for (const Member& m : members)
+        running += m.fd >= 0;
+    for (; next < members.size() && running < maxRunning; ++next) {
+        if (spawnClient(socket, members[next]))
+            ++running;
+        else
+            outcome.failures.push_back(describe(members[next], "did not start"));
+    }
+}
+
+} // namespace
+
+FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& plans,
+                      size_t maxRunning) {
     FleetOutcome outcome;
     std::vector<Member> members(plans.size());
-    for (size_t i = 0; i < plans.size(); ++i) {
+    for (size_t i = 0; i < plans.size(); ++i)
         members[i].plan = plans[i];
-        if (!spawnClient(socket, members[i]))
-            outcome.failures.push_back(describe(members[i], "did not start"));
-    }
+    size_t next = 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kSafetyBoundMs);
     for (;;) {
+        spawnUpTo(socket, members, next, maxRunning, outcome);
         std::vector<pollfd> watched;
         std::vector<Member*> owners;
         for (Member& m : members)
@@ -351,9 +369,10 @@ FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& 
             for (Member* m : owners) {
                 outcome.failures.push_back(describe(*m, "still running at the safety bound"));
                 ::kill(m->pid, SIGKILL);
-                m->killSent = false;
                 reap(*m, outcome);
             }
+            for (; next < members.size(); ++next)
+                outcome.failures.push_back(describe(members[next], "not started by the bound"));
             break;
         }
         if (::poll(watched.data(), watched.size(), 1000) <= 0)

@@ -123,6 +123,9 @@ struct ClientPlan {
     int expectedExit = 0; // what an unkilled client exits with (3: refused by the daemon)
 };
 
-FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& plans);
+// Runs the clients of `plans`, at most `maxRunning` of them at once (the next starts as one
+// ends), and sorts how each one ended.
+FleetOutcome runFleet(const std::string& socket, const std::vector<ClientPlan>& plans,
+                      size_t maxRunning = 32);
 
 } // namespace chaostest

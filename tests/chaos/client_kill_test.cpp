@@ -1,7 +1,7 @@
-// A hundred client processes on one daemon, a seeded share of them killed with SIGKILL at a
-// random call (while connecting, with a wait pending, in the middle of a query): the daemon
-// keeps serving the survivors and a newcomer, ends every dead client's requests and handles,
-// and unloads with an empty pool.
+// A hundred client processes on one daemon, up to 32 of them at once, a seeded share of them
+// killed with SIGKILL at a random call (while connecting, with a wait pending, in the middle of a
+// query): the daemon keeps serving the survivors and a newcomer, ends every dead client's requests
+// and handles, and unloads with an empty pool.
 #include "chaos_rig.h"
 
 #include <gtest/gtest.h>
