@@ -30,10 +30,6 @@ public:
     double percentileMicros(double p) const;
     double minMicros() const;
     void clear() { m_values.clear(); }
-    void merge(const Samples& other) {
-        for (int64_t v : other.m_values)
-            add(v);
-    }
 
 private:
     std::vector<int64_t> m_values;

@@ -64,36 +64,39 @@ void GetTimeVsBareRoundTrip(benchmark::State& state) {
     state.counters["reply_bytes"] = double(replySize);
 }
 
-// Runs `count` rounds in which the calling thread blocks in `wait` while a helper thread,
-// once the round has started, fires the trigger; records what `wait` measured. The helper
-// sleeps between rounds rather than spinning, so that it takes no turns on the shared CPU
-// while an event travels.
-template <typename Wait, typename Trigger>
-bool triggeredRounds(size_t count, Samples& samples, Wait wait, Trigger trigger) {
+// Runs `count` rounds in which the calling thread blocks in `wait` while one helper thread,
+// once the round has started, fires the trigger; records what `wait` measured. Odd rounds
+// are ours and even rounds the baseline's, so that both sides meet the same conditions. The
+// helper sleeps between rounds rather than spinning, so that it takes no turns on the shared
+// CPU while an event travels, and it is one thread for the whole run: each client thread
+// takes a thread of its own in the daemon.
+template <typename Wait, typename Trigger, typename BareWait, typename BareTrigger>
+bool alternatingRounds(size_t count, Samples& ours, Samples& bare, Wait wait, Trigger trigger,
+                       BareWait bareWait, BareTrigger bareTrigger) {
     std::atomic<size_t> round{0};
     std::atomic<bool> failed{false};
     std::thread helper([&] {
-        for (size_t r = 1; r <= count && !failed; ++r) {
+        for (size_t r = 1; r <= 2 * count && !failed; ++r) {
             for (size_t seen = round.load(); seen < r && !failed; seen = round.load())
                 round.wait(seen);
-            if (!failed && !trigger())
+            if (!failed && !(r % 2 == 1 ? trigger() : bareTrigger()))
                 failed = true;
         }
     });
-    for (size_t r = 1; r <= count && !failed; ++r) {
+    for (size_t r = 1; r <= 2 * count && !failed; ++r) {
         round.store(r);
         round.notify_one();
         int64_t latency = 0;
-        if (!wait(&latency))
+        if (!(r % 2 == 1 ? wait(&latency) : bareWait(&latency)))
             failed = true;
         else
-            samples.add(latency);
+            (r % 2 == 1 ? ours : bare).add(latency);
     }
     failed = true;
-    round.store(count + 1);
+    round.store(2 * count + 1);
     round.notify_one();
     helper.join();
-    return samples.size() == count;
+    return ours.size() == count && bare.size() == count;
 }
 
 void EventVsEventfdChain(benchmark::State& state) {
@@ -134,18 +137,10 @@ void EventVsEventfdChain(benchmark::State& state) {
         return writeExact(peer.fd(), &go, 1);
     };
     for (auto _ : state) {
-        // Alternating batches keep both sides under the same conditions.
         ours.clear();
         bare.clear();
-        bool ok = true;
-        for (size_t done = 0; done < rounds && ok; done += 50) {
-            Samples o(50), b(50);
-            ok = triggeredRounds(50, o, waitEvent, strobeWhenParked) &&
-                 triggeredRounds(50, b, waitReply, goAfterPause);
-            ours.merge(o);
-            bare.merge(b);
-        }
-        if (!ok) {
+        if (!alternatingRounds(rounds, ours, bare, waitEvent, strobeWhenParked, waitReply,
+                               goAfterPause)) {
             state.SkipWithError("a round failed");
             return;
         }
