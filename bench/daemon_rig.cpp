@@ -1,6 +1,7 @@
 // Starting the vornhost child, pointing the library at it and opening its board.
 #include "daemon_rig.h"
 
+#include "socket_io.h"
 #include "vorn_testing.h"
 
 #include <cstdio>
@@ -43,6 +44,16 @@ bool DaemonRig::start() {
     if (!m_allocs.map(countFile.c_str()))
         std::fprintf(stderr, "the daemon's allocation count is not readable\n");
     m_control = vornhost::DaemonClient::connect(m_socket);
+    m_rawControl = vornhost::connectUnix(m_socket);
+    if (m_rawControl < 0 ||
+        !vornhost::writeAll(m_rawControl,
+                            vornhost::wire::frame(uint16_t(vornhost::wire::MessageType::Hello), 1,
+                                                  1, vornhost::wire::encode(
+                                                         vornhost::wire::HelloRequest{1}))) ||
+        vornhost::readFrame(m_rawControl, 5000, 5000).status != vornhost::ReadStatus::Ok) {
+        std::fprintf(stderr, "the daemon does not greet a second connection\n");
+        return false;
+    }
     if (!m_control || !vornlib::testing::useDaemon(m_socket) ||
         VORN_open(&m_board, "VORNpci0") != VORN_OK) {
         std::fprintf(stderr, "cannot open VORNpci0 through vornhost\n");
@@ -51,7 +62,21 @@ bool DaemonRig::start() {
     return true;
 }
 
+bool DaemonRig::strobeUnanswered() {
+    if (m_rawOwed && vornhost::readFrame(m_rawControl, 5000, 5000).status !=
+                         vornhost::ReadStatus::Ok)
+        return false;
+    vornhost::SimCommand command;
+    command.action = vornhost::SimAction::StrobeEvent;
+    m_rawOwed = vornhost::writeAll(
+        m_rawControl, vornhost::wire::frame(uint16_t(vornhost::wire::MessageType::Simulate),
+                                            ++m_rawId, 1, vornhost::wire::encode(command)));
+    return m_rawOwed;
+}
+
 DaemonRig::~DaemonRig() {
+    if (m_rawControl >= 0)
+        ::close(m_rawControl);
     if (m_board != nullptr)
         VORN_close(m_board);
     vornlib::testing::resetChannel();

@@ -27,8 +27,11 @@ public:
     uint64_t daemonAllocations() const { return m_allocs.read(); }
     // Blocks (bounded) until a request waits in the driver.
     bool awaitParkedWait();
-    // One external event strobed on the board, tagged now.
+    // External events strobed on the board, tagged now; returns once the daemon has answered.
     bool strobe(uint32_t count = 1);
+    // One event strobed without waiting for the answer, so that no thread of this program
+    // wakes while the event travels; the answer is collected by the next call.
+    bool strobeUnanswered();
     // Events the board has tagged so far; ~0 when it cannot be read.
     uint64_t eventsTagged();
 
@@ -40,6 +43,9 @@ private:
     Child m_daemon;
     SharedAllocCounter m_allocs;
     std::unique_ptr<vornhost::DaemonClient> m_control;
+    int m_rawControl = -1;   // a connection of its own for strobes sent ahead of their answer
+    bool m_rawOwed = false;  // a strobe's answer is still to be read
+    uint32_t m_rawId = 1;
     BoardHandle m_board = nullptr;
 };
 
