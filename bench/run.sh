@@ -22,6 +22,135 @@ while [[ $# -gt 0 ]]; do
     esac
 done
 
+# Prints every ratio of a run against its goal, from the JSON results the run wrote.
+summarize() {
+    python3 - "$1" <<'PY'
+"""Prints every ratio of a benchmark run against its goal, from the JSON results that run.sh
+wrote, taking the median over repetitions (and showing their range)."""
+import json
+import re
+import statistics
+import sys
+from pathlib import Path
+
+
+def counters(results_dir, program):
+    path = Path(results_dir) / f"{program}.json"
+    if not path.exists():
+        return {}
+    runs = {}
+    for b in json.loads(path.read_text())["benchmarks"]:
+        if b.get("run_type") != "iteration" or b.get("error_occurred"):
+            continue
+        name = re.sub(r"/(iterations|repeats):\d+|/manual_time", "", b["run_name"])
+        for key, value in b.items():
+            if isinstance(value, (int, float)) and not isinstance(value, bool):
+                runs.setdefault(name, {}).setdefault(key, []).append(value)
+    return runs
+
+
+def value(runs, name, key, worst=False):
+    """The median over the repetitions, or with `worst` the largest (for counts that must stay
+    zero in every repetition), and the range."""
+    values = runs.get(name, {}).get(key)
+    if not values:
+        return None, ""
+    spread = f" [{min(values):.3g}..{max(values):.3g}]" if len(values) > 1 else ""
+    return (max(values) if worst else statistics.median(values)), spread
+
+
+def syscalls_per_request(results_dir, requests=1000):
+    path = Path(results_dir) / "syscalls.strace"
+    if not path.exists():
+        return None
+    inside, count = False, 0
+    for line in path.read_text().splitlines():
+        if "close(-100)" in line:
+            inside = True
+            continue
+        if "close(-101)" in line:
+            break
+        if inside and "resumed>" not in line and "+++" not in line and "---" not in line:
+            count += 1
+    return count / requests
+
+
+def main():
+    out = sys.argv[1]
+    inproc, daemon = counters(out, "inprocess_bench"), counters(out, "daemon_bench")
+    rows = []
+
+    def row(what, runs, name, key, goal, check, fmt="{:.3f}"):
+        worst = goal == "0"  # a count that must be zero in every repetition: the largest
+        v, spread = value(runs, name, key, worst)
+        shown = "n/a" if v is None else fmt.format(v) + spread
+        met = "n/a" if v is None else ("met" if check(v) else "NOT met")
+        rows.append((what, shown, goal, met))
+
+    row("getTime via vornhost / bare round trip, median", daemon, "GetTimeVsBareRoundTrip",
+        "ratio_p50", "<= 1.3", lambda v: v <= 1.3)
+    row("getTime via vornhost / bare round trip, p99", daemon, "GetTimeVsBareRoundTrip",
+        "ratio_p99", "<= 1.5", lambda v: v <= 1.5)
+    row("  vornhost median us", daemon, "GetTimeVsBareRoundTrip", "ours_p50_us", "", lambda v: True)
+    row("  bare round trip median us", daemon, "GetTimeVsBareRoundTrip", "base_p50_us", "",
+        lambda v: True)
+    row("getTime in-process, median us", inproc, "GetTimeInProcess", "p50_us", "<= 1",
+        lambda v: v <= 1.0)
+    sc = syscalls_per_request(out)
+    rows.append(("getTime in-process, system calls per request (all threads)",
+                 "n/a" if sc is None else f"{sc:.3f}", "0",
+                 "n/a" if sc is None else ("met" if sc == 0 else "NOT met")))
+    row("time-set entry / 11 x 100 us, median", inproc, "TimeSetEntry", "ratio_p50", "<= 1.05",
+        lambda v: v <= 1.05)
+    row("time-set entry / 11 x 100 us, p99", inproc, "TimeSetEntry", "ratio_p99", "<= 1.15",
+        lambda v: v <= 1.15)
+    row("time-set entry, command gaps under 100 us", inproc, "TimeSetEntry", "gaps_under_100us",
+        "0", lambda v: v == 0, "{:.0f}")
+    row("  shortest gap between commands, us", inproc, "TimeSetEntry", "min_gap_us", ">= 100",
+        lambda v: v >= 100)
+    row("event -> waitEvent via vornhost / eventfd chain, median", daemon,
+        "EventVsEventfdChain/2000", "ratio_p50", "<= 1.25", lambda v: v <= 1.25)
+    row("event -> waitEvent via vornhost / eventfd chain, p99", daemon,
+        "EventVsEventfdChain/2000", "ratio_p99", "<= 1.5", lambda v: v <= 1.5)
+    row("  vornhost event median us", daemon, "EventVsEventfdChain/2000", "ours_p50_us", "",
+        lambda v: True)
+    row("  eventfd chain median us", daemon, "EventVsEventfdChain/2000", "base_p50_us", "",
+        lambda v: True)
+    for ms, goal in ((1, 1.25), (10, 1.05)):
+        name = f"WaitTimeout/{ms}/{2000 if ms == 1 else 300}"
+        row(f"wait time-out {ms} ms: (time-out + p99 lateness) / time-out", daemon, name,
+            "ratio_p99", f"<= {goal}", lambda v, g=goal: v <= g)
+        row(f"  waits of {ms} ms that ended early", daemon, name, "ended_early", "0",
+            lambda v: v == 0, "{:.0f}")
+        row(f"  p99 lateness us: vornhost", daemon, name, "late_p99_us", "", lambda v: True)
+        row(f"  p99 lateness us: bare timed wait, same run", daemon, name, "bare_late_p99_us", "",
+            lambda v: True)
+        inname = f"WaitTimeoutInProcess/{ms}/{1000 if ms == 1 else 200}"
+        row(f"  in-process: (time-out + p99 lateness) / time-out", inproc, inname, "ratio_p99",
+            f"<= {goal}", lambda v, g=goal: v <= g)
+    row("events delivered per second (one client)", daemon, "EventThroughput/20000/10",
+        "delivered_per_s", ">= 20000", lambda v: v >= 20000, "{:.0f}")
+    row("  events lost", daemon, "EventThroughput/20000/10", "lost", "0", lambda v: v == 0,
+        "{:.0f}")
+    row("heap allocations per request, in-process", inproc, "GetTimeInProcess",
+        "allocs_per_request", "0", lambda v: v == 0)
+    row("heap allocations per request, vornhost client", daemon, "AllocationsPerRequest/10000",
+        "client_allocs_per_request", "0", lambda v: v == 0)
+    row("heap allocations per request, vornhost daemon", daemon, "AllocationsPerRequest/10000",
+        "daemon_allocs_per_request", "0", lambda v: v == 0)
+
+    width = max(len(r[0]) for r in rows)
+    print("median over repetitions [range]; counts with goal 0: the largest")
+    print(f"{'what':<{width}}  {'measured':<26} {'goal':<9} result")
+    for what, shown, goal, met in rows:
+        print(f"{what:<{width}}  {shown:<26} {goal:<9} {'' if not goal else met}")
+
+
+if __name__ == "__main__":
+    main()
+PY
+}
+
 build="$root/build/bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON >/dev/null
 cmake --build "$build" --target benchmarks -j2
@@ -58,6 +187,6 @@ else
     echo "strace is not installed: no system-call count" >"$out/syscall_probe.txt"
 fi
 
-python3 "$root/bench/summarize.py" "$out" | tee "$out/summary.txt"
+summarize "$out" | tee "$out/summary.txt"
 grep -E "^(date|kernel|pinned|scheduling|load)" "$out/machine.txt"
 echo "results in $out"
