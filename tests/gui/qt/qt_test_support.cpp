@@ -48,7 +48,9 @@ QDialog* visibleWindow(const QString& objectName)
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* dialog = qobject_cast<QDialog*>(widget);
         if (dialog && dialog->isVisible() && dialog->objectName() == objectName) {
-            return dialog;
+            // A window under another modal window waits until that one has gone.
+            QWidget* modal = QApplication::activeModalWidget();
+            return !modal || modal == dialog ? dialog : nullptr;
         }
     }
     return nullptr;
@@ -58,9 +60,9 @@ QDialog* visibleWindow(const QString& objectName)
 
 ModalScript::ModalScript() { QTimer::singleShot(kPollMs, m_context.get(), [this] { poll(); }); }
 
-ModalScript& ModalScript::on(const QString& objectName, Step step)
+ModalScript& ModalScript::on(const QString& objectName, Step step, std::function<bool()> ready)
 {
-    m_steps.push_back({objectName, std::move(step)});
+    m_steps.push_back({objectName, std::move(step), std::move(ready)});
     return *this;
 }
 
@@ -72,7 +74,9 @@ void ModalScript::poll()
     // The next poll is queued before the step runs, so that polling goes on inside the modal
     // runs the step starts.
     QTimer::singleShot(kPollMs, m_context.get(), [this] { poll(); });
-    if (QDialog* window = visibleWindow(m_steps.front().objectName)) {
+    const Pending& next = m_steps.front();
+    QDialog* window = visibleWindow(next.objectName);
+    if (window && (!next.ready || next.ready())) {
         m_polls = 0;
         Step step = std::move(m_steps.front().step);
         m_steps.pop_front();

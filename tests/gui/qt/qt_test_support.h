@@ -55,7 +55,8 @@ public:
     ModalScript(const ModalScript&) = delete;
     ModalScript& operator=(const ModalScript&) = delete;
 
-    ModalScript& on(const QString& objectName, Step step);
+    // `ready`, when given, must also hold before the step runs.
+    ModalScript& on(const QString& objectName, Step step, std::function<bool()> ready = {});
     // True when every step has run.
     bool done() const { return m_steps.empty(); }
 
@@ -63,6 +64,7 @@ private:
     struct Pending {
         QString objectName;
         Step step;
+        std::function<bool()> ready;
     };
     void poll();
 

@@ -253,9 +253,16 @@ TEST_F(RunnerTest, BlockingCallTakesNoInputAndItsEffectsShowAfter)
         EXPECT_TRUE(window.isVisible());
         release.set_value();
     });
-    script.on("timeSetDialog", [](QDialog& window) {
-        QTest::mouseClick(control<QPushButton>(window, 1005), Qt::LeftButton);
-    });
+    bool handlerReturned = false;
+    script.on(
+        "timeSetDialog",
+        [](QDialog& window) { QTest::mouseClick(control<QPushButton>(window, 1005), Qt::LeftButton); },
+        [&] { return handlerReturned; });
+    const auto hook = dialog.onCommandHook;
+    dialog.onCommandHook = [&](DialogView& view, int control) {
+        hook(view, control);
+        handlerReturned = control == 1004;
+    };
     EXPECT_EQ(runner.runModal(dialog), DialogResult::Ok);
     EXPECT_TRUE(script.done());
     EXPECT_EQ(valueAfter, 42);
