@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 xvfb xauth fonts-dejavu-core
+    qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 libqt6opengl6-dev
+    xvfb xauth fonts-dejavu-core
     clang libclang-rt-14-dev
 )
 
