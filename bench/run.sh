@@ -152,6 +152,7 @@ PY
 }
 
 build="$root/build/bench"
+"$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_WERROR=ON >/dev/null
 cmake --build "$build" --target benchmarks -j2
 

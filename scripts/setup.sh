@@ -9,6 +9,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 libqt6opengl6-dev
     xvfb xauth fonts-dejavu-core
     clang libclang-rt-14-dev
+    strace
 )
 
 missing=()
