@@ -2,6 +2,7 @@
 // the driver and board give them, the GPS check on the model the library reports, and the close.
 #include "about_dialog.h"
 #include "frame_e2e_fixture.h"
+#include "time_dialogs.h"
 #include "vornpci_records.h"
 
 #include <array>
@@ -45,6 +46,26 @@ TEST_F(GuiEndToEnd, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd)
     EXPECT_EQ(mainView.ended, DialogResult::Ok);
     main.finish();
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
+}
+
+TEST_F(GuiEndToEnd, TheDemonstrationBoardNeverReachesTheLibrary)
+{
+    MainDialog& main = openMain("DEMO");
+    EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
+    main.onMenuCommand(mainView, commands::kAbout);
+    EXPECT_EQ(lastView().text(kDriver), "DEMO");
+    EXPECT_EQ(lastView().text(kFirmware), "DEMO");
+    EXPECT_EQ(lastView().text(kFpga), "DEMO");
+    const uint32_t hoursBefore = static_cast<uint32_t>(inspect().hours);
+    runner.script(templates::kTimeSet, [](Dialog& d, testing::FakeView& v) {
+        v.setText(time_controls::kHours, "3");
+        d.onEnterKey(v);
+    });
+    main.onMenuCommand(mainView, commands::kTimeSet);
+    EXPECT_EQ(lastView().ended, DialogResult::Ok);
+    EXPECT_EQ(static_cast<uint32_t>(inspect().hours), hoursBefore);
+    main.finish();
+    EXPECT_TRUE(mainView.messages.empty());
 }
 
 TEST_F(GuiEndToEnd, ABoardWithoutGpsRefusesTheSatelliteCommands)
