@@ -102,7 +102,7 @@ private:
     std::condition_variable m_changed;
     std::array<Job, kMaxQueuedPerThread + 1> m_jobs;
     size_t m_head = 0;
-    size_t m_count = 0;    // slots in use from m_head on, the one under way included
+    size_t m_count = 0; // slots in use from m_head on, the one under way included
     bool m_running = false;
     bool m_stopping = false;
     Connection& m_owner;
@@ -195,7 +195,7 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         return;
     }
     if (found == m_threads.end()) {
-        if (m_threads.size() >= kMaxClientThreads) {
+        if (m_threads.size() >= kMaxClientThreads && !retireIdleThread()) {
             sendReply(header, wire::encodeReply({wire::WireError::TooManyThreads, 0}));
             return;
         }
@@ -211,6 +211,19 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         });
     if (!posted)
         sendReply(header, wire::encodeReply({wire::WireError::Busy, 0}));
+}
+
+// A client that starts a thread for every blocking call brings a new thread id each time;
+// the limit counts the ids with work under way, so an idle one makes room. Only this reader
+// posts work, so an idle request thread stays idle while it is retired.
+bool Connection::retireIdleThread() {
+    for (auto entry = m_threads.begin(); entry != m_threads.end(); ++entry) {
+        if (entry->second->idle()) {
+            m_threads.erase(entry);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Connection::runInPlace(const wire::Header& header, const Command* command,

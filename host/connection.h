@@ -21,8 +21,8 @@
 
 namespace vornhost {
 
-// Per-connection bounds: client thread ids, requests queued per thread, and how long a
-// message may pause half-sent before it counts as truncated.
+// Per-connection bounds: client thread ids with work under way, requests queued per thread, and how
+// long a message may pause half-sent before it counts as truncated.
 constexpr size_t kMaxClientThreads = 64;
 constexpr size_t kMaxQueuedPerThread = 16;
 constexpr int kMessageGapMs = 2000;
@@ -52,6 +52,8 @@ private:
     // Runs a request the command executes in place (on its client thread's request thread).
     void runInPlace(const wire::Header& header, const Command* command,
                     std::span<const uint8_t> payload);
+    // Ends one request thread that has nothing queued or under way; false when none is idle.
+    bool retireIdleThread();
     void sendReply(const wire::Header& request, const std::vector<uint8_t>& payload);
     void sendFrame(std::span<const uint8_t> bytes);
     void end();

@@ -75,10 +75,25 @@ ntemu::Thread* HostProcess::threadFor(uint64_t key) {
     if (found != m_threads.end())
         return found->second;
     if (m_threads.size() >= m_maxThreads)
-        return nullptr;
+        return reuseIdleThread(key);
     ntemu::Thread* thread = &m_process->createThread();
     m_threads.emplace(key, thread);
     return thread;
+}
+
+// Callers that start a thread for every blocking call would use up the limit for good if a
+// key kept its kernel-layer thread after the caller thread ended. A thread with no request
+// pending in the driver carries no state, so it serves the new key instead.
+ntemu::Thread* HostProcess::reuseIdleThread(uint64_t key) {
+    for (auto entry = m_threads.begin(); entry != m_threads.end(); ++entry) {
+        if (entry->second->pendingCount() != 0)
+            continue;
+        ntemu::Thread* thread = entry->second;
+        m_threads.erase(entry);
+        m_threads.emplace(key, thread);
+        return thread;
+    }
+    return nullptr;
 }
 
 } // namespace vornhost

@@ -26,8 +26,9 @@ public:
 
     // PASSIVE_LEVEL, any thread. Kernel statuses; a handle of 0 on failure.
     NTSTATUS open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle);
-    // Blocks until the request completes. STATUS_INSUFFICIENT_RESOURCES when `threadKey` would
-    // exceed the thread limit, STATUS_INVALID_HANDLE for a handle this process does not hold.
+    // Blocks until the request completes. STATUS_INSUFFICIENT_RESOURCES when `threadKey` is new
+    // and every thread of the limit has a request pending, STATUS_INVALID_HANDLE for a handle this
+    // process does not hold.
     ChannelResult deviceIoControl(uint64_t threadKey, uint64_t handle, uint32_t code,
                                   const void* in, uint32_t inLength, void* out, uint32_t outLength);
     // Cancels this process's requests on the handle, then closes it.
@@ -39,6 +40,8 @@ public:
 
 private:
     ntemu::Thread* threadFor(uint64_t key);
+    // At the limit: hands a thread with nothing pending over to `key`; null when none is idle.
+    ntemu::Thread* reuseIdleThread(uint64_t key); // m_lock held
 
     std::shared_ptr<ntemu::Process> m_process;
     const size_t m_maxThreads;

@@ -1,5 +1,6 @@
 // The vornhost daemon as a whole: bad input on the socket, clients that die while they wait,
 // two clients waiting at once, peers refused or admitted by their credentials, and the stop.
+#include "connection.h"
 #include "daemon_client.h"
 #include "daemon_process.h"
 #include "socket_io.h"
@@ -273,12 +274,35 @@ TEST_F(Daemon, ThreadAndQueueLimitsAreAnswered) {
     start();
     RawConnection raw(m_daemon->socketPath());
     ASSERT_TRUE(raw.hello());
+    // Thread ids whose work has ended make room for new ones: a client that starts a thread
+    // for every call is served for as long as it runs.
+    raw.send(wire::MessageType::Open, 2,
+             wire::encode(wire::OpenRequest{kShareAll, u"\\\\.\\VORNpci0"}));
+    auto open = raw.read();
+    ASSERT_EQ(RawConnection::error(open), wire::WireError::Ok);
+    const uint64_t timeHandle = *wire::decodeHandleReply(open.payload);
     auto status = wire::encode(wire::StatusRequest{});
-    size_t tooMany = 0;
-    for (uint32_t thread = 1; thread <= 65; ++thread) {
+    auto getTime = wire::encode(
+        wire::ControlRequest{timeHandle, IOCTL_VORNPCI_GET_TIME, 16, std::vector<uint8_t>(16)});
+    for (uint32_t thread = 1; thread <= 3 * kMaxClientThreads; ++thread) {
         raw.send(wire::MessageType::Status, thread, status, thread);
-        tooMany += RawConnection::error(raw.read()) == wire::WireError::TooManyThreads;
+        ASSERT_EQ(RawConnection::error(raw.read()), wire::WireError::Ok) << "thread " << thread;
+        raw.send(wire::MessageType::DeviceControl, thread, getTime, thread);
+        auto time = raw.read();
+        ASSERT_EQ(RawConnection::error(time), wire::WireError::Ok) << "thread " << thread;
+        ASSERT_EQ(wire::decodeReplyHead(time.payload)->status, STATUS_SUCCESS) << thread;
     }
+    raw.send(wire::MessageType::Close, 3, wire::encode(wire::CloseRequest{timeHandle}));
+    ASSERT_EQ(RawConnection::error(raw.read()), wire::WireError::Ok);
+    // Only ids with work under way count: each of these holds its request thread in a status
+    // wait that cannot be reached, until its bound passes.
+    auto held = wire::encode(wire::StatusRequest{wire::StatusWait::PendingAtLeast, 1000, 5000});
+    for (uint32_t thread = 1; thread <= kMaxClientThreads; ++thread)
+        raw.send(wire::MessageType::Status, 1000 + thread, held, 1000 + thread);
+    raw.send(wire::MessageType::Status, 2000, status, 2000);
+    size_t tooMany = 0;
+    for (size_t reply = 0; reply <= kMaxClientThreads; ++reply)
+        tooMany += RawConnection::error(raw.read()) == wire::WireError::TooManyThreads;
     EXPECT_EQ(tooMany, 1u);
 
     // One thread id blocked in a wait, with more requests behind it than its queue holds.
