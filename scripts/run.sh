@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh default vornGui vornhost
+scripts/build.sh default vornGui vornhost vornctl
 
 bin=build/default
 socket_dir=/run/vornhost

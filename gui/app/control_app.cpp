@@ -2,6 +2,7 @@
 // over the real library, the machine's clock and the runtime generator.
 #include "control_app.h"
 
+#include "art.h"
 #include "main_dialog.h"
 #include "qt_dialog_runner.h"
 #include "services.h"
@@ -148,6 +149,7 @@ int ControlApp::runWindows()
     QApplication application(m_argc, m_argv);
     QApplication::setApplicationName(
         QString::fromStdString(programNameFrom(m_argc > 0 ? m_argv[0] : "vornGui")));
+    QApplication::setWindowIcon(qt::applicationIcon());
     // Every window is modal and runs its own loop; there is no main loop to leave.
     QApplication::setQuitOnLastWindowClosed(false);
 

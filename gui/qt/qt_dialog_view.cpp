@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <future>
 #include <thread>
 
 namespace vorngui::qt {
@@ -39,9 +40,20 @@ void QtDialogView::onWindowThread(const std::function<void()>& work) const
 {
     if (QThread::currentThread() == m_window.thread()) {
         work();
-    } else {
-        QMetaObject::invokeMethod(&m_window, work, Qt::BlockingQueuedConnection);
+        return;
     }
+    // Queued to the window's thread, and waited for with a promise rather than a blocking
+    // connection, so the hand-back is visible to the thread checker.
+    std::promise<void> done;
+    std::future<void> finished = done.get_future();
+    QMetaObject::invokeMethod(
+        &m_window,
+        [&work, &done] {
+            work();
+            done.set_value();
+        },
+        Qt::QueuedConnection);
+    finished.wait();
 }
 
 std::string QtDialogView::text(int control) const
