@@ -88,14 +88,22 @@ TEST_F(EventDialogs, AWaitThatCannotStartSaysSo)
     expectZeroTime(view);
 }
 
-TEST_F(EventDialogs, TheWaitTimeIsTheTimeoutTimesAThousandIn32Bits)
+TEST_F(EventDialogs, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWait)
 {
     EventDialog dialog(fakes.services);
-    // 4294968 s x 1000 = 4294968000 ms, which is 704 modulo 2^32.
-    EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 704u))))
-        .WillOnce(Return(VORN_WAIT_TIMEOUT));
+    // 4294967 s is the last that fits in milliseconds; 4294968 s would wrap to 704 ms.
+    {
+        ::testing::InSequence inOrder;
+        EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 4294967000u))))
+            .WillOnce(Return(VORN_WAIT_TIMEOUT));
+        EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 4294967295u))))
+            .Times(2)
+            .WillRepeatedly(Return(VORN_WAIT_TIMEOUT));
+    }
     open(dialog);
+    check(dialog, view, "4294967");
     check(dialog, view, "4294968");
+    check(dialog, view, "4294967295");
 }
 
 TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen)
