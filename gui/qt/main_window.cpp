@@ -75,10 +75,16 @@ void furnishMainWindow(QDialog& window, const std::function<void(int)>& onMenu,
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->setMenuBar(buildMenuBar(window, onMenu));
+    QMenuBar* bar = buildMenuBar(window, onMenu);
+    layout->setMenuBar(bar);
 
+    // The window system here does not wrap a menu bar onto a second line as the original's
+    // did: the client area widens where the menus need it, so that no menu hides behind an
+    // overflow button.
     auto* picture = new PictureArea(&window);
-    picture->setFixedSize(dialogUnitsToPixels(window.font(), kMainWidthUnits, kMainHeightUnits));
+    QSize area = dialogUnitsToPixels(window.font(), kMainWidthUnits, kMainHeightUnits);
+    area.setWidth(std::max(area.width(), bar->sizeHint().width()));
+    picture->setFixedSize(area);
     layout->addWidget(picture);
 
     auto* about = new QAction(QString::fromUtf8(resources::kAboutMenuText), picture);
