@@ -183,7 +183,10 @@ TEST_F(FaultModes, EventStormIsServedAndFlushedAway) {
         events += waited == STATUS_SUCCESS;
         std::string problem = unless("wait event", waited, kWaitEnds);
         problem += unless("get time", d.getTime(), {STATUS_SUCCESS});
-        problem += unless("get date", d.getDate(), {STATUS_SUCCESS});
+        // A query's answer shares the FIFO with the events: a storm that strikes between the
+        // query's flush and its answer puts time tags where the echo belongs, and the query
+        // ends as a bad echo does. Either way it ends, with a documented status.
+        problem += unless("get date", d.getDate(), {STATUS_SUCCESS, STATUS_INVALID_PARAMETER});
         if (random() % 4 == 0)
             problem += unless("flush", d.flushFifo(), {STATUS_SUCCESS});
         return problem;
