@@ -7,6 +7,7 @@
 #include "fake_services.h"
 #include "fake_view.h"
 #include "main_dialog.h"
+#include "private_host.h"
 #include "vorn_testing.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,6 @@
 #include <string>
 
 namespace vorngui::e2e {
-
-// 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
-constexpr int64_t kStartUtc = 133'537'680'000'000'000;
 
 class GuiEndToEnd : public ::testing::Test {
 protected:
@@ -35,14 +33,8 @@ protected:
     void boot(uint16_t model)
     {
         m_main.reset();
-        ASSERT_TRUE(vornlib::testing::resetChannel());
         m_channel.reset();
-        vornsim::MachineDescription machine;
-        machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
-        vornhost::HostOptions options;
-        options.virtualClock = true;
-        options.systemTimeAtStart = kStartUtc;
-        m_channel = vornlib::testing::useHost(machine, options);
+        m_channel = bootPrivateHost(model);
         ASSERT_NE(m_channel, nullptr);
     }
 

@@ -7,6 +7,7 @@
 #include "dialog.h"
 #include "fake_services.h"
 #include "fake_view.h"
+#include "private_host.h"
 #include "vorn.h"
 #include "vorn_testing.h"
 
@@ -24,8 +25,6 @@ protected:
     // 100 ns units of the virtual clock.
     static constexpr int64_t kMilli = 10'000;
     static constexpr int64_t kSecond = 1000 * kMilli;
-    // 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
-    static constexpr int64_t kStartUtc = 133'537'680'000'000'000;
 
     void SetUp() override { boot(0x9070); }
 
@@ -45,13 +44,7 @@ protected:
             m_handle = nullptr;
         }
         m_channel.reset();
-        ASSERT_TRUE(vornlib::testing::resetChannel());
-        vornsim::MachineDescription machine;
-        machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
-        vornhost::HostOptions options;
-        options.virtualClock = true;
-        options.systemTimeAtStart = kStartUtc;
-        m_channel = vornlib::testing::useHost(machine, options);
+        m_channel = e2e::bootPrivateHost(model);
         ASSERT_NE(m_channel, nullptr);
         ASSERT_EQ(VORN_open(&m_handle, "VORNpci0"), VORN_OK);
     }
