@@ -3,7 +3,6 @@
 
 #include "operation_support.h"
 
-#include <cmath>
 
 namespace vorngui {
 namespace {
@@ -180,23 +179,14 @@ void MatchSetDialog::onInitDialog(DialogView& view)
 
 bool MatchSetDialog::prefill(DialogView& view)
 {
-    if (demo()) {
-        const win32::SYSTEMTIME now = services().clock.utcNow();
-        m_days = static_cast<int16_t>(dayOfYear(now));
-        m_hours = static_cast<uint8_t>(now.wHour);
-        m_minutes = static_cast<uint8_t>(now.wMinute);
-        m_seconds = now.wSecond;
-        return true;
-    }
-    TimeObj time{};
-    if (board().getTime(boardHandle(), &time) != 0) {
-        view.showMessage(kNoTime);
+    const auto reading = readStartTime(services(), boardHandle(), demo(), view);
+    if (!reading) {
         return false;
     }
-    m_days = static_cast<int16_t>(time.dayOfYear);
-    m_hours = time.hours;
-    m_minutes = time.minutes;
-    m_seconds = std::floor(time.seconds);
+    m_days = reading->days;
+    m_hours = reading->hours;
+    m_minutes = reading->minutes;
+    m_seconds = wholeSeconds(reading->seconds);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "dialog.h"
 #include "resource_ids.h"
+#include "time_reading.h"
 
 #include <cstdint>
 
@@ -125,7 +126,7 @@ public:
     static constexpr int kStart = 0;
     static constexpr int kStop = 1;
 
-    static constexpr const char* kNoTime = "Couldn't receive time from board!!";
+    static constexpr const char* kNoTime = kGetTimeFailedMessage;
     static constexpr const char* kInvalidType = "Invalid Match Type!!";
     static constexpr const char* kRefused = "Could not set match time!!";
 

@@ -2,56 +2,11 @@
 // demonstration board.
 #include "time_dialogs.h"
 
-#include <algorithm>
-#include <cmath>
-#include <optional>
-
 namespace vorngui {
 
 using namespace time_controls;
 using namespace date_controls;
 using namespace time_messages;
-
-namespace {
-
-// Whole seconds of a board reading, truncated toward zero so that 59.9996 s stays 59; a value
-// beyond the field's range (which no board gives) is held at its bounds.
-uint8_t wholeSeconds(double seconds)
-{
-    if (!(seconds > 0)) {
-        return 0;
-    }
-    return static_cast<uint8_t>(std::min(std::trunc(seconds), 255.0));
-}
-
-struct TimeReading {
-    int16_t days;
-    uint8_t hours;
-    uint8_t minutes;
-    double seconds; // with the fraction
-};
-
-// The time both time dialogs start from: the computer's clock in UTC for the demonstration
-// board, else the board's, read into a zeroed record. A failed read has shown its message.
-std::optional<TimeReading> timeReading(const Services& services, BoardHandle handle, bool demo,
-                                       DialogView& view)
-{
-    if (demo) {
-        const win32::SYSTEMTIME now = services.clock.utcNow();
-        return TimeReading{static_cast<int16_t>(dayOfYear(now)), static_cast<uint8_t>(now.wHour),
-                           static_cast<uint8_t>(now.wMinute),
-                           now.wMilliseconds * 0.001 + now.wSecond};
-    }
-    TimeObj time{};
-    if (services.board.getTime(handle, &time) != 0) {
-        view.showMessage(kGetTimeFailed);
-        return std::nullopt;
-    }
-    return TimeReading{static_cast<int16_t>(time.dayOfYear), time.hours, time.minutes,
-                       time.seconds};
-}
-
-} // namespace
 
 TimeRetrieveDialog::TimeRetrieveDialog(const Services& services)
     : Dialog(templates::kTimeRetrieve, services)
@@ -75,7 +30,7 @@ void TimeRetrieveDialog::onCommand(DialogView& view, int control)
 
 void TimeRetrieveDialog::readTime(DialogView& view)
 {
-    const auto reading = timeReading(services(), boardHandle(), demo(), view);
+    const auto reading = readStartTime(services(), boardHandle(), demo(), view);
     if (!reading) {
         return;
     }
@@ -96,7 +51,7 @@ TimeSetDialog::TimeSetDialog(const Services& services) : Dialog(templates::kTime
 
 void TimeSetDialog::onInitDialog(DialogView& view)
 {
-    const auto reading = timeReading(services(), boardHandle(), demo(), view);
+    const auto reading = readStartTime(services(), boardHandle(), demo(), view);
     if (!reading) {
         return;
     }

@@ -4,6 +4,7 @@
 
 #include "dialog.h"
 #include "resource_ids.h"
+#include "time_reading.h"
 
 #include <cstdint>
 
@@ -30,7 +31,7 @@ inline constexpr int kSet = 1020;
 } // namespace date_controls
 
 namespace time_messages {
-inline constexpr const char* kGetTimeFailed = "Couldn't receive time from board!!";
+inline constexpr const char* kGetTimeFailed = kGetTimeFailedMessage;
 inline constexpr const char* kSetTimeFailed = "Unable to set time!!";
 inline constexpr const char* kGetDateFailed = "Could not retrieve date!!";
 inline constexpr const char* kSetYearFailed = "Unable to set year!!";
