@@ -49,6 +49,23 @@ protected:
         expectCleanStop(*m_daemon);
     }
 
+    // As finish(), for a fault whose only verifier reports may be unclaimed interrupts: the pool
+    // is still empty at the end and nothing else is reported.
+    void finishAllowingUnclaimedInterrupts() {
+        if (m_probe != 0) {
+            EXPECT_EQ(m_control->close(m_probe), STATUS_SUCCESS);
+        }
+        EXPECT_TRUE(daemonIdle(*m_control));
+        m_control.reset();
+        EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
+        const std::string log = m_daemon->log();
+        EXPECT_NE(log.find("driver unloaded; 0 pool block(s) left"), std::string::npos) << log;
+        for (size_t at = log.find("verifier: "); at != std::string::npos;
+             at = log.find("verifier: ", at + 1)) {
+            EXPECT_EQ(log.compare(at, 40, "verifier: UnclaimedInterrupt in KiInterr"), 0) << log;
+        }
+    }
+
     uint32_t m_seed = 0;
     uint64_t m_probe = 0;
     std::unique_ptr<hosttest::DaemonProcess> m_daemon;
@@ -185,7 +202,9 @@ TEST_F(FaultModes, EventStormIsServedAndFlushedAway) {
         problem += unless("get time", d.getTime(), {STATUS_SUCCESS});
         // A query's answer shares the FIFO with the events: a storm that strikes between the
         // query's flush and its answer puts time tags where the echo belongs, and the query
-        // ends as a bad echo does. Either way it ends, with a documented status.
+        // ends as a bad echo does. Either way it ends, with a documented status. Its event
+        // interrupt, raised while the query holds the event source off, goes unclaimed: the
+        // line is masked until it drops (see finishAllowingUnclaimedInterrupts).
         problem += unless("get date", d.getDate(), {STATUS_SUCCESS, STATUS_INVALID_PARAMETER});
         if (random() % 4 == 0)
             problem += unless("flush", d.flushFifo(), {STATUS_SUCCESS});
@@ -202,7 +221,7 @@ TEST_F(FaultModes, EventStormIsServedAndFlushedAway) {
     vornhost::BoardState state;
     ASSERT_EQ(m_control->inspectBoard(0, &state), STATUS_SUCCESS);
     EXPECT_EQ(state.fifoLevel, 0u);
-    finish();
+    finishAllowingUnclaimedInterrupts();
 }
 
 TEST_F(FaultModes, LostReferenceFreewheelsWithoutFailingRequests) {
