@@ -250,7 +250,7 @@ void Connection::sendFrame(std::span<const uint8_t> bytes) {
 }
 
 // As for a process that exits: pending requests cancelled, then every handle cleaned up and
-// closed. Requests that slip in after the first pass are caught by the second.
+// closed. Request threads still busy find the process terminating, so each joins promptly.
 void Connection::end() {
     ::shutdown(m_fd, SHUT_RDWR);
     for (auto& [id, thread] : m_threads)

@@ -1,10 +1,14 @@
 // A host process: handles and one kernel-layer thread per caller thread key.
 #include "host_process.h"
 
+#include <chrono>
 #include <limits>
 
 namespace vornhost {
 namespace {
+
+// How long a terminating process waits for its calls under way before it cancels again.
+constexpr auto kCancelPassInterval = std::chrono::milliseconds(1);
 
 bool toHandle(uint64_t value, ntemu::Handle* handle) {
     if (value == 0 || value > std::numeric_limits<ntemu::Handle>::max())
@@ -14,6 +18,34 @@ bool toHandle(uint64_t value, ntemu::Handle* handle) {
 }
 
 } // namespace
+
+// One call into the process, counted while it is under way so that terminate() knows when
+// nothing of the process runs any more. A call that starts once the process is terminating is
+// not admitted.
+class HostProcess::Call {
+public:
+    explicit Call(HostProcess& process) : m_process(process) {
+        std::lock_guard guard(process.m_lock);
+        m_admitted = !process.m_terminating;
+        if (m_admitted)
+            ++process.m_callsUnderWay;
+    }
+    ~Call() {
+        if (!m_admitted)
+            return;
+        std::lock_guard guard(m_process.m_lock);
+        if (--m_process.m_callsUnderWay == 0)
+            m_process.m_callEnded.notify_all();
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    bool admitted() const { return m_admitted; }
+
+private:
+    HostProcess& m_process;
+    bool m_admitted = false;
+};
 
 HostProcess::HostProcess(DriverHost& host, std::string name, size_t maxThreads)
     : m_process(host.createProcess(std::move(name))), m_maxThreads(maxThreads) {}
@@ -25,6 +57,10 @@ HostProcess::~HostProcess() {
 NTSTATUS HostProcess::open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) {
     if (!handle)
         return STATUS_INVALID_PARAMETER;
+    *handle = 0;
+    Call call(*this);
+    if (!call.admitted())
+        return STATUS_PROCESS_IS_TERMINATING;
     ntemu::OpenOptions options;
     options.shareAccess = shareAccess;
     options.overlapped = true;
@@ -40,6 +76,9 @@ ChannelResult HostProcess::deviceIoControl(uint64_t threadKey, uint64_t handle, 
     ntemu::Handle h = 0;
     if (!toHandle(handle, &h))
         return {STATUS_INVALID_HANDLE, 0};
+    Call call(*this);
+    if (!call.admitted())
+        return {STATUS_PROCESS_IS_TERMINATING, 0};
     ntemu::Thread* thread = threadFor(threadKey);
     if (!thread)
         return {STATUS_INSUFFICIENT_RESOURCES, 0};
@@ -51,12 +90,27 @@ NTSTATUS HostProcess::close(uint64_t handle) {
     ntemu::Handle h = 0;
     if (!toHandle(handle, &h))
         return STATUS_INVALID_HANDLE;
+    Call call(*this);
+    if (!call.admitted())
+        return STATUS_PROCESS_IS_TERMINATING;
     // A thread blocked in a wait on this handle is released rather than left to its time-out.
     m_process->cancelIo(h);
     return m_process->close(h);
 }
 
+// A call that took its handle just before a cancelling pass reaches the driver after it, where
+// a wait could hold it for good; so passes repeat until no call is under way. The last pass
+// closes any handle an open under way added.
 void HostProcess::terminate() {
+    std::unique_lock held(m_lock);
+    m_terminating = true;
+    while (m_callsUnderWay != 0) {
+        held.unlock();
+        m_process->terminate();
+        held.lock();
+        m_callEnded.wait_for(held, kCancelPassInterval, [&] { return m_callsUnderWay == 0; });
+    }
+    held.unlock();
     m_process->terminate();
 }
 

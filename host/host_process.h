@@ -7,6 +7,7 @@
 #include "device_channel.h"
 #include "driver_host.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,7 +25,8 @@ public:
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    // PASSIVE_LEVEL, any thread. Kernel statuses; a handle of 0 on failure.
+    // PASSIVE_LEVEL, any thread. Kernel statuses; a handle of 0 on failure. Every call made
+    // once the process is terminating fails with STATUS_PROCESS_IS_TERMINATING.
     NTSTATUS open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle);
     // Blocks until the request completes. STATUS_INSUFFICIENT_RESOURCES when `threadKey` is new
     // and every thread of the limit has a request pending, STATUS_INVALID_HANDLE for a handle this
@@ -33,20 +35,27 @@ public:
                                   const void* in, uint32_t inLength, void* out, uint32_t outLength);
     // Cancels this process's requests on the handle, then closes it.
     NTSTATUS close(uint64_t handle);
-    // Cancels every pending request and closes every handle; the process stays usable.
+    // Ends the process as the kernel does for one that exits: no request starts afterwards,
+    // every request under way is cancelled (again if it reaches the driver after a pass), and
+    // once none is left every handle is closed. Returns when nothing of the process runs.
     void terminate();
     size_t handleCount() const;
     size_t threadCount() const;
 
 private:
+    class Call;
+
     ntemu::Thread* threadFor(uint64_t key);
     // At the limit: hands a thread with nothing pending over to `key`; null when none is idle.
     ntemu::Thread* reuseIdleThread(uint64_t key); // m_lock held
 
     std::shared_ptr<ntemu::Process> m_process;
     const size_t m_maxThreads;
-    mutable std::mutex m_lock;                              // guards m_threads
+    mutable std::mutex m_lock; // guards m_threads, m_terminating and m_callsUnderWay
     std::unordered_map<uint64_t, ntemu::Thread*> m_threads; // owned by m_process
+    bool m_terminating = false;
+    size_t m_callsUnderWay = 0;
+    std::condition_variable m_callEnded;
 };
 
 } // namespace vornhost

@@ -1,7 +1,7 @@
 // A daemon connection served in-process over a socket pair, fed what a hostile or careless
 // client may send: its answers, and that nothing it sends reaches the kernel layer's verifier.
 #include "connection.h"
-#include "driver_host.h"
+#include "one_board_host.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 
@@ -23,9 +23,7 @@ public:
 class ConnectionInput : public testing::Test {
 protected:
     void SetUp() override {
-        vornsim::MachineDescription machine;
-        machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
-        m_host = std::make_unique<DriverHost>(machine);
+        m_host = oneBoardHost();
         ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);

@@ -109,6 +109,7 @@ enum { KernelMode = 0, UserMode = 1 };
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
 #define STATUS_CANCELLED ((NTSTATUS)0xC0000120L)
 #define STATUS_DELETE_PENDING ((NTSTATUS)0xC0000056L)
+#define STATUS_PROCESS_IS_TERMINATING ((NTSTATUS)0xC000010AL)
 
 // ---------------------------------------------------------------------------------------------
 // Doubly linked lists
