@@ -97,6 +97,7 @@ void InterruptController::setLevel(Line& input, bool asserted) {
         if (state.asserted && !wasAsserted)
             state.edge = true;
         if (!state.asserted) {
+            ++state.drops;
             state.masked = false;
             state.claimsWithoutDrop = 0;
         }
@@ -149,10 +150,13 @@ void InterruptController::run() {
 // Calls the chain in connection order while the line stays asserted, stopping at the first
 // routine that claims the interrupt. A line nobody claims is reported and masked until it
 // drops, rather than re-interrupting for ever; so is one that routines keep claiming without
-// the device ever dropping it (an interrupt storm).
+// the device ever dropping it (an interrupt storm). A line that dropped during the walk and
+// rose again carries a new interrupt, which the routines have not all seen yet: it is walked
+// again, not reported.
 void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex>& lock) {
     LineState& state = m_lines[irq];
     state.edge = false;
+    const uint64_t dropsBefore = state.drops;
     uint64_t last = 0;
     while (state.asserted && !state.masked) {
         _KINTERRUPT* next = nextConnection(irq, last);
@@ -168,7 +172,7 @@ void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex
                           lock);
         return;
     }
-    if (!state.asserted || state.masked || m_stop)
+    if (!state.asserted || state.masked || m_stop || state.drops != dropsBefore)
         return;
     maskAndReport(irq,
                   last == 0 ? "is asserted and no routine is connected"
