@@ -67,7 +67,7 @@ BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
         return TRUE;
     }
     if ((status & FifoEmpty) && !EventByteComing(port, status))
-        return FALSE;
+        return (status & ExtIntrEnable) ? ParkEventSource(device, port) : FALSE;
     if (device->FifoExchangeActive) {
         // The FIFO holds a request's answer, or an event that came as the exchange ended and
         // switched the event source back on. The answer is not ours to take, and the event
@@ -80,6 +80,38 @@ BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
     PushEventFromFifo(device);
     if (__atomic_load_n(&device->EventWaitArmed, __ATOMIC_ACQUIRE))
         KeInsertQueueDpc(&device->EventDpc, nullptr, nullptr);
+    return TRUE;
+}
+
+// With the event source on, the line up and the FIFO still showing empty after the quick
+// polls, the interrupt is either a slow board's event whose byte has not shown yet or another
+// device's on a shared line. Disowning it would leave a slow board's line asserted for good, so
+// the event source goes off (the line drops if it was ours) and a DPC switches it on again:
+// by then the byte shows, or the line rises once more and the status reads go on.
+BOOLEAN CVORNpci::ParkEventSource(CVORNpci* Device, ULONG_PTR Port) {
+    DIS_EXT_INTR(Port);
+    Device->EventSourceParked = 1;
+    KeInsertQueueDpc(&Device->EventSourceDpc, nullptr, nullptr);
+    return TRUE;
+}
+
+VOID CVORNpci::VORNpciDpcForEventSource(PKDPC, PVOID Context, PVOID, PVOID) {
+    static_cast<CVORNpci*>(Context)->SynchronizeWithIsr(ResumeEventSourceSync);
+}
+
+// A request's FIFO exchange switches the source on itself when it ends.
+BOOLEAN CVORNpci::ResumeEventSourceSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    if (device->EventSourceParked && !device->FifoExchangeActive)
+        ENB_EXT_INTR(device->PortBase());
+    device->EventSourceParked = 0;
+    return TRUE;
+}
+
+BOOLEAN CVORNpci::SourcesOffSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    vornWriteRegister(device->PortBase(), ControlPort, 0);
+    device->EventSourceParked = 0;
     return TRUE;
 }
 
@@ -152,18 +184,18 @@ BOOLEAN CVORNpci::FifoExchangeOffSync(PVOID Context) {
 
 // PASSIVE_LEVEL, holding BoardMutex.
 VOID CVORNpci::SetFifoExchange(BOOLEAN Active) {
-    PKSYNCHRONIZE_ROUTINE routine = Active ? FifoExchangeOnSync : FifoExchangeOffSync;
+    SynchronizeWithIsr(Active ? FifoExchangeOnSync : FifoExchangeOffSync);
+}
+
+VOID CVORNpci::SynchronizeWithIsr(PKSYNCHRONIZE_ROUTINE Routine) {
     if (InterruptObject != nullptr)
-        KeSynchronizeExecution(InterruptObject, routine, this);
+        KeSynchronizeExecution(InterruptObject, Routine, this);
     else
-        routine(this);
+        Routine(this);
 }
 
 // The board's ring is emptied (flush request) in step with the interrupt service routine.
 // Caller holds DeviceLock, or runs before the interrupt is connected.
 VOID CVORNpci::ResetEventRing() {
-    if (InterruptObject != nullptr)
-        KeSynchronizeExecution(InterruptObject, ResetRingSync, this);
-    else
-        ResetRingSync(this);
+    SynchronizeWithIsr(ResetRingSync);
 }

@@ -44,6 +44,7 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
     ResetEventRing();
     EventWaitArmed = 0;
     FifoExchangeActive = 0;
+    EventSourceParked = 0;
     KeInitializeMutex(&BoardMutex, 0);
     status = InitializeInterrupt(PCIBus, Search->busNumber, VORNpciDpcForIsr, VORNpciIsr, this,
                                  InterruptResource, FALSE);
@@ -111,12 +112,16 @@ VOID CVORNpci::InitializeDeferredCalls() {
     KeInitializeTimer(&HeartTmr);
     KeInitializeDpc(&MatchTmrDpc, VORNpciWaitDpcForMatchTmr, this);
     KeInitializeTimer(&MatchTmr);
+    KeInitializeDpc(&EventSourceDpc, VORNpciDpcForEventSource, this);
 }
 
-// Board interrupts off, the interrupt disconnected before the window it reads goes, timers
-// cancelled and DPCs drained before the device extension goes. PASSIVE_LEVEL.
+// Board interrupts off in step with the interrupt service routine, so that it parks nothing
+// more and no DPC switches a source on again; the interrupt disconnected before the window it
+// reads goes, timers cancelled and DPCs drained before the device extension goes. PASSIVE_LEVEL.
 CVORNpci::~CVORNpci() {
-    vornWriteRegister(PortBase(), ControlPort, 0);
+    SynchronizeWithIsr(SourcesOffSync);
+    KeRemoveQueueDpc(&EventSourceDpc);
+    KeFlushQueuedDpcs();
     DisconnectInterrupt(TRUE);
     if (PortAddress.Mapped)
         MmUnmapIoSpace(PortAddress.MappedAddress, PortAddress.Length);

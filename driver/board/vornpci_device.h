@@ -69,6 +69,9 @@ public:
                                           PVOID Argument2);
     static VOID VORNpciWaitDpcForMatchTmr(PKDPC Dpc, PVOID Context, PVOID Argument1,
                                           PVOID Argument2);
+    // Switches the event source back on after the interrupt service routine parked it.
+    static VOID VORNpciDpcForEventSource(PKDPC Dpc, PVOID Context, PVOID Argument1,
+                                         PVOID Argument2);
     // Cancel routines of the pending waits; entered holding the cancel spin lock.
     static VOID VORNpciEventCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
     static VOID VORNpciHeartCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
@@ -94,6 +97,7 @@ public:
     KDPC EventTmrDpc;
     KDPC HeartTmrDpc;
     KDPC MatchTmrDpc;
+    KDPC EventSourceDpc;
     USHORT SubsystemId;
     UCHAR SlotNumber;
     UCHAR PciConfig[256];
@@ -111,6 +115,9 @@ public:
     // Set while a request exchanges bytes with the board's FIFO: the interrupt service routine
     // then leaves the FIFO alone. Changed only in step with the interrupt service routine.
     UCHAR FifoExchangeActive;
+    // Set while the interrupt service routine holds the event source off for a FIFO that did
+    // not show its byte in time; changed only in step with the interrupt service routine.
+    UCHAR EventSourceParked;
 
     // Per-kind constants of the three waits.
     struct WaitKind;
@@ -140,6 +147,12 @@ private:
     static BOOLEAN RingHoldsEventSync(PVOID Context);
     static BOOLEAN FifoExchangeOnSync(PVOID Context);
     static BOOLEAN FifoExchangeOffSync(PVOID Context);
+    static BOOLEAN ParkEventSource(CVORNpci* Device, ULONG_PTR Port);
+    static BOOLEAN ResumeEventSourceSync(PVOID Context);
+    static BOOLEAN SourcesOffSync(PVOID Context);
+    // Runs `Routine` in step with the interrupt service routine, or directly when the interrupt
+    // is not connected.
+    VOID SynchronizeWithIsr(PKSYNCHRONIZE_ROUTINE Routine);
 };
 
 template <typename Operation> UCHAR CVORNpci::BoardExchange(BOOLEAN Fifo, Operation&& Work) {
