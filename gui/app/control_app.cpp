@@ -20,8 +20,7 @@ namespace vorngui {
 namespace {
 
 // True when a local X server listens for display number `display`.
-bool localDisplayAnswers(const std::string& display)
-{
+bool localDisplayAnswers(const std::string& display) {
     const std::string path = "/tmp/.X11-unix/X" + display;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -36,7 +35,8 @@ bool localDisplayAnswers(const std::string& display)
         sockaddr_un abstract{};
         abstract.sun_family = AF_UNIX;
         std::strncpy(abstract.sun_path + 1, path.c_str(), sizeof(abstract.sun_path) - 2);
-        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+        const auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
         answers = ::connect(fd, reinterpret_cast<sockaddr*>(&abstract), length) == 0;
     }
     ::close(fd);
@@ -45,8 +45,7 @@ bool localDisplayAnswers(const std::string& display)
 
 // The display number of a local display name (":0", ":1.0", "unix:2"), or empty for a
 // display reached over the network, which is left to the window system to judge.
-std::string localDisplayNumber(const std::string& display)
-{
+std::string localDisplayNumber(const std::string& display) {
     std::string rest;
     if (display.rfind(':', 0) == 0) {
         rest = display.substr(1);
@@ -60,8 +59,7 @@ std::string localDisplayNumber(const std::string& display)
 
 } // namespace
 
-LaunchRequest parseArguments(const std::vector<std::string>& arguments)
-{
+LaunchRequest parseArguments(const std::vector<std::string>& arguments) {
     LaunchRequest request;
     for (const std::string& argument : arguments) {
         if (argument == "--help" || argument == "-h") {
@@ -73,8 +71,7 @@ LaunchRequest parseArguments(const std::vector<std::string>& arguments)
     return request;
 }
 
-const char* usageText()
-{
+const char* usageText() {
     return "Usage: vornGui [--help]\n"
            "vornGui, the VORN/SOLK control utility: choose a timing board (or the DEMO board,\n"
            "which needs no hardware), then read and set every board function from the menus.\n"
@@ -88,8 +85,8 @@ const char* usageText()
            "simulated GPS board (model 0x9070) as VORNpci0.\n";
 }
 
-std::optional<std::string> displayProblem(const std::function<std::string(const char*)>& environment)
-{
+std::optional<std::string>
+displayProblem(const std::function<std::string(const char*)>& environment) {
     if (!environment("QT_QPA_PLATFORM").empty() || !environment("WAYLAND_DISPLAY").empty()) {
         return std::nullopt;
     }
@@ -104,8 +101,7 @@ std::optional<std::string> displayProblem(const std::function<std::string(const 
     return std::nullopt;
 }
 
-std::string programNameFrom(const std::string& argv0)
-{
+std::string programNameFrom(const std::string& argv0) {
     const size_t slash = argv0.find_last_of('/');
     std::string name = slash == std::string::npos ? argv0 : argv0.substr(slash + 1);
     const size_t dot = name.find_last_of('.');
@@ -117,8 +113,7 @@ std::string programNameFrom(const std::string& argv0)
 
 ControlApp::ControlApp(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
 
-int ControlApp::run()
-{
+int ControlApp::run() {
     const LaunchRequest request =
         parseArguments(std::vector<std::string>(m_argv + (m_argc > 0 ? 1 : 0), m_argv + m_argc));
     if (request.launch == Launch::Help) {
@@ -144,8 +139,7 @@ int ControlApp::run()
     return runWindows();
 }
 
-int ControlApp::runWindows()
-{
+int ControlApp::runWindows() {
     QApplication application(m_argc, m_argv);
     QApplication::setApplicationName(
         QString::fromStdString(programNameFrom(m_argc > 0 ? m_argv[0] : "vornGui")));

@@ -26,7 +26,8 @@ const char* usageText();
 
 // Why no window can be shown, or nothing when there is a display to show it on. `environment`
 // reads a variable (empty when unset); a local X display ":N" must have its socket answering.
-std::optional<std::string> displayProblem(const std::function<std::string(const char*)>& environment);
+std::optional<std::string>
+displayProblem(const std::function<std::string(const char*)>& environment);
 
 // The program's name as message boxes show it: the file name of `argv0` without its directory
 // and extension.

@@ -21,8 +21,7 @@ using VersionCall = std::function<void(uint8_t* buffer)>;
 // Asks for the version once per byte and takes byte i of answer i: "%02X" per byte, "-" between
 // bytes, ending early at a zero byte without a trailing "-". With `zeroEveryCall` the buffer is
 // cleared before each call, otherwise once before the first.
-std::string versionText(const VersionCall& call, bool zeroEveryCall)
-{
+std::string versionText(const VersionCall& call, bool zeroEveryCall) {
     uint8_t buffer[kVersionBuffer] = {};
     std::string text;
     for (int i = 0; i < kVersionBytes; ++i) {
@@ -48,15 +47,13 @@ std::string versionText(const VersionCall& call, bool zeroEveryCall)
 
 } // namespace
 
-AboutDialog::AboutDialog(const Services& services) : Dialog(templates::kAbout, services)
-{
+AboutDialog::AboutDialog(const Services& services) : Dialog(templates::kAbout, services) {
     fields().bindText(kFirmware, m_firmware);
     fields().bindText(kDriver, m_driver);
     fields().bindText(kFpga, m_fpga);
 }
 
-void AboutDialog::fillVersions()
-{
+void AboutDialog::fillVersions() {
     if (services().process.demonstration != 0) {
         m_firmware = m_driver = m_fpga = kDemoText;
         return;

@@ -22,13 +22,11 @@ constexpr Product kProducts[] = {
 } // namespace
 
 BoardSelectDialog::BoardSelectDialog(const Services& services)
-    : Dialog(templates::kBoardSelect, services)
-{
+    : Dialog(templates::kBoardSelect, services) {
     fields().bindText(kDeviceName, m_deviceName);
 }
 
-const char* BoardSelectDialog::deviceNameOf(int radio)
-{
+const char* BoardSelectDialog::deviceNameOf(int radio) {
     for (const Product& product : kProducts) {
         if (product.radio == radio) {
             return product.deviceName;
@@ -37,10 +35,11 @@ const char* BoardSelectDialog::deviceNameOf(int radio)
     return nullptr;
 }
 
-void BoardSelectDialog::onInitDialog(DialogView& view) { choose(view, kPci); }
+void BoardSelectDialog::onInitDialog(DialogView& view) {
+    choose(view, kPci);
+}
 
-void BoardSelectDialog::choose(DialogView& view, int radio)
-{
+void BoardSelectDialog::choose(DialogView& view, int radio) {
     m_deviceName = deviceNameOf(radio);
     for (const Product& product : kProducts) {
         view.setChecked(product.radio, product.radio == radio);
@@ -48,8 +47,7 @@ void BoardSelectDialog::choose(DialogView& view, int radio)
     showFields(view);
 }
 
-void BoardSelectDialog::onCommand(DialogView& view, int control)
-{
+void BoardSelectDialog::onCommand(DialogView& view, int control) {
     if (deviceNameOf(control) != nullptr) {
         choose(view, control);
     } else if (control == kOk) {
@@ -60,8 +58,7 @@ void BoardSelectDialog::onCommand(DialogView& view, int control)
     }
 }
 
-void BoardSelectDialog::onCloseBox(DialogView& view)
-{
+void BoardSelectDialog::onCloseBox(DialogView& view) {
     m_deviceName.clear();
     cancelPath(view);
 }

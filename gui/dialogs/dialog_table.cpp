@@ -17,9 +17,7 @@ namespace {
 
 using Factory = std::unique_ptr<Dialog> (*)(const Services&);
 
-template <typename T>
-std::unique_ptr<Dialog> make(const Services& services)
-{
+template <typename T> std::unique_ptr<Dialog> make(const Services& services) {
     return std::make_unique<T>(services);
 }
 
@@ -50,8 +48,7 @@ const Entry kEntries[] = {
 
 } // namespace
 
-std::unique_ptr<Dialog> createOperationDialog(int commandId, const Services& services)
-{
+std::unique_ptr<Dialog> createOperationDialog(int commandId, const Services& services) {
     const auto found = std::find_if(std::begin(kEntries), std::end(kEntries),
                                     [commandId](const Entry& e) { return e.command == commandId; });
     return found == std::end(kEntries) ? nullptr : found->create(services);

@@ -5,8 +5,7 @@
 
 namespace vorngui {
 
-EventDialog::EventDialog(const Services& services) : Dialog(kTemplateId, services)
-{
+EventDialog::EventDialog(const Services& services) : Dialog(kTemplateId, services) {
     fields().bindInt16(kIdDays, m_days, 0, 366);
     fields().bindUInt8(kIdHours, m_hours, 0, 23);
     fields().bindUInt8(kIdMinutes, m_minutes, 0, 59);
@@ -14,8 +13,7 @@ EventDialog::EventDialog(const Services& services) : Dialog(kTemplateId, service
     fields().bindUInt32(kIdTimeout, m_timeout);
 }
 
-void EventDialog::onCommand(DialogView& view, int control)
-{
+void EventDialog::onCommand(DialogView& view, int control) {
     if (control == kIdCheck) {
         check(view);
     } else if (control == kIdFlushFifo) {
@@ -25,16 +23,14 @@ void EventDialog::onCommand(DialogView& view, int control)
     }
 }
 
-void EventDialog::clearTime()
-{
+void EventDialog::clearTime() {
     m_days = 0;
     m_hours = 0;
     m_minutes = 0;
     m_seconds = 0;
 }
 
-void EventDialog::check(DialogView& view)
-{
+void EventDialog::check(DialogView& view) {
     // A time-out that did not parse was never entered: nothing waits on it.
     if (!readBack(view)) {
         return;
@@ -49,8 +45,7 @@ void EventDialog::check(DialogView& view)
     }
 }
 
-void EventDialog::waitOnBoard(DialogView& view, uint32_t waitMs)
-{
+void EventDialog::waitOnBoard(DialogView& view, uint32_t waitMs) {
     EventObj event{};
     event.timeoutMs = waitMs;
     uint8_t result = 0;
@@ -73,8 +68,7 @@ void EventDialog::waitOnBoard(DialogView& view, uint32_t waitMs)
 
 // The demonstration board answers every other check with the computer's time and times out on
 // the others; a check with no wait always times out and makes the next one answer.
-void EventDialog::simulateCheck(DialogView& view, uint32_t waitMs)
-{
+void EventDialog::simulateCheck(DialogView& view, uint32_t waitMs) {
     bool& toggle = services().process.eventToggle;
     if (waitMs == 0) {
         toggle = false;
@@ -99,8 +93,7 @@ void EventDialog::simulateCheck(DialogView& view, uint32_t waitMs)
     showFields(view);
 }
 
-void EventDialog::flushFifo(DialogView& view)
-{
+void EventDialog::flushFifo(DialogView& view) {
     if (demo()) {
         return;
     }
@@ -109,8 +102,7 @@ void EventDialog::flushFifo(DialogView& view)
     }
 }
 
-void SimulateEventDialog::onCommand(DialogView& view, int control)
-{
+void SimulateEventDialog::onCommand(DialogView& view, int control) {
     if (control != kIdSimulate) {
         Dialog::onCommand(view, control);
         return;

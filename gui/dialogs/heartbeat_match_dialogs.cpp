@@ -3,13 +3,11 @@
 
 #include "operation_support.h"
 
-
 namespace vorngui {
 namespace {
 
 // Models whose heartbeat takes no type or start choice: they are sent start 0, mode 4.
-bool fixedHeartbeatModel(BoardHandle handle)
-{
+bool fixedHeartbeatModel(BoardHandle handle) {
     return handle != nullptr && (handle->modelCode == 0x7000 || handle->modelCode == 0x7100);
 }
 
@@ -21,14 +19,12 @@ constexpr uint8_t kModeFixed = 4;
 
 InterruptCheckDialog::InterruptCheckDialog(int templateId, int seenControl,
                                            const Services& services)
-    : Dialog(templateId, services)
-{
+    : Dialog(templateId, services) {
     fields().bindCheck(seenControl, m_seen);
     fields().bindUInt32(kIdTimeout, m_timeout);
 }
 
-void InterruptCheckDialog::onCommand(DialogView& view, int control)
-{
+void InterruptCheckDialog::onCommand(DialogView& view, int control) {
     if (control == kIdCheck) {
         check(view);
         return;
@@ -36,8 +32,7 @@ void InterruptCheckDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void InterruptCheckDialog::check(DialogView& view)
-{
+void InterruptCheckDialog::check(DialogView& view) {
     // A time-out that did not parse was never entered: nothing waits on it.
     if (!readBack(view)) {
         return;
@@ -52,8 +47,7 @@ void InterruptCheckDialog::check(DialogView& view)
     }
 }
 
-void InterruptCheckDialog::checkOnBoard(DialogView& view, uint32_t waitMs)
-{
+void InterruptCheckDialog::checkOnBoard(DialogView& view, uint32_t waitMs) {
     uint8_t result = 0;
     runWithButtonsDisabled(view, {kIdCheck, kIdCancel}, [&] {
         uint32_t timeout = waitMs;
@@ -71,8 +65,7 @@ void InterruptCheckDialog::checkOnBoard(DialogView& view, uint32_t waitMs)
 
 // The demonstration board answers every other check at once and lets the others time out; a
 // check with no wait always times out and makes the next one answer.
-void InterruptCheckDialog::simulateCheck(DialogView& view, uint32_t waitMs)
-{
+void InterruptCheckDialog::simulateCheck(DialogView& view, uint32_t waitMs) {
     bool& toggle = demoToggle();
     if (waitMs == 0) {
         toggle = false;
@@ -90,32 +83,27 @@ void InterruptCheckDialog::simulateCheck(DialogView& view, uint32_t waitMs)
     showFields(view);
 }
 
-uint8_t HeartbeatCheckDialog::waitOnBoard(uint32_t* waitMs)
-{
+uint8_t HeartbeatCheckDialog::waitOnBoard(uint32_t* waitMs) {
     return board().waitHeartbeat(boardHandle(), waitMs);
 }
 
-uint8_t MatchCheckDialog::waitOnBoard(uint32_t* waitMs)
-{
+uint8_t MatchCheckDialog::waitOnBoard(uint32_t* waitMs) {
     return board().waitMatch(boardHandle(), waitMs);
 }
 
-HeartbeatSetDialog::HeartbeatSetDialog(const Services& services) : Dialog(kTemplateId, services)
-{
+HeartbeatSetDialog::HeartbeatSetDialog(const Services& services) : Dialog(kTemplateId, services) {
     fields().bindListPosition(kIdType, m_type);
     fields().bindListPosition(kIdStart, m_start);
     fields().bindDouble(kIdFrequency, m_frequency);
 }
 
-void HeartbeatSetDialog::onInitDialog(DialogView& view)
-{
+void HeartbeatSetDialog::onInitDialog(DialogView& view) {
     view.setListItems(kIdType, {"Pulse", "Square"});
     view.setListItems(kIdStart, {"Immediately", "Next Cycle"});
     showFields(view);
 }
 
-void HeartbeatSetDialog::onCommand(DialogView& view, int control)
-{
+void HeartbeatSetDialog::onCommand(DialogView& view, int control) {
     if (control == kIdSet) {
         set(view);
     } else if (control == kIdCancel) {
@@ -123,8 +111,7 @@ void HeartbeatSetDialog::onCommand(DialogView& view, int control)
     }
 }
 
-void HeartbeatSetDialog::set(DialogView& view)
-{
+void HeartbeatSetDialog::set(DialogView& view) {
     if (demo()) {
         acceptPath(view);
         return;
@@ -157,8 +144,7 @@ void HeartbeatSetDialog::set(DialogView& view)
     acceptPath(view);
 }
 
-MatchSetDialog::MatchSetDialog(const Services& services) : Dialog(kTemplateId, services)
-{
+MatchSetDialog::MatchSetDialog(const Services& services) : Dialog(kTemplateId, services) {
     fields().bindListPosition(kIdType, m_type);
     fields().bindDouble(kIdSeconds, m_seconds);
     fields().bindInt16(kIdDays, m_days);
@@ -166,8 +152,7 @@ MatchSetDialog::MatchSetDialog(const Services& services) : Dialog(kTemplateId, s
     fields().bindUInt8(kIdMinutes, m_minutes);
 }
 
-void MatchSetDialog::onInitDialog(DialogView& view)
-{
+void MatchSetDialog::onInitDialog(DialogView& view) {
     view.setListItems(kIdType, {"Start", "Stop"});
     showFields(view);
     if (!prefill(view)) {
@@ -177,8 +162,7 @@ void MatchSetDialog::onInitDialog(DialogView& view)
     showFields(view);
 }
 
-bool MatchSetDialog::prefill(DialogView& view)
-{
+bool MatchSetDialog::prefill(DialogView& view) {
     const auto reading = readStartTime(services(), boardHandle(), demo(), view);
     if (!reading) {
         return false;
@@ -190,8 +174,7 @@ bool MatchSetDialog::prefill(DialogView& view)
     return true;
 }
 
-void MatchSetDialog::onCommand(DialogView& view, int control)
-{
+void MatchSetDialog::onCommand(DialogView& view, int control) {
     if (control == kIdSet) {
         set(view);
         return;
@@ -199,8 +182,7 @@ void MatchSetDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void MatchSetDialog::set(DialogView& view)
-{
+void MatchSetDialog::set(DialogView& view) {
     if (demo()) {
         acceptPath(view);
         return;

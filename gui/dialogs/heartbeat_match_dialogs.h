@@ -47,9 +47,7 @@ public:
     static constexpr const char* kNotStarted = "Could Not Wait for Heartbeat Interrupt!!";
 
     explicit HeartbeatCheckDialog(const Services& services)
-        : InterruptCheckDialog(kTemplateId, kIdHeartbeat, services)
-    {
-    }
+        : InterruptCheckDialog(kTemplateId, kIdHeartbeat, services) {}
 
 protected:
     bool& demoToggle() const override { return services().process.heartbeatToggle; }
@@ -66,9 +64,7 @@ public:
     static constexpr const char* kNotStarted = "Could Not Wait for Match Time!!";
 
     explicit MatchCheckDialog(const Services& services)
-        : InterruptCheckDialog(kTemplateId, kIdMatch, services)
-    {
-    }
+        : InterruptCheckDialog(kTemplateId, kIdMatch, services) {}
 
 protected:
     bool& demoToggle() const override { return services().process.matchToggle; }

@@ -27,13 +27,11 @@ constexpr GpsCommand kGpsCommands[] = {
 };
 
 // Model codes of the boards that carry a GPS receiver.
-bool hasGps(uint16_t modelCode)
-{
+bool hasGps(uint16_t modelCode) {
     return modelCode == 0x9070 || modelCode == 0x9072 || modelCode == 0x7100;
 }
 
-std::string openFailedMessage(const std::string& name)
-{
+std::string openFailedMessage(const std::string& name) {
     std::string text = kOpenFailed;
     text.replace(text.find("%s"), 2, name);
     return text;
@@ -43,10 +41,11 @@ std::string openFailedMessage(const std::string& name)
 
 MainDialog::MainDialog(const Services& services) : Dialog(templates::kMainWindow, services) {}
 
-MainDialog::~MainDialog() { finish(); }
+MainDialog::~MainDialog() {
+    finish();
+}
 
-void MainDialog::onInitDialog(DialogView& view)
-{
+void MainDialog::onInitDialog(DialogView& view) {
     selectBoard();
     setBoard(nullptr, 0);
     services().process.demonstration = 0;
@@ -57,8 +56,7 @@ void MainDialog::onInitDialog(DialogView& view)
     }
 }
 
-void MainDialog::selectBoard()
-{
+void MainDialog::selectBoard() {
     BoardSelectDialog select(services());
     services().runner.runModal(select);
     // The chosen name goes through a zero-filled buffer of fixed size; a longer name is
@@ -68,8 +66,7 @@ void MainDialog::selectBoard()
     m_deviceName = buffer;
 }
 
-void MainDialog::startDemonstration()
-{
+void MainDialog::startDemonstration() {
     // A stand-in for the library's board record that only the GPS check reads; it is never
     // given to the library.
     m_demoBlock = std::make_unique<BoardRecord>();
@@ -79,8 +76,7 @@ void MainDialog::startDemonstration()
     services().random.seed(services().clock.secondsNow());
 }
 
-void MainDialog::openBoard(DialogView& view)
-{
+void MainDialog::openBoard(DialogView& view) {
     BoardHandle handle = nullptr;
     if (services().board.open(&handle, m_deviceName.c_str()) != 0) {
         // Whatever the library left in the handle is not a board it opened: nothing is kept,
@@ -93,8 +89,7 @@ void MainDialog::openBoard(DialogView& view)
     m_opened = true;
 }
 
-void MainDialog::onMenuCommand(DialogView& view, int commandId)
-{
+void MainDialog::onMenuCommand(DialogView& view, int commandId) {
     if (commandId == commands::kExit) {
         acceptPath(view);
     } else if (commandId == commands::kAbout) {
@@ -106,8 +101,7 @@ void MainDialog::onMenuCommand(DialogView& view, int commandId)
     }
 }
 
-bool MainDialog::onSystemCommand(DialogView&, int commandId)
-{
+bool MainDialog::onSystemCommand(DialogView&, int commandId) {
     if ((commandId & commands::kSystemCommandMask) != commands::kSystemAbout) {
         return false;
     }
@@ -115,8 +109,7 @@ bool MainDialog::onSystemCommand(DialogView&, int commandId)
     return true;
 }
 
-const char* MainDialog::gpsRefusal(int commandId) const
-{
+const char* MainDialog::gpsRefusal(int commandId) const {
     for (const GpsCommand& gps : kGpsCommands) {
         if (gps.command != commandId) {
             continue;
@@ -130,8 +123,7 @@ const char* MainDialog::gpsRefusal(int commandId) const
     return nullptr;
 }
 
-void MainDialog::runOperation(int commandId)
-{
+void MainDialog::runOperation(int commandId) {
     std::unique_ptr<Dialog> dialog = createOperationDialog(commandId, services());
     if (!dialog) {
         return;
@@ -140,8 +132,7 @@ void MainDialog::runOperation(int commandId)
     services().runner.runModal(*dialog);
 }
 
-void MainDialog::runAbout(bool filled)
-{
+void MainDialog::runAbout(bool filled) {
     AboutDialog about(services());
     if (filled) {
         about.setBoard(boardHandle(), demonstration());
@@ -150,8 +141,7 @@ void MainDialog::runAbout(bool filled)
     services().runner.runModal(about);
 }
 
-void MainDialog::finish()
-{
+void MainDialog::finish() {
     if (m_opened) {
         services().board.close(boardHandle());
         m_opened = false;
@@ -160,8 +150,7 @@ void MainDialog::finish()
     setBoard(nullptr, 0);
 }
 
-const std::vector<MenuPopup>& MainDialog::menuBar()
-{
+const std::vector<MenuPopup>& MainDialog::menuBar() {
     using namespace commands;
     static const std::vector<MenuPopup> kMenuBar = {
         {"&File", {{kExit, "E&xit"}}},

@@ -15,8 +15,7 @@ namespace main_messages {
 inline constexpr const char* kOpenFailed = "Could Not Open Device!! [%s]";
 inline constexpr const char* kNoAltitude = "Only SOLK boards can retrieve altitude information!!";
 inline constexpr const char* kNoLatitude = "Only SOLK boards can retrieve latitude information!!";
-inline constexpr const char* kNoLongitude =
-    "Only SOLK boards can retrieve longitude information!!";
+inline constexpr const char* kNoLongitude = "Only SOLK boards can retrieve longitude information!!";
 inline constexpr const char* kNoSatellites =
     "Only SOLK boards can retrieve satellite information!!";
 } // namespace main_messages

@@ -3,16 +3,14 @@
 
 namespace vorngui {
 
-void setButtonsEnabled(DialogView& view, std::initializer_list<int> buttons, bool enabled)
-{
+void setButtonsEnabled(DialogView& view, std::initializer_list<int> buttons, bool enabled) {
     for (const int button : buttons) {
         view.setEnabled(button, enabled);
     }
 }
 
 void runWithButtonsDisabled(DialogView& view, std::initializer_list<int> buttons,
-                            const std::function<void()>& call)
-{
+                            const std::function<void()>& call) {
     setButtonsEnabled(view, buttons, false);
     view.runBlocking(call);
     setButtonsEnabled(view, buttons, true);

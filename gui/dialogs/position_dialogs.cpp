@@ -9,9 +9,7 @@ namespace {
 
 // Formats into a 16-byte buffer as the dialogs always have; a text that would not fit is cut
 // at the buffer's end rather than written past it.
-template <typename... Args>
-std::string boundedText(const char* format, Args... args)
-{
+template <typename... Args> std::string boundedText(const char* format, Args... args) {
     char buffer[16] = {};
     const int written = std::snprintf(buffer, sizeof buffer, format, args...);
     if (written < 0) {
@@ -22,32 +20,28 @@ std::string boundedText(const char* format, Args... args)
 
 } // namespace
 
-std::string latitudeText(uint16_t degrees)
-{
+std::string latitudeText(uint16_t degrees) {
     if (degrees < 180) {
         return boundedText(" %d  (North)", static_cast<int>(degrees));
     }
     return boundedText("-%d  (South)", static_cast<int>(degrees) - 180);
 }
 
-std::string longitudeText(uint16_t degrees)
-{
+std::string longitudeText(uint16_t degrees) {
     if (degrees < 180) {
         return boundedText("%d   East", static_cast<int>(degrees));
     }
     return boundedText("%d   West", static_cast<int>(degrees) - 180);
 }
 
-void PositionDialog::onInitDialog(DialogView& view)
-{
+void PositionDialog::onInitDialog(DialogView& view) {
     Dialog::onInitDialog(view);
     if (!retrieve(view)) {
         view.endDialog(DialogResult::Cancel);
     }
 }
 
-void PositionDialog::onCommand(DialogView& view, int control)
-{
+void PositionDialog::onCommand(DialogView& view, int control) {
     if (control == kIdRetrieve) {
         retrieve(view);
         return;
@@ -55,13 +49,11 @@ void PositionDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-AltitudeDialog::AltitudeDialog(const Services& services) : PositionDialog(kTemplateId, services)
-{
+AltitudeDialog::AltitudeDialog(const Services& services) : PositionDialog(kTemplateId, services) {
     fields().bindFloat(kIdAltitude, m_altitude);
 }
 
-bool AltitudeDialog::retrieve(DialogView& view)
-{
+bool AltitudeDialog::retrieve(DialogView& view) {
     if (demo()) {
         m_altitude = static_cast<float>(services().random.next() % 100000 + 1);
     } else {
@@ -77,14 +69,12 @@ bool AltitudeDialog::retrieve(DialogView& view)
 }
 
 ArcDialog::ArcDialog(int templateId, const Services& services)
-    : PositionDialog(templateId, services)
-{
+    : PositionDialog(templateId, services) {
     fields().bindFloat(kIdMinutes, m_minutes);
     fields().bindText(kIdDegrees, m_degreesText);
 }
 
-bool ArcDialog::retrieve(DialogView& view)
-{
+bool ArcDialog::retrieve(DialogView& view) {
     uint16_t degrees = 0;
     float minutes = 0;
     if (demo()) {
@@ -111,23 +101,19 @@ bool ArcDialog::retrieve(DialogView& view)
     return true;
 }
 
-uint8_t LatitudeDialog::readBoard(LongLat& record)
-{
+uint8_t LatitudeDialog::readBoard(LongLat& record) {
     return board().getLatitude(boardHandle(), &record);
 }
 
-uint8_t LongitudeDialog::readBoard(LongLat& record)
-{
+uint8_t LongitudeDialog::readBoard(LongLat& record) {
     return board().getLongitude(boardHandle(), &record);
 }
 
-SatelliteDialog::SatelliteDialog(const Services& services) : PositionDialog(kTemplateId, services)
-{
+SatelliteDialog::SatelliteDialog(const Services& services) : PositionDialog(kTemplateId, services) {
     fields().bindUInt32(kIdSatellites, m_satellites);
 }
 
-bool SatelliteDialog::retrieve(DialogView& view)
-{
+bool SatelliteDialog::retrieve(DialogView& view) {
     if (demo()) {
         m_satellites = static_cast<uint32_t>(services().random.next() % 9);
     } else {

@@ -3,13 +3,11 @@
 
 namespace vorngui {
 
-SyncCheckDialog::SyncCheckDialog(const Services& services) : Dialog(kTemplateId, services)
-{
+SyncCheckDialog::SyncCheckDialog(const Services& services) : Dialog(kTemplateId, services) {
     fields().bindCheck(kIdSynchronized, m_synchronized);
 }
 
-void SyncCheckDialog::onCommand(DialogView& view, int control)
-{
+void SyncCheckDialog::onCommand(DialogView& view, int control) {
     if (control == kIdCheck) {
         check(view);
         return;
@@ -17,8 +15,7 @@ void SyncCheckDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void SyncCheckDialog::check(DialogView& view)
-{
+void SyncCheckDialog::check(DialogView& view) {
     if (demo()) {
         // The demonstration board is locked on every other check, across openings.
         bool& toggle = services().process.syncToggle;
@@ -36,19 +33,16 @@ void SyncCheckDialog::check(DialogView& view)
     showFields(view);
 }
 
-SyncSetupDialog::SyncSetupDialog(const Services& services) : Dialog(kTemplateId, services)
-{
+SyncSetupDialog::SyncSetupDialog(const Services& services) : Dialog(kTemplateId, services) {
     fields().bindListPosition(kIdControl, m_control);
 }
 
-void SyncSetupDialog::onInitDialog(DialogView& view)
-{
+void SyncSetupDialog::onInitDialog(DialogView& view) {
     view.setListItems(kIdControl, {"Freewheel", "Synchronize"});
     showFields(view);
 }
 
-void SyncSetupDialog::onCommand(DialogView& view, int control)
-{
+void SyncSetupDialog::onCommand(DialogView& view, int control) {
     if (control == kIdSet) {
         set(view);
         return;
@@ -56,8 +50,7 @@ void SyncSetupDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void SyncSetupDialog::set(DialogView& view)
-{
+void SyncSetupDialog::set(DialogView& view) {
     if (!readBack(view)) {
         return;
     }
@@ -77,13 +70,11 @@ void SyncSetupDialog::set(DialogView& view)
     acceptPath(view);
 }
 
-PropDelayDialog::PropDelayDialog(const Services& services) : Dialog(kTemplateId, services)
-{
+PropDelayDialog::PropDelayDialog(const Services& services) : Dialog(kTemplateId, services) {
     fields().bindInt32(kIdCorrection, m_correction);
 }
 
-void PropDelayDialog::onCommand(DialogView& view, int control)
-{
+void PropDelayDialog::onCommand(DialogView& view, int control) {
     if (control == kIdSet) {
         set(view);
         return;
@@ -91,8 +82,7 @@ void PropDelayDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void PropDelayDialog::set(DialogView& view)
-{
+void PropDelayDialog::set(DialogView& view) {
     // A correction that did not parse was never entered: the one the dialog holds is not sent.
     if (!readBack(view)) {
         return;

@@ -9,18 +9,18 @@ using namespace date_controls;
 using namespace time_messages;
 
 TimeRetrieveDialog::TimeRetrieveDialog(const Services& services)
-    : Dialog(templates::kTimeRetrieve, services)
-{
+    : Dialog(templates::kTimeRetrieve, services) {
     fields().bindInt16(kDays, m_days);
     fields().bindUInt8(kHours, m_hours);
     fields().bindUInt8(kMinutes, m_minutes);
     fields().bindDouble(kSeconds, m_seconds);
 }
 
-void TimeRetrieveDialog::onInitDialog(DialogView& view) { readTime(view); }
+void TimeRetrieveDialog::onInitDialog(DialogView& view) {
+    readTime(view);
+}
 
-void TimeRetrieveDialog::onCommand(DialogView& view, int control)
-{
+void TimeRetrieveDialog::onCommand(DialogView& view, int control) {
     if (control == kRetrieveOrSet) {
         readTime(view);
         return;
@@ -28,8 +28,7 @@ void TimeRetrieveDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void TimeRetrieveDialog::readTime(DialogView& view)
-{
+void TimeRetrieveDialog::readTime(DialogView& view) {
     const auto reading = readStartTime(services(), boardHandle(), demo(), view);
     if (!reading) {
         return;
@@ -41,16 +40,14 @@ void TimeRetrieveDialog::readTime(DialogView& view)
     showFields(view);
 }
 
-TimeSetDialog::TimeSetDialog(const Services& services) : Dialog(templates::kTimeSet, services)
-{
+TimeSetDialog::TimeSetDialog(const Services& services) : Dialog(templates::kTimeSet, services) {
     fields().bindInt16(kDays, m_days);
     fields().bindUInt8(kHours, m_hours);
     fields().bindUInt8(kMinutes, m_minutes);
     fields().bindUInt8(kSeconds, m_seconds);
 }
 
-void TimeSetDialog::onInitDialog(DialogView& view)
-{
+void TimeSetDialog::onInitDialog(DialogView& view) {
     const auto reading = readStartTime(services(), boardHandle(), demo(), view);
     if (!reading) {
         return;
@@ -62,8 +59,7 @@ void TimeSetDialog::onInitDialog(DialogView& view)
     showFields(view);
 }
 
-void TimeSetDialog::onCommand(DialogView& view, int control)
-{
+void TimeSetDialog::onCommand(DialogView& view, int control) {
     if (control == kRetrieveOrSet) {
         setTime(view);
     } else if (control == time_controls::kCancel) {
@@ -71,10 +67,11 @@ void TimeSetDialog::onCommand(DialogView& view, int control)
     }
 }
 
-void TimeSetDialog::onEnterKey(DialogView& view) { setTime(view); }
+void TimeSetDialog::onEnterKey(DialogView& view) {
+    setTime(view);
+}
 
-void TimeSetDialog::setTime(DialogView& view)
-{
+void TimeSetDialog::setTime(DialogView& view) {
     if (demo()) {
         view.endDialog(DialogResult::Ok);
         return;
@@ -98,17 +95,17 @@ void TimeSetDialog::setTime(DialogView& view)
 }
 
 DateRetrieveDialog::DateRetrieveDialog(const Services& services)
-    : Dialog(templates::kDateRetrieve, services)
-{
+    : Dialog(templates::kDateRetrieve, services) {
     fields().bindUInt8(kDay, m_day);
     fields().bindUInt8(kMonth, m_month);
     fields().bindInt16(kYear, m_year);
 }
 
-void DateRetrieveDialog::onInitDialog(DialogView& view) { readDate(view); }
+void DateRetrieveDialog::onInitDialog(DialogView& view) {
+    readDate(view);
+}
 
-void DateRetrieveDialog::onCommand(DialogView& view, int control)
-{
+void DateRetrieveDialog::onCommand(DialogView& view, int control) {
     if (control == kRetrieve) {
         readDate(view);
         return;
@@ -116,8 +113,7 @@ void DateRetrieveDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void DateRetrieveDialog::readDate(DialogView& view)
-{
+void DateRetrieveDialog::readDate(DialogView& view) {
     if (demo()) {
         const win32::SYSTEMTIME now = services().clock.utcNow();
         m_day = static_cast<uint8_t>(now.wDay);
@@ -137,13 +133,11 @@ void DateRetrieveDialog::readDate(DialogView& view)
     showFields(view);
 }
 
-YearSetDialog::YearSetDialog(const Services& services) : Dialog(templates::kYearSet, services)
-{
+YearSetDialog::YearSetDialog(const Services& services) : Dialog(templates::kYearSet, services) {
     fields().bindInt16(kYear, m_year);
 }
 
-void YearSetDialog::onCommand(DialogView& view, int control)
-{
+void YearSetDialog::onCommand(DialogView& view, int control) {
     if (control == kSet) {
         setYear(view);
         return;
@@ -151,10 +145,11 @@ void YearSetDialog::onCommand(DialogView& view, int control)
     Dialog::onCommand(view, control);
 }
 
-void YearSetDialog::onEnterKey(DialogView& view) { setYear(view); }
+void YearSetDialog::onEnterKey(DialogView& view) {
+    setYear(view);
+}
 
-void YearSetDialog::setYear(DialogView& view)
-{
+void YearSetDialog::setYear(DialogView& view) {
     // A year that does not parse has shown its message; the previous year is not sent instead.
     if (!readBack(view)) {
         return;

@@ -7,8 +7,7 @@
 namespace vorngui {
 
 std::optional<TimeReading> readStartTime(const Services& services, BoardHandle handle, bool demo,
-                                         DialogView& view)
-{
+                                         DialogView& view) {
     if (demo) {
         const win32::SYSTEMTIME now = services.clock.utcNow();
         return TimeReading{static_cast<int16_t>(dayOfYear(now)), static_cast<uint8_t>(now.wHour),
@@ -24,8 +23,7 @@ std::optional<TimeReading> readStartTime(const Services& services, BoardHandle h
                        time.seconds};
 }
 
-uint8_t wholeSeconds(double seconds)
-{
+uint8_t wholeSeconds(double seconds) {
     if (!(seconds > 0)) {
         return 0;
     }

@@ -19,8 +19,7 @@ public:
 class RuntimeRandom final : public RandomSource {
 public:
     void seed(uint32_t seed) override { m_state = seed; }
-    int next() override
-    {
+    int next() override {
         m_state = m_state * 214013u + 2531011u;
         return static_cast<int>((m_state >> 16) & 0x7FFF);
     }

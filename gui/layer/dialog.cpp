@@ -7,39 +7,43 @@
 namespace vorngui {
 
 Dialog::Dialog(int templateId, const Services& services)
-    : m_templateId(templateId), m_services(services)
-{
-}
+    : m_templateId(templateId), m_services(services) {}
 
-void Dialog::setBoard(BoardHandle handle, uint8_t demonstration)
-{
+void Dialog::setBoard(BoardHandle handle, uint8_t demonstration) {
     m_handle = handle;
     m_demonstration = demonstration;
 }
 
-void Dialog::onInitDialog(DialogView& view) { showFields(view); }
+void Dialog::onInitDialog(DialogView& view) {
+    showFields(view);
+}
 
-void Dialog::onCommand(DialogView& view, int control)
-{
-    const bool cancelLabelled =
-        std::find(std::begin(kCancelButtons), std::end(kCancelButtons), control) !=
-        std::end(kCancelButtons);
+void Dialog::onCommand(DialogView& view, int control) {
+    const bool cancelLabelled = std::find(std::begin(kCancelButtons), std::end(kCancelButtons),
+                                          control) != std::end(kCancelButtons);
     if (control == kIdOk || cancelLabelled) {
         acceptPath(view);
     }
 }
 
-void Dialog::onEnterKey(DialogView& view) { acceptPath(view); }
-void Dialog::onEscapeKey(DialogView& view) { cancelPath(view); }
-void Dialog::onCloseBox(DialogView& view) { cancelPath(view); }
+void Dialog::onEnterKey(DialogView& view) {
+    acceptPath(view);
+}
+void Dialog::onEscapeKey(DialogView& view) {
+    cancelPath(view);
+}
+void Dialog::onCloseBox(DialogView& view) {
+    cancelPath(view);
+}
 
-void Dialog::acceptPath(DialogView& view)
-{
+void Dialog::acceptPath(DialogView& view) {
     if (readBack(view)) {
         view.endDialog(DialogResult::Ok);
     }
 }
 
-void Dialog::cancelPath(DialogView& view) { view.endDialog(DialogResult::Cancel); }
+void Dialog::cancelPath(DialogView& view) {
+    view.endDialog(DialogResult::Cancel);
+}
 
 } // namespace vorngui

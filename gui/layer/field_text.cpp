@@ -8,10 +8,11 @@
 namespace vorngui {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-std::string_view trimmed(std::string_view text)
-{
+std::string_view trimmed(std::string_view text) {
     while (!text.empty() && isBlank(text.front())) {
         text.remove_prefix(1);
     }
@@ -23,8 +24,7 @@ std::string_view trimmed(std::string_view text)
 
 // std::to_chars in general form with a precision gives the same text as printf's "%.*g", and
 // does not depend on the locale a window system may install.
-std::string formatGeneral(double value, int precision)
-{
+std::string formatGeneral(double value, int precision) {
     char buffer[64];
     const auto result =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
@@ -33,20 +33,17 @@ std::string formatGeneral(double value, int precision)
 
 } // namespace
 
-std::string integerRangeMessage(long long low, long long high)
-{
+std::string integerRangeMessage(long long low, long long high) {
     return "Please enter an integer between " + formatSigned(low) + " and " + formatSigned(high) +
            ".";
 }
 
-std::string numberRangeMessage(double low, double high)
-{
+std::string numberRangeMessage(double low, double high) {
     return "Please enter a number between " + formatDouble(low) + " and " + formatDouble(high) +
            ".";
 }
 
-std::optional<long long> parseInteger(std::string_view text)
-{
+std::optional<long long> parseInteger(std::string_view text) {
     text = trimmed(text);
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
@@ -68,8 +65,7 @@ std::optional<long long> parseInteger(std::string_view text)
     return negative ? static_cast<long long>(0 - magnitude) : static_cast<long long>(magnitude);
 }
 
-std::optional<double> parseNumber(std::string_view text)
-{
+std::optional<double> parseNumber(std::string_view text) {
     text = trimmed(text);
     bool negative = false;
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
@@ -80,8 +76,8 @@ std::optional<double> parseNumber(std::string_view text)
         return std::nullopt;
     }
     double value = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value,
-                                        std::chars_format::general);
+    const auto result =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
         !std::isfinite(value)) {
         return std::nullopt;
@@ -89,9 +85,17 @@ std::optional<double> parseNumber(std::string_view text)
     return negative ? -value : value;
 }
 
-std::string formatUnsigned(unsigned long long value) { return std::to_string(value); }
-std::string formatSigned(long long value) { return std::to_string(value); }
-std::string formatFloat(float value) { return formatGeneral(value, 6); }
-std::string formatDouble(double value) { return formatGeneral(value, 15); }
+std::string formatUnsigned(unsigned long long value) {
+    return std::to_string(value);
+}
+std::string formatSigned(long long value) {
+    return std::to_string(value);
+}
+std::string formatFloat(float value) {
+    return formatGeneral(value, 6);
+}
+std::string formatDouble(double value) {
+    return formatGeneral(value, 15);
+}
 
 } // namespace vorngui

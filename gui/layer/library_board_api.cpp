@@ -25,7 +25,9 @@ public:
 
     uint8_t setHeartbeat(BoardHandle h, HeartObj* o) override { return VORN_setHeartbeat(h, o); }
     uint8_t setMatchTime(BoardHandle h, MatchObj* m) override { return VORN_setMatchTime(h, m); }
-    uint8_t waitHeartbeat(BoardHandle h, uint32_t* ms) override { return VORN_waitHeartbeat(h, ms); }
+    uint8_t waitHeartbeat(BoardHandle h, uint32_t* ms) override {
+        return VORN_waitHeartbeat(h, ms);
+    }
     uint8_t waitMatch(BoardHandle h, uint32_t* ms) override { return VORN_waitMatch(h, ms); }
     uint8_t waitEvent(BoardHandle h, EventObj* e) override { return VORN_waitEvent(h, e); }
     uint8_t flushFIFO(BoardHandle h) override { return VORN_flushFIFO(h); }
@@ -33,16 +35,14 @@ public:
 
     uint8_t synchControl(BoardHandle h, uint8_t* c) override { return VORN_synchControl(h, c); }
     uint8_t synchStatus(BoardHandle h, uint8_t* s) override { return VORN_synchStatus(h, s); }
-    uint8_t setPropDelayCorr(BoardHandle h, int32_t* us) override
-    {
+    uint8_t setPropDelayCorr(BoardHandle h, int32_t* us) override {
         return VORN_setPropDelayCorr(h, us);
     }
 };
 
 } // namespace
 
-BoardApi& libraryBoardApi()
-{
+BoardApi& libraryBoardApi() {
     static LibraryBoardApi api;
     return api;
 }

@@ -8,8 +8,7 @@ namespace {
 
 class MachineClock final : public SystemClock {
 public:
-    win32::SYSTEMTIME utcNow() override
-    {
+    win32::SYSTEMTIME utcNow() override {
         win32::SYSTEMTIME now{};
         win32::systemApi().GetSystemTime(&now);
         return now;
@@ -23,14 +22,12 @@ constexpr int kLeapYear[12] = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305,
 
 } // namespace
 
-SystemClock& machineClock()
-{
+SystemClock& machineClock() {
     static MachineClock clock;
     return clock;
 }
 
-int daysBeforeMonth(int year, int month)
-{
+int daysBeforeMonth(int year, int month) {
     if (month < 1 || month > 12) {
         return 0;
     }
@@ -38,8 +35,7 @@ int daysBeforeMonth(int year, int month)
     return (leap ? kLeapYear : kCommonYear)[month - 1];
 }
 
-int dayOfYear(const win32::SYSTEMTIME& time)
-{
+int dayOfYear(const win32::SYSTEMTIME& time) {
     return daysBeforeMonth(time.wYear, time.wMonth) + time.wDay;
 }
 

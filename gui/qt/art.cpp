@@ -5,14 +5,12 @@
 
 namespace vorngui::qt {
 
-QImage mainPicture()
-{
+QImage mainPicture() {
     ensureResources();
     return QImage(QStringLiteral(":/art/bitmap_141.png"));
 }
 
-QIcon applicationIcon()
-{
+QIcon applicationIcon() {
     ensureResources();
     QIcon icon;
     icon.addFile(QStringLiteral(":/art/icon_128_16.png"), QSize(16, 16));

@@ -12,8 +12,7 @@
 namespace vorngui::qt {
 
 DialogWindow::DialogWindow(Dialog& dialog, QWidget* parent)
-    : m_dialog(dialog), m_error(), m_window(loadTemplate(dialog.templateId(), parent, &m_error))
-{
+    : m_dialog(dialog), m_error(), m_window(loadTemplate(dialog.templateId(), parent, &m_error)) {
     if (!m_window) {
         return;
     }
@@ -22,15 +21,13 @@ DialogWindow::DialogWindow(Dialog& dialog, QWidget* parent)
     m_window->installEventFilter(this);
 }
 
-DialogWindow::~DialogWindow()
-{
+DialogWindow::~DialogWindow() {
     if (qApp) {
         qApp->removeEventFilter(this);
     }
 }
 
-void DialogWindow::connectButtons()
-{
+void DialogWindow::connectButtons() {
     const QList<QAbstractButton*> buttons = m_window->findChildren<QAbstractButton*>();
     for (QAbstractButton* button : buttons) {
         const int id = controlIdOf(*button);
@@ -42,19 +39,18 @@ void DialogWindow::connectButtons()
             push->setAutoDefault(false);
             push->setDefault(false);
         }
-        connect(button, &QAbstractButton::clicked, this,
-                [this, id] { deliver([this, id](DialogView& view) { m_dialog.onCommand(view, id); }); });
+        connect(button, &QAbstractButton::clicked, this, [this, id] {
+            deliver([this, id](DialogView& view) { m_dialog.onCommand(view, id); });
+        });
     }
 }
 
-bool DialogWindow::initialize()
-{
+bool DialogWindow::initialize() {
     m_dialog.onInitDialog(*m_view);
     return m_view->ended().has_value();
 }
 
-DialogResult DialogWindow::exec()
-{
+DialogResult DialogWindow::exec() {
     // Keys are taken at the application, before the focused control or the dialog's own
     // default-button handling sees them.
     qApp->installEventFilter(this);
@@ -63,8 +59,7 @@ DialogResult DialogWindow::exec()
     return m_view->ended().value_or(DialogResult::Cancel);
 }
 
-void DialogWindow::deliver(const std::function<void(DialogView&)>& handler)
-{
+void DialogWindow::deliver(const std::function<void(DialogView&)>& handler) {
     if (m_view->blocking() || m_closing) {
         return;
     }
@@ -75,8 +70,7 @@ void DialogWindow::deliver(const std::function<void(DialogView&)>& handler)
     }
 }
 
-bool DialogWindow::routeKey(QObject* watched, QEvent* event)
-{
+bool DialogWindow::routeKey(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != m_window.get()) {
         return false;
@@ -95,8 +89,7 @@ bool DialogWindow::routeKey(QObject* watched, QEvent* event)
     return false;
 }
 
-bool DialogWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool DialogWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         return routeKey(watched, event);
     }

@@ -19,15 +19,14 @@ namespace {
 // icon centred instead, where the window system still paints one.
 class PictureArea : public QWidget {
 public:
-    explicit PictureArea(QWidget* parent) : QWidget(parent), m_picture(QPixmap::fromImage(mainPicture()))
-    {
+    explicit PictureArea(QWidget* parent)
+        : QWidget(parent), m_picture(QPixmap::fromImage(mainPicture())) {
         setObjectName(QStringLiteral("pictureArea"));
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
 protected:
-    void paintEvent(QPaintEvent*) override
-    {
+    void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         if (window()->isMinimized()) {
             const QSize icon(32, 32);
@@ -44,8 +43,7 @@ private:
     QPixmap m_picture;
 };
 
-QMenuBar* buildMenuBar(QWidget& owner, const std::function<void(int)>& onMenu)
-{
+QMenuBar* buildMenuBar(QWidget& owner, const std::function<void(int)>& onMenu) {
     auto* bar = new QMenuBar(&owner);
     bar->setObjectName(QStringLiteral("menuBar"));
     for (const MenuPopup& popup : MainDialog::menuBar()) {
@@ -54,7 +52,8 @@ QMenuBar* buildMenuBar(QWidget& owner, const std::function<void(int)>& onMenu)
             QAction* action = menu->addAction(QString::fromUtf8(item.text));
             const int command = item.command;
             action->setData(command);
-            QObject::connect(action, &QAction::triggered, &owner, [onMenu, command] { onMenu(command); });
+            QObject::connect(action, &QAction::triggered, &owner,
+                             [onMenu, command] { onMenu(command); });
         }
     }
     return bar;
@@ -62,15 +61,13 @@ QMenuBar* buildMenuBar(QWidget& owner, const std::function<void(int)>& onMenu)
 
 } // namespace
 
-QSize dialogUnitsToPixels(const QFont& font, int x, int y)
-{
+QSize dialogUnitsToPixels(const QFont& font, int x, int y) {
     const QFontMetrics metrics(font);
     return {x * metrics.averageCharWidth() / 4, y * metrics.height() / 8};
 }
 
 void furnishMainWindow(QDialog& window, const std::function<void(int)>& onMenu,
-                       const std::function<void()>& onSystemAbout)
-{
+                       const std::function<void()>& onSystemAbout) {
     auto* layout = new QVBoxLayout(&window);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

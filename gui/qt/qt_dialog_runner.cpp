@@ -7,8 +7,7 @@
 
 namespace vorngui::qt {
 
-DialogResult QtDialogRunner::runModal(Dialog& dialog)
-{
+DialogResult QtDialogRunner::runModal(Dialog& dialog) {
     QWidget* owner = m_running.empty() ? nullptr : m_running.back()->window();
     DialogWindow window(dialog, owner);
     if (!window.window()) {
@@ -27,8 +26,7 @@ DialogResult QtDialogRunner::runModal(Dialog& dialog)
     return result;
 }
 
-void QtDialogRunner::furnish(DialogWindow& window, Dialog& dialog)
-{
+void QtDialogRunner::furnish(DialogWindow& window, Dialog& dialog) {
     auto* main = dynamic_cast<MainDialog*>(&dialog);
     if (!main) {
         return;
@@ -36,12 +34,12 @@ void QtDialogRunner::furnish(DialogWindow& window, Dialog& dialog)
     furnishMainWindow(
         *window.window(),
         [&window, main](int command) {
-            window.deliver([main, command](DialogView& view) { main->onMenuCommand(view, command); });
+            window.deliver(
+                [main, command](DialogView& view) { main->onMenuCommand(view, command); });
         },
         [&window, main] {
-            window.deliver([main](DialogView& view) {
-                main->onSystemCommand(view, commands::kSystemAbout);
-            });
+            window.deliver(
+                [main](DialogView& view) { main->onSystemCommand(view, commands::kSystemAbout); });
         });
 }
 

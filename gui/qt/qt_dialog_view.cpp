@@ -21,23 +21,22 @@
 
 namespace vorngui::qt {
 
-QString programName() { return QCoreApplication::applicationName(); }
+QString programName() {
+    return QCoreApplication::applicationName();
+}
 
 QtDialogView::QtDialogView(QDialog& window) : m_window(window) {}
 
-QWidget* QtDialogView::control(int id) const
-{
+QWidget* QtDialogView::control(int id) const {
     QWidget* widget = findControl(m_window, id);
     if (!widget) {
         ++m_missing;
-        qWarning("vornGui: window '%s' has no control %d",
-                 qPrintable(m_window.objectName()), id);
+        qWarning("vornGui: window '%s' has no control %d", qPrintable(m_window.objectName()), id);
     }
     return widget;
 }
 
-void QtDialogView::onWindowThread(const std::function<void()>& work) const
-{
+void QtDialogView::onWindowThread(const std::function<void()>& work) const {
     if (QThread::currentThread() == m_window.thread()) {
         work();
         return;
@@ -56,8 +55,7 @@ void QtDialogView::onWindowThread(const std::function<void()>& work) const
     finished.wait();
 }
 
-std::string QtDialogView::text(int control) const
-{
+std::string QtDialogView::text(int control) const {
     QString value;
     onWindowThread([&] {
         QWidget* widget = this->control(control);
@@ -76,8 +74,7 @@ std::string QtDialogView::text(int control) const
     return value.toStdString();
 }
 
-void QtDialogView::setText(int control, const std::string& text)
-{
+void QtDialogView::setText(int control, const std::string& text) {
     onWindowThread([&] {
         QWidget* widget = this->control(control);
         const QString value = QString::fromStdString(text);
@@ -93,8 +90,7 @@ void QtDialogView::setText(int control, const std::string& text)
     });
 }
 
-bool QtDialogView::isChecked(int control) const
-{
+bool QtDialogView::isChecked(int control) const {
     bool checked = false;
     onWindowThread([&] {
         if (auto* button = qobject_cast<QAbstractButton*>(this->control(control))) {
@@ -104,8 +100,7 @@ bool QtDialogView::isChecked(int control) const
     return checked;
 }
 
-void QtDialogView::setChecked(int control, bool checked)
-{
+void QtDialogView::setChecked(int control, bool checked) {
     onWindowThread([&] {
         auto* button = qobject_cast<QAbstractButton*>(this->control(control));
         if (!button) {
@@ -120,8 +115,7 @@ void QtDialogView::setChecked(int control, bool checked)
     });
 }
 
-void QtDialogView::setListItems(int control, const std::vector<std::string>& items)
-{
+void QtDialogView::setListItems(int control, const std::vector<std::string>& items) {
     onWindowThread([&] {
         auto* combo = qobject_cast<QComboBox*>(this->control(control));
         if (!combo) {
@@ -137,8 +131,7 @@ void QtDialogView::setListItems(int control, const std::vector<std::string>& ite
     });
 }
 
-int QtDialogView::listSelection(int control) const
-{
+int QtDialogView::listSelection(int control) const {
     int position = -1;
     onWindowThread([&] {
         if (auto* combo = qobject_cast<QComboBox*>(this->control(control))) {
@@ -148,8 +141,7 @@ int QtDialogView::listSelection(int control) const
     return position;
 }
 
-void QtDialogView::setListSelection(int control, int position)
-{
+void QtDialogView::setListSelection(int control, int position) {
     onWindowThread([&] {
         if (auto* combo = qobject_cast<QComboBox*>(this->control(control))) {
             combo->setCurrentIndex(position >= 0 && position < combo->count() ? position : -1);
@@ -157,8 +149,7 @@ void QtDialogView::setListSelection(int control, int position)
     });
 }
 
-void QtDialogView::setEnabled(int control, bool enabled)
-{
+void QtDialogView::setEnabled(int control, bool enabled) {
     onWindowThread([&] {
         if (QWidget* widget = this->control(control)) {
             widget->setEnabled(enabled);
@@ -166,8 +157,7 @@ void QtDialogView::setEnabled(int control, bool enabled)
     });
 }
 
-void QtDialogView::focusAndSelect(int control)
-{
+void QtDialogView::focusAndSelect(int control) {
     onWindowThread([&] {
         QWidget* widget = this->control(control);
         if (!widget) {
@@ -180,8 +170,7 @@ void QtDialogView::focusAndSelect(int control)
     });
 }
 
-void QtDialogView::showMessage(const std::string& text)
-{
+void QtDialogView::showMessage(const std::string& text) {
     onWindowThread([&] {
         if (m_messageSink) {
             m_messageSink(text);
@@ -194,13 +183,11 @@ void QtDialogView::showMessage(const std::string& text)
     });
 }
 
-void QtDialogView::endDialog(DialogResult result)
-{
+void QtDialogView::endDialog(DialogResult result) {
     onWindowThread([&] { m_ended = result; });
 }
 
-void QtDialogView::runBlocking(const std::function<void()>& call)
-{
+void QtDialogView::runBlocking(const std::function<void()>& call) {
     if (QThread::currentThread() != m_window.thread()) {
         call();
         return;
@@ -214,7 +201,8 @@ void QtDialogView::runBlocking(const std::function<void()>& call)
         } catch (...) {
             failure = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();

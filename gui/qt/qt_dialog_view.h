@@ -34,7 +34,9 @@ public:
 
     // Sends messages to `sink` instead of showing a message box (for drawing windows with no
     // operator present).
-    void setMessageSink(std::function<void(const std::string&)> sink) { m_messageSink = std::move(sink); }
+    void setMessageSink(std::function<void(const std::string&)> sink) {
+        m_messageSink = std::move(sink);
+    }
 
     QDialog& window() const { return m_window; }
     // The result endDialog asked for, if it was called.

@@ -9,15 +9,13 @@
 #include <algorithm>
 
 // The resources live in a static library, so they are registered by hand before first use.
-static void registerTemplateResources()
-{
+static void registerTemplateResources() {
     Q_INIT_RESOURCE(vorngui_resources);
 }
 
 namespace vorngui::qt {
 
-void ensureResources()
-{
+void ensureResources() {
     static const bool registered = [] {
         registerTemplateResources();
         return true;
@@ -25,8 +23,7 @@ void ensureResources()
     (void)registered;
 }
 
-std::vector<int> availableTemplates()
-{
+std::vector<int> availableTemplates() {
     ensureResources();
     static const QRegularExpression pattern(QStringLiteral("^dialog_(\\d+)\\.ui$"));
     std::vector<int> ids;
@@ -41,13 +38,11 @@ std::vector<int> availableTemplates()
     return ids;
 }
 
-QString templatePath(int templateId)
-{
+QString templatePath(int templateId) {
     return QStringLiteral(":/templates/dialog_%1.ui").arg(templateId);
 }
 
-std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* error)
-{
+std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* error) {
     ensureResources();
     QFile file(templatePath(templateId));
     if (!file.open(QIODevice::ReadOnly)) {
@@ -61,8 +56,9 @@ std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* 
     auto* dialog = qobject_cast<QDialog*>(root.get());
     if (!dialog) {
         if (error) {
-            *error = root ? QStringLiteral("template %1 is not a dialog").arg(templateId)
-                          : QStringLiteral("template %1: %2").arg(templateId).arg(loader.errorString());
+            *error =
+                root ? QStringLiteral("template %1 is not a dialog").arg(templateId)
+                     : QStringLiteral("template %1: %2").arg(templateId).arg(loader.errorString());
         }
         return nullptr;
     }
@@ -70,8 +66,7 @@ std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* 
     return std::unique_ptr<QDialog>(dialog);
 }
 
-QWidget* findControl(const QWidget& window, int controlId)
-{
+QWidget* findControl(const QWidget& window, int controlId) {
     const QList<QWidget*> children = window.findChildren<QWidget*>();
     for (QWidget* child : children) {
         if (controlIdOf(*child) == controlId) {
@@ -81,8 +76,7 @@ QWidget* findControl(const QWidget& window, int controlId)
     return nullptr;
 }
 
-int controlIdOf(const QWidget& widget)
-{
+int controlIdOf(const QWidget& widget) {
     const QVariant value = widget.property(kControlIdProperty);
     bool ok = false;
     const int id = value.toInt(&ok);

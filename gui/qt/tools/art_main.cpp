@@ -20,8 +20,7 @@ const QColor kFace(0xf2, 0xee, 0xe2);
 const QColor kHand(0x20, 0x20, 0x28);
 const QColor kAccent(0xd8, 0x3a, 0x2e);
 
-void drawClock(QPainter& painter, QPointF centre, qreal radius, bool ticks)
-{
+void drawClock(QPainter& painter, QPointF centre, qreal radius, bool ticks) {
     painter.setPen(QPen(kHand, radius / 12));
     painter.setBrush(kFace);
     painter.drawEllipse(centre, radius, radius);
@@ -48,8 +47,7 @@ void drawClock(QPainter& painter, QPointF centre, qreal radius, bool ticks)
     painter.drawEllipse(centre, radius / 14, radius / 14);
 }
 
-void drawBoard(QPainter& painter, const QRectF& area)
-{
+void drawBoard(QPainter& painter, const QRectF& area) {
     painter.setPen(Qt::NoPen);
     painter.setBrush(kBoard);
     painter.drawRoundedRect(area, 10, 10);
@@ -71,8 +69,7 @@ void drawBoard(QPainter& painter, const QRectF& area)
     painter.drawRect(QRectF(area.left() + 290, area.top() + 30, 60, 90));
 }
 
-QImage toIndexed(const QImage& image)
-{
+QImage toIndexed(const QImage& image) {
     // The drawing's own colours first, then a 6x6x6 colour cube and a grey ramp, so that the
     // blends at the edges all find a close entry: 256 entries in all.
     QList<QRgb> palette;
@@ -88,8 +85,7 @@ QImage toIndexed(const QImage& image)
     return image.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
 }
 
-QImage picture()
-{
+QImage picture() {
     QImage image(488, 439, QImage::Format_ARGB32);
     image.fill(kBackground);
     QPainter painter(&image);
@@ -100,8 +96,7 @@ QImage picture()
     return toIndexed(image);
 }
 
-QImage icon(int size)
-{
+QImage icon(int size) {
     QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -112,8 +107,7 @@ QImage icon(int size)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: vorngui-art OUTPUT_DIR\n");
         return 2;

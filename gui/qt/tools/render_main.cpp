@@ -23,8 +23,7 @@ using namespace vorngui;
 
 // The board selection, the About box and the operation dialog of every menu command, by
 // template id, ready to open on the demonstration board.
-std::map<int, std::unique_ptr<Dialog>> demonstrationDialogs(const Services& services)
-{
+std::map<int, std::unique_ptr<Dialog>> demonstrationDialogs(const Services& services) {
     std::map<int, std::unique_ptr<Dialog>> dialogs;
     dialogs.emplace(templates::kBoardSelect, std::make_unique<BoardSelectDialog>(services));
     auto about = std::make_unique<AboutDialog>(services);
@@ -41,8 +40,7 @@ std::map<int, std::unique_ptr<Dialog>> demonstrationDialogs(const Services& serv
     return dialogs;
 }
 
-bool render(Dialog& dialog, const QDir& dir)
-{
+bool render(Dialog& dialog, const QDir& dir) {
     qt::DialogWindow window(dialog, nullptr);
     if (!window.window()) {
         std::fprintf(stderr, "vorngui-render: %s\n", qPrintable(window.error()));
@@ -53,7 +51,8 @@ bool render(Dialog& dialog, const QDir& dir)
                      text.c_str());
     });
     if (dialog.templateId() == templates::kMainWindow) {
-        qt::furnishMainWindow(*window.window(), [](int) {}, [] {});
+        qt::furnishMainWindow(
+            *window.window(), [](int) {}, [] {});
     }
     window.initialize();
     QDialog& shown = *window.window();
@@ -71,8 +70,7 @@ bool render(Dialog& dialog, const QDir& dir)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2 || std::string(argv[1]) == "--help") {
         std::fprintf(stderr, "usage: vorngui-render DIR\n"
                              "Draws every window of vornGui to DIR/<id>_<name>.png, offscreen.\n");

@@ -9,20 +9,18 @@ namespace {
 
 using ::testing::_;
 using ::testing::Field;
+using testing::OperationDialogTest;
 using ::testing::Pointee;
 using ::testing::Return;
-using testing::OperationDialogTest;
 
 class EventDialogs : public OperationDialogTest {
 protected:
     // Types the time-out and presses "Check".
-    void check(EventDialog& dialog, testing::FakeView& on, const std::string& timeout)
-    {
+    void check(EventDialog& dialog, testing::FakeView& on, const std::string& timeout) {
         on.setText(EventDialog::kIdTimeout, timeout);
         dialog.onCommand(on, EventDialog::kIdCheck);
     }
-    void expectZeroTime(const testing::FakeView& on)
-    {
+    void expectZeroTime(const testing::FakeView& on) {
         EXPECT_EQ(on.text(EventDialog::kIdDays), "0");
         EXPECT_EQ(on.text(EventDialog::kIdHours), "0");
         EXPECT_EQ(on.text(EventDialog::kIdMinutes), "0");
@@ -30,8 +28,7 @@ protected:
     }
 };
 
-TEST_F(EventDialogs, ATagShowsItsDayAndTime)
-{
+TEST_F(EventDialogs, ATagShowsItsDayAndTime) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 5000u))))
         .WillOnce([](BoardHandle, EventObj* event) {
@@ -51,8 +48,7 @@ TEST_F(EventDialogs, ATagShowsItsDayAndTime)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks)
-{
+TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks) {
     EventDialog dialog(fakes.services);
     open(dialog);
     check(dialog, view, "1");
@@ -60,14 +56,13 @@ TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks)
     EXPECT_EQ(view.disabledDuringBlocking[0],
               (std::vector<int>{EventDialog::kIdCancel, EventDialog::kIdCheck,
                                 EventDialog::kIdFlushFifo}));
-    for (const int button : {EventDialog::kIdCancel, EventDialog::kIdCheck,
-                             EventDialog::kIdFlushFifo}) {
+    for (const int button :
+         {EventDialog::kIdCancel, EventDialog::kIdCheck, EventDialog::kIdFlushFifo}) {
         EXPECT_TRUE(view.isEnabled(button)) << button;
     }
 }
 
-TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields)
-{
+TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 0u))))
         .WillOnce(Return(VORN_WAIT_TIMEOUT));
@@ -78,8 +73,7 @@ TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields)
     expectZeroTime(view);
 }
 
-TEST_F(EventDialogs, AWaitThatCannotStartSaysSo)
-{
+TEST_F(EventDialogs, AWaitThatCannotStartSaysSo) {
     EventDialog dialog(fakes.services);
     ON_CALL(fakes.board, waitEvent(_, _)).WillByDefault(Return(VORN_WAIT_NOT_STARTED));
     open(dialog);
@@ -88,8 +82,7 @@ TEST_F(EventDialogs, AWaitThatCannotStartSaysSo)
     expectZeroTime(view);
 }
 
-TEST_F(EventDialogs, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWait)
-{
+TEST_F(EventDialogs, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWait) {
     EventDialog dialog(fakes.services);
     // 4294967 s is the last that fits in milliseconds; 4294968 s would wrap to 704 ms.
     {
@@ -106,8 +99,7 @@ TEST_F(EventDialogs, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWai
     check(dialog, view, "4294967295");
 }
 
-TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen)
-{
+TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, waitEvent(_, _)).Times(0);
     open(dialog);
@@ -131,8 +123,7 @@ TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen)
     EXPECT_EQ(view.messages.back(), "Please enter a positive integer.");
 }
 
-TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath)
-{
+TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath) {
     EventDialog dialog(fakes.services);
     open(dialog);
     view.setText(EventDialog::kIdDays, "367");
@@ -152,8 +143,7 @@ TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings)
-{
+TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings) {
     EXPECT_CALL(fakes.board, waitEvent(_, _)).Times(0);
     fakes.clock.now = {2024, 3, 2, 5, 12, 34, 56, 789};
     EventDialog first(fakes.services);
@@ -181,8 +171,7 @@ TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings)
     EXPECT_TRUE(reopened.messages.empty());
 }
 
-TEST_F(EventDialogs, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer)
-{
+TEST_F(EventDialogs, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer) {
     EventDialog dialog(fakes.services);
     open(dialog, true);
     check(dialog, view, "1");
@@ -196,8 +185,7 @@ TEST_F(EventDialogs, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer)
     EXPECT_EQ(view.messages.size(), 1u);
 }
 
-TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack)
-{
+TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack) {
     fakes.clock.now = {2024, 12, 2, 31, 23, 59, 59, 999};
     EventDialog dialog(fakes.services);
     open(dialog, true);
@@ -208,8 +196,7 @@ TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly)
-{
+TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, flushFIFO(_)).WillOnce(Return(0)).WillOnce(Return(7));
     open(dialog);
@@ -226,8 +213,7 @@ TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly)
     EXPECT_TRUE(demoView.messages.empty());
 }
 
-TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal)
-{
+TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal) {
     SimulateEventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, simEvent(_)).WillOnce(Return(0)).WillOnce(Return(1));
     open(dialog);
@@ -246,8 +232,7 @@ TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal)
     EXPECT_FALSE(demoView.ended);
 }
 
-TEST(EventMenu, MenuCommandsOpenTheirDialogs)
-{
+TEST(EventMenu, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kEventCheck, templates::kEvent},
         {commands::kSimulateEvent, templates::kSimulateEvent},

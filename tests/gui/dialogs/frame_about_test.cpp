@@ -16,13 +16,12 @@ namespace {
 
 using namespace about_controls;
 using ::testing::_;
-using ::testing::Return;
 using testing::FakeServices;
 using testing::FakeView;
+using ::testing::Return;
 
 // The library's answer: `bytes` then zeros, in a 10-byte buffer.
-auto versionBytes(std::vector<uint8_t> bytes)
-{
+auto versionBytes(std::vector<uint8_t> bytes) {
     return [bytes](BoardHandle, uint8_t* buffer) {
         std::copy(bytes.begin(), bytes.end(), buffer);
         return uint8_t{0};
@@ -30,8 +29,7 @@ auto versionBytes(std::vector<uint8_t> bytes)
 }
 
 struct AboutTest : ::testing::Test {
-    std::string firmwareOf(std::vector<uint8_t> bytes)
-    {
+    std::string firmwareOf(std::vector<uint8_t> bytes) {
         EXPECT_CALL(fake.board, getFirmware(&record, _)).WillRepeatedly(versionBytes(bytes));
         AboutDialog about(fake.services);
         about.setBoard(&record, 0);
@@ -43,16 +41,14 @@ struct AboutTest : ::testing::Test {
     BoardRecord record{0, 0x9070, 0, 0};
 };
 
-TEST_F(AboutTest, VersionBytesAreHexPairsJoinedByDashesUpToAZeroByte)
-{
+TEST_F(AboutTest, VersionBytesAreHexPairsJoinedByDashesUpToAZeroByte) {
     EXPECT_EQ(firmwareOf({0x01, 0x02, 0x0A, 0xFF}), "01-02-0A-FF");
     EXPECT_EQ(firmwareOf({0x01, 0x02, 0x00, 0x05}), "01-02");
     EXPECT_EQ(firmwareOf({0x00, 0x02}), "");
     EXPECT_EQ(firmwareOf({0xAB}), "AB");
 }
 
-TEST_F(AboutTest, EachByteComesFromACallOfItsOwnAndTheFpgaBufferStartsZeroedEachTime)
-{
+TEST_F(AboutTest, EachByteComesFromACallOfItsOwnAndTheFpgaBufferStartsZeroedEachTime) {
     int firmwareCalls = 0;
     EXPECT_CALL(fake.board, getFirmware(&record, _)).WillRepeatedly([&](BoardHandle, uint8_t* b) {
         // Call n answers only byte n, so the text is right only when every byte is asked anew.
@@ -90,8 +86,7 @@ TEST_F(AboutTest, EachByteComesFromACallOfItsOwnAndTheFpgaBufferStartsZeroedEach
     EXPECT_EQ(view.text(kDriver), "1.300 ");
 }
 
-TEST_F(AboutTest, DriverTextNeverRunsPastItsBuffer)
-{
+TEST_F(AboutTest, DriverTextNeverRunsPastItsBuffer) {
     EXPECT_CALL(fake.board, getDriver(&record, _)).WillOnce([](BoardHandle, char* b) {
         std::memset(b, 'x', 12);
         return uint8_t{0};
@@ -102,8 +97,7 @@ TEST_F(AboutTest, DriverTextNeverRunsPastItsBuffer)
     EXPECT_EQ(about.driverText(), std::string(12, 'x'));
 }
 
-TEST_F(AboutTest, DemonstrationShowsDemoThreeTimesWithoutTheLibrary)
-{
+TEST_F(AboutTest, DemonstrationShowsDemoThreeTimesWithoutTheLibrary) {
     fake.process.demonstration = 1;
     EXPECT_CALL(fake.board, getFirmware(_, _)).Times(0);
     EXPECT_CALL(fake.board, getFPGA(_, _)).Times(0);
@@ -117,8 +111,7 @@ TEST_F(AboutTest, DemonstrationShowsDemoThreeTimesWithoutTheLibrary)
     }
 }
 
-TEST_F(AboutTest, HelpFillsTheBoxAndTheSystemMenuEntryOpensItEmpty)
-{
+TEST_F(AboutTest, HelpFillsTheBoxAndTheSystemMenuEntryOpensItEmpty) {
     fake.runner.script(templates::kBoardSelect, [](Dialog& d, FakeView& v) { d.onEnterKey(v); });
     EXPECT_CALL(fake.board, open(_, _)).WillOnce([this](BoardHandle* h, const char*) {
         *h = &record;

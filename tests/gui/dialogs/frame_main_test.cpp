@@ -14,13 +14,12 @@ namespace {
 
 using namespace board_select_controls;
 using ::testing::_;
-using ::testing::Return;
-using ::testing::StrEq;
 using testing::FakeServices;
 using testing::FakeView;
+using ::testing::Return;
+using ::testing::StrEq;
 
-TEST(BoardSelect, OpensOnThePciBoardAndRadiosReplaceTheTypedName)
-{
+TEST(BoardSelect, OpensOnThePciBoardAndRadiosReplaceTheTypedName) {
     FakeServices fake;
     FakeView view;
     BoardSelectDialog select(fake.services);
@@ -42,8 +41,7 @@ TEST(BoardSelect, OpensOnThePciBoardAndRadiosReplaceTheTypedName)
     }
 }
 
-TEST(BoardSelect, OkAndEnterTakeTheTypedNameEscapeKeepsTheRadiosAndCloseBoxEmptiesIt)
-{
+TEST(BoardSelect, OkAndEnterTakeTheTypedNameEscapeKeepsTheRadiosAndCloseBoxEmptiesIt) {
     FakeServices fake;
     for (const bool enter : {false, true}) {
         FakeView view;
@@ -70,16 +68,14 @@ TEST(BoardSelect, OkAndEnterTakeTheTypedNameEscapeKeepsTheRadiosAndCloseBoxEmpti
 
 struct MainDialogTest : ::testing::Test {
     // The operator types `name` into the selection and presses OK.
-    void typeName(const std::string& name)
-    {
+    void typeName(const std::string& name) {
         fake.runner.script(templates::kBoardSelect, [name](Dialog& d, FakeView& v) {
             v.setText(kDeviceName, name);
             d.onCommand(v, kOk);
         });
     }
     // The library opens any name, giving `record`.
-    void opensAs(uint16_t model)
-    {
+    void opensAs(uint16_t model) {
         record.modelCode = model;
         EXPECT_CALL(fake.board, open(_, _)).WillOnce([this](BoardHandle* h, const char*) {
             *h = &record;
@@ -92,8 +88,7 @@ struct MainDialogTest : ::testing::Test {
     BoardRecord record{0x1234, 0, 0, 0};
 };
 
-TEST_F(MainDialogTest, DemoChosenByRadioSetsUpTheDemonstrationBoardWithoutTheLibrary)
-{
+TEST_F(MainDialogTest, DemoChosenByRadioSetsUpTheDemonstrationBoardWithoutTheLibrary) {
     fake.runner.script(templates::kBoardSelect, [](Dialog& d, FakeView& v) {
         d.onCommand(v, kDemo);
         d.onCommand(v, kOk);
@@ -112,8 +107,7 @@ TEST_F(MainDialogTest, DemoChosenByRadioSetsUpTheDemonstrationBoardWithoutTheLib
     EXPECT_EQ(main.boardHandle(), nullptr);
 }
 
-TEST_F(MainDialogTest, DemoTypedIsTheDemonstrationBoardButOnlyInCapitals)
-{
+TEST_F(MainDialogTest, DemoTypedIsTheDemonstrationBoardButOnlyInCapitals) {
     typeName("DEMO");
     typeName("demo");
     {
@@ -128,8 +122,7 @@ TEST_F(MainDialogTest, DemoTypedIsTheDemonstrationBoardButOnlyInCapitals)
     EXPECT_EQ(fake.process.demonstration, 0);
 }
 
-TEST_F(MainDialogTest, CloseBoxOpensTheEmptyNameAndAFailedOpenEndsWithoutClosing)
-{
+TEST_F(MainDialogTest, CloseBoxOpensTheEmptyNameAndAFailedOpenEndsWithoutClosing) {
     fake.runner.script(templates::kBoardSelect, [](Dialog& d, FakeView& v) { d.onCloseBox(v); });
     BoardRecord stray{};
     EXPECT_CALL(fake.board, open(_, StrEq(""))).WillOnce([&stray](BoardHandle* h, const char*) {
@@ -145,8 +138,7 @@ TEST_F(MainDialogTest, CloseBoxOpensTheEmptyNameAndAFailedOpenEndsWithoutClosing
     main.finish();
 }
 
-TEST_F(MainDialogTest, TheOpenedBoardIsClosedOnceAtTheEnd)
-{
+TEST_F(MainDialogTest, TheOpenedBoardIsClosedOnceAtTheEnd) {
     typeName("VORNpci0");
     opensAs(0x9070);
     EXPECT_CALL(fake.board, close(&record)).WillOnce(Return(1));
@@ -159,8 +151,7 @@ TEST_F(MainDialogTest, TheOpenedBoardIsClosedOnceAtTheEnd)
     EXPECT_FALSE(main.boardOpen());
 }
 
-TEST_F(MainDialogTest, LongDeviceNamesAreShortenedToNineteenBytes)
-{
+TEST_F(MainDialogTest, LongDeviceNamesAreShortenedToNineteenBytes) {
     typeName("VORNpci0123456789ABCDEFGHIJ");
     EXPECT_CALL(fake.board, open(_, StrEq("VORNpci0123456789AB"))).WillOnce(Return(4));
     MainDialog main(fake.services);
@@ -169,8 +160,7 @@ TEST_F(MainDialogTest, LongDeviceNamesAreShortenedToNineteenBytes)
               std::vector<std::string>{"Could Not Open Device!! [VORNpci0123456789AB]"});
 }
 
-TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag)
-{
+TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag) {
     typeName("VORNpci0");
     opensAs(0x9070);
     MainDialog main(fake.services);
@@ -181,10 +171,10 @@ TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag)
                         commands::kDateRetrieve, 40000}) {
         main.onMenuCommand(view, command);
     }
-    EXPECT_EQ(fake.runner.ranTemplates,
-              (std::vector<int>{templates::kBoardSelect, templates::kTimeRetrieve,
-                                templates::kTimeSet, templates::kYearSet,
-                                templates::kDateRetrieve}));
+    EXPECT_EQ(
+        fake.runner.ranTemplates,
+        (std::vector<int>{templates::kBoardSelect, templates::kTimeRetrieve, templates::kTimeSet,
+                          templates::kYearSet, templates::kDateRetrieve}));
     EXPECT_TRUE(view.messages.empty());
     EXPECT_FALSE(view.ended);
     main.onMenuCommand(view, commands::kExit);
@@ -193,56 +183,52 @@ TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag)
 
 class GpsCheck : public MainDialogTest, public ::testing::WithParamInterface<uint16_t> {};
 
-TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard)
-{
+TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard) {
     const bool gps = GetParam() != 0x7000;
     typeName("VORNpci0");
     opensAs(GetParam());
     MainDialog main(fake.services);
     main.onInitDialog(view);
-    for (int command : {commands::kAltitude, commands::kLatitude, commands::kLongitude,
-                        commands::kSatellite}) {
+    for (int command :
+         {commands::kAltitude, commands::kLatitude, commands::kLongitude, commands::kSatellite}) {
         main.onMenuCommand(view, command);
     }
     if (gps) {
         EXPECT_TRUE(view.messages.empty());
-        EXPECT_EQ(fake.runner.ranTemplates,
-                  (std::vector<int>{templates::kBoardSelect, templates::kAltitude,
-                                    templates::kLatitude, templates::kLongitude,
-                                    templates::kSatellite}));
+        EXPECT_EQ(
+            fake.runner.ranTemplates,
+            (std::vector<int>{templates::kBoardSelect, templates::kAltitude, templates::kLatitude,
+                              templates::kLongitude, templates::kSatellite}));
     } else {
-        EXPECT_EQ(view.messages,
-                  (std::vector<std::string>{
-                      "Only SOLK boards can retrieve altitude information!!",
-                      "Only SOLK boards can retrieve latitude information!!",
-                      "Only SOLK boards can retrieve longitude information!!",
-                      "Only SOLK boards can retrieve satellite information!!"}));
+        EXPECT_EQ(view.messages, (std::vector<std::string>{
+                                     "Only SOLK boards can retrieve altitude information!!",
+                                     "Only SOLK boards can retrieve latitude information!!",
+                                     "Only SOLK boards can retrieve longitude information!!",
+                                     "Only SOLK boards can retrieve satellite information!!"}));
         EXPECT_EQ(fake.runner.ranTemplates, std::vector<int>{templates::kBoardSelect});
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(MainDialog, GpsCheck, ::testing::Values(0x7000, 0x7100, 0x9070, 0x9072));
 
-TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands)
-{
+TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands) {
     typeName("DEMO");
     MainDialog main(fake.services);
     main.onInitDialog(view);
-    for (int command : {commands::kAltitude, commands::kLatitude, commands::kLongitude,
-                        commands::kSatellite, commands::kHeartbeatSet, commands::kSimulateEvent,
-                        commands::kEventCheck}) {
+    for (int command :
+         {commands::kAltitude, commands::kLatitude, commands::kLongitude, commands::kSatellite,
+          commands::kHeartbeatSet, commands::kSimulateEvent, commands::kEventCheck}) {
         main.onMenuCommand(view, command);
     }
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(fake.runner.ranTemplates,
-              (std::vector<int>{templates::kBoardSelect, templates::kAltitude, templates::kLatitude,
-                                templates::kLongitude, templates::kSatellite,
-                                templates::kHeartbeatSet, templates::kSimulateEvent,
-                                templates::kEvent}));
+    EXPECT_EQ(
+        fake.runner.ranTemplates,
+        (std::vector<int>{templates::kBoardSelect, templates::kAltitude, templates::kLatitude,
+                          templates::kLongitude, templates::kSatellite, templates::kHeartbeatSet,
+                          templates::kSimulateEvent, templates::kEvent}));
 }
 
-TEST(MainMenu, EveryCommandAppearsOnceUnderItsMenu)
-{
+TEST(MainMenu, EveryCommandAppearsOnceUnderItsMenu) {
     std::vector<int> seen;
     for (const MenuPopup& popup : MainDialog::menuBar()) {
         for (const MenuItem& item : popup.items) {

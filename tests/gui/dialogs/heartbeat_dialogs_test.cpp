@@ -8,16 +8,15 @@ namespace vorngui {
 namespace {
 
 using ::testing::_;
+using testing::OperationDialogTest;
 using ::testing::Pointee;
 using ::testing::Return;
-using testing::OperationDialogTest;
 
 class HeartbeatDialogs : public OperationDialogTest {
 protected:
     // Opens "Set Heartbeat", chooses the list positions and frequency, and presses "Set";
     // returns the record sent (start 0xAA when nothing was sent).
-    HeartObj setWith(int type, int start, const std::string& frequency)
-    {
+    HeartObj setWith(int type, int start, const std::string& frequency) {
         HeartObj sent{};
         sent.start = 0xAA;
         ON_CALL(fakes.board, setHeartbeat(_, _)).WillByDefault([&sent](BoardHandle, HeartObj* h) {
@@ -35,8 +34,7 @@ protected:
     }
 };
 
-TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero)
-{
+TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero) {
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
     EXPECT_EQ(view.listItems(HeartbeatSetDialog::kIdType),
@@ -48,8 +46,7 @@ TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero)
     EXPECT_EQ(view.text(HeartbeatSetDialog::kIdFrequency), "0");
 }
 
-TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses)
-{
+TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses) {
     HeartObj sent = setWith(HeartbeatSetDialog::kSquare, HeartbeatSetDialog::kNextCycle, "2.5");
     EXPECT_EQ(sent.mode, 0xE7);
     EXPECT_EQ(sent.start, 0);
@@ -62,8 +59,7 @@ TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses)
     EXPECT_EQ(sent.frequency, 100.0);
 }
 
-TEST_F(HeartbeatDialogs, OlderModelsGetStartZeroModeFourForEveryChoice)
-{
+TEST_F(HeartbeatDialogs, OlderModelsGetStartZeroModeFourForEveryChoice) {
     for (const uint16_t model : {uint16_t{0x7000}, uint16_t{0x7100}}) {
         setModel(model);
         for (const int type : {HeartbeatSetDialog::kPulse, HeartbeatSetDialog::kSquare}) {
@@ -82,8 +78,7 @@ TEST_F(HeartbeatDialogs, OlderModelsGetStartZeroModeFourForEveryChoice)
               0xE7);
 }
 
-TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked)
-{
+TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -97,8 +92,7 @@ TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen)
-{
+TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(VORN_ERR_RANGE));
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -108,8 +102,7 @@ TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing)
-{
+TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -120,8 +113,7 @@ TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton)
-{
+TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(1));
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -133,8 +125,7 @@ TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard)
-{
+TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog, true);
@@ -144,15 +135,13 @@ TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard)
 
 class HeartbeatCheck : public OperationDialogTest {
 protected:
-    void check(InterruptCheckDialog& dialog, testing::FakeView& on, const std::string& timeout)
-    {
+    void check(InterruptCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
         on.setText(InterruptCheckDialog::kIdTimeout, timeout);
         dialog.onCommand(on, InterruptCheckDialog::kIdCheck);
     }
 };
 
-TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile)
-{
+TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(2000u))).WillOnce(Return(0));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -166,8 +155,7 @@ TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile)
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox)
-{
+TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(0u))).WillOnce(Return(VORN_WAIT_TIMEOUT));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -177,19 +165,16 @@ TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox)
     EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
 }
 
-TEST_F(HeartbeatCheck, AWaitThatCannotStartSaysSo)
-{
+TEST_F(HeartbeatCheck, AWaitThatCannotStartSaysSo) {
     ON_CALL(fakes.board, waitHeartbeat(_, _)).WillByDefault(Return(VORN_WAIT_NOT_STARTED));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
     check(dialog, view, "1");
-    EXPECT_EQ(view.messages,
-              std::vector<std::string>{"Could Not Wait for Heartbeat Interrupt!!"});
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Could Not Wait for Heartbeat Interrupt!!"});
     EXPECT_EQ(dialog.seen(), 0);
 }
 
-TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing)
-{
+TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -201,8 +186,7 @@ TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing)
     EXPECT_FALSE(view.ended) << "Cancel reads back too and stops at the same field";
 }
 
-TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets)
-{
+TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
     HeartbeatCheckDialog first(fakes.services);
     open(first, true);
@@ -230,8 +214,7 @@ TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets)
     EXPECT_FALSE(fakes.process.matchToggle) << "each source has its own toggle";
 }
 
-TEST(HeartbeatMenu, MenuCommandsOpenTheirDialogs)
-{
+TEST(HeartbeatMenu, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kHeartbeatSet, templates::kHeartbeatSet},
         {commands::kHeartbeatCheck, templates::kHeartbeatCheck},

@@ -8,41 +8,37 @@ namespace vorngui {
 namespace {
 
 using ::testing::_;
+using testing::OperationDialogTest;
 using ::testing::Pointee;
 using ::testing::Return;
-using testing::OperationDialogTest;
 
 class MatchDialogs : public OperationDialogTest {
 protected:
-    void boardTimeIs(uint16_t day, uint8_t hours, uint8_t minutes, double seconds)
-    {
-        ON_CALL(fakes.board, getTime(_, _))
-            .WillByDefault([=](BoardHandle, TimeObj* time) {
-                time->dayOfYear = day;
-                time->hours = hours;
-                time->minutes = minutes;
-                time->seconds = seconds;
-                time->wholeSeconds = static_cast<uint8_t>(seconds);
-                return uint8_t{0};
-            });
+    void boardTimeIs(uint16_t day, uint8_t hours, uint8_t minutes, double seconds) {
+        ON_CALL(fakes.board, getTime(_, _)).WillByDefault([=](BoardHandle, TimeObj* time) {
+            time->dayOfYear = day;
+            time->hours = hours;
+            time->minutes = minutes;
+            time->seconds = seconds;
+            time->wholeSeconds = static_cast<uint8_t>(seconds);
+            return uint8_t{0};
+        });
     }
     MatchObj sent{};
-    void recordSet(uint8_t result = 0)
-    {
-        EXPECT_CALL(fakes.board, setMatchTime(_, _)).WillOnce([this, result](BoardHandle, MatchObj* m) {
-            sent = *m;
-            return result;
-        });
+    void recordSet(uint8_t result = 0) {
+        EXPECT_CALL(fakes.board, setMatchTime(_, _))
+            .WillOnce([this, result](BoardHandle, MatchObj* m) {
+                sent = *m;
+                return result;
+            });
     }
 };
 
-TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected)
-{
+TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected) {
     boardTimeIs(61, 12, 5, 59.9996);
     MatchSetDialog dialog(fakes.services);
     open(dialog);
-    EXPECT_EQ(view.listItems(MatchSetDialog::kIdType),
-              (std::vector<std::string>{"Start", "Stop"}));
+    EXPECT_EQ(view.listItems(MatchSetDialog::kIdType), (std::vector<std::string>{"Start", "Stop"}));
     EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), MatchSetDialog::kStart);
     EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "61");
     EXPECT_EQ(view.text(MatchSetDialog::kIdHours), "12");
@@ -50,8 +46,7 @@ TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected)
     EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "59");
 }
 
-TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType)
-{
+TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType) {
     boardTimeIs(61, 12, 5, 1);
     recordSet();
     MatchSetDialog dialog(fakes.services);
@@ -70,8 +65,7 @@ TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType)
-{
+TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType) {
     ON_CALL(fakes.board, getTime(_, _)).WillByDefault(Return(VORN_ERR_DEVICE));
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     MatchSetDialog dialog(fakes.services);
@@ -86,8 +80,7 @@ TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen)
-{
+TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen) {
     boardTimeIs(61, 12, 5, 1);
     recordSet(VORN_ERR_RANGE);
     MatchSetDialog dialog(fakes.services);
@@ -99,8 +92,7 @@ TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime)
-{
+TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime) {
     boardTimeIs(61, 12, 5, 1);
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     MatchSetDialog dialog(fakes.services);
@@ -114,8 +106,7 @@ TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(MatchDialogs, ReturnRunsSetOnly)
-{
+TEST_F(MatchDialogs, ReturnRunsSetOnly) {
     boardTimeIs(61, 12, 5, 1);
     recordSet(1);
     MatchSetDialog dialog(fakes.services);
@@ -126,8 +117,7 @@ TEST_F(MatchDialogs, ReturnRunsSetOnly)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses)
-{
+TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses) {
     EXPECT_CALL(fakes.board, getTime(_, _)).Times(0);
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     fakes.clock.now = {2023, 12, 0, 31, 8, 9, 10, 999};
@@ -144,15 +134,13 @@ TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses)
 
 class MatchCheck : public OperationDialogTest {
 protected:
-    void check(MatchCheckDialog& dialog, testing::FakeView& on, const std::string& timeout)
-    {
+    void check(MatchCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
         on.setText(InterruptCheckDialog::kIdTimeout, timeout);
         dialog.onCommand(on, InterruptCheckDialog::kIdCheck);
     }
 };
 
-TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages)
-{
+TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages) {
     EXPECT_CALL(fakes.board, waitMatch(_, Pointee(10000u)))
         .WillOnce(Return(VORN_WAIT_TIMEOUT))
         .WillOnce(Return(VORN_WAIT_NOT_STARTED))
@@ -169,8 +157,7 @@ TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages)
     EXPECT_EQ(view.blockingCalls, 3);
 }
 
-TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly)
-{
+TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly) {
     EXPECT_CALL(fakes.board, waitMatch(_, _)).Times(0);
     fakes.process.heartbeatToggle = true;
     MatchCheckDialog dialog(fakes.services);
@@ -184,8 +171,7 @@ TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly)
     EXPECT_TRUE(fakes.process.heartbeatToggle);
 }
 
-TEST(MatchMenu, MenuCommandsOpenTheirDialogs)
-{
+TEST(MatchMenu, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kMatchSet, templates::kMatchSet},
         {commands::kMatchCheck, templates::kMatchCheck},

@@ -19,13 +19,11 @@ namespace vorngui::testing {
 class OperationDialogTest : public ::testing::Test {
 protected:
     // Gives the dialog the board, or the demonstration block and flag, as the main window does.
-    void give(Dialog& dialog, bool demonstration = false)
-    {
+    void give(Dialog& dialog, bool demonstration = false) {
         dialog.setBoard(demonstration ? &m_demoBlock : &m_record, demonstration ? 1 : 0);
     }
     // Gives the board and runs the dialog's opening on `view`.
-    void open(Dialog& dialog, bool demonstration = false)
-    {
+    void open(Dialog& dialog, bool demonstration = false) {
         give(dialog, demonstration);
         dialog.onInitDialog(view);
     }
@@ -41,8 +39,7 @@ private:
 };
 
 // Each menu command given opens a dialog of the template paired with it.
-inline void expectMenuOpens(std::initializer_list<std::pair<int, int>> commandTemplates)
-{
+inline void expectMenuOpens(std::initializer_list<std::pair<int, int>> commandTemplates) {
     FakeServices fakes;
     for (const auto& [command, templateId] : commandTemplates) {
         const auto dialog = createOperationDialog(command, fakes.services);

@@ -1,20 +1,19 @@
 // The altitude, latitude, longitude and satellite dialogs: degrees texts, readings at opening and
 // on "Retrieve", failed reads, and the demonstration draws.
 #include "operation_fixture.h"
-#include "resource_ids.h"
 #include "position_dialogs.h"
+#include "resource_ids.h"
 
 namespace vorngui {
 namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
+using testing::OperationDialogTest;
 using ::testing::Return;
 using ::testing::SetArgPointee;
-using testing::OperationDialogTest;
 
-TEST(DegreesText, LatitudeNorthBelow180AndSouthWithMinusFrom180)
-{
+TEST(DegreesText, LatitudeNorthBelow180AndSouthWithMinusFrom180) {
     EXPECT_EQ(latitudeText(0), " 0  (North)");
     EXPECT_EQ(latitudeText(179), " 179  (North)");
     EXPECT_EQ(latitudeText(180), "-0  (South)");
@@ -24,8 +23,7 @@ TEST(DegreesText, LatitudeNorthBelow180AndSouthWithMinusFrom180)
     EXPECT_EQ(latitudeText(65535).size(), 15u) << "fits the 16-byte buffer with its terminator";
 }
 
-TEST(DegreesText, LongitudeEastOrWestWithoutSign)
-{
+TEST(DegreesText, LongitudeEastOrWestWithoutSign) {
     EXPECT_EQ(longitudeText(0), "0   East");
     EXPECT_EQ(longitudeText(75), "75   East");
     EXPECT_EQ(longitudeText(179), "179   East");
@@ -38,8 +36,7 @@ TEST(DegreesText, LongitudeEastOrWestWithoutSign)
 
 class PositionDialogs : public OperationDialogTest {};
 
-TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve)
-{
+TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve) {
     AltitudeDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, getAltitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(AltObj{1234.5f}), Return(0)))
@@ -52,8 +49,7 @@ TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve)
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText)
-{
+TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText) {
     LatitudeDialog latitude(fakes.services);
     EXPECT_CALL(fakes.board, getLatitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{215, 0, 12.5f}), Return(0)));
@@ -71,8 +67,7 @@ TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText)
     EXPECT_EQ(longitudeView.text(ArcDialog::kIdMinutes), "59.9999");
 }
 
-TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount)
-{
+TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount) {
     SatelliteDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, getSatInfo(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(SatObj{255, 7}), Return(0)));
@@ -80,8 +75,7 @@ TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount)
     EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "255");
 }
 
-TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage)
-{
+TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage) {
     ON_CALL(fakes.board, getAltitude(_, _)).WillByDefault(Return(7));
     ON_CALL(fakes.board, getLatitude(_, _)).WillByDefault(Return(7));
     ON_CALL(fakes.board, getLongitude(_, _)).WillByDefault(Return(7));
@@ -107,8 +101,7 @@ TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage)
     EXPECT_EQ(std::string(LatitudeDialog::kFailed), "Could not receive Latitude Information!!");
 }
 
-TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen)
-{
+TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen) {
     LatitudeDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, getLatitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{10, 0, 30.0f}), Return(0)))
@@ -122,8 +115,7 @@ TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels)
-{
+TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels) {
     ON_CALL(fakes.board, getSatInfo(_, _))
         .WillByDefault(DoAll(SetArgPointee<1>(SatObj{4, 0}), Return(0)));
     SatelliteDialog dialog(fakes.services);
@@ -142,8 +134,7 @@ TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels)
     EXPECT_EQ(third.ended, DialogResult::Cancel);
 }
 
-TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard)
-{
+TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard) {
     EXPECT_CALL(fakes.board, getAltitude(_, _)).Times(0);
     fakes.random.values = {32767, 0};
     AltitudeDialog dialog(fakes.services);
@@ -154,8 +145,7 @@ TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard)
     EXPECT_EQ(fakes.random.draws, 2);
 }
 
-TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes)
-{
+TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes) {
     EXPECT_CALL(fakes.board, getLatitude(_, _)).Times(0);
     fakes.random.values = {998, 5, 178, 98};
     LatitudeDialog dialog(fakes.services);
@@ -167,8 +157,7 @@ TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes)
     EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "99");
 }
 
-TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees)
-{
+TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees) {
     EXPECT_CALL(fakes.board, getLongitude(_, _)).Times(0);
     fakes.random.values = {5, 998};
     LongitudeDialog dialog(fakes.services);
@@ -177,8 +166,7 @@ TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees)
     EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "819   West");
 }
 
-TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight)
-{
+TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight) {
     EXPECT_CALL(fakes.board, getSatInfo(_, _)).Times(0);
     fakes.random.values = {17, 9};
     SatelliteDialog dialog(fakes.services);
@@ -188,8 +176,7 @@ TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight)
     EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "0");
 }
 
-TEST(PositionMenu, MenuCommandsOpenTheirDialogs)
-{
+TEST(PositionMenu, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kAltitude, templates::kAltitude},
         {commands::kLatitude, templates::kLatitude},

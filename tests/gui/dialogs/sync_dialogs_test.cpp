@@ -8,15 +8,14 @@ namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
+using testing::OperationDialogTest;
 using ::testing::Pointee;
 using ::testing::Return;
 using ::testing::SetArgPointee;
-using testing::OperationDialogTest;
 
 class SyncDialogs : public OperationDialogTest {};
 
-TEST_F(SyncDialogs, CheckShowsTheBoardStatus)
-{
+TEST_F(SyncDialogs, CheckShowsTheBoardStatus) {
     EXPECT_CALL(fakes.board, synchStatus(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{1}), Return(0)))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(0)));
@@ -29,8 +28,7 @@ TEST_F(SyncDialogs, CheckShowsTheBoardStatus)
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas)
-{
+TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas) {
     EXPECT_CALL(fakes.board, synchStatus(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{1}), Return(0)))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(VORN_ERR_DEVICE)));
@@ -44,8 +42,7 @@ TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings)
-{
+TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings) {
     EXPECT_CALL(fakes.board, synchStatus(_, _)).Times(0);
     SyncCheckDialog first(fakes.services);
     open(first, true);
@@ -63,8 +60,7 @@ TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings)
     EXPECT_TRUE(reopened.isChecked(SyncCheckDialog::kIdSynchronized));
 }
 
-TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition)
-{
+TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition) {
     std::vector<uint8_t> sent;
     EXPECT_CALL(fakes.board, synchControl(_, _))
         .Times(2)
@@ -87,8 +83,7 @@ TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition)
     EXPECT_EQ(sent, (std::vector<uint8_t>{1, 0}));
 }
 
-TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen)
-{
+TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen) {
     EXPECT_CALL(fakes.board, synchControl(_, _)).WillOnce(Return(VORN_ERR_DEVICE));
     SyncSetupDialog dialog(fakes.services);
     open(dialog);
@@ -102,8 +97,7 @@ TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard)
-{
+TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, synchControl(_, _)).Times(0);
     SyncSetupDialog dialog(fakes.services);
     open(dialog, true);
@@ -111,8 +105,7 @@ TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered)
-{
+TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(-250))).WillOnce(Return(0));
     PropDelayDialog dialog(fakes.services);
     open(dialog);
@@ -122,8 +115,7 @@ TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero)
-{
+TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(9000))).WillOnce(Return(VORN_ERR_RANGE));
     PropDelayDialog dialog(fakes.services);
     open(dialog);
@@ -136,8 +128,7 @@ TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing)
-{
+TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
     PropDelayDialog dialog(fakes.services);
     open(dialog);
@@ -148,8 +139,7 @@ TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard)
-{
+TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
     PropDelayDialog dialog(fakes.services);
     open(dialog, true);
@@ -158,8 +148,7 @@ TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST(SyncMenu, MenuCommandsOpenTheirDialogs)
-{
+TEST(SyncMenu, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kSyncStatus, templates::kSyncCheck},
         {commands::kSyncControl, templates::kSyncSetup},

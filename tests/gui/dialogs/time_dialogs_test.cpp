@@ -14,20 +14,17 @@ namespace {
 
 using namespace time_controls;
 using ::testing::_;
-using ::testing::Return;
 using testing::FakeServices;
 using testing::FakeView;
+using ::testing::Return;
 
 struct TimeDialogTest : ::testing::Test {
-    template <typename T>
-    void open(T& dialog, bool demonstration = false)
-    {
+    template <typename T> void open(T& dialog, bool demonstration = false) {
         dialog.setBoard(&record, demonstration ? 1 : 0);
         dialog.onInitDialog(view);
     }
     // A board reading of day 45, 07:08 and `seconds`.
-    void boardTimeIs(double seconds)
-    {
+    void boardTimeIs(double seconds) {
         const auto reading = [seconds](BoardHandle, TimeObj* t) {
             t->seconds = seconds;
             t->wholeSeconds = static_cast<uint8_t>(seconds);
@@ -48,8 +45,7 @@ struct TimeDialogTest : ::testing::Test {
 using DateAndDay = std::tuple<int, int, int, const char*>;
 class DemoDayOfYear : public TimeDialogTest, public ::testing::WithParamInterface<DateAndDay> {};
 
-TEST_P(DemoDayOfYear, FollowsTheLeapRuleWithoutCenturies)
-{
+TEST_P(DemoDayOfYear, FollowsTheLeapRuleWithoutCenturies) {
     const auto [year, month, day, expected] = GetParam();
     fake.clock.now.wYear = static_cast<uint16_t>(year);
     fake.clock.now.wMonth = static_cast<uint16_t>(month);
@@ -65,16 +61,13 @@ TEST_P(DemoDayOfYear, FollowsTheLeapRuleWithoutCenturies)
     EXPECT_EQ(setView.text(kDays), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(TimeDialogs, DemoDayOfYear,
-                         ::testing::Values(std::make_tuple(2024, 3, 1, "61"),
-                                           std::make_tuple(2023, 3, 1, "60"),
-                                           std::make_tuple(2024, 12, 31, "366"),
-                                           std::make_tuple(2023, 12, 31, "365"),
-                                           std::make_tuple(1900, 3, 1, "61"),
-                                           std::make_tuple(2023, 1, 1, "1")));
+INSTANTIATE_TEST_SUITE_P(
+    TimeDialogs, DemoDayOfYear,
+    ::testing::Values(std::make_tuple(2024, 3, 1, "61"), std::make_tuple(2023, 3, 1, "60"),
+                      std::make_tuple(2024, 12, 31, "366"), std::make_tuple(2023, 12, 31, "365"),
+                      std::make_tuple(1900, 3, 1, "61"), std::make_tuple(2023, 1, 1, "1")));
 
-TEST_F(TimeDialogTest, DemoRetrieveShowsUtcWithMillisecondsAndSetPrefillsWholeSeconds)
-{
+TEST_F(TimeDialogTest, DemoRetrieveShowsUtcWithMillisecondsAndSetPrefillsWholeSeconds) {
     fake.clock.now = {2024, 7, 2, 9, 23, 4, 12, 345};
     TimeRetrieveDialog retrieve(fake.services);
     open(retrieve, true);
@@ -94,8 +87,7 @@ TEST_F(TimeDialogTest, DemoRetrieveShowsUtcWithMillisecondsAndSetPrefillsWholeSe
     EXPECT_TRUE(setView.messages.empty());
 }
 
-TEST_F(TimeDialogTest, RetrieveShowsTheBoardTimeFromAZeroedRecordWithItsFraction)
-{
+TEST_F(TimeDialogTest, RetrieveShowsTheBoardTimeFromAZeroedRecordWithItsFraction) {
     EXPECT_CALL(fake.board, getTime(&record, _)).WillOnce([](BoardHandle, TimeObj* t) {
         EXPECT_EQ(t->seconds, 0.0);
         EXPECT_EQ(t->wholeSeconds | t->minutes | t->hours | t->dayOfYear | t->year, 0);
@@ -110,8 +102,7 @@ TEST_F(TimeDialogTest, RetrieveShowsTheBoardTimeFromAZeroedRecordWithItsFraction
     EXPECT_EQ(view.text(kSeconds), "59.9996");
 }
 
-TEST_F(TimeDialogTest, RetrieveFailingAtOpeningLeavesEmptyFieldsThatStopTheCancelButton)
-{
+TEST_F(TimeDialogTest, RetrieveFailingAtOpeningLeavesEmptyFieldsThatStopTheCancelButton) {
     EXPECT_CALL(fake.board, getTime(_, _)).WillRepeatedly(Return(7));
     TimeRetrieveDialog retrieve(fake.services);
     open(retrieve);
@@ -128,8 +119,7 @@ TEST_F(TimeDialogTest, RetrieveFailingAtOpeningLeavesEmptyFieldsThatStopTheCance
     EXPECT_EQ(view.ended, DialogResult::Cancel);
 }
 
-TEST_F(TimeDialogTest, RetrieveFailingLaterKeepsTheLastValues)
-{
+TEST_F(TimeDialogTest, RetrieveFailingLaterKeepsTheLastValues) {
     boardTimeIs(30.5);
     TimeRetrieveDialog retrieve(fake.services);
     open(retrieve);
@@ -142,8 +132,7 @@ TEST_F(TimeDialogTest, RetrieveFailingLaterKeepsTheLastValues)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, SetPrefillsWholeSecondsTruncated)
-{
+TEST_F(TimeDialogTest, SetPrefillsWholeSecondsTruncated) {
     boardTimeIs(59.9996);
     TimeSetDialog set(fake.services);
     open(set);
@@ -153,8 +142,7 @@ TEST_F(TimeDialogTest, SetPrefillsWholeSecondsTruncated)
     EXPECT_EQ(view.text(kDays), "45");
 }
 
-TEST_F(TimeDialogTest, SetFailingToReadLeavesTheFieldsEmpty)
-{
+TEST_F(TimeDialogTest, SetFailingToReadLeavesTheFieldsEmpty) {
     EXPECT_CALL(fake.board, getTime(_, _)).WillOnce(Return(1));
     TimeSetDialog set(fake.services);
     open(set);
@@ -164,8 +152,7 @@ TEST_F(TimeDialogTest, SetFailingToReadLeavesTheFieldsEmpty)
     }
 }
 
-TEST_F(TimeDialogTest, SetSendsTheTypedFieldsWithYear2001AndZeroedRest)
-{
+TEST_F(TimeDialogTest, SetSendsTheTypedFieldsWithYear2001AndZeroedRest) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -189,8 +176,7 @@ TEST_F(TimeDialogTest, SetSendsTheTypedFieldsWithYear2001AndZeroedRest)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, SetRefusedByTheBoardStaysOpenWithTheTypedValues)
-{
+TEST_F(TimeDialogTest, SetRefusedByTheBoardStaysOpenWithTheTypedValues) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -202,8 +188,7 @@ TEST_F(TimeDialogTest, SetRefusedByTheBoardStaysOpenWithTheTypedValues)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(TimeDialogTest, SetWithAFieldThatDoesNotParseSendsNothing)
-{
+TEST_F(TimeDialogTest, SetWithAFieldThatDoesNotParseSendsNothing) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -217,8 +202,7 @@ TEST_F(TimeDialogTest, SetWithAFieldThatDoesNotParseSendsNothing)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(TimeDialogTest, SetCancelClosesAtOnceWithoutReading)
-{
+TEST_F(TimeDialogTest, SetCancelClosesAtOnceWithoutReading) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -233,8 +217,7 @@ using date_controls::kDay;
 using date_controls::kMonth;
 using date_controls::kYear;
 
-TEST_F(TimeDialogTest, DateShowsTheBoardDateOrTheDemonstrationClock)
-{
+TEST_F(TimeDialogTest, DateShowsTheBoardDateOrTheDemonstrationClock) {
     EXPECT_CALL(fake.board, getDate(&record, _)).WillOnce([](BoardHandle, DateObj* d) {
         EXPECT_EQ(d->year | d->month | d->day, 0);
         *d = DateObj{2031, 12, 24};
@@ -256,8 +239,7 @@ TEST_F(TimeDialogTest, DateShowsTheBoardDateOrTheDemonstrationClock)
     EXPECT_EQ(demoView.text(kYear), "2024");
 }
 
-TEST_F(TimeDialogTest, DateFailingAtOpeningStopsCancelAtTheDay)
-{
+TEST_F(TimeDialogTest, DateFailingAtOpeningStopsCancelAtTheDay) {
     EXPECT_CALL(fake.board, getDate(_, _)).WillRepeatedly(Return(7));
     DateRetrieveDialog date(fake.services);
     open(date);
@@ -270,8 +252,7 @@ TEST_F(TimeDialogTest, DateFailingAtOpeningStopsCancelAtTheDay)
     EXPECT_EQ(view.ended, DialogResult::Cancel);
 }
 
-TEST_F(TimeDialogTest, YearOpensAtZeroAndSendsTheTypedYear)
-{
+TEST_F(TimeDialogTest, YearOpensAtZeroAndSendsTheTypedYear) {
     EXPECT_CALL(fake.board, getDate(_, _)).Times(0);
     EXPECT_CALL(fake.board, getTime(_, _)).Times(0);
     YearSetDialog year(fake.services);
@@ -289,8 +270,7 @@ TEST_F(TimeDialogTest, YearOpensAtZeroAndSendsTheTypedYear)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage)
-{
+TEST_F(TimeDialogTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage) {
     YearSetDialog year(fake.services);
     open(year);
     view.setText(kYear, "20x0");
@@ -300,8 +280,7 @@ TEST_F(TimeDialogTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage)
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(TimeDialogTest, YearRefusedByTheBoardStaysOpen)
-{
+TEST_F(TimeDialogTest, YearRefusedByTheBoardStaysOpen) {
     YearSetDialog year(fake.services);
     open(year);
     view.setText(kYear, "-1");
@@ -318,8 +297,7 @@ TEST_F(TimeDialogTest, YearRefusedByTheBoardStaysOpen)
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, DemonstrationYearClosesWithoutACall)
-{
+TEST_F(TimeDialogTest, DemonstrationYearClosesWithoutACall) {
     YearSetDialog year(fake.services);
     open(year, true);
     view.setText(kYear, "1999");

@@ -10,8 +10,7 @@ namespace {
 
 class EventE2e : public testing::OperationE2eTest {};
 
-TEST_F(EventE2e, ASimulatedEventIsShownByCheck)
-{
+TEST_F(EventE2e, ASimulatedEventIsShownByCheck) {
     SimulateEventDialog simulate(services);
     testing::FakeView simulateView;
     open(simulate, simulateView);
@@ -33,8 +32,7 @@ TEST_F(EventE2e, ASimulatedEventIsShownByCheck)
     EXPECT_DOUBLE_EQ(std::stod(view.text(EventDialog::kIdSeconds)), before.microsInMinute / 1e6);
 }
 
-TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt)
-{
+TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt) {
     advance(7 * kSecond + 250 * kMilli);
     EventDialog dialog(services);
     testing::FakeView view;
@@ -51,8 +49,7 @@ TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt)
     EXPECT_EQ(view.disabledDuringBlocking[0].size(), 3u);
 }
 
-TEST_F(EventE2e, NoEventWithinTheTimeoutShowsTheTimeout)
-{
+TEST_F(EventE2e, NoEventWithinTheTimeoutShowsTheTimeout) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
@@ -62,8 +59,7 @@ TEST_F(EventE2e, NoEventWithinTheTimeoutShowsTheTimeout)
     EXPECT_EQ(view.text(EventDialog::kIdDays), "0");
 }
 
-TEST_F(EventE2e, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut)
-{
+TEST_F(EventE2e, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
@@ -77,8 +73,7 @@ TEST_F(EventE2e, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut)
     EXPECT_EQ(view.text(EventDialog::kIdDays), "61");
 }
 
-TEST_F(EventE2e, FlushDiscardsQueuedTags)
-{
+TEST_F(EventE2e, FlushDiscardsQueuedTags) {
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     EventDialog dialog(services);

@@ -21,8 +21,7 @@ class GuiEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override { boot(0x9070); }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         m_main.reset();
         EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
         EXPECT_TRUE(vornlib::testing::resetChannel());
@@ -30,8 +29,7 @@ protected:
     }
 
     // A machine with one board of `model` as "VORNpci0"; the library's next open reaches it.
-    void boot(uint16_t model)
-    {
+    void boot(uint16_t model) {
         m_main.reset();
         m_channel.reset();
         m_channel = bootPrivateHost(model);
@@ -39,8 +37,7 @@ protected:
     }
 
     // Runs the main window's opening with `deviceName` typed into the board selection.
-    MainDialog& openMain(const std::string& deviceName = "VORNpci0")
-    {
+    MainDialog& openMain(const std::string& deviceName = "VORNpci0") {
         runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
             v.setText(board_select_controls::kDeviceName, deviceName);
             d.onCommand(v, board_select_controls::kOk);
@@ -54,8 +51,7 @@ protected:
     testing::FakeView& lastView() { return runner.views.back(); }
 
     vornsim::BoardModel& boardModel() { return *m_channel->host().board(0); }
-    vornhost::BoardState inspect()
-    {
+    vornhost::BoardState inspect() {
         vornhost::BoardState state;
         EXPECT_EQ(m_channel->inspectBoard(0, &state), STATUS_SUCCESS);
         return state;

@@ -12,8 +12,7 @@ namespace {
 
 using namespace about_controls;
 
-TEST_F(GuiEndToEnd, AboutShowsTheDriverTextAndTheBoardsVersionBytes)
-{
+TEST_F(GuiEndToEnd, AboutShowsTheDriverTextAndTheBoardsVersionBytes) {
     // The board model's defaults, which the expected texts below are written from.
     ASSERT_EQ(boardModel().config().firmware, (std::array<uint8_t, 4>{0x32, 0x2E, 0x30, 0x33}));
     ASSERT_EQ(boardModel().config().fpgaVersion, 0x0107);
@@ -26,8 +25,7 @@ TEST_F(GuiEndToEnd, AboutShowsTheDriverTextAndTheBoardsVersionBytes)
     EXPECT_EQ(lastView().text(kFpga), "01-07");
 }
 
-TEST_F(GuiEndToEnd, ADeviceThatDoesNotExistEndsTheRunWithItsName)
-{
+TEST_F(GuiEndToEnd, ADeviceThatDoesNotExistEndsTheRunWithItsName) {
     MainDialog& main = openMain("VORNpci7");
     EXPECT_EQ(mainView.messages, std::vector<std::string>{"Could Not Open Device!! [VORNpci7]"});
     EXPECT_EQ(mainView.ended, DialogResult::Ok);
@@ -36,8 +34,7 @@ TEST_F(GuiEndToEnd, ADeviceThatDoesNotExistEndsTheRunWithItsName)
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
 }
 
-TEST_F(GuiEndToEnd, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd)
-{
+TEST_F(GuiEndToEnd, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd) {
     MainDialog& main = openMain();
     EXPECT_TRUE(mainView.messages.empty());
     EXPECT_EQ(vornlib::testing::openBoardCount(), 1u);
@@ -48,8 +45,7 @@ TEST_F(GuiEndToEnd, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd)
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
 }
 
-TEST_F(GuiEndToEnd, TheDemonstrationBoardNeverReachesTheLibrary)
-{
+TEST_F(GuiEndToEnd, TheDemonstrationBoardNeverReachesTheLibrary) {
     MainDialog& main = openMain("DEMO");
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
     main.onMenuCommand(mainView, commands::kAbout);
@@ -68,8 +64,7 @@ TEST_F(GuiEndToEnd, TheDemonstrationBoardNeverReachesTheLibrary)
     EXPECT_TRUE(mainView.messages.empty());
 }
 
-TEST_F(GuiEndToEnd, ABoardWithoutGpsRefusesTheSatelliteCommands)
-{
+TEST_F(GuiEndToEnd, ABoardWithoutGpsRefusesTheSatelliteCommands) {
     boot(0x7000);
     MainDialog& main = openMain();
     ASSERT_TRUE(main.boardOpen());

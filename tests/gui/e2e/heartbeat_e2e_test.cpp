@@ -8,8 +8,7 @@ namespace {
 
 class HeartbeatE2e : public testing::OperationE2eTest {};
 
-TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck)
-{
+TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck) {
     HeartbeatSetDialog set(services);
     testing::FakeView setView;
     open(set, setView);
@@ -33,8 +32,7 @@ TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck)
     EXPECT_GE(board().heartbeats, 1u);
 }
 
-TEST_F(HeartbeatE2e, AFrequencyWithoutADividerIsRefused)
-{
+TEST_F(HeartbeatE2e, AFrequencyWithoutADividerIsRefused) {
     HeartbeatSetDialog set(services);
     testing::FakeView view;
     open(set, view);
@@ -45,8 +43,7 @@ TEST_F(HeartbeatE2e, AFrequencyWithoutADividerIsRefused)
     EXPECT_EQ(board().heartbeatDivider, 0u);
 }
 
-TEST_F(HeartbeatE2e, WithoutAHeartbeatCheckTimesOut)
-{
+TEST_F(HeartbeatE2e, WithoutAHeartbeatCheckTimesOut) {
     HeartbeatCheckDialog check(services);
     testing::FakeView view;
     open(check, view);
@@ -57,8 +54,7 @@ TEST_F(HeartbeatE2e, WithoutAHeartbeatCheckTimesOut)
     EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
 }
 
-TEST_F(HeartbeatE2e, AnOlderModelIsProgrammedAsAPulseAtTheNextSecond)
-{
+TEST_F(HeartbeatE2e, AnOlderModelIsProgrammedAsAPulseAtTheNextSecond) {
     boot(0x7000);
     HeartbeatSetDialog set(services);
     testing::FakeView view;

@@ -8,8 +8,7 @@ namespace {
 
 class MatchE2e : public testing::OperationE2eTest {};
 
-TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck)
-{
+TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck) {
     advance(5 * kSecond + 400 * kMilli);
     MatchSetDialog set(services);
     testing::FakeView setView;
@@ -41,8 +40,7 @@ TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck)
     EXPECT_EQ(board().matches, 1u);
 }
 
-TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen)
-{
+TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen) {
     MatchSetDialog set(services);
     testing::FakeView view;
     open(set, view);
@@ -53,8 +51,7 @@ TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen)
     EXPECT_FALSE(board().matchArmed);
 }
 
-TEST_F(MatchE2e, CheckTimesOutBeforeAMatchFarAhead)
-{
+TEST_F(MatchE2e, CheckTimesOutBeforeAMatchFarAhead) {
     MatchCheckDialog check(services);
     testing::FakeView view;
     open(check, view);

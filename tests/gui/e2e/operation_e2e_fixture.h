@@ -28,8 +28,7 @@ protected:
 
     void SetUp() override { boot(0x9070); }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         if (m_handle != nullptr) {
             EXPECT_EQ(VORN_close(m_handle), VORN_OK);
         }
@@ -37,8 +36,7 @@ protected:
     }
 
     // Boots a fresh host with one board of `model` and opens it as "VORNpci0".
-    void boot(uint16_t model)
-    {
+    void boot(uint16_t model) {
         if (m_handle != nullptr) {
             VORN_close(m_handle);
             m_handle = nullptr;
@@ -50,21 +48,18 @@ protected:
     }
 
     // Gives the dialog the open board and runs its opening on `view`.
-    void open(Dialog& dialog, FakeView& view)
-    {
+    void open(Dialog& dialog, FakeView& view) {
         dialog.setBoard(m_handle, 0);
         dialog.onInitDialog(view);
     }
 
-    vornhost::BoardState board()
-    {
+    vornhost::BoardState board() {
         vornhost::BoardState state;
         EXPECT_EQ(m_channel->inspectBoard(0, &state), STATUS_SUCCESS);
         return state;
     }
 
-    void simulate(const vornhost::SimCommand& command)
-    {
+    void simulate(const vornhost::SimCommand& command) {
         EXPECT_EQ(m_channel->simulate(command), STATUS_SUCCESS);
     }
 
@@ -74,8 +69,7 @@ protected:
     // wait blocks; once the wait is parked in the driver, runs `meanwhile` (which moves the clock
     // or strobes the board), then waits for the handler to return.
     void pressWhileWaiting(Dialog& dialog, FakeView& view, int control,
-                           const std::function<void()>& meanwhile)
-    {
+                           const std::function<void()>& meanwhile) {
         std::future<void> pressed =
             std::async(std::launch::async, [&] { dialog.onCommand(view, control); });
         const bool parked = m_channel->waitForPending(1);

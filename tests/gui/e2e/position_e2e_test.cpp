@@ -8,8 +8,7 @@ namespace {
 
 class PositionE2e : public testing::OperationE2eTest {
 protected:
-    void setScenario()
-    {
+    void setScenario() {
         vornhost::SimCommand gps;
         gps.action = vornhost::SimAction::SetGpsScenario;
         gps.altitudeDecimetres = 12'345;
@@ -22,8 +21,7 @@ protected:
     }
 };
 
-TEST_F(PositionE2e, TheDialogsShowTheGpsScenario)
-{
+TEST_F(PositionE2e, TheDialogsShowTheGpsScenario) {
     setScenario();
     AltitudeDialog altitude(services);
     testing::FakeView altitudeView;
@@ -54,8 +52,7 @@ TEST_F(PositionE2e, TheDialogsShowTheGpsScenario)
     }
 }
 
-TEST_F(PositionE2e, RetrieveFollowsAChangedScenario)
-{
+TEST_F(PositionE2e, RetrieveFollowsAChangedScenario) {
     SatelliteDialog satellites(services);
     testing::FakeView view;
     open(satellites, view);
@@ -64,8 +61,7 @@ TEST_F(PositionE2e, RetrieveFollowsAChangedScenario)
     EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "7");
 }
 
-TEST_F(PositionE2e, ABoardThatDoesNotAnswerClosesTheDialogAtOpening)
-{
+TEST_F(PositionE2e, ABoardThatDoesNotAnswerClosesTheDialogAtOpening) {
     vornhost::SimCommand faults;
     faults.action = vornhost::SimAction::SetFaults;
     faults.faultBadEcho = true;

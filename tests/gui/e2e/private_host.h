@@ -16,8 +16,7 @@ constexpr int64_t kStartUtc = 133'537'680'000'000'000;
 
 // Forgets the library's channel and boots the host; the library's next open reaches it. Null
 // (with a test failure) when the library still has boards open or the driver does not load.
-inline std::shared_ptr<vornlib::testing::HostChannel> bootPrivateHost(uint16_t model)
-{
+inline std::shared_ptr<vornlib::testing::HostChannel> bootPrivateHost(uint16_t model) {
     EXPECT_TRUE(vornlib::testing::resetChannel());
     vornsim::MachineDescription machine;
     machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));

@@ -7,8 +7,7 @@ namespace {
 
 class SyncE2e : public testing::OperationE2eTest {
 protected:
-    void setControl(int position)
-    {
+    void setControl(int position) {
         SyncSetupDialog setup(services);
         testing::FakeView view;
         open(setup, view);
@@ -17,8 +16,7 @@ protected:
         EXPECT_TRUE(view.messages.empty());
         EXPECT_EQ(view.ended, DialogResult::Ok);
     }
-    bool checkShowsSynchronized()
-    {
+    bool checkShowsSynchronized() {
         SyncCheckDialog check(services);
         testing::FakeView view;
         open(check, view);
@@ -28,8 +26,7 @@ protected:
     }
 };
 
-TEST_F(SyncE2e, ControlThenStatus)
-{
+TEST_F(SyncE2e, ControlThenStatus) {
     vornhost::SimCommand reference;
     reference.action = vornhost::SimAction::SetReference;
     reference.referencePresent = true;
@@ -48,8 +45,7 @@ TEST_F(SyncE2e, ControlThenStatus)
     EXPECT_FALSE(checkShowsSynchronized()) << "no reference to lock to";
 }
 
-TEST_F(SyncE2e, ACorrectionReachesTheBoard)
-{
+TEST_F(SyncE2e, ACorrectionReachesTheBoard) {
     PropDelayDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
@@ -60,8 +56,7 @@ TEST_F(SyncE2e, ACorrectionReachesTheBoard)
     EXPECT_EQ(board().propagationDelayMicros, -250);
 }
 
-TEST_F(SyncE2e, ACorrectionTheBoardCannotTakeLeavesZeroAndTheBoardAlone)
-{
+TEST_F(SyncE2e, ACorrectionTheBoardCannotTakeLeavesZeroAndTheBoardAlone) {
     PropDelayDialog first(services);
     testing::FakeView firstView;
     open(first, firstView);

@@ -12,8 +12,7 @@ using namespace time_controls;
 using testing::FakeView;
 
 // The operator types a time into "Set Time" and presses "Set".
-auto typeTime(const char* days, const char* hours, const char* minutes, const char* seconds)
-{
+auto typeTime(const char* days, const char* hours, const char* minutes, const char* seconds) {
     return [=](Dialog& d, FakeView& v) {
         v.setText(kDays, days);
         v.setText(kHours, hours);
@@ -23,8 +22,7 @@ auto typeTime(const char* days, const char* hours, const char* minutes, const ch
     };
 }
 
-TEST_F(GuiEndToEnd, SetTimeThenRetrieveTimeShowsTheTimeSet)
-{
+TEST_F(GuiEndToEnd, SetTimeThenRetrieveTimeShowsTheTimeSet) {
     MainDialog& main = openMain();
     ASSERT_TRUE(main.boardOpen());
     runner.script(templates::kTimeSet, typeTime("100", "10", "20", "30"));
@@ -48,8 +46,7 @@ TEST_F(GuiEndToEnd, SetTimeThenRetrieveTimeShowsTheTimeSet)
     EXPECT_LT(*seconds, 31.0);
 }
 
-TEST_F(GuiEndToEnd, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpen)
-{
+TEST_F(GuiEndToEnd, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpen) {
     MainDialog& main = openMain();
     runner.script(templates::kTimeSet, [](Dialog& d, FakeView& v) {
         // The machine started at 12:00:00 on day 61.
@@ -66,8 +63,7 @@ TEST_F(GuiEndToEnd, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpe
     EXPECT_EQ(inspect().hours, 12);
 }
 
-TEST_F(GuiEndToEnd, SetYearThenRetrieveDateShowsTheYear)
-{
+TEST_F(GuiEndToEnd, SetYearThenRetrieveDateShowsTheYear) {
     MainDialog& main = openMain();
     runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
         EXPECT_EQ(v.text(date_controls::kYear), "0");
@@ -83,8 +79,7 @@ TEST_F(GuiEndToEnd, SetYearThenRetrieveDateShowsTheYear)
     EXPECT_EQ(lastView().text(date_controls::kYear), "2031");
 }
 
-TEST_F(GuiEndToEnd, YearTheBoardCannotTakeIsRefused)
-{
+TEST_F(GuiEndToEnd, YearTheBoardCannotTakeIsRefused) {
     MainDialog& main = openMain();
     runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
         v.setText(date_controls::kYear, "0");

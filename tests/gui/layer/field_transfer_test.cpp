@@ -13,8 +13,7 @@ namespace {
 
 using testing::FakeView;
 
-TEST(FieldText, FormatsMatchThePrintfConversions)
-{
+TEST(FieldText, FormatsMatchThePrintfConversions) {
     EXPECT_EQ(formatUnsigned(255), "255");
     EXPECT_EQ(formatSigned(-32768), "-32768");
     EXPECT_EQ(formatFloat(1.0f), "1");
@@ -26,8 +25,7 @@ TEST(FieldText, FormatsMatchThePrintfConversions)
     EXPECT_EQ(formatDouble(1e-5), "1e-05");
 }
 
-TEST(FieldText, IntegersAreDecimalWithBlanksAround)
-{
+TEST(FieldText, IntegersAreDecimalWithBlanksAround) {
     EXPECT_EQ(parseInteger(" 42 "), 42);
     EXPECT_EQ(parseInteger("\t-7"), -7);
     EXPECT_EQ(parseInteger("+3"), 3);
@@ -36,8 +34,7 @@ TEST(FieldText, IntegersAreDecimalWithBlanksAround)
     }
 }
 
-TEST(FieldText, NumbersRefuseJunkAndInfinities)
-{
+TEST(FieldText, NumbersRefuseJunkAndInfinities) {
     EXPECT_EQ(parseNumber(" 2.5 "), 2.5);
     EXPECT_EQ(parseNumber("-.5"), -0.5);
     EXPECT_EQ(parseNumber("1e3"), 1000.0);
@@ -54,8 +51,7 @@ struct Record {
 };
 
 struct FieldSetTest : ::testing::Test {
-    FieldSetTest()
-    {
+    FieldSetTest() {
         fields.bindUInt8(1, record.small);
         fields.bindInt16(2, record.signedValue);
         fields.bindUInt32(3, record.count);
@@ -66,8 +62,7 @@ struct FieldSetTest : ::testing::Test {
     FakeView view;
 };
 
-TEST_F(FieldSetTest, ShowWritesEveryFieldInItsFormat)
-{
+TEST_F(FieldSetTest, ShowWritesEveryFieldInItsFormat) {
     record = {7, -3, 4000000000u, 1.5};
     fields.show(view);
     EXPECT_EQ(view.text(1), "7");
@@ -76,23 +71,21 @@ TEST_F(FieldSetTest, ShowWritesEveryFieldInItsFormat)
     EXPECT_EQ(view.text(4), "1.5");
 }
 
-TEST_F(FieldSetTest, ReadingStopsAtTheFirstFailureWithItsMessageAndFocus)
-{
+TEST_F(FieldSetTest, ReadingStopsAtTheFirstFailureWithItsMessageAndFocus) {
     record = {1, 1, 1, 1};
     view.setText(1, "200");
     view.setText(2, "40000");
     view.setText(3, "5");
     view.setText(4, "6");
     EXPECT_FALSE(fields.readBack(view));
-    EXPECT_EQ(record.small, 200);    // before the failure: new value
+    EXPECT_EQ(record.small, 200);     // before the failure: new value
     EXPECT_EQ(record.signedValue, 1); // the failing field keeps its value
     EXPECT_EQ(record.count, 1u);      // after it: old value
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter an integer."});
     EXPECT_EQ(view.focused, 2);
 }
 
-TEST_F(FieldSetTest, EachTypeHasItsMessage)
-{
+TEST_F(FieldSetTest, EachTypeHasItsMessage) {
     const struct {
         const char* texts[4];
         const char* message;
@@ -115,8 +108,7 @@ TEST_F(FieldSetTest, EachTypeHasItsMessage)
     }
 }
 
-TEST(FieldSet, IntegerRangeMessageFollowsTheTypeMessage)
-{
+TEST(FieldSet, IntegerRangeMessageFollowsTheTypeMessage) {
     uint8_t hours = 5;
     int16_t days = 5;
     FieldSet fields;
@@ -130,14 +122,14 @@ TEST(FieldSet, IntegerRangeMessageFollowsTheTypeMessage)
     EXPECT_FALSE(fields.readBack(view));
     view.setText(2, "366");
     EXPECT_TRUE(fields.readBack(view));
-    EXPECT_EQ(view.messages, (std::vector<std::string>{"Please enter an integer between 0 and 23.",
-                                                       "Please enter an integer between 0 and 366."}));
+    EXPECT_EQ(view.messages,
+              (std::vector<std::string>{"Please enter an integer between 0 and 23.",
+                                        "Please enter an integer between 0 and 366."}));
     EXPECT_EQ(hours, 23);
     EXPECT_EQ(days, 366);
 }
 
-TEST(FieldSet, ChecksListsAndTextsTravelBothWays)
-{
+TEST(FieldSet, ChecksListsAndTextsTravelBothWays) {
     int ticked = 1;
     int position = 1;
     std::string name = "VORNpci0";
@@ -161,15 +153,13 @@ TEST(FieldSet, ChecksListsAndTextsTravelBothWays)
 }
 
 struct OneFieldDialog : Dialog {
-    explicit OneFieldDialog(const Services& services) : Dialog(999, services)
-    {
+    explicit OneFieldDialog(const Services& services) : Dialog(999, services) {
         fields().bindInt16(1000, value);
     }
     int16_t value = 0;
 };
 
-TEST(DialogPaths, CancelButtonsAcceptOnlyWhenFieldsParseAndEscapeClosesAtOnce)
-{
+TEST(DialogPaths, CancelButtonsAcceptOnlyWhenFieldsParseAndEscapeClosesAtOnce) {
     testing::FakeServices fake;
     OneFieldDialog dialog(fake.services);
     FakeView view;
@@ -193,8 +183,7 @@ TEST(DialogPaths, CancelButtonsAcceptOnlyWhenFieldsParseAndEscapeClosesAtOnce)
     EXPECT_EQ(dialog.value, 12);
 }
 
-TEST(DemoRandom, RuntimeGeneratorGivesTheKnownSequence)
-{
+TEST(DemoRandom, RuntimeGeneratorGivesTheKnownSequence) {
     RuntimeRandom random;
     // The runtime library's generator from its default seed of 1.
     EXPECT_EQ(random.next(), 41);
@@ -204,8 +193,7 @@ TEST(DemoRandom, RuntimeGeneratorGivesTheKnownSequence)
     EXPECT_EQ(random.next(), 41);
 }
 
-TEST(DayOfYear, LeapYearsAreThoseWithTwoLowBitsClear)
-{
+TEST(DayOfYear, LeapYearsAreThoseWithTwoLowBitsClear) {
     EXPECT_EQ(dayOfYear({2024, 3, 0, 1, 0, 0, 0, 0}), 61);
     EXPECT_EQ(dayOfYear({2023, 3, 0, 1, 0, 0, 0, 0}), 60);
     EXPECT_EQ(dayOfYear({2024, 12, 0, 31, 0, 0, 0, 0}), 366);

@@ -13,8 +13,7 @@
 namespace vorngui {
 namespace {
 
-TEST(ControlApp, ArgumentsAreHelpOrNothing)
-{
+TEST(ControlApp, ArgumentsAreHelpOrNothing) {
     EXPECT_EQ(parseArguments({}).launch, Launch::Run);
     EXPECT_EQ(parseArguments({"--help"}).launch, Launch::Help);
     EXPECT_EQ(parseArguments({"-h"}).launch, Launch::Help);
@@ -23,22 +22,21 @@ TEST(ControlApp, ArgumentsAreHelpOrNothing)
     EXPECT_EQ(bad.error, "unknown argument '--board'");
 }
 
-TEST(ControlApp, ProgramNameIsTheFileNameWithoutExtension)
-{
+TEST(ControlApp, ProgramNameIsTheFileNameWithoutExtension) {
     EXPECT_EQ(programNameFrom("/usr/local/bin/vornGui"), "vornGui");
     EXPECT_EQ(programNameFrom("vornGui.exe"), "vornGui");
     EXPECT_EQ(programNameFrom("./build/my.tool.bin"), "my.tool");
     EXPECT_EQ(programNameFrom("/opt/.hidden"), ".hidden");
 }
 
-TEST(ControlApp, DisplayIsNeededUnlessAPlatformIsChosen)
-{
+TEST(ControlApp, DisplayIsNeededUnlessAPlatformIsChosen) {
     std::map<std::string, std::string> variables;
     const auto environment = [&](const char* name) {
         const auto found = variables.find(name);
         return found == variables.end() ? std::string() : found->second;
     };
-    EXPECT_EQ(displayProblem(environment), "no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+    EXPECT_EQ(displayProblem(environment),
+              "no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
     variables["WAYLAND_DISPLAY"] = "wayland-0";
     EXPECT_FALSE(displayProblem(environment));
     variables.clear();
@@ -59,8 +57,7 @@ struct ProgramRun {
 };
 
 ProgramRun runProgram(const QString& program, const QStringList& arguments,
-               const QProcessEnvironment& environment)
-{
+                      const QProcessEnvironment& environment) {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
@@ -70,17 +67,16 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments,
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-TEST(ControlApp, HelpDescribesTheProgram)
-{
-    const ProgramRun run = runProgram(VORNGUI_PROGRAM, {"--help"}, QProcessEnvironment::systemEnvironment());
+TEST(ControlApp, HelpDescribesTheProgram) {
+    const ProgramRun run =
+        runProgram(VORNGUI_PROGRAM, {"--help"}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(run.out.startsWith("Usage: vornGui")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("needs a display"));
     EXPECT_TRUE(run.out.contains("/run/vornhost/vornhost.sock"));
 }
 
-TEST(ControlApp, WithoutADisplayItSaysSoAndFails)
-{
+TEST(ControlApp, WithoutADisplayItSaysSoAndFails) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         environment.remove(name);
@@ -95,8 +91,7 @@ TEST(ControlApp, WithoutADisplayItSaysSoAndFails)
     EXPECT_TRUE(bad.err.contains("unknown argument '--demo'"));
 }
 
-TEST(RenderTool, WritesOnePictureOfEachWindow)
-{
+TEST(RenderTool, WritesOnePictureOfEachWindow) {
     QDir dir(QStringLiteral(VORNGUI_TEST_OUTPUT "/rendered"));
     dir.removeRecursively();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

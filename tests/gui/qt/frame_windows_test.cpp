@@ -20,10 +20,10 @@
 namespace vorngui::qt {
 namespace {
 
+using ::testing::_;
 using testing::acknowledge;
 using testing::control;
 using testing::ModalScript;
-using ::testing::_;
 using ::testing::Return;
 
 struct FrameWindows : ::testing::Test {
@@ -33,8 +33,7 @@ struct FrameWindows : ::testing::Test {
     ModalScript script;
 };
 
-QAction* menuAction(QDialog& window, int command)
-{
+QAction* menuAction(QDialog& window, int command) {
     auto* bar = window.findChild<QMenuBar*>();
     if (!bar) {
         ADD_FAILURE() << "no menu bar";
@@ -51,8 +50,7 @@ QAction* menuAction(QDialog& window, int command)
     return nullptr;
 }
 
-TEST_F(FrameWindows, DemonstrationBoardThroughTheMenusAndOut)
-{
+TEST_F(FrameWindows, DemonstrationBoardThroughTheMenusAndOut) {
     EXPECT_CALL(fake.board, open(_, _)).Times(0);
     QString days, aboutFirmware;
     script.on("boardSelectDialog", [](QDialog& window) {
@@ -78,7 +76,8 @@ TEST_F(FrameWindows, DemonstrationBoardThroughTheMenusAndOut)
         aboutFirmware = control<QLineEdit>(window, 1016)->text();
         QTest::keyClick(control<QPushButton>(window, 1), Qt::Key_Return);
     });
-    script.on("mainDialog", [](QDialog& window) { menuAction(window, commands::kExit)->trigger(); });
+    script.on("mainDialog",
+              [](QDialog& window) { menuAction(window, commands::kExit)->trigger(); });
 
     MainDialog mainDialog(services);
     EXPECT_EQ(runner.runModal(mainDialog), DialogResult::Ok);
@@ -91,8 +90,7 @@ TEST_F(FrameWindows, DemonstrationBoardThroughTheMenusAndOut)
     EXPECT_EQ(aboutFirmware, "");
 }
 
-TEST_F(FrameWindows, FailedOpenShowsItsMessageAndNeverShowsTheMainWindow)
-{
+TEST_F(FrameWindows, FailedOpenShowsItsMessageAndNeverShowsTheMainWindow) {
     EXPECT_CALL(fake.board, open(_, _)).WillOnce(Return(1));
     EXPECT_CALL(fake.board, close(_)).Times(0);
     QString message;
@@ -113,8 +111,7 @@ TEST_F(FrameWindows, FailedOpenShowsItsMessageAndNeverShowsTheMainWindow)
     EXPECT_TRUE(shown.names.contains("boardSelectDialog"));
 }
 
-TEST_F(FrameWindows, SetYearRefusesTextThatIsNotAYear)
-{
+TEST_F(FrameWindows, SetYearRefusesTextThatIsNotAYear) {
     YearSetDialog dialog(services);
     dialog.setBoard(nullptr, 1);
     QStringList messages;

@@ -17,8 +17,7 @@ namespace vorngui::qt {
 namespace {
 
 struct FurnishedMainWindow : ::testing::Test {
-    FurnishedMainWindow()
-    {
+    FurnishedMainWindow() {
         window = loadTemplate(templates::kMainWindow);
         furnishMainWindow(
             *window, [this](int command) { commandsSent.push_back(command); },
@@ -30,8 +29,7 @@ struct FurnishedMainWindow : ::testing::Test {
     int aboutRequests = 0;
 };
 
-TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea)
-{
+TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea) {
     EXPECT_EQ(window->windowTitle(), "VORN/SOLK Control Utility");
     const QIcon icon = window->windowIcon();
     EXPECT_FALSE(icon.isNull());
@@ -44,11 +42,11 @@ TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea)
     // 325 x 271 dialog units, or wider where the menus need it.
     EXPECT_GE(picture->width(), 325 * metrics.averageCharWidth() / 4);
     EXPECT_EQ(picture->height(), 271 * metrics.height() / 8);
-    EXPECT_EQ(dialogUnitsToPixels(window->font(), 4, 8), QSize(metrics.averageCharWidth(), metrics.height()));
+    EXPECT_EQ(dialogUnitsToPixels(window->font(), 4, 8),
+              QSize(metrics.averageCharWidth(), metrics.height()));
 }
 
-TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize)
-{
+TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize) {
     const QImage picture = mainPicture();
     EXPECT_EQ(picture.size(), QSize(resources::kPictureWidth, resources::kPictureHeight));
     EXPECT_EQ(picture.depth(), 8);
@@ -66,8 +64,7 @@ TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize)
     }
 }
 
-TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton)
-{
+TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
     window->show();
     auto* bar = window->findChild<QMenuBar*>();
     ASSERT_TRUE(bar);
@@ -80,8 +77,7 @@ TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton)
     window->hide();
 }
 
-TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic)
-{
+TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic) {
     auto* bar = window->findChild<QMenuBar*>();
     ASSERT_TRUE(bar);
     QStringList titles;
@@ -92,8 +88,8 @@ TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic)
             items[action->data().toInt()] = top->text() + " > " + action->text();
         }
     }
-    EXPECT_EQ(titles, (QStringList{"&File", "&Time Info", "&Heartbeat", "&Match", "&Date", "&Events",
-                                   "&Sync", "&Propagation", "Sate&llite", "Hel&p"}));
+    EXPECT_EQ(titles, (QStringList{"&File", "&Time Info", "&Heartbeat", "&Match", "&Date",
+                                   "&Events", "&Sync", "&Propagation", "Sate&llite", "Hel&p"}));
     const std::map<int, QString> expected = {
         {32771, "&File > E&xit"},
         {32772, "&Time Info > &Retrieve"},
@@ -131,8 +127,7 @@ TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic)
     EXPECT_EQ(commandsSent, inOrder);
 }
 
-TEST_F(FurnishedMainWindow, ContextMenuOffersTheAboutEntry)
-{
+TEST_F(FurnishedMainWindow, ContextMenuOffersTheAboutEntry) {
     auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
     ASSERT_TRUE(area);
     EXPECT_EQ(area->contextMenuPolicy(), Qt::ActionsContextMenu);

@@ -48,8 +48,7 @@ const char* const kSyncText =
     "The synchronization checkbox will be checked if the clock is sychronized with either "
     "timecode or GPS.  If the checkbox does not contain a check, the clock is freewheeling.";
 
-std::vector<TemplateExpectation> expectations()
-{
+std::vector<TemplateExpectation> expectations() {
     using P = PositionDialog;
     const std::vector<ControlExpectation> retrieve = {{P::kIdRetrieve, Kind::Button, "Retrieve"},
                                                       {P::kIdCancel, Kind::Button, "Cancel"}};
@@ -62,23 +61,33 @@ std::vector<TemplateExpectation> expectations()
     using H = HeartbeatSetDialog;
     using M = MatchSetDialog;
     return {
-        {AltitudeDialog::kTemplateId, "Retrieve Altitude", "Retrieve Altitude",
+        {AltitudeDialog::kTemplateId,
+         "Retrieve Altitude",
+         "Retrieve Altitude",
          {"Altitude", "[meters]"},
          with({{AltitudeDialog::kIdAltitude, Kind::ReadOnlyEdit, nullptr}}, retrieve)},
-        {LatitudeDialog::kTemplateId, "Retrieve Latitude", "Retrieve Latitude",
+        {LatitudeDialog::kTemplateId,
+         "Retrieve Latitude",
+         "Retrieve Latitude",
          {"Degrees", "Minutes"},
          with({{ArcDialog::kIdDegrees, Kind::ReadOnlyEdit, nullptr},
                {ArcDialog::kIdMinutes, Kind::ReadOnlyEdit, nullptr}},
               retrieve)},
-        {LongitudeDialog::kTemplateId, "Retrieve Longitude", "Retrieve Longitude",
+        {LongitudeDialog::kTemplateId,
+         "Retrieve Longitude",
+         "Retrieve Longitude",
          {"Degrees", "Minutes"},
          with({{ArcDialog::kIdDegrees, Kind::ReadOnlyEdit, nullptr},
                {ArcDialog::kIdMinutes, Kind::ReadOnlyEdit, nullptr}},
               retrieve)},
-        {SatelliteDialog::kTemplateId, "Retrieve Satellite Information", "Retrieve Satellite Info",
+        {SatelliteDialog::kTemplateId,
+         "Retrieve Satellite Information",
+         "Retrieve Satellite Info",
          {"Satellites Tracked"},
          with({{SatelliteDialog::kIdSatellites, Kind::ReadOnlyEdit, nullptr}}, retrieve)},
-        {E::kTemplateId, "Get Time Tag Event", "Get Time Tag Event",
+        {E::kTemplateId,
+         "Get Time Tag Event",
+         "Get Time Tag Event",
          {kEventText, "Days", "Hours", "Minutes", "Seconds", "Timeout", "(Seconds)"},
          {{E::kIdDays, Kind::ReadOnlyEdit, nullptr},
           {E::kIdHours, Kind::ReadOnlyEdit, nullptr},
@@ -88,24 +97,32 @@ std::vector<TemplateExpectation> expectations()
           {E::kIdFlushFifo, Kind::Button, "Flush FIFO"},
           {E::kIdCheck, Kind::Button, "Check"},
           {E::kIdCancel, Kind::Button, "Cancel"}}},
-        {SimulateEventDialog::kTemplateId, "Simulate Time Tag Event", "SimulateTime Tag Event",
+        {SimulateEventDialog::kTemplateId,
+         "Simulate Time Tag Event",
+         "SimulateTime Tag Event",
          {},
          {{SimulateEventDialog::kIdSimulate, Kind::Button, "Simulate"},
           {SimulateEventDialog::kIdCancel, Kind::Button, "Cancel"}}},
-        {H::kTemplateId, "Set Heartbeat", "Set Heartbeat Parameters",
+        {H::kTemplateId,
+         "Set Heartbeat",
+         "Set Heartbeat Parameters",
          {"Heartbeat Type", "Start Option", "Frequency"},
          {{H::kIdType, Kind::List, nullptr},
           {H::kIdStart, Kind::List, nullptr},
           {H::kIdFrequency, Kind::Edit, nullptr},
           {H::kIdSet, Kind::Button, "Set"},
           {H::kIdCancel, Kind::Button, "Cancel"}}},
-        {HeartbeatCheckDialog::kTemplateId, "Get Heartbeat Event", "Check For Heartbeat Interrupt",
+        {HeartbeatCheckDialog::kTemplateId,
+         "Get Heartbeat Event",
+         "Check For Heartbeat Interrupt",
          {kHeartbeatText},
          {{HeartbeatCheckDialog::kIdHeartbeat, Kind::Check, "Heartbeat"},
           {I::kIdTimeout, Kind::Edit, nullptr},
           {I::kIdCheck, Kind::Button, "Check"},
           {I::kIdCancel, Kind::Button, "Cancel"}}},
-        {M::kTemplateId, "Set Match Time", "Set Match Time",
+        {M::kTemplateId,
+         "Set Match Time",
+         "Set Match Time",
          {"Match Type", "Days", "Hours", "Minutes", "Seconds"},
          {{M::kIdType, Kind::List, nullptr},
           {M::kIdSeconds, Kind::Edit, nullptr},
@@ -114,23 +131,30 @@ std::vector<TemplateExpectation> expectations()
           {M::kIdMinutes, Kind::Edit, nullptr},
           {M::kIdSet, Kind::Button, "Set"},
           {M::kIdCancel, Kind::Button, "Cancel"}}},
-        {MatchCheckDialog::kTemplateId, "Check For Match Time", "Check For Match",
+        {MatchCheckDialog::kTemplateId,
+         "Check For Match Time",
+         "Check For Match",
          {kMatchText},
          {{MatchCheckDialog::kIdMatch, Kind::Check, "Match Condition"},
           {I::kIdTimeout, Kind::Edit, nullptr},
           {I::kIdCheck, Kind::Button, "Check"},
           {I::kIdCancel, Kind::Button, "Cancel"}}},
-        {SyncCheckDialog::kTemplateId, "Synchronization Check", "Synchronization Check",
+        {SyncCheckDialog::kTemplateId,
+         "Synchronization Check",
+         "Synchronization Check",
          {kSyncText},
          {{SyncCheckDialog::kIdSynchronized, Kind::Check, "Synchronized"},
           {SyncCheckDialog::kIdCheck, Kind::Button, "Check"},
           {SyncCheckDialog::kIdCancel, Kind::Button, "Cancel"}}},
-        {SyncSetupDialog::kTemplateId, "Synchronization Setup", "Synchronization Setup",
+        {SyncSetupDialog::kTemplateId,
+         "Synchronization Setup",
+         "Synchronization Setup",
          {"Synchronization"},
          {{SyncSetupDialog::kIdControl, Kind::List, nullptr},
           {SyncSetupDialog::kIdSet, Kind::Button, "Set"},
           {SyncSetupDialog::kIdCancel, Kind::Button, "Cancel"}}},
-        {PropDelayDialog::kTemplateId, "Set Propagation Delay Correction",
+        {PropDelayDialog::kTemplateId,
+         "Set Propagation Delay Correction",
          "Propagation Delay Correction",
          {"Correction", "[microseconds]"},
          {{PropDelayDialog::kIdCorrection, Kind::Edit, nullptr},
@@ -139,8 +163,7 @@ std::vector<TemplateExpectation> expectations()
     };
 }
 
-void expectControl(const QDialog& window, const ControlExpectation& expected)
-{
+void expectControl(const QDialog& window, const ControlExpectation& expected) {
     SCOPED_TRACE("control " + std::to_string(expected.id));
     switch (expected.kind) {
     case Kind::Edit:
@@ -167,8 +190,7 @@ void expectControl(const QDialog& window, const ControlExpectation& expected)
     }
 }
 
-TEST(OperationTemplates, CaptionsGroupsTextsAndControls)
-{
+TEST(OperationTemplates, CaptionsGroupsTextsAndControls) {
     for (const TemplateExpectation& expected : expectations()) {
         SCOPED_TRACE("template " + std::to_string(expected.templateId));
         QString error;
@@ -196,8 +218,7 @@ TEST(OperationTemplates, CaptionsGroupsTextsAndControls)
     }
 }
 
-TEST(OperationTemplates, LongFixedTextsWrap)
-{
+TEST(OperationTemplates, LongFixedTextsWrap) {
     for (const int id : {EventDialog::kTemplateId, HeartbeatCheckDialog::kTemplateId,
                          MatchCheckDialog::kTemplateId, SyncCheckDialog::kTemplateId}) {
         std::unique_ptr<QDialog> window = loadTemplate(id);

@@ -19,8 +19,7 @@ namespace {
 // texts compare exactly.
 class QtEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QLocale::setDefault(QLocale::c());
         m_application = std::make_unique<QApplication>(m_argc, m_argv.data());
@@ -43,8 +42,7 @@ private:
 constexpr int kPollMs = 5;
 constexpr int kMaxPolls = 2000;
 
-QDialog* visibleWindow(const QString& objectName)
-{
+QDialog* visibleWindow(const QString& objectName) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* dialog = qobject_cast<QDialog*>(widget);
         if (dialog && dialog->isVisible() && dialog->objectName() == objectName) {
@@ -58,16 +56,16 @@ QDialog* visibleWindow(const QString& objectName)
 
 } // namespace
 
-ModalScript::ModalScript() { QTimer::singleShot(kPollMs, m_context.get(), [this] { poll(); }); }
+ModalScript::ModalScript() {
+    QTimer::singleShot(kPollMs, m_context.get(), [this] { poll(); });
+}
 
-ModalScript& ModalScript::on(const QString& objectName, Step step, std::function<bool()> ready)
-{
+ModalScript& ModalScript::on(const QString& objectName, Step step, std::function<bool()> ready) {
     m_steps.push_back({objectName, std::move(step), std::move(ready)});
     return *this;
 }
 
-void ModalScript::poll()
-{
+void ModalScript::poll() {
     if (m_steps.empty()) {
         return;
     }
@@ -95,19 +93,21 @@ void ModalScript::poll()
     }
 }
 
-ShownWindows::ShownWindows() { qApp->installEventFilter(this); }
-ShownWindows::~ShownWindows() { qApp->removeEventFilter(this); }
+ShownWindows::ShownWindows() {
+    qApp->installEventFilter(this);
+}
+ShownWindows::~ShownWindows() {
+    qApp->removeEventFilter(this);
+}
 
-bool ShownWindows::eventFilter(QObject* watched, QEvent* event)
-{
+bool ShownWindows::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Show && qobject_cast<QDialog*>(watched)) {
         names << watched->objectName();
     }
     return false;
 }
 
-QString acknowledge(QDialog& messageBox)
-{
+QString acknowledge(QDialog& messageBox) {
     auto* box = qobject_cast<QMessageBox*>(&messageBox);
     if (!box) {
         ADD_FAILURE() << "not a message box";

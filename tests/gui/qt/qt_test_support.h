@@ -18,9 +18,10 @@
 #include <ostream>
 
 // Test failures show texts as text.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& texts, std::ostream* out)
-{
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& texts, std::ostream* out) {
     *out << '{';
     for (const QString& text : texts) {
         PrintTo(text, out);
@@ -33,9 +34,7 @@ namespace vorngui::qt::testing {
 
 // The control of `window` with id `id` as a T, or null (with a test failure) when there is none
 // or it is of another class.
-template <typename T>
-T* control(const QWidget& window, int id)
-{
+template <typename T> T* control(const QWidget& window, int id) {
     T* found = qobject_cast<T*>(findControl(window, id));
     if (!found) {
         ADD_FAILURE() << "no " << T::staticMetaObject.className() << " with id " << id << " in "

@@ -29,8 +29,7 @@ using testing::ModalScript;
 
 // A window with one control of each kind, built in code.
 struct ViewOverWindow : ::testing::Test {
-    ViewOverWindow()
-    {
+    ViewOverWindow() {
         auto* layout = new QVBoxLayout(&window);
         const auto add = [&](QWidget* widget, int id) {
             widget->setProperty(kControlIdProperty, id);
@@ -47,8 +46,7 @@ struct ViewOverWindow : ::testing::Test {
     QtDialogView view{window};
 };
 
-TEST_F(ViewOverWindow, TextsChecksAndEnabledStates)
-{
+TEST_F(ViewOverWindow, TextsChecksAndEnabledStates) {
     view.setText(1000, "12.5");
     EXPECT_EQ(control<QLineEdit>(window, 1000)->text(), "12.5");
     EXPECT_EQ(view.text(1000), "12.5");
@@ -73,8 +71,7 @@ TEST_F(ViewOverWindow, TextsChecksAndEnabledStates)
     EXPECT_EQ(view.missingControls(), 0);
 }
 
-TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen)
-{
+TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen) {
     view.setListItems(1006, {"Square", "Pulse"});
     auto* combo = control<QComboBox>(window, 1006);
     ASSERT_EQ(combo->count(), 2);
@@ -88,8 +85,7 @@ TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen)
     EXPECT_EQ(view.listSelection(1006), -1);
 }
 
-TEST_F(ViewOverWindow, FocusSelectsTheWholeText)
-{
+TEST_F(ViewOverWindow, FocusSelectsTheWholeText) {
     window.show();
     QApplication::setActiveWindow(&window);
     view.setText(1000, "abc");
@@ -99,16 +95,14 @@ TEST_F(ViewOverWindow, FocusSelectsTheWholeText)
     EXPECT_TRUE(edit->hasFocus());
 }
 
-TEST_F(ViewOverWindow, UnknownControlsAreCountedNotFatal)
-{
+TEST_F(ViewOverWindow, UnknownControlsAreCountedNotFatal) {
     view.setText(4242, "x");
     EXPECT_EQ(view.text(4242), "");
     EXPECT_FALSE(view.isChecked(4243));
     EXPECT_EQ(view.missingControls(), 3);
 }
 
-TEST_F(ViewOverWindow, MessageBoxHasOneOkButtonNoIconAndTheProgramsName)
-{
+TEST_F(ViewOverWindow, MessageBoxHasOneOkButtonNoIconAndTheProgramsName) {
     QString shown;
     ModalScript script;
     script.on("messageBox", [&](QDialog& box) { shown = acknowledge(box); });
@@ -122,14 +116,12 @@ class ProbeDialog : public Dialog {
 public:
     ProbeDialog(int templateId, const Services& services) : Dialog(templateId, services) {}
 
-    void onInitDialog(DialogView& view) override
-    {
+    void onInitDialog(DialogView& view) override {
         if (endAtOpening) {
             view.endDialog(DialogResult::Ok);
         }
     }
-    void onCommand(DialogView& view, int control) override
-    {
+    void onCommand(DialogView& view, int control) override {
         events.push_back("command " + std::to_string(control) + " " + view.text(1000));
         if (onCommandHook) {
             onCommandHook(view, control);
@@ -139,15 +131,13 @@ public:
         }
     }
     void onEnterKey(DialogView&) override { events.push_back("enter"); }
-    void onEscapeKey(DialogView& view) override
-    {
+    void onEscapeKey(DialogView& view) override {
         events.push_back("escape");
         if (escapeEnds) {
             view.endDialog(DialogResult::Cancel);
         }
     }
-    void onCloseBox(DialogView& view) override
-    {
+    void onCloseBox(DialogView& view) override {
         events.push_back("close");
         if (closeEnds) {
             view.endDialog(DialogResult::Cancel);
@@ -169,8 +159,7 @@ struct RunnerTest : ::testing::Test {
     ModalScript script;
 };
 
-TEST_F(RunnerTest, TypedTextAndClicksReachTheDialog)
-{
+TEST_F(RunnerTest, TypedTextAndClicksReachTheDialog) {
     script.on("timeSetDialog", [](QDialog& window) {
         QTest::keyClicks(control<QLineEdit>(window, 1000), "123");
         QTest::mouseClick(control<QPushButton>(window, 1004), Qt::LeftButton);
@@ -181,8 +170,7 @@ TEST_F(RunnerTest, TypedTextAndClicksReachTheDialog)
     EXPECT_TRUE(script.done());
 }
 
-TEST_F(RunnerTest, EnterGoesToTheDialogWhateverHasTheFocus)
-{
+TEST_F(RunnerTest, EnterGoesToTheDialogWhateverHasTheFocus) {
     script.on("timeSetDialog", [](QDialog& window) {
         auto* set = control<QPushButton>(window, 1004);
         set->setFocus();
@@ -194,8 +182,7 @@ TEST_F(RunnerTest, EnterGoesToTheDialogWhateverHasTheFocus)
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"enter", "enter", "command 1005 "}));
 }
 
-TEST_F(RunnerTest, EscapeAndTheCloseBoxAskTheDialog)
-{
+TEST_F(RunnerTest, EscapeAndTheCloseBoxAskTheDialog) {
     bool stillOpen = false;
     script.on("timeSetDialog", [&](QDialog& window) {
         // The dialog does not end on these: the window stays.
@@ -210,8 +197,7 @@ TEST_F(RunnerTest, EscapeAndTheCloseBoxAskTheDialog)
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"escape", "close", "close"}));
 }
 
-TEST_F(RunnerTest, DialogEndingAtItsOpeningIsNeverShown)
-{
+TEST_F(RunnerTest, DialogEndingAtItsOpeningIsNeverShown) {
     dialog.endAtOpening = true;
     testing::ShownWindows shown;
     EXPECT_EQ(runner.runModal(dialog), DialogResult::Ok);
@@ -219,8 +205,7 @@ TEST_F(RunnerTest, DialogEndingAtItsOpeningIsNeverShown)
     EXPECT_TRUE(runner.running().empty());
 }
 
-TEST_F(RunnerTest, BlockingCallTakesNoInputAndItsEffectsShowAfter)
-{
+TEST_F(RunnerTest, BlockingCallTakesNoInputAndItsEffectsShowAfter) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::atomic<bool> callReturned{false};
@@ -256,7 +241,9 @@ TEST_F(RunnerTest, BlockingCallTakesNoInputAndItsEffectsShowAfter)
     bool handlerReturned = false;
     script.on(
         "timeSetDialog",
-        [](QDialog& window) { QTest::mouseClick(control<QPushButton>(window, 1005), Qt::LeftButton); },
+        [](QDialog& window) {
+            QTest::mouseClick(control<QPushButton>(window, 1005), Qt::LeftButton);
+        },
         [&] { return handlerReturned; });
     const auto hook = dialog.onCommandHook;
     dialog.onCommandHook = [&](DialogView& view, int control) {
@@ -270,8 +257,7 @@ TEST_F(RunnerTest, BlockingCallTakesNoInputAndItsEffectsShowAfter)
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"command 1004 ", "command 1005 done"}));
 }
 
-TEST_F(RunnerTest, NestedDialogsRunOverTheirOwner)
-{
+TEST_F(RunnerTest, NestedDialogsRunOverTheirOwner) {
     ProbeDialog inner(templates::kYearSet, services);
     inner.escapeEnds = true;
     const QWidget* innerOwner = nullptr;
@@ -296,8 +282,7 @@ TEST_F(RunnerTest, NestedDialogsRunOverTheirOwner)
     EXPECT_EQ(inner.events, (std::vector<std::string>{"escape"}));
 }
 
-TEST_F(RunnerTest, MissingTemplateEndsTheRunCancelled)
-{
+TEST_F(RunnerTest, MissingTemplateEndsTheRunCancelled) {
     ProbeDialog orphan(99, services);
     EXPECT_EQ(runner.runModal(orphan), DialogResult::Cancel);
     EXPECT_TRUE(orphan.events.empty()) << ::testing::PrintToString(orphan.events);

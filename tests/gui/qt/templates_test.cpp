@@ -1,7 +1,7 @@
 // The window templates: every one in the resources loads and keeps the house convention; the
 // frame's windows carry their captions, ids, texts and read-only fields.
-#include "qt_test_support.h"
 #include "dialog.h"
+#include "qt_test_support.h"
 #include "resource_ids.h"
 
 #include <QAbstractButton>
@@ -22,8 +22,7 @@ namespace {
 
 using testing::control;
 
-std::unique_ptr<QDialog> load(int id)
-{
+std::unique_ptr<QDialog> load(int id) {
     QString error;
     std::unique_ptr<QDialog> window = loadTemplate(id, nullptr, &error);
     EXPECT_TRUE(window) << error.toStdString();
@@ -31,25 +30,27 @@ std::unique_ptr<QDialog> load(int id)
 }
 
 // Lays the window out as it would be shown, without showing it on the screen.
-void layOut(QDialog& window)
-{
+void layOut(QDialog& window) {
     window.setAttribute(Qt::WA_DontShowOnScreen);
     window.show();
 }
 
 // The class-name endings the convention asks of object names.
-QString expectedSuffix(const QWidget& widget)
-{
-    if (qobject_cast<const QLineEdit*>(&widget)) return QStringLiteral("Edit");
-    if (qobject_cast<const QRadioButton*>(&widget)) return QStringLiteral("RadioButton");
-    if (qobject_cast<const QPushButton*>(&widget)) return QStringLiteral("Button");
-    if (qobject_cast<const QAbstractButton*>(&widget)) return QStringLiteral("CheckBox");
-    if (qobject_cast<const QComboBox*>(&widget)) return QStringLiteral("ComboBox");
+QString expectedSuffix(const QWidget& widget) {
+    if (qobject_cast<const QLineEdit*>(&widget))
+        return QStringLiteral("Edit");
+    if (qobject_cast<const QRadioButton*>(&widget))
+        return QStringLiteral("RadioButton");
+    if (qobject_cast<const QPushButton*>(&widget))
+        return QStringLiteral("Button");
+    if (qobject_cast<const QAbstractButton*>(&widget))
+        return QStringLiteral("CheckBox");
+    if (qobject_cast<const QComboBox*>(&widget))
+        return QStringLiteral("ComboBox");
     return {};
 }
 
-TEST(Templates, EveryTemplateLoadsAndKeepsTheConvention)
-{
+TEST(Templates, EveryTemplateLoadsAndKeepsTheConvention) {
     const std::vector<int> ids = availableTemplates();
     for (int id : {100, 102, 130, 131, 136, 137, 144}) {
         EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << "template " << id;
@@ -83,8 +84,7 @@ TEST(Templates, EveryTemplateLoadsAndKeepsTheConvention)
     }
 }
 
-TEST(Templates, MissingTemplateIsReportedNotCrashed)
-{
+TEST(Templates, MissingTemplateIsReportedNotCrashed) {
     QString error;
     EXPECT_FALSE(loadTemplate(99, nullptr, &error));
     EXPECT_EQ(error, QStringLiteral("no template 99"));
@@ -96,9 +96,8 @@ struct Field {
 };
 
 // The label beside each field, the group box and the buttons of a time, date or year window.
-void expectFields(const QDialog& window, const char* groupTitle, std::initializer_list<Field> fields,
-                  bool readOnly)
-{
+void expectFields(const QDialog& window, const char* groupTitle,
+                  std::initializer_list<Field> fields, bool readOnly) {
     const auto groups = window.findChildren<QGroupBox*>();
     ASSERT_EQ(groups.size(), 1);
     EXPECT_EQ(groups.front()->title(), QString::fromUtf8(groupTitle));
@@ -114,15 +113,13 @@ void expectFields(const QDialog& window, const char* groupTitle, std::initialize
     }
 }
 
-void expectButton(const QDialog& window, int id, const char* text)
-{
+void expectButton(const QDialog& window, int id, const char* text) {
     auto* button = control<QPushButton>(window, id);
     ASSERT_TRUE(button);
     EXPECT_EQ(button->text(), QString::fromUtf8(text));
 }
 
-TEST(Templates, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds)
-{
+TEST(Templates, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds) {
     for (int id : {templates::kTimeRetrieve, templates::kTimeSet}) {
         std::unique_ptr<QDialog> window = load(id);
         ASSERT_TRUE(window);
@@ -135,7 +132,9 @@ TEST(Templates, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds)
         expectButton(*window, 1005, "Cancel");
 
         layOut(*window);
-        const auto at = [&](int control) { return findControl(*window, control)->mapTo(window.get(), QPoint()); };
+        const auto at = [&](int control) {
+            return findControl(*window, control)->mapTo(window.get(), QPoint());
+        };
         EXPECT_EQ(at(1000).y(), at(1003).y());
         EXPECT_EQ(at(1001).y(), at(1002).y());
         EXPECT_LT(at(1000).y(), at(1001).y());
@@ -144,8 +143,7 @@ TEST(Templates, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds)
     }
 }
 
-TEST(Templates, DateWindowShowsMonthDayYearLeftToRight)
-{
+TEST(Templates, DateWindowShowsMonthDayYearLeftToRight) {
     std::unique_ptr<QDialog> window = load(templates::kDateRetrieve);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "Retrieve Gregorian Date");
@@ -153,13 +151,14 @@ TEST(Templates, DateWindowShowsMonthDayYearLeftToRight)
     expectButton(*window, 1013, "Retrieve");
     expectButton(*window, 1014, "CANCEL");
     layOut(*window);
-    const auto x = [&](int control) { return findControl(*window, control)->mapTo(window.get(), QPoint()).x(); };
+    const auto x = [&](int control) {
+        return findControl(*window, control)->mapTo(window.get(), QPoint()).x();
+    };
     EXPECT_LT(x(1015), x(1016));
     EXPECT_LT(x(1016), x(1012));
 }
 
-TEST(Templates, YearWindowHasAnEditableYear)
-{
+TEST(Templates, YearWindowHasAnEditableYear) {
     std::unique_ptr<QDialog> window = load(templates::kYearSet);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "Set Year");
@@ -168,8 +167,7 @@ TEST(Templates, YearWindowHasAnEditableYear)
     expectButton(*window, 1014, "Cancel");
 }
 
-TEST(Templates, BoardSelectionOffersFourBoardsAndAName)
-{
+TEST(Templates, BoardSelectionOffersFourBoardsAndAName) {
     std::unique_ptr<QDialog> window = load(templates::kBoardSelect);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "Select Timing Board");
@@ -196,8 +194,7 @@ TEST(Templates, BoardSelectionOffersFourBoardsAndAName)
     EXPECT_TRUE(labels.contains("Device Name:"));
 }
 
-TEST(Templates, AboutListsDriverFpgaFirmwareTopToBottom)
-{
+TEST(Templates, AboutListsDriverFpgaFirmwareTopToBottom) {
     std::unique_ptr<QDialog> window = load(templates::kAbout);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "VORN/SOLK Control Utility");
@@ -219,7 +216,9 @@ TEST(Templates, AboutListsDriverFpgaFirmwareTopToBottom)
         EXPECT_TRUE(edit->isReadOnly());
     }
     layOut(*window);
-    const auto y = [&](int control) { return findControl(*window, control)->mapTo(window.get(), QPoint()).y(); };
+    const auto y = [&](int control) {
+        return findControl(*window, control)->mapTo(window.get(), QPoint()).y();
+    };
     EXPECT_LT(y(1017), y(1018));
     EXPECT_LT(y(1018), y(1016));
     expectButton(*window, kIdOk, "OK");

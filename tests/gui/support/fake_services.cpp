@@ -3,8 +3,7 @@
 
 namespace vorngui::testing {
 
-int ScriptedRandom::next()
-{
+int ScriptedRandom::next() {
     ++draws;
     if (values.empty()) {
         return 0;
@@ -14,8 +13,7 @@ int ScriptedRandom::next()
     return value;
 }
 
-DialogResult ScriptedRunner::runModal(Dialog& dialog)
-{
+DialogResult ScriptedRunner::runModal(Dialog& dialog) {
     ranTemplates.push_back(dialog.templateId());
     FakeView view;
     dialog.onInitDialog(view);

@@ -73,7 +73,9 @@ public:
 
     DialogResult runModal(Dialog& dialog) override;
     // Scripts for one template are used in the order given; the last one repeats.
-    void script(int templateId, Script script) { m_scripts[templateId].push_back(std::move(script)); }
+    void script(int templateId, Script script) {
+        m_scripts[templateId].push_back(std::move(script));
+    }
 
     std::vector<int> ranTemplates;
     // The views of the dialogs run, in order, kept for inspection.
