@@ -274,7 +274,7 @@ private:
         vornsim::BoardFaults faults;
         faults.noAnswer = m_in.flag();
         faults.badEcho = m_in.flag();
-        faults.slowFifoReads = m_in.range(0u, 40u);
+        faults.slowFifoReads = m_in.range(0u, 1000u);
         m_rawAccess = true;
         pickBoard().setFaults(faults);
     }
