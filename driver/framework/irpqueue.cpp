@@ -5,7 +5,8 @@
 
 static_assert(sizeof(DRVFW_DEVICE_QUEUE_ENTRY) <= sizeof(IRP::Tail.Overlay.DriverContext),
               "the framework's queue entry fits the IRP's driver-context area");
-static_assert(offsetof(DRVFW_DEVICE_QUEUE_ENTRY, Inserted) == offsetof(KDEVICE_QUEUE_ENTRY, Inserted),
+static_assert(offsetof(DRVFW_DEVICE_QUEUE_ENTRY, Inserted) ==
+                  offsetof(KDEVICE_QUEUE_ENTRY, Inserted),
               "the inserted mark is where the kernel keeps it");
 
 namespace {
@@ -24,11 +25,12 @@ BOOLEAN BelongsTo(PIRP Irp, PFILE_OBJECT File) {
 
 // The I/O manager sets the flag under the cancel spin lock; where the queue looks without that
 // lock, it reads the flag atomically.
-BOOLEAN CancelFlagOf(PIRP Irp) { return __atomic_load_n(&Irp->Cancel, __ATOMIC_SEQ_CST); }
+BOOLEAN CancelFlagOf(PIRP Irp) {
+    return __atomic_load_n(&Irp->Cancel, __ATOMIC_SEQ_CST);
+}
 
 VOID CompleteDpcRoutine(PKDPC Dpc, PVOID Context, PVOID Argument1, PVOID Argument2) {
-    CIrpQueue::IoCompleteDpc(Dpc, static_cast<CIrpQueue*>(Context), Argument1,
-                             static_cast<DRVFW_IRPQUEUE_COMPLETE_CONTEXT*>(Argument2));
+    CIrpQueue::IoCompleteDpc(Dpc, static_cast<CIrpQueue*>(Context), Argument1, Argument2);
 }
 
 } // namespace
@@ -75,9 +77,11 @@ PIRP RemoveDeviceQueue(PKDEVICE_QUEUE Queue) {
 
 CIrpQueue::CIrpQueue()
     : StartIoRoutine(nullptr), DeviceObject(nullptr), DeviceQueue{}, CurrentIrp(nullptr),
-      LegacyQueuing(1), QueueLockIrql(PASSIVE_LEVEL), CompleteContext{}, CompleteDpc{},
-      CurrentIrpClaim(0) {
+      LegacyQueuing(1), QueueLockIrql(PASSIVE_LEVEL), CompleteList{},
+      CompleteLock(0), CompleteDpc{}, CurrentIrpClaim(0) {
     KeInitializeDeviceQueue(&DeviceQueue);
+    InitializeListHead(&CompleteList);
+    KeInitializeSpinLock(&CompleteLock);
     KeInitializeDpc(&CompleteDpc, CompleteDpcRoutine, this);
 }
 
@@ -89,9 +93,15 @@ VOID CIrpQueue::SetStartIoRoutine(PDRIVER_STARTIO StartIo, PDEVICE_OBJECT Device
     LegacyQueuing = OwningDevice(Device)->LegacyQueuing;
 }
 
-PIRP CIrpQueue::GetCurrentIrp() { return CurrentIrp; }
-VOID CIrpQueue::SetCurrentIrp(PIRP Irp) { CurrentIrp = Irp; }
-VOID CIrpQueue::ClearCurrentIrp() { CurrentIrp = nullptr; }
+PIRP CIrpQueue::GetCurrentIrp() {
+    return CurrentIrp;
+}
+VOID CIrpQueue::SetCurrentIrp(PIRP Irp) {
+    CurrentIrp = Irp;
+}
+VOID CIrpQueue::ClearCurrentIrp() {
+    CurrentIrp = nullptr;
+}
 
 BOOLEAN CIrpQueue::IsCurrentIrpClaimed() {
     if (InterlockedCompareExchange(&CurrentIrpClaim, 1, 0) != 0)
@@ -104,9 +114,15 @@ BOOLEAN CIrpQueue::RescindCurrentIrpClaim() {
     return InterlockedExchange(&CurrentIrpClaim, 0) != 0;
 }
 
-VOID CIrpQueue::AcquireQueueLock() { QueueLockIrql = KfAcquireSpinLock(&DeviceQueue.Lock); }
-VOID CIrpQueue::ReleaseQueueLock() { KfReleaseSpinLock(&DeviceQueue.Lock, QueueLockIrql); }
-VOID CIrpQueue::AcquireQueueLockAtDpcLevel() { KefAcquireSpinLockAtDpcLevel(&DeviceQueue.Lock); }
+VOID CIrpQueue::AcquireQueueLock() {
+    QueueLockIrql = KfAcquireSpinLock(&DeviceQueue.Lock);
+}
+VOID CIrpQueue::ReleaseQueueLock() {
+    KfReleaseSpinLock(&DeviceQueue.Lock, QueueLockIrql);
+}
+VOID CIrpQueue::AcquireQueueLockAtDpcLevel() {
+    KefAcquireSpinLockAtDpcLevel(&DeviceQueue.Lock);
+}
 VOID CIrpQueue::ReleaseQueueLockFromDpcLevel() {
     KefReleaseSpinLockFromDpcLevel(&DeviceQueue.Lock);
 }
@@ -139,19 +155,22 @@ BOOLEAN CIrpQueue::InsertDeviceQueue(DRVFW_DEVICE_QUEUE_ENTRY* Entry) {
 }
 
 // Start-I/O runs at DISPATCH_LEVEL with no framework lock held. A device without a start-I/O
-// routine cannot serve a started request, so it is failed rather than left hanging.
-VOID CIrpQueue::StartIo(PIRP Irp) {
-    if (StartIoRoutine == nullptr) {
-        // A routine still in place, or none and no cancellation under way: the queue owns it.
-        if (IoSetCancelRoutine(Irp, nullptr) != nullptr || !CancelFlagOf(Irp)) {
-            Irp->IoStatus.Information = 0;
-            CompleteIrpAndStartNext(Irp, STATUS_INVALID_DEVICE_REQUEST, IO_NO_INCREMENT);
-        }
+// routine cannot serve a started request, so the queue completes it itself rather than leave
+// it, and every request behind it, hanging: as cancelled when it was cancelled (also before it
+// started), else as an invalid request. The one exception is a request that started with a
+// cancel routine which a cancellation has taken meanwhile: that routine completes it.
+VOID CIrpQueue::StartIo(PIRP Irp, BOOLEAN StartedWithCancelRoutine) {
+    if (StartIoRoutine != nullptr) {
+        KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
+        StartIoRoutine(DeviceObject, Irp);
+        KfLowerIrql(old);
         return;
     }
-    KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
-    StartIoRoutine(DeviceObject, Irp);
-    KfLowerIrql(old);
+    if (IoSetCancelRoutine(Irp, nullptr) == nullptr && StartedWithCancelRoutine)
+        return;
+    Irp->IoStatus.Information = 0;
+    const NTSTATUS status = CancelFlagOf(Irp) ? STATUS_CANCELLED : STATUS_INVALID_DEVICE_REQUEST;
+    CompleteIrpAndStartNext(Irp, status, IO_NO_INCREMENT);
 }
 
 VOID CIrpQueue::CompleteCancelled(PIRP Irp) {
@@ -200,7 +219,7 @@ VOID CIrpQueue::LegacyStartPacket(PIRP Irp, PDRIVER_CANCEL CancelRoutine) {
     }
     CurrentIrp = Irp;
     IoReleaseCancelSpinLock(irql);
-    StartIo(Irp);
+    StartIo(Irp, CancelRoutine != nullptr);
 }
 
 // A waiting request must carry a cancel routine here (one without is taken for a request
@@ -213,7 +232,7 @@ VOID CIrpQueue::QueueStartPacket(PIRP Irp, PDRIVER_CANCEL CancelRoutine) {
         CurrentIrp = Irp;
         InterlockedExchange(&CurrentIrpClaim, 0);
         ReleaseQueueLock();
-        StartIo(Irp);
+        StartIo(Irp, FALSE);
         return;
     }
     IoSetCancelRoutine(Irp, CancelRoutine);
@@ -243,8 +262,11 @@ VOID CIrpQueue::LegacyStartNextPacket() {
     }
     PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.DeviceQueueEntry);
     CurrentIrp = irp;
+    // Under the cancel spin lock no cancellation is half done: a request without a routine
+    // now never had one (a cancelled one with a routine has left the queue).
+    const BOOLEAN withRoutine = irp->CancelRoutine != nullptr;
     IoReleaseCancelSpinLock(irql);
-    StartIo(irp);
+    StartIo(irp, withRoutine);
 }
 
 VOID CIrpQueue::QueueStartNextPacket() {
@@ -268,7 +290,7 @@ VOID CIrpQueue::QueueStartNextPacket() {
         CurrentIrp = irp;
         ReleaseQueueLock();
         InterlockedExchange(&CurrentIrpClaim, 0);
-        StartIo(irp);
+        StartIo(irp, FALSE);
         return;
     }
 }
@@ -278,17 +300,30 @@ VOID CIrpQueue::CompleteIrpAndStartNext(PIRP Irp, NTSTATUS Status, ULONG Priorit
     OwningDevice(DeviceObject)->CompleteIrp(Irp, Status, PriorityBoost);
 }
 
+// The request waits on the queue's list, so a second hand-over before the DPC has run only
+// lengthens the list; the DPC, queued again if it was not, takes every request off it.
 VOID CIrpQueue::CompleteIrpAndStartNextWithDpc(PIRP Irp, NTSTATUS Status, ULONG PriorityBoost) {
-    CompleteContext.Status = Status;
-    CompleteContext.PriorityBoost = PriorityBoost;
-    CompleteContext.Irp = Irp;
-    KeInsertQueueDpc(&CompleteDpc, nullptr, &CompleteContext);
+    Irp->IoStatus.Status = Status;
+    DrvFwQueueEntry(Irp)->SortKey = PriorityBoost;
+    const KIRQL irql = KfAcquireSpinLock(&CompleteLock);
+    InsertTailList(&CompleteList, &Irp->Tail.Overlay.ListEntry);
+    KfReleaseSpinLock(&CompleteLock, irql);
+    KeInsertQueueDpc(&CompleteDpc, nullptr, nullptr);
 }
 
-VOID CIrpQueue::IoCompleteDpc(PKDPC, CIrpQueue* Queue, PVOID,
-                              DRVFW_IRPQUEUE_COMPLETE_CONTEXT* Context) {
-    DRVFW_IRPQUEUE_COMPLETE_CONTEXT completion = *Context;
-    Queue->CompleteIrpAndStartNext(completion.Irp, completion.Status, completion.PriorityBoost);
+// At DISPATCH_LEVEL: the oldest request waiting for deferred completion, or null.
+PIRP CIrpQueue::TakeDeferredCompletion() {
+    KefAcquireSpinLockAtDpcLevel(&CompleteLock);
+    PIRP irp = nullptr;
+    if (!IsListEmpty(&CompleteList))
+        irp = CONTAINING_RECORD(RemoveHeadList(&CompleteList), IRP, Tail.Overlay.ListEntry);
+    KefReleaseSpinLockFromDpcLevel(&CompleteLock);
+    return irp;
+}
+
+VOID CIrpQueue::IoCompleteDpc(PKDPC, CIrpQueue* Queue, PVOID, PVOID) {
+    while (PIRP irp = Queue->TakeDeferredCompletion())
+        Queue->CompleteIrpAndStartNext(irp, irp->IoStatus.Status, DrvFwQueueEntry(irp)->SortKey);
 }
 
 BOOLEAN CIrpQueue::SetInProgressIrpCancelRoutine(PIRP Irp, PDRIVER_CANCEL CancelRoutine) {
@@ -313,7 +348,8 @@ VOID CIrpQueue::FlushQueue(PFILE_OBJECT File) {
 // can still be taken out of the queue and returns it with the lock released; null (lock
 // still held) when there is none.
 PIRP CIrpQueue::QueueFlushNext(PFILE_OBJECT File) {
-    for (PIRP irp = GetFirstIrp(&DeviceQueue); irp != nullptr; irp = GetNextIrp(&DeviceQueue, irp)) {
+    for (PIRP irp = GetFirstIrp(&DeviceQueue); irp != nullptr;
+         irp = GetNextIrp(&DeviceQueue, irp)) {
         if (!BelongsTo(irp, File))
             continue;
         PDRIVER_CANCEL routine = IoSetCancelRoutine(irp, nullptr);

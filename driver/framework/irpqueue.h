@@ -8,17 +8,12 @@
 
 class CIrpQueue;
 
-// The one deferred completion a queue can hold.
-struct DRVFW_IRPQUEUE_COMPLETE_CONTEXT {
-    NTSTATUS Status;
-    ULONG PriorityBoost;
-    PIRP Irp;
-};
-
 // How the framework sees a request's device-queue entry. The first three fields lie where the
 // kernel's KDEVICE_QUEUE_ENTRY keeps them, so the kernel's routines and these agree; the key
 // word, which names the queue that holds the request, follows in the rest of the IRP's
-// driver-context area (a pointer does not fit the kernel's 32-bit sort key here).
+// driver-context area (a pointer does not fit the kernel's 32-bit sort key here). The queue is
+// first in, first out and never sorts: a request handed over for deferred completion, which
+// waits in no device queue, carries its priority boost in the sort key.
 struct DRVFW_DEVICE_QUEUE_ENTRY {
     DRVFW_DEVICE_QUEUE_ENTRY* Flink;
     DRVFW_DEVICE_QUEUE_ENTRY* Blink;
@@ -57,7 +52,8 @@ public:
     virtual VOID StartPacket(PIRP Irp, PDRIVER_CANCEL CancelRoutine);
     // Starts the next request, then completes `Irp` through the owning device.
     virtual VOID CompleteIrpAndStartNext(PIRP Irp, NTSTATUS Status, ULONG PriorityBoost);
-    // The same from a DPC; one deferred completion at a time per queue.
+    // The same from the queue's DPC, for every request handed over, in the order handed over,
+    // however many arrive before the DPC runs. IRQL <= DISPATCH_LEVEL.
     virtual VOID CompleteIrpAndStartNextWithDpc(PIRP Irp, NTSTATUS Status, ULONG PriorityBoost);
     // Starts the next waiting request or makes the queue idle. IRQL <= DISPATCH_LEVEL.
     virtual VOID StartNextPacket();
@@ -84,8 +80,8 @@ public:
     // Legacy: takes a waiting request out of the kernel device queue; TRUE if it was there.
     BOOLEAN RemoveIrpFromQueue(PIRP Irp);
     VOID LegacyFlushQueue(PFILE_OBJECT File);
-    static VOID IoCompleteDpc(PKDPC Dpc, CIrpQueue* Queue, PVOID Unused,
-                              DRVFW_IRPQUEUE_COMPLETE_CONTEXT* Context);
+    // Completes every request waiting for deferred completion, starting the next each time.
+    static VOID IoCompleteDpc(PKDPC Dpc, CIrpQueue* Queue, PVOID Unused1, PVOID Unused2);
 
     // A request the queue handed to a cancel routine while it was neither waiting nor in
     // progress carries this queue in its key word; the routine takes that mark and completes it.
@@ -97,13 +93,17 @@ public:
     PIRP CurrentIrp;
     UCHAR LegacyQueuing;
     KIRQL QueueLockIrql;
-    DRVFW_IRPQUEUE_COMPLETE_CONTEXT CompleteContext;
+    // Requests handed over for deferred completion, linked through Tail.Overlay.ListEntry,
+    // their status in IoStatus.Status; guarded by CompleteLock.
+    LIST_ENTRY CompleteList;
+    KSPIN_LOCK CompleteLock;
     KDPC CompleteDpc;
     LONG CurrentIrpClaim;
 
 private:
     BOOLEAN InsertDeviceQueue(DRVFW_DEVICE_QUEUE_ENTRY* Entry);
-    VOID StartIo(PIRP Irp);
+    VOID StartIo(PIRP Irp, BOOLEAN StartedWithCancelRoutine);
+    PIRP TakeDeferredCompletion();
     VOID CompleteCancelled(PIRP Irp);
     VOID CallCancelRoutine(PIRP Irp, PDRIVER_CANCEL CancelRoutine);
     VOID LegacyStartPacket(PIRP Irp, PDRIVER_CANCEL CancelRoutine);

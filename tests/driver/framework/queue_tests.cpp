@@ -3,6 +3,7 @@
 // deferred completion and cancellation at every stage.
 #include "system_fixture.h"
 
+#include <atomic>
 #include <vector>
 
 using namespace drvfwtest;
@@ -16,10 +17,42 @@ std::vector<ULONG> startedIds(QueueDevice& device) {
     return ids;
 }
 
+// Keeps DPC processor 0, where the DPCs queued from a test thread run, busy while it lives, so
+// that DPCs queued meanwhile wait behind it.
+class ProcessorHold {
+public:
+    ProcessorHold() {
+        KeInitializeDpc(&m_dpc, Hold, this);
+        KeInsertQueueDpc(&m_dpc, nullptr, nullptr);
+    }
+    ~ProcessorHold() {
+        m_release = true;
+        waitFor(m_done);
+    }
+
+private:
+    static void waitFor(const std::atomic<bool>& flag) {
+        auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!flag.load() && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+    }
+    static VOID Hold(PKDPC, PVOID context, PVOID, PVOID) {
+        auto* self = static_cast<ProcessorHold*>(context);
+        waitFor(self->m_release);
+        self->m_done = true;
+    }
+
+    KDPC m_dpc{};
+    std::atomic<bool> m_release{false};
+    std::atomic<bool> m_done{false};
+};
+
 class IrpQueueTest : public SystemFixture, public testing::WithParamInterface<bool> {
 protected:
+    virtual DriverConfig config() { return DriverConfig{1, GetParam()}; }
+
     void SetUp() override {
-        driverConfig() = DriverConfig{1, GetParam()};
+        driverConfig() = config();
         boot();
         ASSERT_EQ(load(QueueDriverEntry), STATUS_SUCCESS);
         ASSERT_EQ(g_devices.size(), 1u);
@@ -36,7 +69,28 @@ protected:
         return request;
     }
 
-    bool idle() { return m_device->IrpQueue.GetCurrentIrp() == nullptr && !m_device->IrpQueue.DeviceQueue.Busy; }
+    // Sends a request that the dispatch routine queues only once it has been cancelled.
+    std::unique_ptr<Request> sendCancelledBeforeQueued(ULONG id, ULONG code) {
+        const int arrived = g_waitingForCancel.load() + 1;
+        auto request = std::make_unique<Request>(process(), m_handle, id, code);
+        auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (g_waitingForCancel.load() < arrived && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        request->cancel();
+        return request;
+    }
+
+    // Marks the queue busy as if a request were in progress.
+    void holdBusy() {
+        m_device->IrpQueue.AcquireQueueLock();
+        m_device->IrpQueue.DeviceQueue.Busy = TRUE;
+        m_device->IrpQueue.ReleaseQueueLock();
+    }
+
+    bool idle() {
+        return m_device->IrpQueue.GetCurrentIrp() == nullptr &&
+               !m_device->IrpQueue.DeviceQueue.Busy;
+    }
 
     QueueDevice* m_device = nullptr;
     ntemu::Handle m_handle = 0;
@@ -95,7 +149,7 @@ TEST_P(IrpQueueTest, FlushOfAllCancelsWaitingAndCurrentRequests) {
     EXPECT_EQ(io().liveIrpCount(), 0u);
     EXPECT_EQ(startedIds(*m_device), (std::vector<ULONG>{1}));
     EXPECT_TRUE(idle());
-    m_device->IrpQueue.FlushQueue(nullptr);   // an idle queue has nothing to flush
+    m_device->IrpQueue.FlushQueue(nullptr); // an idle queue has nothing to flush
     EXPECT_TRUE(idle());
 }
 
@@ -138,14 +192,8 @@ TEST_P(IrpQueueTest, CancelIoEndsEveryRequestOfTheHandle) {
 }
 
 TEST_P(IrpQueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
-    int arrived = g_waitingForCancel.load();
     for (ULONG code : {kIoctlQueueCancelled, kIoctlQueueCancelledWithRoutine}) {
-        auto early = std::make_unique<Request>(process(), m_handle, 7, code);
-        ++arrived;
-        auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (g_waitingForCancel.load() < arrived && std::chrono::steady_clock::now() < bound)
-            std::this_thread::yield();
-        early->cancel();
+        auto early = sendCancelledBeforeQueued(7, code);
         EXPECT_EQ(early->status(), STATUS_CANCELLED);
         // Completed by the driver, not given up by the caller.
         EXPECT_EQ(io().liveIrpCount(), 0u);
@@ -175,9 +223,27 @@ TEST_P(IrpQueueTest, DeferredCompletionStartsTheNextFromADpc) {
     EXPECT_TRUE(idle());
 }
 
+TEST_P(IrpQueueTest, DeferredCompletionsBeforeTheDpcRunsAreEachCompletedOnce) {
+    auto first = send(1), second = send(2);
+    {
+        ProcessorHold hold;
+        EXPECT_EQ(m_device->completeCurrent(STATUS_IO_TIMEOUT, true), 1u);
+        // The driver starts the next request itself and hands it over too, all before the
+        // queue's DPC has run.
+        m_device->StartNextPacket();
+        EXPECT_EQ(m_device->completeCurrent(STATUS_DEVICE_NOT_READY, true), 2u);
+        EXPECT_FALSE(first->done());
+    }
+    kernel().settle();
+    EXPECT_EQ(first->status(), STATUS_IO_TIMEOUT);
+    EXPECT_EQ(second->status(), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(io().liveIrpCount(), 0u);
+    EXPECT_TRUE(idle());
+}
+
 TEST_P(IrpQueueTest, CurrentRequestIsClaimedOnce) {
     CIrpQueue& queue = m_device->IrpQueue;
-    EXPECT_TRUE(queue.IsCurrentIrpClaimed());          // nothing in progress
+    EXPECT_TRUE(queue.IsCurrentIrpClaimed()); // nothing in progress
     EXPECT_TRUE(queue.RescindCurrentIrpClaim());
     auto first = send(1), second = send(2);
     EXPECT_FALSE(queue.IsCurrentIrpClaimed());
@@ -215,6 +281,39 @@ TEST_P(IrpQueueTest, HelpersWalkAndUnlinkInOrder) {
     EXPECT_EQ(reordered, (std::vector<ULONG>{4, 3, 2}));
     for (ULONG id : {1u, 4u, 3u, 2u})
         EXPECT_EQ(m_device->completeCurrent(STATUS_SUCCESS), id);
+}
+
+// A driver without a start-I/O routine: the queue ends every request it starts itself, and
+// one that was cancelled before it started ends as cancelled instead of blocking the queue.
+class IrpQueueWithoutStartIoTest : public IrpQueueTest {
+protected:
+    DriverConfig config() override { return DriverConfig{1, GetParam(), false}; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, IrpQueueWithoutStartIoTest, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Legacy" : "Queue"; });
+
+TEST_P(IrpQueueWithoutStartIoTest, RequestCancelledBeforeItStartsIsCompletedOnce) {
+    for (ULONG code : {kIoctlQueueCancelled, kIoctlQueueCancelledWithRoutine}) {
+        auto early = sendCancelledBeforeQueued(7, code);
+        EXPECT_EQ(early->status(), STATUS_CANCELLED) << std::hex << code;
+        EXPECT_EQ(io().liveIrpCount(), 0u);
+        EXPECT_TRUE(idle());
+    }
+    Request next(process(), m_handle, 8);
+    EXPECT_EQ(next.status(), STATUS_INVALID_DEVICE_REQUEST);
+    EXPECT_TRUE(idle());
+}
+
+TEST_P(IrpQueueWithoutStartIoTest, RequestCancelledWhileWaitingWithoutRoutineIsCompletedOnce) {
+    holdBusy();
+    auto waiting = send(1, 0, kIoctlQueueWithoutRoutine);
+    process().cancelIo(m_handle);
+    // The request in progress ends; the cancelled one is next.
+    m_device->StartNextPacket();
+    EXPECT_EQ(waiting->status(), STATUS_CANCELLED);
+    EXPECT_EQ(io().liveIrpCount(), 0u);
+    EXPECT_TRUE(idle());
 }
 
 } // namespace

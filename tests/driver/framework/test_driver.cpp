@@ -18,7 +18,9 @@ DriverConfig& driverConfig() {
 
 namespace {
 
-ULONG RequestId(PIRP Irp) { return *static_cast<ULONG*>(Irp->AssociatedIrp.SystemBuffer); }
+ULONG RequestId(PIRP Irp) {
+    return *static_cast<ULONG*>(Irp->AssociatedIrp.SystemBuffer);
+}
 
 ULONG IoControlCode(PIRP Irp) {
     return IoGetCurrentIrpStackLocation(Irp)->Parameters.DeviceIoControl.IoControlCode;
@@ -39,7 +41,9 @@ void WaitUntilCancelled(PIRP Irp) {
     }
 }
 
-BOOLEAN TestIsr(PKINTERRUPT, PVOID) { return FALSE; }
+BOOLEAN TestIsr(PKINTERRUPT, PVOID) {
+    return FALSE;
+}
 VOID TestDpc(PKDPC, PDEVICE_OBJECT, PIRP, PVOID) {}
 
 } // namespace
@@ -116,7 +120,8 @@ VOID QueueDevice::StartIo(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
     }
     if (legacy)
         IoReleaseCancelSpinLock(cancelIrql);
-    else if (!current || device->IrpQueue.SetInProgressIrpCancelRoutine(Irp, DrvFwIrpCancelCallback))
+    else if (!current ||
+             device->IrpQueue.SetInProgressIrpCancelRoutine(Irp, DrvFwIrpCancelCallback))
         device->IrpQueue.ReleaseQueueLock();
     else
         return;
@@ -134,7 +139,7 @@ NTSTATUS QueueDevice::Dispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         device->CompleteIrp(Irp, STATUS_INVALID_PARAMETER, IO_NO_INCREMENT);
         return STATUS_INVALID_PARAMETER;
     }
-    PDRIVER_CANCEL routine = DrvFwIrpCancelCallback;
+    PDRIVER_CANCEL routine = code == kIoctlQueueWithoutRoutine ? nullptr : DrvFwIrpCancelCallback;
     if (code == kIoctlQueueCancelled || code == kIoctlQueueCancelledWithRoutine) {
         ++g_waitingForCancel;
         WaitUntilCancelled(Irp);
@@ -201,13 +206,13 @@ NTSTATUS QueueDriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING) {
     if (driver == nullptr)
         return STATUS_NO_MEMORY;
     delete driver;
-    DriverObject->DriverStartIo = QueueDevice::StartIo;
+    DriverObject->DriverStartIo = driverConfig().startIo ? QueueDevice::StartIo : nullptr;
     DriverObject->MajorFunction[IRP_MJ_DEVICE_CONTROL] = QueueDevice::Dispatch;
     for (unsigned n = 0; n < driverConfig().queueDevices; ++n) {
         CString name = CString::Concatenate(CString(u"FwQueue"), CString(n, 10, 0));
         QueueDevice* device = nullptr;
-        NTSTATUS status = createDevice(DriverObject, name.UnicodeString.Buffer, &device,
-                                       driverConfig().legacy);
+        NTSTATUS status =
+            createDevice(DriverObject, name.UnicodeString.Buffer, &device, driverConfig().legacy);
         if (!NT_SUCCESS(status)) {
             DrvFwDriverUnload(DriverObject);
             return status;
@@ -236,9 +241,8 @@ NTSTATUS ResourceDriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING Regist
         while (search.nextSlot < 32) {
             CString name = CString::Concatenate(CString(u"FwRes"), CString(created, 10, 0));
             ResourceDevice* device = nullptr;
-            if (!name.IsValid ||
-                !NT_SUCCESS(createDevice(DriverObject, name.UnicodeString.Buffer, &device,
-                                         &registryPath, &search)))
+            if (!name.IsValid || !NT_SUCCESS(createDevice(DriverObject, name.UnicodeString.Buffer,
+                                                          &device, &registryPath, &search)))
                 break;
             g_devices.push_back(device);
             ++created;

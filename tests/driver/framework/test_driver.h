@@ -25,6 +25,9 @@ constexpr ULONG kIoctlQueueCancelled =
 // ... or with the generic one.
 constexpr ULONG kIoctlQueueCancelledWithRoutine =
     CTL_CODE(kTestDeviceType, 0x803, METHOD_BUFFERED, FILE_ANY_ACCESS);
+// Queues the request at once without a cancel routine.
+constexpr ULONG kIoctlQueueWithoutRoutine =
+    CTL_CODE(kTestDeviceType, 0x804, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
 struct StartRecord {
     ULONG id;
@@ -76,6 +79,7 @@ private:
 struct DriverConfig {
     unsigned queueDevices = 1;
     bool legacy = true;
+    bool startIo = true; // false: the driver registers no start-I/O routine
 };
 DriverConfig& driverConfig();
 
