@@ -8,8 +8,9 @@
 // Every operation takes the port base first and returns VORN_SUCCESS or one of the failures
 // of board_results.h. Queries (date, altitude, latitude, longitude, satellites, firmware) can
 // answer VORN_BAD_ECHO or VORN_NO_ANSWER, and then leave the record as it was. Entries refuse
-// values whose decimal text does not fit the board's digits with VORN_REFUSED before anything
-// reaches the board. Entries and queries sleep: IRQL PASSIVE_LEVEL. vornGetTime,
+// values outside the board's ranges (which the board would throw away without a word) with
+// VORN_REFUSED before anything reaches the board. Entries and queries sleep: IRQL
+// PASSIVE_LEVEL. vornGetTime,
 // vornSynchStatus, vornPeek and vornPoke only touch registers: IRQL any.
 
 // Start-up: FIFO emptied, event interrupt on, heartbeat and match off, stale match cleared.
@@ -17,8 +18,11 @@ UCHAR vornInitializeBoard(ULONG_PTR portBase);
 UCHAR vornFlushFifo(ULONG_PTR portBase);
 
 UCHAR vornGetTime(ULONG_PTR portBase, vornpci::TimeObj* time);
-// Day of year, hours, minutes and seconds; the sub-second part cannot be set.
+// Day of year 1 to 366, hours 0 to 23, minutes and seconds 0 to 59; the sub-second part
+// cannot be set. Day 366 needs a leap year on the board: its date is queried first (a FIFO
+// exchange, which can also fail as a query does).
 UCHAR vornSetTime(ULONG_PTR portBase, const vornpci::TimeObj* time);
+// Year 1 to 9999.
 UCHAR vornSetYear(ULONG_PTR portBase, const USHORT* year);
 
 UCHAR vornGetDate(ULONG_PTR portBase, vornpci::DateObj* date);
@@ -30,9 +34,12 @@ UCHAR vornGetSatInfo(ULONG_PTR portBase, vornpci::SatObj* satellites);
 UCHAR vornGetFirmware(ULONG_PTR portBase, PUCHAR version);
 UCHAR vornResetFirmware(ULONG_PTR portBase);
 
+// Start code 0 or 1, mode code 0xE5 or 0xE7; the divider's four groups go as they are.
 UCHAR vornSetHeartbeat(ULONG_PTR portBase, const vornpci::HeartObj* heartbeat);
+// Type 0 or 1, day of year 1 to 366, hours 0 to 23, minutes 0 to 59, microsInMinute below
+// 60,000,000.
 UCHAR vornSetMatchTime(ULONG_PTR portBase, const vornpci::MatchObj* match);
-// Signed microseconds, -9999 to 9999; negative values go to the board in ten's complement.
+// Signed microseconds, -5000 to 4999; negative values go to the board in ten's complement.
 UCHAR vornSetPropDelayCorr(ULONG_PTR portBase, const LONG* delay);
 UCHAR vornSimEvent(ULONG_PTR portBase);
 

@@ -1,5 +1,5 @@
 // Board entries: time, year, heartbeat, match time, propagation delay and synchronization mode,
-// sent as command bytes after the values have been checked against their digits.
+// sent as command bytes after the values have been checked against the board's ranges.
 #include "board_ops.h"
 #include "board_protocol.h"
 
@@ -16,17 +16,39 @@ DigitText formatDigits(ULONG value, int width) {
     return digits;
 }
 
-// A value fits a field when its decimal text has no more digits than the field. Values that
-// fit but lie outside the usual range (hour 25) still go to the board, which decides.
-constexpr BOOLEAN fitsDigits(ULONG value, ULONG digits) {
-    ULONG limit = 1;
-    for (ULONG i = 0; i < digits; ++i)
-        limit *= 10;
-    return value < limit;
+// The board's ranges. It throws away a load outside them without a word, so such entries are
+// refused before any byte is sent.
+constexpr ULONG kLastDayOfYear = 366;
+constexpr ULONG kLastHour = 23;
+constexpr ULONG kLastMinute = 59;
+constexpr ULONG kLastSecond = 59;
+constexpr ULONG kMicrosPerMinute = 60'000'000;
+constexpr ULONG kFirstYear = 1;
+constexpr ULONG kLastYear = 9999;
+// Four digits in ten's complement carry -5000 to 4999 microseconds; 5000 would come back as
+// -5000.
+constexpr LONG kPropDelayMin = -5000;
+constexpr LONG kPropDelayMax = 4999;
+constexpr LONG kPropDelayModulus = 10000;
+
+BOOLEAN validDayAndClock(ULONG dayOfYear, ULONG hours, ULONG minutes) {
+    return dayOfYear >= 1 && dayOfYear <= kLastDayOfYear && hours <= kLastHour &&
+           minutes <= kLastMinute;
 }
 
-BOOLEAN fitsDayAndClock(ULONG dayOfYear, ULONG hours, ULONG minutes) {
-    return fitsDigits(dayOfYear, 3) && fitsDigits(hours, 2) && fitsDigits(minutes, 2);
+BOOLEAN isLeapYear(ULONG year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// Day 366 exists only in a leap year, and the board's own year decides: it is read first.
+UCHAR checkLeapDay(ULONG_PTR portBase, ULONG dayOfYear) {
+    if (dayOfYear != kLastDayOfYear)
+        return VORN_SUCCESS;
+    vornpci::DateObj date{};
+    const UCHAR result = vornGetDate(portBase, &date);
+    if (result != VORN_SUCCESS)
+        return result;
+    return isLeapYear(date.year) ? VORN_SUCCESS : VORN_REFUSED;
 }
 
 VOID sendDayAndClock(ULONG_PTR portBase, ULONG dayOfYear, ULONG hours, ULONG minutes) {
@@ -35,15 +57,15 @@ VOID sendDayAndClock(ULONG_PTR portBase, ULONG dayOfYear, ULONG hours, ULONG min
     sendMinutes(portBase, formatDigits(minutes, 2).text);
 }
 
-constexpr LONG kPropDelayLimit = 9999;
-constexpr LONG kPropDelayModulus = 10000;
-
 } // namespace
 
 UCHAR vornSetTime(ULONG_PTR portBase, const vornpci::TimeObj* time) {
-    if (!fitsDayAndClock(time->dayOfYear, time->hours, time->minutes) ||
-        !fitsDigits(time->seconds, 2))
+    if (!validDayAndClock(time->dayOfYear, time->hours, time->minutes) ||
+        time->seconds > kLastSecond)
         return VORN_REFUSED;
+    const UCHAR leapDay = checkLeapDay(portBase, time->dayOfYear);
+    if (leapDay != VORN_SUCCESS)
+        return leapDay;
     sendCmd(portBase, CMD_ENTRY_BEGIN);
     sendDayAndClock(portBase, time->dayOfYear, time->hours, time->minutes);
     sendSeconds(portBase, formatDigits(time->seconds, 2).text);
@@ -53,7 +75,7 @@ UCHAR vornSetTime(ULONG_PTR portBase, const vornpci::TimeObj* time) {
 
 // A year entry is not opened with CMD_ENTRY_BEGIN.
 UCHAR vornSetYear(ULONG_PTR portBase, const USHORT* year) {
-    if (!fitsDigits(*year, 4))
+    if (*year < kFirstYear || *year > kLastYear)
         return VORN_REFUSED;
     const DigitText digits = formatDigits(*year, 4);
     for (ULONG i = 0; i < 4; ++i)
@@ -80,8 +102,8 @@ UCHAR vornSetHeartbeat(ULONG_PTR portBase, const vornpci::HeartObj* heartbeat) {
 }
 
 UCHAR vornSetMatchTime(ULONG_PTR portBase, const vornpci::MatchObj* match) {
-    if (match->matchType > 1 || !fitsDayAndClock(match->dayOfYear, match->hours, match->minutes) ||
-        !fitsDigits(match->microsInMinute, 8))
+    if (match->matchType > 1 || !validDayAndClock(match->dayOfYear, match->hours, match->minutes) ||
+        match->microsInMinute >= kMicrosPerMinute)
         return VORN_REFUSED;
     vornClearStaleMatch(portBase);
     sendCmd(portBase, CMD_ENTRY_BEGIN);
@@ -94,7 +116,7 @@ UCHAR vornSetMatchTime(ULONG_PTR portBase, const vornpci::MatchObj* match) {
 // A negative delay goes to the board as its ten's complement in four digits (-1 as 9999).
 UCHAR vornSetPropDelayCorr(ULONG_PTR portBase, const LONG* delay) {
     LONG value = *delay;
-    if (value < -kPropDelayLimit || value > kPropDelayLimit)
+    if (value < kPropDelayMin || value > kPropDelayMax)
         return VORN_REFUSED;
     if (value < 0)
         value += kPropDelayModulus;

@@ -18,8 +18,8 @@ template <typename Record> Record* BufferOf(PIRP Irp) {
 
 // The common form: length check, the board operation on the request's buffer, Information.
 template <typename Operation>
-NTSTATUS Run(CVORNpci* Device, PIRP Irp, PIO_STACK_LOCATION Stack, ULONG Length,
-             ULONG Information, Exchange Kind, Operation&& Work) {
+NTSTATUS Run(CVORNpci* Device, PIRP Irp, PIO_STACK_LOCATION Stack, ULONG Length, ULONG Information,
+             Exchange Kind, Operation&& Work) {
     if (Length != kAnyLength && Stack->Parameters.DeviceIoControl.InputBufferLength != Length)
         return STATUS_INVALID_PARAMETER;
     const UCHAR result = Device->BoardExchange(BOOLEAN(Kind), Work);
@@ -120,9 +120,10 @@ NTSTATUS CVORNpci::VORNpciIoctlSetPropDelay(PIRP Irp, PIO_STACK_LOCATION Stack) 
                [&](ULONG_PTR Port) { return vornSetPropDelayCorr(Port, delay); });
 }
 
+// A time on day 366 reads the board's date first, through the FIFO.
 NTSTATUS CVORNpci::VORNpciIoctlSetTime(PIRP Irp, PIO_STACK_LOCATION Stack) {
     auto* record = BufferOf<vornpci::TimeObj>(Irp);
-    return Run(this, Irp, Stack, 16, 0, Exchange::Registers,
+    return Run(this, Irp, Stack, 16, 0, Exchange::Fifo,
                [&](ULONG_PTR Port) { return vornSetTime(Port, record); });
 }
 
@@ -155,7 +156,8 @@ NTSTATUS CVORNpci::VORNpciPeek(PIRP Irp, PIO_STACK_LOCATION Stack) {
         return STATUS_INVALID_PARAMETER;
     // A raw read of the data register takes a FIFO byte: it must not split an event.
     const Exchange kind = memory->offset == DataPort ? Exchange::Fifo : Exchange::Registers;
-    return Run(this, Irp, Stack, 8, 8, kind, [&](ULONG_PTR Port) { return vornPeek(Port, memory); });
+    return Run(this, Irp, Stack, 8, 8, kind,
+               [&](ULONG_PTR Port) { return vornPeek(Port, memory); });
 }
 
 NTSTATUS CVORNpci::VORNpciPoke(PIRP Irp, PIO_STACK_LOCATION Stack) {

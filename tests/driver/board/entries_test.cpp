@@ -45,7 +45,7 @@ TEST(BoardEntries, PropagationDelayGoesInTensComplement) {
     };
     const Case cases[] = {
         {-1, {0x39, 0x29, 0x19, 0x09}},    {250, {0x30, 0x22, 0x15, 0x00}},
-        {-9999, {0x30, 0x20, 0x10, 0x01}}, {9999, {0x39, 0x29, 0x19, 0x09}},
+        {-5000, {0x35, 0x20, 0x10, 0x00}}, {4999, {0x34, 0x29, 0x19, 0x09}},
         {0, {0x30, 0x20, 0x10, 0x00}},
     };
     for (const Case& c : cases) {
@@ -55,6 +55,7 @@ TEST(BoardEntries, PropagationDelayGoesInTensComplement) {
         expected.insert(expected.end(), c.digits.begin(), c.digits.end());
         expected.push_back(CMD_ENTRY_LOAD);
         EXPECT_EQ(bench.commands(), expected) << "delay " << c.delay;
+        EXPECT_EQ(bench.board().propagationDelay(), c.delay);
     }
 }
 
@@ -130,27 +131,47 @@ TEST(BoardEntries, SynchControlSendsItsCommandAndOverwritesTheByte) {
     EXPECT_EQ(bench.commands(), (Bytes{0x4E, 0x4D, 0x4E}));
 }
 
-// Digits of the right count pass even where the value is unusual; the board decides.
-TEST(BoardEntries, ValuesThatFitTheirDigitsPassWhateverTheirRange) {
+// The last values of each range are sent and the board loads every one of them.
+TEST(BoardEntries, ValuesAtTheEndsOfTheBoardsRangesAreLoaded) {
     BoardBench bench;
     vornpci::TimeObj time{};
-    time.dayOfYear = 999;
-    time.hours = 25;
-    time.minutes = 99;
-    time.seconds = 99;
+    time.dayOfYear = 365;
+    time.hours = 23;
+    time.minutes = 59;
+    time.seconds = 59;
     EXPECT_EQ(vornSetTime(bench.portBase(), &time), VORN_SUCCESS);
     EXPECT_EQ(bench.commands(),
-              (Bytes{0xF0, 0x59, 0x69, 0x79, 0x82, 0x95, 0xA9, 0xB9, 0xC9, 0xD9, 0xE0}));
-
-    bench.board().clearCommandLog();
-    const USHORT year = 9999;
-    EXPECT_EQ(vornSetYear(bench.portBase(), &year), VORN_SUCCESS);
-    EXPECT_EQ(bench.commands(), (Bytes{0x69, 0x79, 0x89, 0x99, 0xEA}));
+              (Bytes{0xF0, 0x53, 0x66, 0x75, 0x82, 0x93, 0xA5, 0xB9, 0xC5, 0xD9, 0xE0}));
+    for (const USHORT year : {USHORT(9999), USHORT(1)}) {
+        EXPECT_EQ(vornSetYear(bench.portBase(), &year), VORN_SUCCESS);
+        EXPECT_EQ(bench.board().time().year, year);
+    }
+    vornpci::MatchObj match{0, {}, 59'999'999, 59, 23, 366};
+    EXPECT_EQ(vornSetMatchTime(bench.portBase(), &match), VORN_SUCCESS);
+    EXPECT_TRUE(bench.board().match().armed);
+    EXPECT_EQ(bench.board().counters().refusedLoads, 0u);
 }
 
-// Values whose text has more digits than the field (or a sign), and codes outside their sets,
-// are refused before any byte reaches the board.
-TEST(BoardEntries, ValuesThatDoNotFitAreRefusedAndNothingIsSent) {
+// Day 366 is refused in a common year of the board (only the date query is sent) and loaded
+// in a leap year.
+TEST(BoardEntries, TimeOnDay366NeedsALeapYearOnTheBoard) {
+    vornpci::TimeObj time{};
+    time.dayOfYear = 366;
+    time.hours = 12;
+    {
+        BoardBench common(boardtest::systemTimeOf(2100, 6, 1, 0, 0, 0));
+        EXPECT_EQ(vornSetTime(common.portBase(), &time), VORN_REFUSED);
+        EXPECT_EQ(common.commands(), (Bytes{CMD_GET_DATE}));
+    }
+    BoardBench leap(boardtest::systemTimeOf(2000, 6, 1, 0, 0, 0));
+    EXPECT_EQ(vornSetTime(leap.portBase(), &time), VORN_SUCCESS);
+    EXPECT_EQ(leap.board().time().dayOfYear(), 366);
+    EXPECT_EQ(leap.board().counters().refusedLoads, 0u);
+}
+
+// Values outside the board's ranges (which it would throw away without a word), and codes
+// outside their sets, are refused before any byte reaches the board.
+TEST(BoardEntries, ValuesOutsideTheBoardsRangesAreRefusedAndNothingIsSent) {
     struct Case {
         std::string name;
         std::function<UCHAR(ULONG_PTR)> run;
@@ -180,26 +201,30 @@ TEST(BoardEntries, ValuesThatDoNotFitAreRefusedAndNothingIsSent) {
     auto delayOf = [](LONG delay) {
         return [delay](ULONG_PTR base) { return vornSetPropDelayCorr(base, &delay); };
     };
+    auto yearOf = [](USHORT year) {
+        return [year](ULONG_PTR base) { return vornSetYear(base, &year); };
+    };
     const Case cases[] = {
-        {"day 1000", timeWith([](auto& t) { t.dayOfYear = 1000; })},
-        {"hours 100", timeWith([](auto& t) { t.hours = 100; })},
-        {"minutes 255", timeWith([](auto& t) { t.minutes = 255; })},
-        {"seconds 100", timeWith([](auto& t) { t.seconds = 100; })},
-        {"year 10000",
-         [](ULONG_PTR base) {
-             const USHORT year = 10000;
-             return vornSetYear(base, &year);
-         }},
-        {"delay -10000", delayOf(-10000)},
-        {"delay 10000", delayOf(10000)},
+        {"day 0", timeWith([](auto& t) { t.dayOfYear = 0; })},
+        {"day 367", timeWith([](auto& t) { t.dayOfYear = 367; })},
+        {"hours 24", timeWith([](auto& t) { t.hours = 24; })},
+        {"minutes 60", timeWith([](auto& t) { t.minutes = 60; })},
+        {"seconds 60", timeWith([](auto& t) { t.seconds = 60; })},
+        {"year 0", yearOf(0)},
+        {"year 10000", yearOf(10000)},
+        {"delay 5000", delayOf(5000)},
+        {"delay 9999", delayOf(9999)},
+        {"delay -5001", delayOf(-5001)},
         {"delay most negative", delayOf(INT32_MIN)},
         {"heartbeat start 2", heartWith(2, 0xE5)},
         {"heartbeat mode 0xE6", heartWith(0, 0xE6)},
         {"heartbeat mode 0", heartWith(0, 0)},
         {"match type 2", matchWith([](auto& m) { m.matchType = 2; })},
-        {"match day 1000", matchWith([](auto& m) { m.dayOfYear = 1000; })},
-        {"match hours 100", matchWith([](auto& m) { m.hours = 100; })},
-        {"match micros 100,000,000", matchWith([](auto& m) { m.microsInMinute = 100'000'000; })},
+        {"match day 0", matchWith([](auto& m) { m.dayOfYear = 0; })},
+        {"match day 367", matchWith([](auto& m) { m.dayOfYear = 367; })},
+        {"match hours 24", matchWith([](auto& m) { m.hours = 24; })},
+        {"match minutes 60", matchWith([](auto& m) { m.minutes = 60; })},
+        {"match micros 60,000,000", matchWith([](auto& m) { m.microsInMinute = 60'000'000; })},
     };
     for (const Case& c : cases) {
         BoardBench bench;

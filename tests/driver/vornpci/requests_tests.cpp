@@ -67,8 +67,7 @@ TEST_F(Requests, OutputShorterThanTheAnswerIsRefusedBeforeTheBoard) {
     EXPECT_EQ(send(IOCTL_VORNPCI_GET_LATITUDE, Bytes(8), four).status, STATUS_BUFFER_TOO_SMALL);
     EXPECT_EQ(send(IOCTL_VORNPCI_OPEN, Bytes(8), four).status, STATUS_BUFFER_TOO_SMALL);
     Bytes eleven(11);
-    EXPECT_EQ(send(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), eleven).status,
-              STATUS_BUFFER_TOO_SMALL);
+    EXPECT_EQ(send(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), eleven).status, STATUS_BUFFER_TOO_SMALL);
     EXPECT_TRUE(commands().empty());
     EXPECT_EQ(board().counters().queriesAnswered, 0u);
     EXPECT_EQ(board().enables() & 0x80, 0x80); // untouched since start-up
@@ -88,12 +87,40 @@ TEST_F(Requests, SetRequestsReturnNothingAndNeedNoOutput) {
               STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(Requests, ValuesTheBoardCannotTakeAreRefusedWithNothingSent) {
-    Bytes none;
-    Bytes year = {0x10, 0x27, 0, 0}; // 10000 has five digits
-    ntemu::IoResult result = send(IOCTL_VORNPCI_SET_YEAR, year, none);
-    EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER);
-    EXPECT_TRUE(commands().empty());
+// Values the board would throw away without a word (or, for a propagation delay of 5000 and
+// more, take with the opposite sign) are refused before any byte reaches it.
+TEST_F(Requests, ValuesOutsideTheBoardsRangesAreRefusedWithNothingSent) {
+    TimeObj time{};
+    time.dayOfYear = 100;
+    time.hours = 25;
+    TimeObj dayZero{};
+    MatchObj match{};
+    match.dayOfYear = 100;
+    match.microsInMinute = 60'000'000;
+    struct Case {
+        const char* name;
+        ULONG code;
+        Bytes input;
+    };
+    const Case cases[] = {
+        {"hours 25", IOCTL_VORNPCI_SET_TIME, bytesOf(time)},
+        {"day 0", IOCTL_VORNPCI_SET_TIME, bytesOf(dayZero)},
+        {"match 60,000,000 us", IOCTL_VORNPCI_SET_MATCH_TIME, bytesOf(match)},
+        {"year 0", IOCTL_VORNPCI_SET_YEAR, Bytes{0, 0, 0, 0}},
+        {"year 10000", IOCTL_VORNPCI_SET_YEAR, Bytes{0x10, 0x27, 0, 0}},
+        {"delay 5000", IOCTL_VORNPCI_SET_PROP_DELAY, bytesOf(LONG(5000))},
+        {"delay 6000", IOCTL_VORNPCI_SET_PROP_DELAY, bytesOf(LONG(6000))},
+        {"delay 9999", IOCTL_VORNPCI_SET_PROP_DELAY, bytesOf(LONG(9999))},
+        {"delay -5001", IOCTL_VORNPCI_SET_PROP_DELAY, bytesOf(LONG(-5001))},
+    };
+    for (const Case& c : cases) {
+        Bytes none;
+        ntemu::IoResult result = send(c.code, c.input, none);
+        EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER) << c.name;
+        EXPECT_TRUE(commands().empty()) << c.name;
+    }
+    EXPECT_EQ(board().propagationDelay(), 0);
+    EXPECT_EQ(board().counters().refusedLoads, 0u);
 }
 
 TEST_F(Requests, SetTimeSendsAnEntryTheBoardLoads) {
