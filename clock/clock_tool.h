@@ -26,11 +26,12 @@ std::unique_ptr<BoardLibrary> makeVornLibrary();
 
 // Exit codes of the tool.
 enum ExitCode : int {
-    kExitDone = 0,          // also when setting the clock or restoring the privileges failed
-    kExitNoPrivilege = 1,   // the system-time privilege is unknown
-    kExitNoToken = 2,       // the process token could not be opened
-    kExitNoAdjust = 3,      // the privilege could not be enabled
-    kExitBoardUnread = 4,   // the board could not be opened or read; the clock is left alone
+    kExitDone = 0,        // also when setting the clock or restoring the privileges failed
+    kExitNoPrivilege = 1, // the system-time privilege is unknown
+    kExitNoToken = 2,     // the process token could not be opened
+    kExitNoAdjust = 3,    // the privilege could not be enabled
+    kExitBoardUnread = 4, // the board could not be opened or read, or its date and time
+                          // never agreed; the clock is left alone
 };
 
 constexpr const char* kDeviceName = "VORNpci0";

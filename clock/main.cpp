@@ -12,7 +12,8 @@ constexpr const char* kUsage =
     "Sets the system clock (UTC) from the date and time of the timing board VORNpci0.\n"
     "Needs the right to set the system time (CAP_SYS_TIME).\n"
     "Exit status: 0 done (a failure to set the clock is printed), 1 no system-time privilege,\n"
-    "2 process token not opened, 3 privilege not enabled, 4 board not opened or read.\n"
+    "2 process token not opened, 3 privilege not enabled, 4 board not opened or read (or its\n"
+    "date and time never agreed).\n"
     "Any argument other than --help is ignored, as it always has been.\n";
 
 } // namespace

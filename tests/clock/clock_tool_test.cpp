@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -25,10 +26,18 @@ protected:
 TEST_F(ClockTool, SetsTheClockFromTheBoardInOrder) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(out.str(), "");
-    const CallLog expected = {
-        "LookupPrivilegeValueA", "GetCurrentProcess", "OpenProcessToken",
-        "AdjustTokenPrivileges(enable)", "VORN_open", "VORN_getDate", "VORN_getTime",
-        "SetSystemTime", "AdjustTokenPrivileges(disable all)", "CloseHandle", "VORN_close"};
+    const CallLog expected = {"LookupPrivilegeValueA",
+                              "GetCurrentProcess",
+                              "OpenProcessToken",
+                              "AdjustTokenPrivileges(enable)",
+                              "VORN_open",
+                              "VORN_getDate",
+                              "VORN_getTime",
+                              "VORN_getDate",
+                              "SetSystemTime",
+                              "AdjustTokenPrivileges(disable all)",
+                              "CloseHandle",
+                              "VORN_close"};
     EXPECT_EQ(log, expected);
     EXPECT_STREQ(board.openedName, "VORNpci0");
     EXPECT_EQ(system.tokenAccess, 0x20u);
@@ -46,6 +55,56 @@ TEST_F(ClockTool, SetsTheClockFromTheBoardInOrder) {
     EXPECT_EQ(set.wMinute, 30);
     EXPECT_EQ(set.wSecond, 12);
     EXPECT_EQ(set.wMilliseconds, 345);
+}
+
+// The board passes midnight between two readings: the date set is the one the time's day of
+// year belongs to, whether midnight came before the time was read or after.
+TEST_F(ClockTool, DateSetIsTheOneTheTimeBelongsToAcrossMidnight) {
+    struct Case {
+        const char* name;
+        DateObj before, after;
+        uint16_t dayOfYear;
+        uint8_t hours;
+        DateObj expected;
+    };
+    const Case cases[] = {
+        {"leap year ends, time read after", {2024, 12, 31}, {2025, 1, 1}, 1, 0, {2025, 1, 1}},
+        {"leap year ends, time read before", {2024, 12, 31}, {2025, 1, 1}, 366, 23, {2024, 12, 31}},
+        {"common year ends", {2023, 12, 31}, {2024, 1, 1}, 1, 0, {2024, 1, 1}},
+        {"common year, time read before", {2023, 12, 31}, {2024, 1, 1}, 365, 23, {2023, 12, 31}},
+        {"leap February ends", {2024, 2, 28}, {2024, 2, 29}, 60, 0, {2024, 2, 29}},
+        {"common February ends", {2023, 2, 28}, {2023, 3, 1}, 60, 0, {2023, 3, 1}},
+        {"a day ends, time read before", {2023, 6, 30}, {2023, 7, 1}, 181, 23, {2023, 6, 30}},
+    };
+    for (const Case& c : cases) {
+        CallLog calls;
+        FakeSystem fakeSystem{calls};
+        FakeBoard fakeBoard{calls};
+        fakeBoard.dateReadings = {c.before, c.after};
+        const uint8_t minutes = c.hours == 0 ? 0 : 59;
+        fakeBoard.time =
+            TimeObj{c.hours == 0 ? 0.001 : 59.999, 0, minutes, c.hours, 0, c.dayOfYear, 0};
+        std::ostringstream text;
+        EXPECT_EQ(vornclock::setClockFromBoard(fakeSystem, fakeBoard, text), 0) << c.name;
+        ASSERT_EQ(fakeSystem.timesSet.size(), 1u) << c.name;
+        const win32::SYSTEMTIME& set = fakeSystem.timesSet[0];
+        EXPECT_EQ(set.wYear, c.expected.year) << c.name;
+        EXPECT_EQ(set.wMonth, c.expected.month) << c.name;
+        EXPECT_EQ(set.wDay, c.expected.day) << c.name;
+        EXPECT_EQ(set.wHour, c.hours) << c.name;
+    }
+}
+
+// A date that never belongs to the time read (its day of year differs every time) is not set;
+// the readings stop after a few rounds.
+TEST_F(ClockTool, DateAndTimeThatNeverAgreeLeaveTheClockAlone) {
+    board.time.dayOfYear = 100;
+    EXPECT_EQ(run(), 4);
+    EXPECT_EQ(out.str(), "The board's date and time do not agree!!\n");
+    EXPECT_TRUE(system.timesSet.empty());
+    EXPECT_EQ(std::count(log.begin(), log.end(), "VORN_getTime"), 3);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "VORN_getDate"), 4);
+    EXPECT_EQ(log.back(), "VORN_close");
 }
 
 TEST_F(ClockTool, SecondsAndMillisecondsAreTruncatedNeverRounded) {
@@ -125,9 +184,13 @@ TEST_F(ClockTool, BoardThatCannotBeOpenedLeavesTheClockAlone) {
     board.openResult = VORN_ERR_NO_DEVICE;
     EXPECT_EQ(run(), 4);
     EXPECT_EQ(out.str(), "Cannot open the board VORNpci0!!\n");
-    const CallLog expected = {"LookupPrivilegeValueA", "GetCurrentProcess", "OpenProcessToken",
-                              "AdjustTokenPrivileges(enable)", "VORN_open",
-                              "AdjustTokenPrivileges(disable all)", "CloseHandle"};
+    const CallLog expected = {"LookupPrivilegeValueA",
+                              "GetCurrentProcess",
+                              "OpenProcessToken",
+                              "AdjustTokenPrivileges(enable)",
+                              "VORN_open",
+                              "AdjustTokenPrivileges(disable all)",
+                              "CloseHandle"};
     EXPECT_EQ(log, expected);
     EXPECT_TRUE(system.timesSet.empty());
 }
@@ -144,8 +207,9 @@ TEST_F(ClockTool, BoardThatCannotBeReadLeavesTheClockAloneAndCloses) {
         EXPECT_EQ(text.str(),
                   "Cannot read the board's date and time!!\nError Adjusting privileges!\n");
         EXPECT_TRUE(fakeSystem.timesSet.empty());
-        CallLog expected = {"LookupPrivilegeValueA", "GetCurrentProcess", "OpenProcessToken",
-                            "AdjustTokenPrivileges(enable)", "VORN_open", "VORN_getDate"};
+        CallLog expected = {
+            "LookupPrivilegeValueA",         "GetCurrentProcess", "OpenProcessToken",
+            "AdjustTokenPrivileges(enable)", "VORN_open",         "VORN_getDate"};
         if (!dateFails)
             expected.push_back("VORN_getTime");
         expected.insert(expected.end(),

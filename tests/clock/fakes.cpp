@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace clocktest {
 
 using namespace win32;
@@ -10,6 +12,13 @@ using namespace win32;
 namespace {
 const HANDLE kProcess = reinterpret_cast<HANDLE>(0x11);
 const HANDLE kToken = reinterpret_cast<HANDLE>(0x22);
+
+template <typename Record>
+const Record& nextReading(const std::vector<Record>& readings, const Record& fixed, size_t* read) {
+    if (readings.empty())
+        return fixed;
+    return readings[std::min((*read)++, readings.size() - 1)];
+}
 } // namespace
 
 BOOL FakeSystem::LookupPrivilegeValueA(const char* systemName, const char* name, LUID* luid) {
@@ -90,7 +99,7 @@ uint8_t FakeBoard::getDate(BoardHandle handle, DateObj* out) {
     m_log.push_back("VORN_getDate");
     EXPECT_EQ(handle, &m_record);
     if (dateResult == VORN_OK)
-        *out = date;
+        *out = nextReading(dateReadings, date, &m_dateReads);
     return dateResult;
 }
 
@@ -98,7 +107,7 @@ uint8_t FakeBoard::getTime(BoardHandle handle, TimeObj* out) {
     m_log.push_back("VORN_getTime");
     EXPECT_EQ(handle, &m_record);
     if (timeResult == VORN_OK)
-        *out = time;
+        *out = nextReading(timeReadings, time, &m_timeReads);
     return timeResult;
 }
 

@@ -33,8 +33,7 @@ public:
     win32::BOOL OpenProcessToken(win32::HANDLE process, win32::DWORD access,
                                  win32::HANDLE* token) override;
     win32::BOOL AdjustTokenPrivileges(win32::HANDLE token, win32::BOOL disableAll,
-                                      win32::TOKEN_PRIVILEGES* newState,
-                                      win32::DWORD bufferLength,
+                                      win32::TOKEN_PRIVILEGES* newState, win32::DWORD bufferLength,
                                       win32::TOKEN_PRIVILEGES* previousState,
                                       win32::DWORD* returnLength) override;
     win32::BOOL SetSystemTime(const win32::SYSTEMTIME* time) override;
@@ -57,6 +56,9 @@ public:
     uint8_t timeResult = VORN_OK;
     DateObj date{2026, 12, 8};
     TimeObj time{12.3456, 12, 30, 18, 0, 342, 0};
+    // Readings in call order, the last one repeated; while empty, `date` and `time` are read.
+    std::vector<DateObj> dateReadings;
+    std::vector<TimeObj> timeReadings;
     const char* openedName = nullptr;
 
     uint8_t open(BoardHandle* handle, const char* deviceName) override;
@@ -67,6 +69,8 @@ public:
 private:
     CallLog& m_log;
     BoardRecord m_record{0x56524E42, 0x9070, 3, 0};
+    size_t m_dateReads = 0;
+    size_t m_timeReads = 0;
 };
 
 } // namespace clocktest

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 
 namespace {
@@ -16,22 +17,46 @@ using namespace clocktest;
 constexpr int64_t kStartUtc = 133'537'680'000'000'000;
 // 100 ns units.
 constexpr int64_t kTicksPerSecond = 10'000'000;
+constexpr int64_t kTicksPerMilli = 10'000;
+
+// 100 ns units since 1601 of a UTC date and time.
+int64_t utcTicks(int year, unsigned month, unsigned day, int hours, int minutes, int seconds,
+                 int millis) {
+    using namespace std::chrono;
+    constexpr int64_t kDays1601To1970 = 134'774;
+    const int64_t days =
+        sys_days{std::chrono::year{year} / month / day}.time_since_epoch().count() +
+        kDays1601To1970;
+    return (days * 86'400 + hours * 3600 + minutes * 60 + seconds) * kTicksPerSecond +
+           millis * kTicksPerMilli;
+}
+
+// The same instant as a SYSTEMTIME gives it.
+int64_t utcTicks(const win32::SYSTEMTIME& time) {
+    return utcTicks(time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                    time.wMilliseconds);
+}
 
 class ClockOverLibrary : public testing::Test {
 protected:
-    void SetUp() override {
-        vornsim::MachineDescription machine;
-        machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
-        vornhost::HostOptions options;
-        options.virtualClock = true;
-        options.systemTimeAtStart = kStartUtc;
-        m_host = vornlib::testing::useHost(machine, options);
-        ASSERT_NE(m_host, nullptr);
-    }
+    void SetUp() override { boot(kStartUtc); }
     void TearDown() override {
         EXPECT_EQ(vornlib::testing::openBoardCount(), 0u) << "the tool left the board open";
         m_host.reset();
         EXPECT_TRUE(vornlib::testing::resetChannel());
+    }
+
+    // A private host whose board starts at `start` (100 ns units since 1601, UTC).
+    void boot(int64_t start) {
+        m_host.reset();
+        ASSERT_TRUE(vornlib::testing::resetChannel());
+        vornsim::MachineDescription machine;
+        machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
+        vornhost::HostOptions options;
+        options.virtualClock = true;
+        options.systemTimeAtStart = start;
+        m_host = vornlib::testing::useHost(machine, options);
+        ASSERT_NE(m_host, nullptr);
     }
 
     int run() { return vornclock::setClockFromBoard(system, *library, out); }
@@ -62,6 +87,30 @@ TEST_F(ClockOverLibrary, SetsTheClockToTheBoardsDateAndTime) {
     EXPECT_EQ(set.wDay, 1);
     EXPECT_TRUE(win32::isValidSystemTime(set));
     EXPECT_EQ(set.wMilliseconds, 456) << "the board's fraction of a second comes through";
+}
+
+// The board's clock passes midnight while the tool reads it (each date query takes the board
+// some time): the clock is set to the board's time as it was read, never a day or a year off.
+TEST_F(ClockOverLibrary, AcrossMidnightTheClockIsSetToTheBoardsTime) {
+    const int64_t kLatestRead = 10 * kTicksPerMilli;
+    // A date query takes a little over 100 us of board time: started this early, midnight
+    // passes between the time and the second date; 1 ms early, after every reading; 100 ns
+    // early, between the first date and the time.
+    const int64_t kQueryAndABit = 1500;
+    for (const int64_t midnight :
+         {utcTicks(2024, 1, 1, 0, 0, 0, 0), utcTicks(2025, 1, 1, 0, 0, 0, 0),
+          utcTicks(2024, 2, 29, 0, 0, 0, 0), utcTicks(2023, 3, 1, 0, 0, 0, 0)}) {
+        for (const int64_t early : {kTicksPerMilli, kQueryAndABit, int64_t(1)}) {
+            const int64_t start = midnight - early;
+            boot(start);
+            system.timesSet.clear();
+            EXPECT_EQ(run(), 0);
+            ASSERT_EQ(system.timesSet.size(), 1u);
+            const int64_t set = utcTicks(system.timesSet[0]);
+            EXPECT_GE(set, start - kTicksPerMilli) << midnight << " - " << early;
+            EXPECT_LE(set, start + kLatestRead) << midnight << " - " << early;
+        }
+    }
 }
 
 TEST_F(ClockOverLibrary, ABoardThatAnswersBadlyLeavesTheClockAlone) {
