@@ -5,6 +5,7 @@
 #include "vornpci_ioctl.h"
 
 #include <mutex>
+#include <optional>
 
 namespace vornlib {
 namespace {
