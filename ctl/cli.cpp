@@ -34,7 +34,9 @@ void writeUsage(std::ostream& out) {
     }
     out << "\nExit status: 0 success, 2 usage error, 3 board cannot be opened,\n"
            "4 call failed or value refused, 13 wait timed out, 14 wait not started.\n"
-           "\nWithout a running vornhost daemon each run starts a simulated board of its own,\n"
+           "\nThe board is reached through the vornhost daemon at the socket named by the\n"
+           "environment variable VORN_HOST_SOCKET (default /run/vornhost/vornhost.sock).\n"
+           "Without a daemon answering there each run starts a simulated board of its own,\n"
            "so what one run sets or simulates is gone at the next.\n";
 }
 

@@ -128,8 +128,10 @@ void DaemonClient::readOne(std::unique_lock<std::mutex>& held) {
 }
 
 bool DaemonClient::exchange(uint32_t id, std::span<const uint8_t> frame,
-                            std::vector<uint8_t>& reply) {
+                            std::vector<uint8_t>& reply, bool* wentOut) {
     Waiter waiter{id, false, &reply, nullptr};
+    if (wentOut)
+        *wentOut = false;
     {
         std::lock_guard guard(m_lock);
         if (m_broken)
@@ -139,9 +141,13 @@ bool DaemonClient::exchange(uint32_t id, std::span<const uint8_t> frame,
     }
     bool sent;
     {
+        // A stream socket whose peer has closed refuses the write (EPIPE), so a request that
+        // is written reached a daemon that was still there.
         std::lock_guard guard(m_writeLock);
         sent = writeAll(m_fd, frame);
     }
+    if (wentOut)
+        *wentOut = sent;
     std::unique_lock held(m_lock);
     while (sent && !waiter.arrived && !m_broken) {
         if (m_reading)
@@ -198,8 +204,9 @@ ChannelResult DaemonClient::deviceIoControl(uint64_t handle, uint32_t code, cons
     const uint32_t id = nextRequestId();
     wire::appendControlFrame(frame, id, callerThreadId(), handle, code,
                              {static_cast<const uint8_t*>(in), inLength}, outLength);
-    if (!exchange(id, frame, reply))
-        return {STATUS_DEVICE_NOT_CONNECTED, 0};
+    bool sent = false;
+    if (!exchange(id, frame, reply, &sent))
+        return {STATUS_DEVICE_NOT_CONNECTED, 0, sent};
     auto head = wire::decodeReplyHead(reply);
     if (!head)
         return {STATUS_DEVICE_NOT_CONNECTED, 0};

@@ -15,8 +15,8 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace vornhost {
@@ -53,8 +53,10 @@ private:
     };
     uint32_t nextRequestId();
     // Sends `frame` (a request with id `id`) and blocks until its reply's payload is in `reply`;
-    // false when the connection is gone. Allocates nothing once the buffers have grown.
-    bool exchange(uint32_t id, std::span<const uint8_t> frame, std::vector<uint8_t>& reply);
+    // false when the connection is gone, with `sent` telling whether the request went out
+    // before. Allocates nothing once the buffers have grown.
+    bool exchange(uint32_t id, std::span<const uint8_t> frame, std::vector<uint8_t>& reply,
+                  bool* sent = nullptr);
     // Sends a request and blocks for its reply's payload; null when the connection is gone.
     std::optional<std::vector<uint8_t>> call(wire::MessageType type,
                                              const std::vector<uint8_t>& payload);

@@ -13,9 +13,12 @@
 namespace vornhost {
 
 // Outcome of one device control request: its status and the bytes written to the output buffer.
+// `sent` is false when the request never reached the host, whose connection had already gone
+// (STATUS_DEVICE_NOT_CONNECTED): it may be sent again elsewhere without being done twice.
 struct ChannelResult {
     NTSTATUS status = STATUS_SUCCESS;
     uint32_t information = 0;
+    bool sent = true;
 };
 
 // What a simulate command does to a board.

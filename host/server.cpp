@@ -14,12 +14,47 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <optional>
+#include <vector>
 
 namespace vornhost {
 namespace {
 
 // A client that stops reading cannot hold a request thread for longer than this.
 constexpr int kSendTimeoutSeconds = 5;
+
+// Creates the missing directories above the socket, each 0755 whatever the umask, so that
+// the admitted clients of other users can reach the socket. False with `error` set when one
+// cannot be made (a daemon that is not root, under /run).
+bool makeSocketDirectory(const std::string& socketPath, std::string* error) {
+    std::filesystem::path directory = std::filesystem::path(socketPath).parent_path();
+    std::vector<std::filesystem::path> missing;
+    std::error_code ignored;
+    for (; !directory.empty() && !std::filesystem::exists(directory, ignored);
+         directory = directory.parent_path())
+        missing.push_back(directory);
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), 0755) != 0 && errno != EEXIST) {
+            *error = "cannot create directory " + it->string() + ": " + std::strerror(errno);
+            return false;
+        }
+        ::chmod(it->c_str(), 0755);
+        logLine("created directory %s", it->c_str());
+    }
+    return true;
+}
+
+// Where the admitted group exists, the socket belongs to it and only its owner and the group
+// may connect; otherwise anyone may connect and the peer check refuses those not admitted.
+void setSocketAccess(const std::string& path, std::optional<gid_t> group) {
+    if (group && ::chown(path.c_str(), uid_t(-1), *group) == 0 && ::chmod(path.c_str(), 0660) == 0)
+        return;
+    if (group)
+        logLine("cannot give %s to group %u: %s", path.c_str(), unsigned(*group),
+                std::strerror(errno));
+    ::chmod(path.c_str(), 0666);
+}
 
 void refusePeer(int fd) {
     auto refusal = wire::frame(uint16_t(wire::MessageType::Hello) | wire::kReplyBit, 0, 0,
@@ -57,13 +92,16 @@ bool Server::listen(std::string* error) {
         *error = "a daemon already answers at " + path;
         return false;
     }
+    if (!makeSocketDirectory(path, error))
+        return false;
     ::unlink(path.c_str());
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     bool ok = m_listenFd >= 0 && m_wakeFd >= 0 &&
-              ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-              ::chmod(path.c_str(), 0666) == 0 && ::listen(m_listenFd, 64) == 0;
-    if (!ok) {
+              ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    if (ok)
+        setSocketAccess(path, m_policy.groupId());
+    if (!ok || ::listen(m_listenFd, 64) != 0) {
         *error = "cannot listen at " + path + ": " + std::strerror(errno);
         return false;
     }

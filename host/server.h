@@ -27,8 +27,10 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Binds and listens. False with `error` set when the path is taken by a daemon that
-    // answers, or the socket cannot be made; a stale socket file is replaced.
+    // Binds and listens, creating the socket's missing directories (0755). The socket is 0660
+    // and the admitted group's where that group exists, else 0666 (the peer check admits).
+    // False with `error` set when the path is taken by a daemon that answers, or the directory
+    // or the socket cannot be made; a stale socket file is replaced.
     bool listen(std::string* error);
     // Accepts and serves until stop(); then ends every connection and removes the socket.
     void run();

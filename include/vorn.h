@@ -19,11 +19,13 @@ enum {
      * a heartbeat frequency no divider produces, a propagation delay outside -5000..4999 us,
      * a heartbeat start or mode code that does not exist. Nothing was sent to the board. */
     VORN_ERR_RANGE = 3,
-    /* VORN_open: no device of that name. */
+    /* VORN_open: no device of that name. Any call on a handle: the vornhost daemon was
+     * restarted and no longer has the handle's board (see VORN_open). */
     VORN_ERR_NO_DEVICE = 4,
     /* VORN_open: the device is open elsewhere without sharing, or access was refused. */
     VORN_ERR_BUSY = 5,
-    /* No driver host could be reached or started, or the connection to it was lost. */
+    /* No driver host could be reached or started, or the connection to it was lost and no
+     * daemon answers again yet. */
     VORN_ERR_HOST = 6,
     /* The driver refused the request or the board did not answer it properly (a query answered
      * with a bad echo, a request the driver does not know). */
@@ -131,9 +133,16 @@ typedef struct EventObj {
 /* Opens a board by its device name as typed ("VORNpci0", "VORNpci1", ...) and stores a handle
  * valid until VORN_close. Results: VORN_ERR_ARGUMENT, VORN_ERR_NO_DEVICE, VORN_ERR_BUSY,
  * VORN_ERR_HOST, VORN_ERR_DEVICE; on failure *handle is set to null. The first open of a process
- * chooses how the library reaches the driver: the vornhost daemon when one answers at its
- * default address, else a host inside this process with one board of model 0x9070 as
- * "VORNpci0". */
+ * chooses how the library reaches the driver: the vornhost daemon when one answers at the socket
+ * named by the environment variable VORN_HOST_SOCKET, or at /run/vornhost/vornhost.sock when
+ * that is unset or empty; else a host inside this process with one board of model 0x9070 as
+ * "VORNpci0".
+ *
+ * When the daemon is restarted, the next call after it answers again works: the call that
+ * finds the connection gone makes one attempt to reconnect (VORN_ERR_HOST while none answers)
+ * and opens every open handle's device again under the same name. A wait under way when the
+ * daemon went returns VORN_WAIT_NOT_STARTED; a handle whose board the daemon no longer has
+ * returns VORN_ERR_NO_DEVICE (the waits VORN_WAIT_NOT_STARTED) until it is closed. */
 uint8_t VORN_open(BoardHandle* handle, const char* deviceName);
 /* Closes the board and frees its record, also when the host is gone (VORN_ERR_HOST); a wait
  * pending on it in another thread ends with VORN_WAIT_NOT_STARTED. VORN_ERR_HANDLE for a handle

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,7 @@ namespace {
 struct LibraryState {
     std::mutex mutex;
     std::shared_ptr<vornhost::DeviceChannel> channel;
+    std::string socketPath; // the daemon's, when the channel leads to one
     std::unordered_map<BoardRecord*, std::shared_ptr<Board>> boards;
 };
 
@@ -35,10 +37,13 @@ void closeEverythingAtExit() {
             std::lock_guard lock(s.mutex);
             boards.swap(s.boards);
             channel = std::move(s.channel);
+            s.socketPath.clear();
         }
         for (auto& [record, board] : boards) {
             board->record.libraryWord = 0;
-            board->channel->close(board->deviceHandle);
+            const Route route = board->route();
+            if (!route.gone)
+                route.channel->close(route.deviceHandle);
         }
         boards.clear();
         channel.reset();
@@ -50,12 +55,15 @@ void closeAtExitOnce() {
     std::call_once(registered, [] { std::atexit(closeEverythingAtExit); });
 }
 
-std::shared_ptr<vornhost::DeviceChannel> chooseDefaultChannel() {
-    std::shared_ptr<vornhost::DeviceChannel> channel =
-        vornhost::connectDaemon(vornhost::defaultSocketPath());
-    if (!channel)
-        channel = vornhost::openInProcessChannel(vornhost::defaultMachine());
-    return channel;
+// Called with the state locked, so that no other thread of the library reads the environment.
+void chooseDefaultChannel(LibraryState& s) {
+    const char* named = std::getenv(kHostSocketVariable);
+    const std::string socketPath =
+        named != nullptr && *named != '\0' ? named : vornhost::defaultSocketPath();
+    s.channel = vornhost::connectDaemon(socketPath);
+    s.socketPath = s.channel ? socketPath : std::string();
+    if (!s.channel)
+        s.channel = vornhost::openInProcessChannel(vornhost::defaultMachine());
 }
 
 } // namespace
@@ -64,14 +72,14 @@ std::shared_ptr<vornhost::DeviceChannel> currentChannel() {
     LibraryState& s = state();
     std::lock_guard lock(s.mutex);
     if (!s.channel) {
-        s.channel = chooseDefaultChannel();
+        chooseDefaultChannel(s);
         if (s.channel)
             closeAtExitOnce();
     }
     return s.channel;
 }
 
-bool replaceChannel(std::shared_ptr<vornhost::DeviceChannel> channel) {
+bool replaceChannel(std::shared_ptr<vornhost::DeviceChannel> channel, std::string socketPath) {
     LibraryState& s = state();
     std::shared_ptr<vornhost::DeviceChannel> old;
     {
@@ -79,11 +87,50 @@ bool replaceChannel(std::shared_ptr<vornhost::DeviceChannel> channel) {
         if (!s.boards.empty())
             return false;
         old = std::exchange(s.channel, std::move(channel));
+        s.socketPath = s.channel ? std::move(socketPath) : std::string();
         if (s.channel)
             closeAtExitOnce();
     }
     // The old host goes down outside the lock: unloading a driver takes a while.
     old.reset();
+    return true;
+}
+
+HostLink hostLink() {
+    LibraryState& s = state();
+    std::lock_guard lock(s.mutex);
+    return {s.channel, s.socketPath};
+}
+
+bool adoptChannel(const std::shared_ptr<vornhost::DeviceChannel>& lost,
+                  std::shared_ptr<vornhost::DeviceChannel> fresh) {
+    LibraryState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.channel != lost)
+        return false;
+    s.channel = std::move(fresh);
+    return true;
+}
+
+std::vector<std::shared_ptr<Board>>
+boardsOn(const std::shared_ptr<vornhost::DeviceChannel>& channel) {
+    LibraryState& s = state();
+    std::lock_guard lock(s.mutex);
+    std::vector<std::shared_ptr<Board>> found;
+    for (const auto& [record, board] : s.boards)
+        if (board->route().channel == channel)
+            found.push_back(board);
+    return found;
+}
+
+// Under the table's lock, so that a close either sees the new route or has already taken the
+// board out, and then the caller closes what it opened.
+bool setRouteIfOpen(Board& board, Route route) {
+    LibraryState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (s.boards.find(&board.record) == s.boards.end())
+        return false;
+    board.setRoute(std::move(route));
     return true;
 }
 

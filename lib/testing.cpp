@@ -22,7 +22,7 @@ std::shared_ptr<HostChannel> useHost(const vornsim::MachineDescription& machine,
 
 bool useDaemon(const std::string& socketPath) {
     std::shared_ptr<vornhost::DeviceChannel> channel = vornhost::connectDaemon(socketPath);
-    return channel && replaceChannel(std::move(channel));
+    return channel && replaceChannel(std::move(channel), socketPath);
 }
 
 bool resetChannel() {

@@ -14,8 +14,6 @@ using namespace vornlib;
 
 namespace {
 
-constexpr uint16_t kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
-
 std::u16string deviceNameOf(const char* typed) {
     std::u16string name = u"\\\\.\\";
     for (const char* c = typed; *c != '\0'; ++c)
@@ -37,15 +35,20 @@ uint8_t openResultOf(NTSTATUS status) {
     }
 }
 
-// Asks the driver for the card's model and slot; the reply becomes the board record.
-uint8_t readOpenReply(Board& board) {
-    vornpci::OpenReply reply{};
-    const uint8_t result = exchange(board, vornpci::IOCTL_VORNPCI_OPEN, &reply, sizeof(reply));
-    if (result == VORN_OK) {
-        board.record.modelCode = reply.modelCode;
-        board.record.slotNumber = reply.slotNumber;
+// Opens the device on the library's channel; where the daemon connection has gone, once more
+// after one reconnect attempt (an open on a daemon that went left nothing behind).
+NTSTATUS openOnChannel(Board& board, vornpci::OpenReply* reply) {
+    std::shared_ptr<vornhost::DeviceChannel> channel = currentChannel();
+    if (!channel)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    uint64_t handle = 0;
+    NTSTATUS status = openDevice(*channel, board.deviceName, &handle, reply);
+    if (status == STATUS_DEVICE_NOT_CONNECTED && reconnectAfterLoss(channel)) {
+        channel = currentChannel();
+        status = openDevice(*channel, board.deviceName, &handle, reply);
     }
-    return result;
+    board.setRoute({channel, handle, false});
+    return status;
 }
 
 // Day 366 exists only in a leap year, which the board would refuse without a word.
@@ -70,27 +73,30 @@ uint8_t VORN_open(BoardHandle* handle, const char* deviceName) {
     if (deviceName == nullptr)
         return VORN_ERR_ARGUMENT;
     auto board = std::make_shared<Board>();
-    board->channel = vornlib::currentChannel();
-    if (!board->channel)
-        return VORN_ERR_HOST;
-    const NTSTATUS status =
-        board->channel->open(deviceNameOf(deviceName), kShareReadWrite, &board->deviceHandle);
+    board->deviceName = deviceNameOf(deviceName);
+    vornpci::OpenReply reply{};
+    const NTSTATUS status = openOnChannel(*board, &reply);
     if (status != STATUS_SUCCESS)
         return openResultOf(status);
-    const uint8_t result = readOpenReply(*board);
-    if (result != VORN_OK) {
-        board->channel->close(board->deviceHandle);
-        return result;
-    }
+    board->record.modelCode = reply.modelCode;
+    board->record.slotNumber = reply.slotNumber;
     *handle = vornlib::addBoard(std::move(board));
     return VORN_OK;
 }
 
+// A handle that the daemon's restart left without a board, or whose connection is gone while
+// the library got back to the daemon, has nothing left open there.
 uint8_t VORN_close(BoardHandle handle) {
     std::shared_ptr<Board> board = vornlib::removeBoard(handle);
     if (!board)
         return VORN_ERR_HANDLE;
-    return resultOf(board->channel->close(board->deviceHandle));
+    const Route route = board->route();
+    if (route.gone)
+        return VORN_OK;
+    const NTSTATUS status = route.channel->close(route.deviceHandle);
+    if (status == STATUS_DEVICE_NOT_CONNECTED && reconnectAfterLoss(route.channel))
+        return VORN_OK;
+    return resultOf(status);
 }
 
 uint8_t VORN_getTime(BoardHandle handle, TimeObj* time) {

@@ -41,8 +41,8 @@ uint8_t waitFor(BoardHandle handle, uint32_t code, const uint32_t* timeoutMs) {
     if (!board || timeoutMs == nullptr)
         return VORN_WAIT_NOT_STARTED;
     uint32_t buffer = *timeoutMs;
-    const vornhost::ChannelResult result = board->channel->deviceIoControl(
-        board->deviceHandle, code, &buffer, sizeof(buffer), &buffer, sizeof(buffer));
+    const vornhost::ChannelResult result =
+        sendRequest(*board, code, &buffer, sizeof(buffer), &buffer, sizeof(buffer));
     return waitResultOf(result.status);
 }
 
@@ -91,8 +91,8 @@ uint8_t VORN_getDriver(BoardHandle handle, char* buffer) {
     uint32_t length = 0;
     const uint8_t result = withBoard(handle, [&](Board& board) {
         const vornhost::ChannelResult reply =
-            board.channel->deviceIoControl(board.deviceHandle, vornpci::IOCTL_VORNPCI_GET_DRIVER,
-                                           text, kDriverTextLength, text, kDriverTextLength);
+            sendRequest(board, vornpci::IOCTL_VORNPCI_GET_DRIVER, text, kDriverTextLength, text,
+                        kDriverTextLength);
         length = reply.information;
         return resultOf(reply.status);
     });
@@ -140,8 +140,8 @@ uint8_t VORN_waitEvent(BoardHandle handle, EventObj* event) {
     vornpci::EventWaitRecord record{};
     record.timeoutMs = event->timeoutMs;
     const vornhost::ChannelResult result =
-        board->channel->deviceIoControl(board->deviceHandle, vornpci::IOCTL_VORNPCI_WAIT_EVENT,
-                                        &record, sizeof(record), &record, sizeof(record));
+        sendRequest(*board, vornpci::IOCTL_VORNPCI_WAIT_EVENT, &record, sizeof(record), &record,
+                    sizeof(record));
     if (result.status == STATUS_SUCCESS && result.information < sizeof(record))
         return VORN_WAIT_NOT_STARTED;
     if (result.status == STATUS_SUCCESS)

@@ -20,9 +20,9 @@ std::optional<uint32_t> simulatedBoardOf(Board& board, uint8_t* failure) {
     std::optional<uint32_t> found;
     for (uint32_t index = 0; index < kMaxCards; ++index) {
         vornhost::BoardState state;
-        const NTSTATUS status = board.channel->inspectBoard(index, &state);
-        if (status == STATUS_DEVICE_NOT_CONNECTED) {
-            *failure = VORN_ERR_HOST;
+        const NTSTATUS status = inspectOnRoute(board, index, &state);
+        if (status == STATUS_DEVICE_NOT_CONNECTED || status == kBoardGone) {
+            *failure = resultOf(status);
             return std::nullopt;
         }
         if (status != STATUS_SUCCESS || state.model != board.record.modelCode)
@@ -45,7 +45,7 @@ uint8_t simulate(BoardHandle handle, vornhost::SimCommand command) {
         if (!index)
             return failure;
         command.board = *index;
-        const NTSTATUS status = board.channel->simulate(command);
+        const NTSTATUS status = board.route().channel->simulate(command);
         if (status == STATUS_INVALID_PARAMETER)
             return VORN_ERR_RANGE;
         if (status == STATUS_NO_SUCH_DEVICE)
@@ -60,8 +60,8 @@ extern "C" {
 
 uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count) {
     vornhost::SimCommand command;
-    command.action = count == 1 ? vornhost::SimAction::StrobeEvent
-                                : vornhost::SimAction::StrobeEvents;
+    command.action =
+        count == 1 ? vornhost::SimAction::StrobeEvent : vornhost::SimAction::StrobeEvents;
     command.count = count;
     return simulate(handle, command);
 }

@@ -46,7 +46,8 @@ bool useChannel(std::shared_ptr<vornhost::DeviceChannel> channel);
 std::shared_ptr<HostChannel> useHost(const vornsim::MachineDescription& machine,
                                      vornhost::HostOptions options = {});
 
-// Makes later opens use the daemon at `socketPath`; false when none answers or boards are open.
+// Makes later opens use the daemon at `socketPath`, and reconnect there after its restart, as
+// VORN_HOST_SOCKET does for programs; false when none answers or boards are open.
 bool useDaemon(const std::string& socketPath);
 
 // Forgets the channel so that the next open chooses again as a program's first open does.

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace hosttest {
 namespace {
@@ -89,11 +90,11 @@ std::string makeDirectory() {
     return made;
 }
 
-std::unique_ptr<DaemonProcess> DaemonProcess::start(std::vector<std::string> args,
-                                                    std::string* log) {
+std::unique_ptr<DaemonProcess> DaemonProcess::start(std::vector<std::string> args, std::string* log,
+                                                    const std::string& socketName) {
     std::unique_ptr<DaemonProcess> daemon(new DaemonProcess);
     daemon->m_directory = makeDirectory();
-    daemon->m_socket = daemon->m_directory + "/vornhost.sock";
+    daemon->m_socket = daemon->m_directory + "/" + socketName;
     args.push_back("--socket");
     args.push_back(daemon->m_socket);
     daemon->m_pid = spawn(args, &daemon->m_logFd);
@@ -134,8 +135,8 @@ DaemonProcess::~DaemonProcess() {
     }
     if (m_logFd >= 0)
         ::close(m_logFd);
-    ::unlink(m_socket.c_str());
-    ::rmdir(m_directory.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(m_directory, ignored);
 }
 
 int runDaemonToExit(const std::vector<std::string>& args, std::string* output) {

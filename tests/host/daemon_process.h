@@ -12,10 +12,12 @@ namespace hosttest {
 
 class DaemonProcess {
 public:
-    // Starts the daemon with `args` plus --socket; null (and `log` filled) when it does not
+    // Starts the daemon with `args` plus --socket at `socketName` within a fresh private
+    // directory (its own directories not yet made); null (and `log` filled) when it does not
     // report that it listens within the bound.
     static std::unique_ptr<DaemonProcess> start(std::vector<std::string> args,
-                                                std::string* log = nullptr);
+                                                std::string* log = nullptr,
+                                                const std::string& socketName = "vornhost.sock");
     ~DaemonProcess();
 
     const std::string& socketPath() const { return m_socket; }

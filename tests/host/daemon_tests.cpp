@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,9 +62,10 @@ private:
 
 class Daemon : public testing::Test {
 protected:
-    void start(std::vector<std::string> args = {}) {
+    void start(std::vector<std::string> args = {},
+               const std::string& socketName = "vornhost.sock") {
         std::string log;
-        m_daemon = hosttest::DaemonProcess::start(std::move(args), &log);
+        m_daemon = hosttest::DaemonProcess::start(std::move(args), &log, socketName);
         ASSERT_TRUE(m_daemon) << log;
     }
 
@@ -110,6 +112,32 @@ TEST_F(Daemon, NobodyListeningGivesNoChannel) {
     std::string directory = hosttest::makeDirectory();
     EXPECT_FALSE(connectDaemon(directory + "/none.sock"));
     ::rmdir(directory.c_str());
+}
+
+// As on a fresh machine, where /run/vornhost does not exist yet: the daemon makes the socket's
+// directories, open to every user whatever the umask, and gives the socket to its group.
+TEST_F(Daemon, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
+    group* own = ::getgrgid(::getegid());
+    ASSERT_TRUE(own);
+    mode_t umaskBefore = ::umask(077);
+    start({"--group", own->gr_name}, "run/vornhost/vornhost.sock");
+    ::umask(umaskBefore);
+    ASSERT_TRUE(m_daemon);
+    for (const char* directory : {"/run", "/run/vornhost"}) {
+        struct stat made {};
+        ASSERT_EQ(::stat((m_daemon->directory() + directory).c_str(), &made), 0) << directory;
+        EXPECT_EQ(made.st_mode & 07777, 0755u) << directory;
+    }
+    struct stat socket {};
+    ASSERT_EQ(::stat(m_daemon->socketPath().c_str(), &socket), 0);
+    EXPECT_TRUE(S_ISSOCK(socket.st_mode));
+    EXPECT_EQ(socket.st_mode & 07777, 0660u);
+    EXPECT_EQ(socket.st_gid, ::getegid());
+    auto c = client();
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
+    c.reset();
+    stopCleanly();
 }
 
 TEST_F(Daemon, HelpAndBadOptionsExitAtOnce) {

@@ -1,5 +1,6 @@
 // The daemon rig: a vornhost the test starts on a private socket with the test's machine, and
-// ends with SIGTERM. Time is real; the rig moves nothing.
+// ends with SIGTERM (and may start again). Time is real; the rig moves nothing.
+#include "daemon_client.h"
 #include "lib_fixture.h"
 
 #include <chrono>
@@ -33,6 +34,7 @@ std::string boardOption(const vornsim::CardDescription& card) {
     return option;
 }
 
+// The library finds the daemon as a program does, through VORN_HOST_SOCKET.
 class DaemonRig : public Rig {
 public:
     ~DaemonRig() override { stop(); }
@@ -55,6 +57,14 @@ public:
             ("vorn-lib-" + std::to_string(::getpid()) + "-" + std::to_string(++s_runs));
         std::filesystem::create_directories(dir);
         m_socket = (dir / "vornhost.sock").string();
+        if (!launch(machine))
+            return false;
+        ::setenv("VORN_HOST_SOCKET", m_socket.c_str(), 1);
+        return vornlib::testing::resetChannel();
+    }
+
+    // Starts a daemon with `machine` again on the same socket, after end().
+    bool launch(const vornsim::MachineDescription& machine) {
         std::vector<std::string> args = {kDaemonPath, "--socket", m_socket};
         for (const vornsim::CardDescription& card : machine.cards) {
             args.push_back("--board");
@@ -67,25 +77,27 @@ public:
         // The daemon's log goes to a file beside its socket, read when a test fails.
         posix_spawn_file_actions_t actions;
         ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (dir / "vornhost.log").c_str(),
-                                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath().c_str(),
+                                           O_WRONLY | O_CREAT | O_APPEND, 0644);
         const int spawned =
             ::posix_spawn(&m_pid, kDaemonPath, &actions, nullptr, argv.data(), environ);
         ::posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0)
-            return false;
-        return connect() && vornlib::testing::useDaemon(m_socket);
+        return spawned == 0 && connect();
     }
     vornhost::DeviceChannel& control() override { return *m_control; }
     bool virtualTime() const override { return false; }
     void advance(int64_t) override {}
-    bool waitForPending(size_t) override { return false; }
+    bool waitForPending(size_t count) override {
+        auto status = m_control->hostStatus(
+            {vornhost::wire::StatusWait::PendingAtLeast, uint32_t(count), 10'000});
+        return status && status->reached;
+    }
 
 private:
     // The daemon answers once it listens; bounded by a generous real-time safety net.
     bool connect() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!(m_control = vornhost::connectDaemon(m_socket))) {
+        while (!(m_control = vornhost::DaemonClient::connect(m_socket))) {
             if (std::chrono::steady_clock::now() >= deadline)
                 return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -98,21 +110,27 @@ private:
         if (m_pid > 0) {
             EXPECT_TRUE(end()) << "vornhost did not unload cleanly";
         }
-        if (!m_socket.empty() && ::testing::Test::HasFailure())
-            std::printf("%s", readLog().c_str());
-        if (!m_socket.empty())
+        if (!m_socket.empty()) {
+            ::unsetenv("VORN_HOST_SOCKET");
+            if (::testing::Test::HasFailure())
+                std::printf("%s", readLog().c_str());
             std::filesystem::remove_all(std::filesystem::path(m_socket).parent_path());
+        }
+    }
+
+    std::string logPath() const {
+        return (std::filesystem::path(m_socket).parent_path() / "vornhost.log").string();
     }
 
     std::string readLog() const {
-        std::ifstream log(std::filesystem::path(m_socket).parent_path() / "vornhost.log");
+        std::ifstream log(logPath());
         return std::string(std::istreambuf_iterator<char>(log), {});
     }
 
     static inline int s_runs = 0;
     pid_t m_pid = -1;
     std::string m_socket;
-    std::unique_ptr<vornhost::DeviceChannel> m_control;
+    std::unique_ptr<vornhost::DaemonClient> m_control;
 };
 
 } // namespace
@@ -126,6 +144,11 @@ std::unique_ptr<Rig> makeDaemonRig() {
 bool endDaemon(Rig& rig) {
     auto* daemon = dynamic_cast<DaemonRig*>(&rig);
     return daemon != nullptr && daemon->end();
+}
+
+bool restartDaemon(Rig& rig, const vornsim::MachineDescription& machine) {
+    auto* daemon = dynamic_cast<DaemonRig*>(&rig);
+    return daemon != nullptr && daemon->launch(machine);
 }
 
 std::vector<RigKind> rigKinds() {

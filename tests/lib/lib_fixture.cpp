@@ -1,6 +1,7 @@
 // The library fixture: the in-process rig, and the parameterised set-up shared by the cases.
 #include "lib_fixture.h"
 
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -83,6 +84,19 @@ uint8_t LibTest::blockingCall(const std::function<uint8_t()>& call, int64_t tick
         m_rig->advance(ticks);
     }
     return result.get();
+}
+
+TemporaryDirectory::TemporaryDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-lib-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr)
+        m_path = pattern;
+    EXPECT_FALSE(m_path.empty()) << "no temporary directory";
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    std::error_code ignored;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, ignored);
 }
 
 std::string rigName(const ::testing::TestParamInfo<RigKind>& info) {

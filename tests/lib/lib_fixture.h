@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -46,6 +47,8 @@ std::unique_ptr<Rig> makeRig(RigKind kind);
 std::vector<RigKind> rigKinds();
 // Ends a daemon rig's daemon under the library's feet; true when it unloaded cleanly.
 bool endDaemon(Rig& rig);
+// Starts an ended daemon rig's daemon again on the same socket with `machine`.
+bool restartDaemon(Rig& rig, const vornsim::MachineDescription& machine);
 
 vornsim::MachineDescription oneBoard(uint16_t model = 0x9070);
 
@@ -73,5 +76,18 @@ private:
 };
 
 std::string rigName(const ::testing::TestParamInfo<RigKind>& info);
+
+// A fresh directory under the system's temporary directory, removed with what it holds.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    ~TemporaryDirectory();
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
 
 } // namespace libtest

@@ -112,12 +112,24 @@ TEST_P(LibOpen, ACallerInCReachesTheBoard) {
 
 INSTANTIATE_TEST_SUITE_P(Rigs, LibOpen, ::testing::ValuesIn(rigKinds()), rigName);
 
-// A program's first open finds no daemon at the default address here and runs the host in its
-// own process, on the default machine.
-TEST(LibDefaultHost, FirstOpenWithoutADaemonRunsTheHostInProcess) {
-    if (vornhost::connectDaemon(vornhost::defaultSocketPath()))
-        GTEST_SKIP() << "a daemon answers at the default address";
-    ASSERT_TRUE(vornlib::testing::resetChannel());
+// VORN_HOST_SOCKET names a socket in a private directory where no daemon listens.
+class LibDefaultHost : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::setenv("VORN_HOST_SOCKET", (m_directory.path() / "vornhost.sock").c_str(), 1);
+        ASSERT_TRUE(vornlib::testing::resetChannel());
+    }
+    void TearDown() override {
+        EXPECT_TRUE(vornlib::testing::resetChannel());
+        ::unsetenv("VORN_HOST_SOCKET");
+    }
+
+    TemporaryDirectory m_directory;
+};
+
+// A program's first open finds no daemon and runs the host in its own process, on the default
+// machine.
+TEST_F(LibDefaultHost, FirstOpenWithoutADaemonRunsTheHostInProcess) {
     BoardHandle handle = nullptr;
     ASSERT_EQ(VORN_open(&handle, "VORNpci0"), VORN_OK);
     EXPECT_EQ(handle->modelCode, 0x9070);
@@ -129,14 +141,11 @@ TEST(LibDefaultHost, FirstOpenWithoutADaemonRunsTheHostInProcess) {
     BoardHandle missing = nullptr;
     EXPECT_EQ(VORN_open(&missing, "VORNpci1"), VORN_ERR_NO_DEVICE);
     EXPECT_EQ(VORN_close(handle), VORN_OK);
-    EXPECT_TRUE(vornlib::testing::resetChannel());
 }
 
 // A program may end with a board still open and a wait just timed out: the library closes the
 // board and takes its in-process host down on the way out, and the program exits normally.
-TEST(LibDefaultHost, AProgramThatEndsWithABoardOpenExitsNormally) {
-    if (vornhost::connectDaemon(vornhost::defaultSocketPath()))
-        GTEST_SKIP() << "a daemon answers at the default address";
+TEST_F(LibDefaultHost, AProgramThatEndsWithABoardOpenExitsNormally) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

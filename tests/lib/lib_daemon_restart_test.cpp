@@ -1,0 +1,104 @@
+// The library and a daemon that is named by VORN_HOST_SOCKET and restarted under a running
+// program: the next call after the daemon is back works on the handles opened before.
+#include "boards.h"
+#include "lib_fixture.h"
+#include "vorn_sim.h"
+
+#include <cstdlib>
+#include <future>
+
+namespace libtest {
+namespace {
+
+class LibDaemonRestart : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (rigKinds().size() < 2)
+            GTEST_SKIP() << "vornhost is not built";
+        ASSERT_TRUE(vornlib::testing::resetChannel());
+        m_rig = makeRig(RigKind::Daemon);
+    }
+    void TearDown() override {
+        EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
+        m_rig.reset();
+        EXPECT_TRUE(vornlib::testing::resetChannel());
+    }
+
+    int32_t delayOnBoard(uint32_t index) {
+        vornhost::BoardState state;
+        EXPECT_EQ(m_rig->control().inspectBoard(index, &state), STATUS_SUCCESS);
+        return state.propagationDelayMicros;
+    }
+
+    std::unique_ptr<Rig> m_rig;
+};
+
+// The rig names its daemon to the library only through the variable; the default machine of
+// an in-process host would have a board of model 0x9070.
+TEST_F(LibDaemonRestart, TheSocketVariableLeadsToThatDaemon) {
+    ASSERT_TRUE(m_rig->start(oneBoard(0x7100)));
+    ASSERT_NE(std::getenv("VORN_HOST_SOCKET"), nullptr);
+    BoardHandle handle = nullptr;
+    ASSERT_EQ(VORN_open(&handle, "VORNpci0"), VORN_OK);
+    EXPECT_EQ(handle->modelCode, 0x7100);
+    int32_t delay = -250;
+    EXPECT_EQ(VORN_setPropDelayCorr(handle, &delay), VORN_OK);
+    EXPECT_EQ(delayOnBoard(0), -250);
+    EXPECT_EQ(VORN_close(handle), VORN_OK);
+}
+
+// Whichever call comes first after the restart, a wait or a plain request, it reaches the new
+// daemon's board through the handle opened on the old one.
+TEST_F(LibDaemonRestart, TheNextCallAfterTheRestartWorks) {
+    ASSERT_TRUE(m_rig->start(oneBoard()));
+    BoardHandle handle = nullptr;
+    ASSERT_EQ(VORN_open(&handle, "VORNpci0"), VORN_OK);
+    std::future<uint8_t> waiter = std::async(std::launch::async, [handle] {
+        uint32_t timeout = 60'000;
+        return VORN_waitMatch(handle, &timeout);
+    });
+    ASSERT_TRUE(m_rig->waitForPending(1));
+    for (bool waitFirst : {true, false}) {
+        ASSERT_TRUE(endDaemon(*m_rig));
+        if (waitFirst) {
+            EXPECT_EQ(waiter.get(), VORN_WAIT_NOT_STARTED) << "the wait under way ends";
+        }
+        TimeObj time{};
+        EXPECT_EQ(VORN_getTime(handle, &time), VORN_ERR_HOST) << "while no daemon answers";
+        ASSERT_TRUE(restartDaemon(*m_rig, oneBoard()));
+        uint32_t timeout = 1;
+        if (waitFirst) {
+            EXPECT_EQ(VORN_waitMatch(handle, &timeout), VORN_WAIT_TIMEOUT);
+        } else {
+            EXPECT_EQ(VORN_getTime(handle, &time), VORN_OK);
+        }
+        int32_t delay = waitFirst ? 40 : 41;
+        EXPECT_EQ(VORN_setPropDelayCorr(handle, &delay), VORN_OK);
+        EXPECT_EQ(delayOnBoard(0), delay);
+    }
+    EXPECT_EQ(VORN_close(handle), VORN_OK);
+}
+
+TEST_F(LibDaemonRestart, AHandleWhoseBoardIsGoneGetsNoDevice) {
+    vornsim::MachineDescription two = oneBoard();
+    two.cards.push_back(vornsim::CardDescription::board(0x7100, 0, 4, 10));
+    ASSERT_TRUE(m_rig->start(two));
+    BoardHandle kept = nullptr, lost = nullptr;
+    ASSERT_EQ(VORN_open(&kept, "VORNpci0"), VORN_OK);
+    ASSERT_EQ(VORN_open(&lost, "VORNpci1"), VORN_OK);
+    ASSERT_TRUE(endDaemon(*m_rig));
+    ASSERT_TRUE(restartDaemon(*m_rig, oneBoard()));
+    TimeObj time{};
+    EXPECT_EQ(VORN_getTime(lost, &time), VORN_ERR_NO_DEVICE);
+    uint32_t timeout = 1;
+    EXPECT_EQ(VORN_waitMatch(lost, &timeout), VORN_WAIT_NOT_STARTED);
+    EXPECT_EQ(VORN_simStrobe(lost, 1), VORN_ERR_NO_DEVICE);
+    EXPECT_EQ(VORN_getTime(kept, &time), VORN_OK);
+    BoardHandle again = nullptr;
+    EXPECT_EQ(VORN_open(&again, "VORNpci1"), VORN_ERR_NO_DEVICE);
+    EXPECT_EQ(VORN_close(lost), VORN_OK);
+    EXPECT_EQ(VORN_close(kept), VORN_OK);
+}
+
+} // namespace
+} // namespace libtest
