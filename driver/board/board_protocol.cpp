@@ -145,23 +145,25 @@ BOOLEAN vornIsEventFrame(const USHORT frame[FifoFrameBytes]) {
 }
 
 BOOLEAN vornRegisterFifoKeeper(ULONG_PTR portBase, const VORN_FIFO_KEEPER* keeper, PVOID context) {
-    BOOLEAN registered = FALSE;
+    KeeperEntry* slot = nullptr;
     const KIRQL irql = KfAcquireSpinLock(&g_keepersLock);
     for (KeeperEntry& entry : g_keepers) {
-        if (entry.keeper == nullptr) {
-            entry = {portBase, keeper, context};
-            registered = TRUE;
-            break;
-        }
+        // A board at this port base now is this one, whoever registered it before.
+        if (entry.keeper != nullptr && entry.portBase == portBase)
+            slot = &entry;
+        else if (entry.keeper == nullptr && slot == nullptr)
+            slot = &entry;
     }
+    if (slot != nullptr)
+        *slot = {portBase, keeper, context};
     KfReleaseSpinLock(&g_keepersLock, irql);
-    return registered;
+    return slot != nullptr;
 }
 
-VOID vornWithdrawFifoKeeper(ULONG_PTR portBase) {
+VOID vornWithdrawFifoKeeper(ULONG_PTR portBase, PVOID context) {
     const KIRQL irql = KfAcquireSpinLock(&g_keepersLock);
     for (KeeperEntry& entry : g_keepers)
-        if (entry.keeper != nullptr && entry.portBase == portBase)
+        if (entry.keeper != nullptr && entry.portBase == portBase && entry.context == context)
             entry = {};
     KfReleaseSpinLock(&g_keepersLock, irql);
 }

@@ -73,10 +73,11 @@ struct VORN_FIFO_KEEPER {
     VOID (*AnswerCutShort)(PVOID Context, UCHAR BytesRead);
 };
 
-// A board device registers its keeper at start-up and withdraws it before its window goes.
-// Query exchanges on a port base without a keeper flush the FIFO. IRQL: PASSIVE_LEVEL.
+// A board device registers its keeper at start-up, in place of any keeper registered for its
+// port base before, and withdraws it before its window goes. Query exchanges on a port base
+// without a keeper flush the FIFO. IRQL: PASSIVE_LEVEL.
 BOOLEAN vornRegisterFifoKeeper(ULONG_PTR portBase, const VORN_FIFO_KEEPER* keeper, PVOID context);
-VOID vornWithdrawFifoKeeper(ULONG_PTR portBase);
+VOID vornWithdrawFifoKeeper(ULONG_PTR portBase, PVOID context);
 
 // Writes one command byte to the board, then pauses 100 us. IRQL: PASSIVE_LEVEL.
 VOID sendCmd(ULONG_PTR portBase, UCHAR command);

@@ -125,7 +125,7 @@ VOID CVORNpci::InitializeDeferredCalls() {
 CVORNpci::~CVORNpci() {
     SynchronizeWithIsr(SourcesOffSync);
     DisconnectInterrupt(TRUE);
-    vornWithdrawFifoKeeper(PortBase());
+    vornWithdrawFifoKeeper(PortBase(), this);
     if (PortAddress.Mapped)
         MmUnmapIoSpace(PortAddress.MappedAddress, PortAddress.Length);
     PortAddress.Mapped = FALSE;
