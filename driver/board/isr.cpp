@@ -12,8 +12,9 @@ PUSHORT RingAdvance(CVORNpci* Device, PUSHORT Position) {
 
 } // namespace
 
-// Puts the frame just read into the ring if it can be an event's; a full ring gives up its
-// oldest frame for it. In step with the interrupt service routine and the ring's readers.
+// Puts the frame just read into the ring if it can be an event's (a full ring gives up its
+// oldest frame for it) and wakes an armed wait. In step with the interrupt service routine and the
+// ring's readers.
 VOID CVORNpci::KeepFrame(CVORNpci* Device) {
     if (!vornIsEventFrame(Device->FrameBytes))
         return;
@@ -52,14 +53,13 @@ BOOLEAN CVORNpci::FeedFifoByte(CVORNpci* Device, USHORT Word) {
 
 // Reads the bytes of the current frame that show within the device-IRQL bound. A byte that
 // does not show leaves the frame for the next call. TRUE when any byte was read. Device IRQL.
-BOOLEAN CVORNpci::TakeFifoBytes(CVORNpci* Device, BOOLEAN* Queued) {
+BOOLEAN CVORNpci::TakeFifoBytes(CVORNpci* Device) {
     const ULONG_PTR port = Device->PortBase();
     BOOLEAN read = FALSE;
     while (vornFifoByteShows(port)) {
         read = TRUE;
         if (FeedFifoByte(Device, vornReadRegister(port, DataPort) & 0xFF)) {
             KeepFrame(Device);
-            *Queued = TRUE;
             break;
         }
     }
@@ -87,16 +87,16 @@ BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
     if (device->FifoExchangeActive) {
         // The FIFO holds a request's answer, or an event that came as the exchange ended and
         // switched the event source back on. The answer is not ours to take, and the event
-        // waits: the source goes off until the exchange's end switches it on again.
-        if (!(status & ExtIntrEnable))
+        // waits: the source goes off until the exchange's end switches it on again. With the
+        // source off, or nothing in the FIFO, the board raised nothing.
+        if (!(status & ExtIntrEnable) || ((status & FifoEmpty) && !vornFifoByteShows(port)))
             return FALSE;
         DIS_EXT_INTR(port);
         return TRUE;
     }
     if ((status & FifoEmpty) && !(status & ExtIntrEnable))
         return FALSE;
-    BOOLEAN queued = FALSE;
-    return TakeFifoBytes(device, &queued);
+    return TakeFifoBytes(device);
 }
 
 // The device object's DPC, which the interrupt service routine never requests.

@@ -142,7 +142,7 @@ private:
     static VOID CancelWait(PDEVICE_OBJECT DeviceObject, PIRP Irp, const WaitKind& Kind);
     VOID DecodeLastEvent(PIRP Irp);
 
-    static BOOLEAN TakeFifoBytes(CVORNpci* Device, BOOLEAN* Queued);
+    static BOOLEAN TakeFifoBytes(CVORNpci* Device);
     static BOOLEAN FeedFifoByte(CVORNpci* Device, USHORT Word);
     static VOID KeepFrame(CVORNpci* Device);
     static BOOLEAN KeepFrameSync(PVOID Context);
