@@ -44,6 +44,72 @@ BOOLEAN waitForFifoByte(ULONG_PTR portBase) {
     return pollForFifoByte(portBase);
 }
 
+// Reads up to `count` bytes; `*read` tells how many came before a wait gave up.
+UCHAR readFifoCounting(ULONG_PTR portBase, PUSHORT words, UCHAR count, UCHAR* read) {
+    for (*read = 0; *read < count; ++*read) {
+        if (!waitForFifoByte(portBase))
+            return VORN_NO_ANSWER;
+        words[*read] = vornReadRegister(portBase, DataPort) & 0xFF;
+    }
+    return VORN_SUCCESS;
+}
+
+// Function commands (queries among them) are the bytes under the high nibbles 0x4 and 0x5 with
+// a low nibble of 0xC to 0xF, and those under 0xE and 0xF; digit entries never look like them.
+BOOLEAN isFunctionCommand(USHORT byte) {
+    const USHORT high = (byte >> 4) & 0x0F;
+    const USHORT low = byte & 0x0F;
+    return high >= 0x0E || ((high == 0x04 || high == 0x05) && low >= 0x0C);
+}
+
+BOOLEAN decimalByte(USHORT byte) {
+    return (byte & 0x0F) <= 9 && ((byte >> 4) & 0x0F) <= 9;
+}
+
+ULONG bcd(USHORT byte) {
+    return ((byte >> 4) & 0x0F) * 10 + (byte & 0x0F);
+}
+
+// Port bases of the board devices and their keepers; a machine holds at most 32 cards.
+struct KeeperEntry {
+    ULONG_PTR portBase;
+    const VORN_FIFO_KEEPER* keeper;
+    PVOID context;
+};
+constexpr ULONG kKeeperSlots = 32;
+KeeperEntry g_keepers[kKeeperSlots];
+KSPIN_LOCK g_keepersLock;
+
+KeeperEntry findKeeper(ULONG_PTR portBase) {
+    KeeperEntry found{};
+    const KIRQL irql = KfAcquireSpinLock(&g_keepersLock);
+    for (const KeeperEntry& entry : g_keepers)
+        if (entry.keeper != nullptr && entry.portBase == portBase)
+            found = entry;
+    KfReleaseSpinLock(&g_keepersLock, irql);
+    return found;
+}
+
+// Reads the answer; event frames ahead of it go to the keeper. A FIFO that keeps yielding
+// event frames ends the exchange after more frames than it can hold.
+UCHAR readAnswer(ULONG_PTR portBase, UCHAR query, const KeeperEntry& keeper,
+                 USHORT frame[FifoFrameBytes]) {
+    constexpr ULONG kFramesAhead = 128;
+    for (ULONG attempt = 0; attempt < kFramesAhead; ++attempt) {
+        UCHAR read = 0;
+        if (readFifoCounting(portBase, frame, FifoFrameBytes, &read) != VORN_SUCCESS) {
+            if (keeper.keeper != nullptr)
+                keeper.keeper->AnswerCutShort(keeper.context, read);
+            return VORN_NO_ANSWER;
+        }
+        if (frame[0] == query && frame[1] == query)
+            return VORN_SUCCESS;
+        if (keeper.keeper == nullptr || !keeper.keeper->KeepEventFrame(keeper.context, frame))
+            return VORN_BAD_ECHO;
+    }
+    return VORN_BAD_ECHO;
+}
+
 VOID sendDigits(ULONG_PTR portBase, const CHAR* text, const UCHAR* positions, ULONG count) {
     for (ULONG i = 0; i < count && text[i] != '\0'; ++i)
         sendCmd(portBase, static_cast<UCHAR>(positions[i] | (text[i] - '0')));
@@ -58,12 +124,48 @@ UCHAR flushFIFO(ULONG_PTR portBase) {
 }
 
 UCHAR readFIFO(ULONG_PTR portBase, PUSHORT words, UCHAR count) {
-    for (UCHAR i = 0; i < count; ++i) {
-        if (!waitForFifoByte(portBase))
-            return VORN_NO_ANSWER;
-        words[i] = vornReadRegister(portBase, DataPort) & 0xFF;
+    UCHAR read = 0;
+    return readFifoCounting(portBase, words, count, &read);
+}
+
+BOOLEAN vornFifoByteShows(ULONG_PTR portBase) {
+    return spinForFifoByte(portBase, VORN_FIFO_RAISED_POLLS);
+}
+
+BOOLEAN vornIsEventFrame(const USHORT frame[FifoFrameBytes]) {
+    if (isFunctionCommand(frame[0]) || isFunctionCommand(frame[1]))
+        return FALSE;
+    if ((frame[2] & 0x0F) > 9)
+        return FALSE;
+    for (ULONG i = 3; i < FifoFrameBytes; ++i)
+        if (!decimalByte(frame[i]))
+            return FALSE;
+    const ULONG day = (frame[2] & 0x0F) * 100 + bcd(frame[3]);
+    return day >= 1 && day <= 366 && bcd(frame[4]) < 24 && bcd(frame[5]) < 60 && bcd(frame[6]) < 60;
+}
+
+BOOLEAN vornRegisterFifoKeeper(ULONG_PTR portBase, const VORN_FIFO_KEEPER* keeper, PVOID context) {
+    KeeperEntry* slot = nullptr;
+    const KIRQL irql = KfAcquireSpinLock(&g_keepersLock);
+    for (KeeperEntry& entry : g_keepers) {
+        // A board at this port base now is this one, whoever registered it before.
+        if (entry.keeper != nullptr && entry.portBase == portBase)
+            slot = &entry;
+        else if (entry.keeper == nullptr && slot == nullptr)
+            slot = &entry;
     }
-    return VORN_SUCCESS;
+    if (slot != nullptr)
+        *slot = {portBase, keeper, context};
+    KfReleaseSpinLock(&g_keepersLock, irql);
+    return slot != nullptr;
+}
+
+VOID vornWithdrawFifoKeeper(ULONG_PTR portBase, PVOID context) {
+    const KIRQL irql = KfAcquireSpinLock(&g_keepersLock);
+    for (KeeperEntry& entry : g_keepers)
+        if (entry.keeper != nullptr && entry.portBase == portBase && entry.context == context)
+            entry = {};
+    KfReleaseSpinLock(&g_keepersLock, irql);
 }
 
 VOID sendCmd(ULONG_PTR portBase, UCHAR command) {
@@ -113,17 +215,17 @@ VOID ENB_EXT_INTR(ULONG_PTR portBase) {
 
 UCHAR vornQueryExchange(ULONG_PTR portBase, UCHAR query, BOOLEAN pause,
                         USHORT frame[FifoFrameBytes]) {
+    const KeeperEntry keeper = findKeeper(portBase);
     DIS_EXT_INTR(portBase);
-    flushFIFO(portBase);
+    if (keeper.keeper != nullptr)
+        keeper.keeper->EmptyBeforeQuery(keeper.context);
+    else
+        flushFIFO(portBase);
     if (pause)
         sendCmd(portBase, query);
     else
         vornWriteRegister(portBase, CommandPort, query);
-    const UCHAR read = readFIFO(portBase, frame, FifoFrameBytes);
+    const UCHAR result = readAnswer(portBase, query, keeper, frame);
     ENB_EXT_INTR(portBase);
-    if (read != VORN_SUCCESS)
-        return read;
-    if (frame[0] != query || frame[1] != query)
-        return VORN_BAD_ECHO;
-    return VORN_SUCCESS;
+    return result;
 }

@@ -14,7 +14,10 @@
 constexpr ULONG VORN_FIFO_SPIN_POLLS = 64;
 constexpr LONGLONG VORN_FIFO_POLL_INTERVAL = 1000;       // 100 us, in 100 ns units
 constexpr LONGLONG VORN_FIFO_ANSWER_BOUND = 100 * 10000; // 100 ms, in 100 ns units
-constexpr ULONG VORN_FIFO_RAISED_POLLS = 100000;
+// A board shows a byte it holds within a few status reads (at about a microsecond a port
+// read, tens of microseconds at most): the bound of every wait made at device IRQL, where a
+// longer spin would hold the processor and the board's line.
+constexpr ULONG VORN_FIFO_RAISED_POLLS = 32;
 
 // A FIFO that never reports empty (a board stuck mid-burst) stops a flush after this many
 // bytes; the FIFO may then still hold bytes.
@@ -48,6 +51,34 @@ UCHAR flushFIFO(ULONG_PTR portBase);
 // IRQL: any; it sleeps between polls only at or below APC_LEVEL.
 UCHAR readFIFO(ULONG_PTR portBase, PUSHORT words, UCHAR count);
 
+// TRUE when a byte shows within VORN_FIFO_RAISED_POLLS status reads. IRQL: any.
+BOOLEAN vornFifoByteShows(ULONG_PTR portBase);
+
+// TRUE when a ten-byte frame can be an event time tag: not a query's answer (an echo byte, a
+// function command, in either of its first two bytes), every digit decimal, and day 1 to 366,
+// hours below 24, minutes and seconds below 60. IRQL: any.
+BOOLEAN vornIsEventFrame(const USHORT frame[FifoFrameBytes]);
+
+// What a board device does with its FIFO around a query, registered for its port base, so
+// that the query loses no event time tag and no answer is ever taken for an event.
+struct VORN_FIFO_KEEPER {
+    // Instead of the flush before the query: complete event frames go to the device's ring,
+    // everything else is dropped.
+    VOID (*EmptyBeforeQuery)(PVOID Context);
+    // A frame read where the answer should be, without its echo: TRUE when it is an event
+    // frame, which the device has now kept; the answer is then read again.
+    BOOLEAN (*KeepEventFrame)(PVOID Context, const USHORT Frame[FifoFrameBytes]);
+    // The answer stopped after `BytesRead` of its bytes: what is left of it is dropped before
+    // anything else reads the FIFO.
+    VOID (*AnswerCutShort)(PVOID Context, UCHAR BytesRead);
+};
+
+// A board device registers its keeper at start-up, in place of any keeper registered for its
+// port base before, and withdraws it before its window goes. Query exchanges on a port base
+// without a keeper flush the FIFO. IRQL: PASSIVE_LEVEL.
+BOOLEAN vornRegisterFifoKeeper(ULONG_PTR portBase, const VORN_FIFO_KEEPER* keeper, PVOID context);
+VOID vornWithdrawFifoKeeper(ULONG_PTR portBase, PVOID context);
+
 // Writes one command byte to the board, then pauses 100 us. IRQL: PASSIVE_LEVEL.
 VOID sendCmd(ULONG_PTR portBase, UCHAR command);
 
@@ -67,10 +98,12 @@ VOID sendProp(ULONG_PTR portBase, const CHAR* text);
 VOID DIS_EXT_INTR(ULONG_PTR portBase);
 VOID ENB_EXT_INTR(ULONG_PTR portBase);
 
-// One query exchange: event interrupt off, FIFO emptied, the query byte sent (with the command
-// pause, or written straight when `pause` is FALSE), the ten answer bytes read, event interrupt
-// on. Returns VORN_SUCCESS with the frame in `frame`, VORN_BAD_ECHO when the first two bytes
-// are not the query byte, or VORN_NO_ANSWER. The event interrupt is on afterwards in every
-// case. IRQL: PASSIVE_LEVEL.
+// One query exchange: event interrupt off, FIFO emptied (through the port's keeper, which
+// keeps its event frames), the query byte sent (with the command pause, or written straight
+// when `pause` is FALSE), the ten answer bytes read (event frames found in their place go to
+// the keeper, and the answer is read again), event interrupt on. Returns VORN_SUCCESS with the
+// frame in `frame`, VORN_BAD_ECHO when the first two bytes are not the query byte, or
+// VORN_NO_ANSWER (the keeper then drops the rest of the answer when it comes). The event
+// interrupt is on afterwards in every case. IRQL: PASSIVE_LEVEL.
 UCHAR vornQueryExchange(ULONG_PTR portBase, UCHAR query, BOOLEAN pause,
                         USHORT frame[FifoFrameBytes]);

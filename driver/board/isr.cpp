@@ -1,5 +1,5 @@
 // The board device's interrupt service routine and the event ring it fills, with the routines
-// that run in step with it (ring reads, ring reset, FIFO exchanges of requests).
+// that run in step with it (ring reads, ring reset, control register writes, FIFO exchanges).
 #include "board_protocol.h"
 #include "vornpci_device.h"
 
@@ -10,48 +10,66 @@ PUSHORT RingAdvance(CVORNpci* Device, PUSHORT Position) {
     return Position == Device->EventRing + VORN_EVENT_RING_WORDS ? Device->EventRing : Position;
 }
 
-// Frames a drain before an exchange takes out of the FIFO at most: more than the FIFO holds.
-constexpr ULONG kDrainFrames = 128;
-
-// A slow board shows a byte a few status reads after it has it: a few quick polls see it.
-BOOLEAN FifoByteShows(ULONG_PTR Port) {
-    for (ULONG poll = 0; poll < VORN_FIFO_SPIN_POLLS; ++poll)
-        if (!(vornReadRegister(Port, StatusPort) & FifoEmpty))
-            return TRUE;
-    return FALSE;
-}
-
-// A slow board raises the event interrupt a little before its FIFO shows the byte; with the
-// event source on, a few quick status polls tell such an event from an entry for another
-// device on a shared line.
-BOOLEAN EventByteComing(ULONG_PTR Port, USHORT Status) {
-    return (Status & ExtIntrEnable) && FifoByteShows(Port);
-}
-
 } // namespace
 
-// Reads one event frame from the FIFO into the ring; a full ring gives up its oldest frame for
-// it. An event whose bytes stop coming is dropped whole. Device IRQL, in step with the ring's
-// readers.
-BOOLEAN CVORNpci::PushEventFromFifo(CVORNpci* Device) {
-    USHORT frame[FifoFrameBytes];
-    if (readFIFO(Device->PortBase(), frame, FifoFrameBytes) != VORN_SUCCESS)
-        return FALSE;
+// Puts the frame just read into the ring if it can be an event's (a full ring gives up its
+// oldest frame for it) and wakes an armed wait. In step with the interrupt service routine and the
+// ring's readers.
+VOID CVORNpci::KeepFrame(CVORNpci* Device) {
+    if (!vornIsEventFrame(Device->FrameBytes))
+        return;
     if (Device->EventRingFrames == VORN_EVENT_RING_FRAMES) {
         for (ULONG i = 0; i < FifoFrameBytes; ++i)
             Device->EventRingTail = RingAdvance(Device, Device->EventRingTail);
         --Device->EventRingFrames;
     }
-    for (USHORT word : frame) {
+    for (USHORT word : Device->FrameBytes) {
         *Device->EventRingHead = word;
         Device->EventRingHead = RingAdvance(Device, Device->EventRingHead);
     }
     ++Device->EventRingFrames;
+    if (__atomic_load_n(&Device->EventWaitArmed, __ATOMIC_ACQUIRE))
+        KeInsertQueueDpc(&Device->EventDpc, nullptr, nullptr);
+}
+
+BOOLEAN CVORNpci::KeepFrameSync(PVOID Context) {
+    KeepFrame(static_cast<CVORNpci*>(Context));
     return TRUE;
 }
 
+// One byte from the FIFO: first what is owed to a late answer, then the frame being read.
+// TRUE when the byte completes a frame, which is then in FrameBytes for the caller to keep.
+BOOLEAN CVORNpci::FeedFifoByte(CVORNpci* Device, USHORT Word) {
+    if (Device->AnswerTail != 0) {
+        --Device->AnswerTail;
+        return FALSE;
+    }
+    Device->FrameBytes[Device->FrameFill++] = Word;
+    if (Device->FrameFill < FifoFrameBytes)
+        return FALSE;
+    Device->FrameFill = 0;
+    return TRUE;
+}
+
+// Reads the bytes of the current frame that show within the device-IRQL bound. A byte that
+// does not show leaves the frame for the next call. TRUE when any byte was read. Device IRQL.
+BOOLEAN CVORNpci::TakeFifoBytes(CVORNpci* Device) {
+    const ULONG_PTR port = Device->PortBase();
+    BOOLEAN read = FALSE;
+    while (vornFifoByteShows(port)) {
+        read = TRUE;
+        if (FeedFifoByte(Device, vornReadRegister(port, DataPort) & 0xFF)) {
+            KeepFrame(Device);
+            break;
+        }
+    }
+    return read;
+}
+
 // Interrupt service routine: serves one source per call, heartbeat before match before event.
-// Returns FALSE when the board raised nothing (a shared line). Device IRQL.
+// Claims only what the board raised: a pending heartbeat or match, or FIFO bytes that show
+// within the device-IRQL bound. A slow FIFO whose byte has not shown yet is disowned; the line
+// stays up and the routine is called again until the byte shows. Device IRQL.
 BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
     auto* device = static_cast<CVORNpci*>(Context);
     const ULONG_PTR port = device->PortBase();
@@ -66,57 +84,36 @@ BOOLEAN CVORNpci::VORNpciIsr(PKINTERRUPT, PVOID Context) {
         KeInsertQueueDpc(&device->MatchDpc, nullptr, nullptr);
         return TRUE;
     }
-    if ((status & FifoEmpty) && !EventByteComing(port, status))
-        return (status & ExtIntrEnable) ? ParkEventSource(device, port) : FALSE;
     if (device->FifoExchangeActive) {
         // The FIFO holds a request's answer, or an event that came as the exchange ended and
         // switched the event source back on. The answer is not ours to take, and the event
-        // waits: the source goes off until the exchange's end switches it on again.
-        if (!(status & ExtIntrEnable))
+        // waits: the source goes off until the exchange's end switches it on again. With the
+        // source off, or nothing in the FIFO, the board raised nothing.
+        if (!(status & ExtIntrEnable) || ((status & FifoEmpty) && !vornFifoByteShows(port)))
             return FALSE;
         DIS_EXT_INTR(port);
         return TRUE;
     }
-    PushEventFromFifo(device);
-    if (__atomic_load_n(&device->EventWaitArmed, __ATOMIC_ACQUIRE))
-        KeInsertQueueDpc(&device->EventDpc, nullptr, nullptr);
-    return TRUE;
-}
-
-// With the event source on, the line up and the FIFO still showing empty after the quick
-// polls, the interrupt is either a slow board's event whose byte has not shown yet or another
-// device's on a shared line. Disowning it would leave a slow board's line asserted for good, so
-// the event source goes off (the line drops if it was ours) and a DPC switches it on again:
-// by then the byte shows, or the line rises once more and the status reads go on.
-BOOLEAN CVORNpci::ParkEventSource(CVORNpci* Device, ULONG_PTR Port) {
-    DIS_EXT_INTR(Port);
-    Device->EventSourceParked = 1;
-    KeInsertQueueDpc(&Device->EventSourceDpc, nullptr, nullptr);
-    return TRUE;
-}
-
-VOID CVORNpci::VORNpciDpcForEventSource(PKDPC, PVOID Context, PVOID, PVOID) {
-    static_cast<CVORNpci*>(Context)->SynchronizeWithIsr(ResumeEventSourceSync);
-}
-
-// A request's FIFO exchange switches the source on itself when it ends.
-BOOLEAN CVORNpci::ResumeEventSourceSync(PVOID Context) {
-    auto* device = static_cast<CVORNpci*>(Context);
-    if (device->EventSourceParked && !device->FifoExchangeActive)
-        ENB_EXT_INTR(device->PortBase());
-    device->EventSourceParked = 0;
-    return TRUE;
-}
-
-BOOLEAN CVORNpci::SourcesOffSync(PVOID Context) {
-    auto* device = static_cast<CVORNpci*>(Context);
-    vornWriteRegister(device->PortBase(), ControlPort, 0);
-    device->EventSourceParked = 0;
-    return TRUE;
+    if ((status & FifoEmpty) && !(status & ExtIntrEnable))
+        return FALSE;
+    return TakeFifoBytes(device);
 }
 
 // The device object's DPC, which the interrupt service routine never requests.
 VOID CVORNpci::VORNpciDpcForIsr(PKDPC, PDEVICE_OBJECT, PIRP, PVOID) {}
+
+BOOLEAN CVORNpci::SourcesOffSync(PVOID Context) {
+    vornWriteRegister(static_cast<CVORNpci*>(Context)->PortBase(), ControlPort, 0);
+    return TRUE;
+}
+
+// ControlShadow, whole, to the board, in step with the routine's own read-modify-write of the
+// control register during an exchange, so that neither write undoes the other.
+BOOLEAN CVORNpci::WriteControlSync(PVOID Context) {
+    auto* device = static_cast<CVORNpci*>(Context);
+    vornWriteRegister(device->PortBase(), ControlPort, device->ControlShadow);
+    return TRUE;
+}
 
 // In step with the interrupt service routine: takes the oldest frame into LastEvent.
 BOOLEAN CVORNpci::PopEventSync(PVOID Context) {
@@ -152,24 +149,11 @@ BOOLEAN CVORNpci::ResetRingSync(PVOID Context) {
     return TRUE;
 }
 
-// Before a request's FIFO exchange: events already in the FIFO go to the ring (the exchange
-// would flush them), then the event source goes off and the routine keeps off the FIFO.
+// Before a request's FIFO exchange: the event source goes off and the routine keeps off the
+// FIFO; the exchange then takes what the FIFO holds (DrainFifo).
 BOOLEAN CVORNpci::FifoExchangeOnSync(PVOID Context) {
     auto* device = static_cast<CVORNpci*>(Context);
-    const ULONG_PTR port = device->PortBase();
-    BOOLEAN queued = FALSE;
-    // A slow FIFO hides an event's first byte for a few reads; the exchange's flush would not
-    // see it either, and would read the event as its answer.
-    for (ULONG frames = 0; frames < kDrainFrames; ++frames) {
-        if (!FifoByteShows(port))
-            break;
-        if (!PushEventFromFifo(device))
-            break;
-        queued = TRUE;
-    }
-    if (queued && __atomic_load_n(&device->EventWaitArmed, __ATOMIC_ACQUIRE))
-        KeInsertQueueDpc(&device->EventDpc, nullptr, nullptr);
-    DIS_EXT_INTR(port);
+    DIS_EXT_INTR(device->PortBase());
     device->FifoExchangeActive = 1;
     return TRUE;
 }
@@ -182,9 +166,15 @@ BOOLEAN CVORNpci::FifoExchangeOffSync(PVOID Context) {
     return TRUE;
 }
 
-// PASSIVE_LEVEL, holding BoardMutex.
+// PASSIVE_LEVEL, holding BoardMutex. Events already in the FIFO go to the ring before the
+// exchange, which would otherwise flush them or read them as its answer.
 VOID CVORNpci::SetFifoExchange(BOOLEAN Active) {
-    SynchronizeWithIsr(Active ? FifoExchangeOnSync : FifoExchangeOffSync);
+    if (!Active) {
+        SynchronizeWithIsr(FifoExchangeOffSync);
+        return;
+    }
+    SynchronizeWithIsr(FifoExchangeOnSync);
+    DrainFifo(TRUE);
 }
 
 VOID CVORNpci::SynchronizeWithIsr(PKSYNCHRONIZE_ROUTINE Routine) {

@@ -15,7 +15,7 @@ constexpr USHORT kBridgeDeviceIds[] = {0x9030, 0x9050};
 constexpr USHORT kSubsystemVendorId = 0x1347;
 constexpr ULONG kSubsystemVendorOffset = 0x2C;
 constexpr ULONG kSubsystemIdOffset = 0x2E;
-constexpr ULONG kRegisterWindowIndex = 1;   // the card's second port range
+constexpr ULONG kRegisterWindowIndex = 1; // the card's second port range
 
 USHORT ConfigWord(const UCHAR* Config, ULONG Offset) {
     return USHORT(Config[Offset] | (Config[Offset + 1] << 8));
@@ -28,13 +28,16 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
                    CardSearch* Search)
     : CDevice(DriverObject, Name, DeviceType, DeviceObject) {
     CString win32Name = CString::Concatenate(CString(u"VORNpci"), CString(DeviceIndex, 10, 0));
-    NTSTATUS status = win32Name.IsValid ? CreateWin32Name(win32Name) : STATUS_INSUFFICIENT_RESOURCES;
+    NTSTATUS status =
+        win32Name.IsValid ? CreateWin32Name(win32Name) : STATUS_INSUFFICIENT_RESOURCES;
     if (!NT_SUCCESS(status))
-        ThrowStatusExceptionFromConstructor(status, "VORNPCI:CVORNpci::CVORNpci CreateWin32Name failed");
+        ThrowStatusExceptionFromConstructor(status,
+                                            "VORNPCI:CVORNpci::CVORNpci CreateWin32Name failed");
     FindAndClaimCard(RegistryPath, Search);
     status = MapIoAddress(PCIBus, Search->busNumber, PortAddress);
     if (!NT_SUCCESS(status))
-        ThrowStatusExceptionFromConstructor(status, "VORNPCI::CVORNpci::CVORNpci MapIoAddress Failed");
+        ThrowStatusExceptionFromConstructor(status,
+                                            "VORNPCI::CVORNpci::CVORNpci MapIoAddress Failed");
     InitializeDeferredCalls();
     // Everything the interrupt service routine and the DPCs use is ready before the interrupt
     // is connected.
@@ -44,7 +47,8 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
     ResetEventRing();
     EventWaitArmed = 0;
     FifoExchangeActive = 0;
-    EventSourceParked = 0;
+    FrameFill = 0;
+    AnswerTail = 0;
     KeInitializeMutex(&BoardMutex, 0);
     status = InitializeInterrupt(PCIBus, Search->busNumber, VORNpciDpcForIsr, VORNpciIsr, this,
                                  InterruptResource, FALSE);
@@ -52,10 +56,11 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
         if (PortAddress.Mapped)
             MmUnmapIoSpace(PortAddress.MappedAddress, PortAddress.Length);
         PortAddress.Mapped = FALSE;
-        ThrowStatusExceptionFromConstructor(status,
-                                            "VORNPCI:CVORNpci::CVORNpci Failed to initialize interrupt");
+        ThrowStatusExceptionFromConstructor(
+            status, "VORNPCI:CVORNpci::CVORNpci Failed to initialize interrupt");
     }
-    BoardExchange(TRUE, [](ULONG_PTR Port) { return vornInitializeBoard(Port); });
+    InitializeBoardDiscardingOldEvents();
+    vornRegisterFifoKeeper(PortBase(), FifoKeeper(), this);
 }
 
 // Finds the next card of the search on its bus, reads its configuration and claims its
@@ -112,23 +117,22 @@ VOID CVORNpci::InitializeDeferredCalls() {
     KeInitializeTimer(&HeartTmr);
     KeInitializeDpc(&MatchTmrDpc, VORNpciWaitDpcForMatchTmr, this);
     KeInitializeTimer(&MatchTmr);
-    KeInitializeDpc(&EventSourceDpc, VORNpciDpcForEventSource, this);
 }
 
-// Board interrupts off in step with the interrupt service routine, so that it parks nothing
-// more and no DPC switches a source on again; the interrupt disconnected before the window it
-// reads goes, timers cancelled and DPCs drained before the device extension goes. PASSIVE_LEVEL.
+// Board interrupts off in step with the interrupt service routine; the interrupt disconnected
+// and the query keeper withdrawn before the window they read goes, timers cancelled and DPCs
+// drained before the device extension goes. PASSIVE_LEVEL.
 CVORNpci::~CVORNpci() {
     SynchronizeWithIsr(SourcesOffSync);
-    KeRemoveQueueDpc(&EventSourceDpc);
-    KeFlushQueuedDpcs();
     DisconnectInterrupt(TRUE);
+    vornWithdrawFifoKeeper(PortBase(), this);
     if (PortAddress.Mapped)
         MmUnmapIoSpace(PortAddress.MappedAddress, PortAddress.Length);
     PortAddress.Mapped = FALSE;
     for (PKTIMER timer : {&EventTmr, &HeartTmr, &MatchTmr})
         KeCancelTimer(timer);
-    for (PKDPC dpc : {&EventDpc, &HeartbeatDpc, &MatchDpc, &EventTmrDpc, &HeartTmrDpc, &MatchTmrDpc})
+    for (PKDPC dpc :
+         {&EventDpc, &HeartbeatDpc, &MatchDpc, &EventTmrDpc, &HeartTmrDpc, &MatchTmrDpc})
         KeRemoveQueueDpc(dpc);
     KeFlushQueuedDpcs();
 }

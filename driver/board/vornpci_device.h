@@ -7,9 +7,11 @@
 #include "device.h"
 #include "ntddk.h"
 
+struct VORN_FIFO_KEEPER;
+
 // Where DriverEntry's card search stands on the bus being walked.
 struct CardSearch {
-    ULONG nextSlot;   // first PCI device number still to try
+    ULONG nextSlot; // first PCI device number still to try
     ULONG busNumber;
 };
 
@@ -69,9 +71,6 @@ public:
                                           PVOID Argument2);
     static VOID VORNpciWaitDpcForMatchTmr(PKDPC Dpc, PVOID Context, PVOID Argument1,
                                           PVOID Argument2);
-    // Switches the event source back on after the interrupt service routine parked it.
-    static VOID VORNpciDpcForEventSource(PKDPC Dpc, PVOID Context, PVOID Argument1,
-                                         PVOID Argument2);
     // Cancel routines of the pending waits; entered holding the cancel spin lock.
     static VOID VORNpciEventCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
     static VOID VORNpciHeartCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
@@ -88,7 +87,7 @@ public:
     KTIMER EventTmr;
     KTIMER HeartTmr;
     KTIMER MatchTmr;
-    PIRP EventIrp;                 // wait slots: set under DeviceLock, emptied under DeviceLock
+    PIRP EventIrp; // wait slots: set under DeviceLock, emptied under DeviceLock
     PIRP HeartIrp;
     PIRP MatchIrp;
     KDPC EventDpc;
@@ -97,33 +96,36 @@ public:
     KDPC EventTmrDpc;
     KDPC HeartTmrDpc;
     KDPC MatchTmrDpc;
-    KDPC EventSourceDpc;
     USHORT SubsystemId;
     UCHAR SlotNumber;
     UCHAR PciConfig[256];
-    UCHAR ControlShadow;           // written to the board under BoardMutex
+    UCHAR ControlShadow;              // written to the board under BoardMutex
     USHORT LastEvent[FifoFrameBytes]; // read and written under DeviceLock
     // The ring is pushed by the interrupt service routine and popped or emptied only inside a
     // routine synchronised with it (KeSynchronizeExecution), by readers holding DeviceLock.
     USHORT EventRing[VORN_EVENT_RING_WORDS];
     PUSHORT EventRingHead;
     PUSHORT EventRingTail;
-    ULONG EventRingFrames;         // unread frames, so that a full ring is never taken for empty
-    UCHAR EventWaitArmed;          // interlocked: read by the interrupt service routine
+    ULONG EventRingFrames; // unread frames, so that a full ring is never taken for empty
+    UCHAR EventWaitArmed;  // interlocked: read by the interrupt service routine
     // Serialises the board exchanges of concurrent requests (PASSIVE_LEVEL).
     KMUTEX BoardMutex;
     // Set while a request exchanges bytes with the board's FIFO: the interrupt service routine
     // then leaves the FIFO alone. Changed only in step with the interrupt service routine.
     UCHAR FifoExchangeActive;
-    // Set while the interrupt service routine holds the event source off for a FIFO that did
-    // not show its byte in time; changed only in step with the interrupt service routine.
-    UCHAR EventSourceParked;
+    // The event frame being read from the FIFO: its first FrameFill bytes came, the rest have
+    // not shown yet (a slow FIFO), and whoever reads the FIFO next goes on with it, so that no
+    // later frame is read out of step. AnswerTail: bytes of a query's answer that came too late
+    // for it, dropped by the next reader. The interrupt service routine uses them outside FIFO
+    // exchanges, the exchange during one.
+    USHORT FrameBytes[FifoFrameBytes];
+    UCHAR FrameFill;
+    UCHAR AnswerTail;
 
     // Per-kind constants of the three waits.
     struct WaitKind;
 
 private:
-
     VOID FindAndClaimCard(PCUNICODE_STRING RegistryPath, CardSearch* Search);
     VOID InitializeDeferredCalls();
     VOID ResetEventRing();
@@ -140,15 +142,24 @@ private:
     static VOID CancelWait(PDEVICE_OBJECT DeviceObject, PIRP Irp, const WaitKind& Kind);
     VOID DecodeLastEvent(PIRP Irp);
 
-    static BOOLEAN PushEventFromFifo(CVORNpci* Device);
+    static BOOLEAN TakeFifoBytes(CVORNpci* Device);
+    static BOOLEAN FeedFifoByte(CVORNpci* Device, USHORT Word);
+    static VOID KeepFrame(CVORNpci* Device);
+    static BOOLEAN KeepFrameSync(PVOID Context);
+    static BOOLEAN WriteControlSync(PVOID Context);
+    static BOOLEAN InitializeBoardSync(PVOID Context);
+    VOID DrainFifo(BOOLEAN Keep);
+    VOID InitializeBoardDiscardingOldEvents();
+    static VOID KeeperEmptyBeforeQuery(PVOID Context);
+    static BOOLEAN KeeperKeepEventFrame(PVOID Context, const USHORT Frame[FifoFrameBytes]);
+    static VOID KeeperAnswerCutShort(PVOID Context, UCHAR BytesRead);
+    static const VORN_FIFO_KEEPER* FifoKeeper();
     static BOOLEAN PopEventSync(PVOID Context);
     static BOOLEAN PopOrArmSync(PVOID Context);
     static BOOLEAN ResetRingSync(PVOID Context);
     static BOOLEAN RingHoldsEventSync(PVOID Context);
     static BOOLEAN FifoExchangeOnSync(PVOID Context);
     static BOOLEAN FifoExchangeOffSync(PVOID Context);
-    static BOOLEAN ParkEventSource(CVORNpci* Device, ULONG_PTR Port);
-    static BOOLEAN ResumeEventSourceSync(PVOID Context);
     static BOOLEAN SourcesOffSync(PVOID Context);
     // Runs `Routine` in step with the interrupt service routine, or directly when the interrupt
     // is not connected.

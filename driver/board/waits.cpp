@@ -28,9 +28,13 @@ const CVORNpci::WaitKind* EventKind();
 const CVORNpci::WaitKind* HeartKind();
 const CVORNpci::WaitKind* MatchKind();
 
-CVORNpci* DeviceOf(PVOID Context) { return static_cast<CVORNpci*>(Context); }
+CVORNpci* DeviceOf(PVOID Context) {
+    return static_cast<CVORNpci*>(Context);
+}
 
-ULONG Bcd(USHORT Word) { return ((Word >> 4) & 0x0F) * 10 + (Word & 0x0F); }
+ULONG Bcd(USHORT Word) {
+    return ((Word >> 4) & 0x0F) * 10 + (Word & 0x0F);
+}
 
 VOID Disarm(CVORNpci* Device) {
     __atomic_store_n(&Device->EventWaitArmed, UCHAR(0), __ATOMIC_RELEASE);
@@ -59,11 +63,12 @@ VOID CVORNpci::DecodeLastEvent(PIRP Irp) {
 }
 
 // Sets the kind's enable bit in ControlShadow and writes the whole shadow to the board. The
-// board lock keeps the write from falling inside a query's off-and-on of the event source.
+// board lock keeps the write from falling inside a query's off-and-on of the event source, and
+// the write is made in step with the interrupt service routine.
 VOID CVORNpci::WriteControlShadow(UCHAR EnableBit) {
-    BoardExchange(FALSE, [&](ULONG_PTR Port) {
+    BoardExchange(FALSE, [&](ULONG_PTR) {
         ControlShadow = UCHAR(ControlShadow | EnableBit);
-        vornWriteRegister(Port, ControlPort, ControlShadow);
+        SynchronizeWithIsr(WriteControlSync);
         return VORN_SUCCESS;
     });
 }
@@ -127,7 +132,9 @@ PIRP CVORNpci::ClaimSlot(const WaitKind& Kind) {
     return irp;
 }
 
-VOID CVORNpci::CompleteWait(PIRP Irp, NTSTATUS Status) { CompleteIrp(Irp, Status, IO_NO_INCREMENT); }
+VOID CVORNpci::CompleteWait(PIRP Irp, NTSTATUS Status) {
+    CompleteIrp(Irp, Status, IO_NO_INCREMENT);
+}
 
 // Event DPC: hands the oldest event to the pending wait. An event is taken off the ring only
 // when a wait receives it; without one it stays queued. DISPATCH_LEVEL.
@@ -232,19 +239,36 @@ VOID CVORNpci::VORNpciMatchCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 
 namespace {
 
-const CVORNpci::WaitKind kEventKind{ExtIntrEnable, sizeof(vornpci::EventWaitRecord),
-                                    &CVORNpci::EventIrp, &CVORNpci::EventTmr,
+const CVORNpci::WaitKind kEventKind{ExtIntrEnable,
+                                    sizeof(vornpci::EventWaitRecord),
+                                    &CVORNpci::EventIrp,
+                                    &CVORNpci::EventTmr,
                                     &CVORNpci::EventTmrDpc,
-                                    CVORNpci::VORNpciEventCancelCallback, TRUE};
-const CVORNpci::WaitKind kHeartKind{HeartIntrEnable, sizeof(ULONG), &CVORNpci::HeartIrp,
-                                    &CVORNpci::HeartTmr, &CVORNpci::HeartTmrDpc,
-                                    CVORNpci::VORNpciHeartCancelCallback, FALSE};
-const CVORNpci::WaitKind kMatchKind{MatchIntrEnable, sizeof(ULONG), &CVORNpci::MatchIrp,
-                                    &CVORNpci::MatchTmr, &CVORNpci::MatchTmrDpc,
-                                    CVORNpci::VORNpciMatchCancelCallback, FALSE};
+                                    CVORNpci::VORNpciEventCancelCallback,
+                                    TRUE};
+const CVORNpci::WaitKind kHeartKind{HeartIntrEnable,
+                                    sizeof(ULONG),
+                                    &CVORNpci::HeartIrp,
+                                    &CVORNpci::HeartTmr,
+                                    &CVORNpci::HeartTmrDpc,
+                                    CVORNpci::VORNpciHeartCancelCallback,
+                                    FALSE};
+const CVORNpci::WaitKind kMatchKind{MatchIntrEnable,
+                                    sizeof(ULONG),
+                                    &CVORNpci::MatchIrp,
+                                    &CVORNpci::MatchTmr,
+                                    &CVORNpci::MatchTmrDpc,
+                                    CVORNpci::VORNpciMatchCancelCallback,
+                                    FALSE};
 
-const CVORNpci::WaitKind* EventKind() { return &kEventKind; }
-const CVORNpci::WaitKind* HeartKind() { return &kHeartKind; }
-const CVORNpci::WaitKind* MatchKind() { return &kMatchKind; }
+const CVORNpci::WaitKind* EventKind() {
+    return &kEventKind;
+}
+const CVORNpci::WaitKind* HeartKind() {
+    return &kHeartKind;
+}
+const CVORNpci::WaitKind* MatchKind() {
+    return &kMatchKind;
+}
 
 } // namespace

@@ -151,7 +151,8 @@ private:
         bool masked = false; // asserted with nobody claiming it; cleared when it drops
         bool edge = false;   // a rising edge not yet walked (latched lines)
         unsigned claimsWithoutDrop = 0;
-        uint64_t drops = 0; // a rise after a drop is a new interrupt
+        unsigned unclaimedWalks = 0; // walks in a row with no claim, the line never dropping
+        uint64_t drops = 0;          // a rise after a drop is a new interrupt
     };
 
     void setLevel(Line& input, bool asserted);

@@ -11,6 +11,16 @@ namespace ntemu::hal {
 // Claims in a row, with the line never dropping in between, that make an interrupt storm.
 constexpr unsigned kStormClaims = 10'000;
 
+// Walks in a row that find no routine claiming a level line which stays asserted, before the
+// line is reported and masked. On NT such a line interrupts again at once, without end, so a
+// routine gets as many further calls as the device needs to show what it raised; the bound
+// only keeps a line that nobody will ever claim from hanging the machine. A timing board may
+// hide a FIFO byte behind an asserted line for up to 1,000 status reads (the slowest FIFO the
+// board model allows), and its routine reads the status at least once a call before it
+// disowns an interrupt: 1,024 walks let the slowest byte show before the line counts as
+// nobody's.
+constexpr unsigned kUnclaimedWalks = 1'024;
+
 // One input of a line. `level` is guarded by the controller's mutex.
 class InterruptController::Line final : public bus::IrqLine {
 public:
@@ -100,6 +110,7 @@ void InterruptController::setLevel(Line& input, bool asserted) {
             ++state.drops;
             state.masked = false;
             state.claimsWithoutDrop = 0;
+            state.unclaimedWalks = 0;
         }
     }
     m_wake.notify_one();
@@ -148,8 +159,9 @@ void InterruptController::run() {
 }
 
 // Calls the chain in connection order while the line stays asserted, stopping at the first
-// routine that claims the interrupt. A line nobody claims is reported and masked until it
-// drops, rather than re-interrupting for ever; so is one that routines keep claiming without
+// routine that claims the interrupt. A line nobody claims is walked again, as NT would, and
+// after kUnclaimedWalks such walks in a row reported and masked until it drops, rather than
+// re-interrupting for ever; so is one that routines keep claiming without
 // the device ever dropping it (an interrupt storm). A line that dropped during the walk and
 // rose again carries a new interrupt, which the routines have not all seen yet: it is walked
 // again, not reported.
@@ -165,6 +177,7 @@ void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex
         last = next->sequence;
         if (!callRoutine(next, lock))
             continue;
+        state.unclaimedWalks = 0;
         if (state.asserted && !state.masked && !m_stop && ++state.claimsWithoutDrop >= kStormClaims)
             maskAndReport(irq,
                           "was claimed again and again without the device dropping it "
@@ -173,6 +186,8 @@ void InterruptController::serviceLevel(unsigned irq, std::unique_lock<std::mutex
         return;
     }
     if (!state.asserted || state.masked || m_stop || state.drops != dropsBefore)
+        return;
+    if (last != 0 && ++state.unclaimedWalks < kUnclaimedWalks)
         return;
     maskAndReport(irq,
                   last == 0 ? "is asserted and no routine is connected"
@@ -184,6 +199,7 @@ void InterruptController::maskAndReport(unsigned irq, const char* why,
                                         std::unique_lock<std::mutex>& lock) {
     m_lines[irq].masked = true;
     m_lines[irq].claimsWithoutDrop = 0;
+    m_lines[irq].unclaimedWalks = 0;
     char detail[160];
     std::snprintf(detail, sizeof detail, "IRQ %u (vector 0x%X) %s; line masked until it drops", irq,
                   vectorForIrq(irq), why);

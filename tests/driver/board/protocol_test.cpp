@@ -82,3 +82,17 @@ TEST(BoardProtocol, ReadFifoAtDispatchLevelNeverSleeps) {
     EXPECT_EQ(bench.clock().now(), start);
     EXPECT_FALSE(ntemu::verifier::has(ntemu::Check::SleepAtDispatch));
 }
+
+// At raised IRQL a byte is waited for only as long as a board needs to show it: a FIFO far
+// slower than that is given up on (it used to be polled for 100,000 reads).
+TEST(BoardProtocol, ReadFifoAtRaisedIrqlWaitsOnlyMicrosecondsForAByte) {
+    BoardBench bench;
+    std::array<USHORT, 10> words{};
+    bench.board().setFaults({.slowFifoReads = 1000});
+    bench.board().strobeEvent();
+    const KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
+    const UCHAR slow = readFIFO(bench.portBase(), words.data(), 1);
+    KfLowerIrql(old);
+    EXPECT_EQ(slow, VORN_NO_ANSWER);
+    EXPECT_EQ(bench.board().fifoLevel(), 10u);
+}

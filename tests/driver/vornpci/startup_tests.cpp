@@ -57,6 +57,16 @@ protected:
     }
 };
 
+// Time tags the board took before the driver started are old: start-up drops them.
+TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
+    vornhost::DriverHost host(oneBoard(), virtualOptions());
+    host.board(0)->strobeEvents(3);
+    ASSERT_EQ(host.load(), STATUS_SUCCESS);
+    EXPECT_EQ(host.board(0)->fifoLevel(), 0u);
+    EXPECT_EQ(boardDevice(host, 0)->EventRingFrames, 0u);
+    EXPECT_TRUE(host.unload());
+}
+
 // Slot 9 holds the older bridge: it must not be found ahead of slot 3, nor slot 3 passed over.
 TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
     vornhost::DriverHost host(
@@ -69,7 +79,8 @@ TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
         ASSERT_TRUE(reply) << i;
         found.emplace_back(reply->modelCode, reply->slotNumber);
     }
-    EXPECT_EQ(found, (std::vector<std::pair<uint16_t, uint8_t>>{{0x9070, 3}, {0x7100, 9}, {0x7000, 1}}));
+    EXPECT_EQ(found,
+              (std::vector<std::pair<uint16_t, uint8_t>>{{0x9070, 3}, {0x7100, 9}, {0x7000, 1}}));
     EXPECT_FALSE(openReply(host, 3));
     EXPECT_TRUE(host.unload());
     expectNothingLeft(host);
@@ -79,8 +90,8 @@ TEST_F(Startup, ACardOfAnotherSubsystemVendorEndsItsBus) {
     vornsim::CardIds foreign;
     foreign.subsystemVendorId = 0x1234;
     vornhost::DriverHost host(
-        machineOf({boardAt(0, 3), vornsim::CardDescription::other(foreign, 0, 5, 10),
-                   boardAt(0, 9), boardAt(1, 4)}),
+        machineOf({boardAt(0, 3), vornsim::CardDescription::other(foreign, 0, 5, 10), boardAt(0, 9),
+                   boardAt(1, 4)}),
         virtualOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(openReply(host, 0)->slotNumber, 3);
@@ -119,10 +130,10 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
         vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
         ntemu::faults::clear();
         ASSERT_EQ(host.load(), STATUS_SUCCESS);
-        for (FaultPoint point : {FaultPoint::PoolAllocation, FaultPoint::IoCreateDevice,
-                                 FaultPoint::IoCreateSymbolicLink,
-                                 FaultPoint::HalAssignSlotResources, FaultPoint::MmMapIoSpace,
-                                 FaultPoint::IoConnectInterrupt})
+        for (FaultPoint point :
+             {FaultPoint::PoolAllocation, FaultPoint::IoCreateDevice,
+              FaultPoint::IoCreateSymbolicLink, FaultPoint::HalAssignSlotResources,
+              FaultPoint::MmMapIoSpace, FaultPoint::IoConnectInterrupt})
             points.emplace_back(point, ntemu::faults::calls(point));
     }
     size_t failedLoads = 0;
@@ -157,8 +168,9 @@ TEST_F(Startup, UnloadAfterHeartbeatWaitsLeavesNothingQueued) {
     ASSERT_EQ(process->open(vornhost::deviceName(0), {}, &handle), STATUS_SUCCESS);
     Bytes none;
     HeartObj heart{1, 0xE5, 0x0001, {}}; // 10 kHz: interrupts keep coming
-    ASSERT_EQ(process->createThread().deviceIoControl(handle, IOCTL_VORNPCI_SET_HEARTBEAT,
-                                                      &heart, 6, nullptr, 0).status,
+    ASSERT_EQ(process->createThread()
+                  .deviceIoControl(handle, IOCTL_VORNPCI_SET_HEARTBEAT, &heart, 6, nullptr, 0)
+                  .status,
               STATUS_SUCCESS);
     // The heartbeat wait ends at the next heartbeat; the interrupts go on until unload.
     AsyncRequest wait(*process, handle, IOCTL_VORNPCI_WAIT_HEART, timeoutOf(3'600'000), 0);
