@@ -10,6 +10,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     clang libclang-rt-14-dev
     strace
+    scdoc lintian dpkg-dev fakeroot file binutils gzip systemd bash-completion desktop-file-utils
 )
 
 missing=()
