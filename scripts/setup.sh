@@ -10,6 +10,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     clang libclang-rt-14-dev
     strace
+    chrony
 )
 
 missing=()

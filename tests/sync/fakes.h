@@ -19,23 +19,28 @@ using namespace vornsync;
 // 2024-03-01 12:00:00 UTC.
 constexpr int64_t kSystemStart = 1'709'294'400 * kNanosPerSecond;
 
-// A read whose board time is `system + offset` at the bracket's midpoint.
-inline StampedRead readAt(int64_t beforeNanos, int64_t widthNanos, int64_t offsetNanos) {
-    const int64_t board = beforeNanos + widthNanos / 2 + offsetNanos;
-    const int64_t days = board / (86'400 * kNanosPerSecond);
-    StampedRead read;
+// Sets the board's fields of `read` to the UTC time `boardNanos` (since 1970), truncated to the
+// microsecond as the board counts.
+inline void setBoardTime(StampedRead& read, int64_t boardNanos) {
+    constexpr int64_t kNanosPerDay = 86'400 * kNanosPerSecond;
+    int64_t dayInYear = boardNanos / kNanosPerDay;
     read.year = 1970;
-    int64_t dayInYear = days;
     for (;;) {
-        const int length =
-            (read.year % 4 == 0 && (read.year % 100 != 0 || read.year % 400 == 0)) ? 366 : 365;
+        const bool leapYear = read.year % 4 == 0 && (read.year % 100 != 0 || read.year % 400 == 0);
+        const int length = leapYear ? 366 : 365;
         if (dayInYear < length)
             break;
         dayInYear -= length;
         ++read.year;
     }
     read.dayOfYear = static_cast<uint16_t>(dayInYear + 1);
-    read.microsOfDay = static_cast<uint64_t>(board % (86'400 * kNanosPerSecond)) / 1000;
+    read.microsOfDay = static_cast<uint64_t>(boardNanos % kNanosPerDay) / 1000;
+}
+
+// A read whose board time is `system + offset` at the bracket's midpoint.
+inline StampedRead readAt(int64_t beforeNanos, int64_t widthNanos, int64_t offsetNanos) {
+    StampedRead read;
+    setBoardTime(read, beforeNanos + widthNanos / 2 + offsetNanos);
     read.before = fromNanos(beforeNanos);
     read.after = fromNanos(beforeNanos + widthNanos);
     return read;
