@@ -1,5 +1,6 @@
 // The board in a real run: libvorn's stamped-time and synchronization calls.
 #include "board_source.h"
+#include "board_time.h"
 
 #include "vorn.h"
 #ifndef VORN_HEADER_HAS_STAMPED_TIME
@@ -9,6 +10,8 @@
 namespace vornsync {
 
 namespace {
+
+constexpr int64_t kStampResolutionNanos = 100;
 
 class VornBoard final : public BoardSource {
 public:
@@ -20,9 +23,13 @@ public:
     uint8_t readStamped(StampedRead& read) override {
         StampedTimeObj stamped{};
         const uint8_t code = VORN_getStampedTime(m_handle, &stamped);
-        if (code == VORN_OK)
-            read = {stamped.year, stamped.dayOfYear, stamped.microsOfDay, stamped.before,
-                    stamped.after};
+        if (code != VORN_OK)
+            return code;
+        read = {stamped.year, stamped.dayOfYear, stamped.microsOfDay, stamped.before,
+                stamped.after};
+        // The library's stamps are cut to 100 ns, so the latch may fall up to 100 ns after the
+        // second one.
+        read.after = fromNanos(toNanos(read.after) + kStampResolutionNanos);
         return code;
     }
 
