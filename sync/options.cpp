@@ -2,6 +2,7 @@
 #include "options.h"
 
 #include <charconv>
+#include <set>
 
 namespace vornsync {
 
@@ -35,19 +36,8 @@ bool parseInt(const std::string& text, int base, int low, int high, int& value) 
     return !text.empty() && failure == std::errc() && stop == end && value >= low && value <= high;
 }
 
-// Applies the option at `arguments[i]`, advancing `i` past its value; false with `error` set.
-bool applyOption(const std::vector<std::string>& arguments, size_t& i, Options& options,
-                 std::string& error) {
-    const std::string& name = arguments[i];
-    const auto value = [&](std::string& text) {
-        if (i + 1 >= arguments.size()) {
-            error = name + " needs a value";
-            return false;
-        }
-        text = arguments[++i];
-        return true;
-    };
-    std::string text;
+// Applies an option that takes no value; false when `name` is none of them.
+bool applyFlag(const std::string& name, Options& options, std::string& error, bool& failed) {
     if (name == "--help" || name == "-h")
         options.mode = Mode::Help;
     else if (name == "--allow-freewheel")
@@ -57,50 +47,58 @@ bool applyOption(const std::vector<std::string>& arguments, size_t& i, Options& 
     else if (name == "--once" || name == "--step") {
         if (options.mode == Mode::Once || options.mode == Mode::Step) {
             error = "--once and --step exclude each other";
-            return false;
+            failed = true;
         }
         options.mode = name == "--once" ? Mode::Once : Mode::Step;
-    } else if (name == "--device") {
-        if (!value(options.deviceName))
-            return false;
-    } else if (name == "--sock") {
-        if (!value(text))
-            return false;
-        options.sockPath = text;
-    } else if (name == "--leap-seconds") {
-        if (!value(options.leapSecondList))
-            return false;
-    } else if (name == "--rate") {
-        if (!value(text))
-            return false;
-        if (!parseInt(text, 10, 1, 64, options.rate)) {
-            error = "--rate must be a whole number of samples a second from 1 to 64, not '" + text +
-                    "'";
-            return false;
-        }
-    } else if (name == "--shm") {
-        int unit = 0;
-        if (!value(text))
-            return false;
-        if (!parseInt(text, 10, 0, 255, unit)) {
-            error = "--shm must be a unit from 0 to 255, not '" + text + "'";
-            return false;
-        }
-        options.shmUnit = unit;
-    } else if (name == "--shm-perm") {
-        int mode = 0;
-        if (!value(text))
-            return false;
-        if (!parseInt(text, 8, 0, 0777, mode)) {
-            error = "--shm-perm must be an octal mode from 0 to 777, not '" + text + "'";
-            return false;
-        }
-        options.shmPermissions = static_cast<mode_t>(mode);
-    } else {
-        error = "unknown argument '" + name + "'";
+    } else
         return false;
-    }
     return true;
+}
+
+// Applies an option with its value; false with `error` set.
+bool applyValued(const std::string& name, const std::string& text, Options& options,
+                 std::string& error) {
+    int number = 0;
+    if (name == "--device")
+        options.deviceName = text;
+    else if (name == "--sock")
+        options.sockPath = text;
+    else if (name == "--leap-seconds")
+        options.leapSecondList = text;
+    else if (name == "--rate" && parseInt(text, 10, 1, 64, number))
+        options.rate = number;
+    else if (name == "--rate")
+        error =
+            "--rate must be a whole number of samples a second from 1 to 64, not '" + text + "'";
+    else if (name == "--shm" && parseInt(text, 10, 0, 255, number))
+        options.shmUnit = number;
+    else if (name == "--shm")
+        error = "--shm must be a unit from 0 to 255, not '" + text + "'";
+    else if (name == "--shm-perm" && parseInt(text, 8, 0, 0777, number))
+        options.shmPermissions = static_cast<mode_t>(number);
+    else if (name == "--shm-perm")
+        error = "--shm-perm must be an octal mode from 0 to 777, not '" + text + "'";
+    else
+        error = "unknown argument '" + name + "'";
+    return error.empty();
+}
+
+// Applies the option at `arguments[i]`, advancing `i` past its value; false with `error` set.
+bool applyOption(const std::vector<std::string>& arguments, size_t& i, Options& options,
+                 std::string& error) {
+    const std::string& name = arguments[i];
+    bool failed = false;
+    if (applyFlag(name, options, error, failed))
+        return !failed;
+    static const std::set<std::string> kValued = {"--device", "--sock", "--leap-seconds",
+                                                  "--rate",   "--shm",  "--shm-perm"};
+    if (kValued.count(name) == 0)
+        error = "unknown argument '" + name + "'";
+    else if (i + 1 >= arguments.size())
+        error = name + " needs a value";
+    if (!error.empty())
+        return false;
+    return applyValued(name, arguments[++i], options, error);
 }
 
 } // namespace
