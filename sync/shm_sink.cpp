@@ -27,6 +27,11 @@ void storeShared(int& field, int value) {
     std::atomic_ref<int>(field).store(value, std::memory_order_seq_cst);
 }
 
+// A sequentially consistent read-modify-write: a full barrier, so no write moves across it.
+void countUp(int& count) {
+    std::atomic_ref<int>(count).fetch_add(1, std::memory_order_seq_cst);
+}
+
 } // namespace
 
 int precisionOf(int64_t errorBoundNanos) {
@@ -41,9 +46,7 @@ void writeShmSample(ShmTime& segment, const Sample& sample) {
     const timespec truth = fromNanos(sample.systemNanos + sample.offsetNanos);
     storeShared(segment.mode, 1);
     storeShared(segment.valid, 0);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    storeShared(segment.count, std::atomic_ref<int>(segment.count).load() + 1);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    countUp(segment.count);
     segment.clockTimeStampSec = truth.tv_sec;
     segment.clockTimeStampUSec = static_cast<int>(truth.tv_nsec / 1000);
     segment.clockTimeStampNSec = static_cast<unsigned>(truth.tv_nsec);
@@ -53,9 +56,7 @@ void writeShmSample(ShmTime& segment, const Sample& sample) {
     segment.leap = static_cast<int>(sample.leap);
     segment.precision = precisionOf(sample.errorBoundNanos);
     segment.nsamples = 1;
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    storeShared(segment.count, std::atomic_ref<int>(segment.count).load() + 1);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
+    countUp(segment.count);
     storeShared(segment.valid, 1);
 }
 

@@ -30,8 +30,8 @@ static_assert(sizeof(ShmTime) == 96, "the readers expect a 96-byte segment on 64
 
 constexpr key_t kShmKeyBase = 0x4e545030;
 
-// Writes one sample in mode 1: valid 0, count up, the fields, count up, valid 1, with a full
-// barrier between the steps so that a reader never takes a half-written sample as valid.
+// Writes one sample in mode 1: valid 0, count up, the fields, count up, valid 1, each step a
+// full barrier, so that a reader never takes a half-written sample as valid.
 void writeShmSample(ShmTime& segment, const Sample& sample);
 
 // The precision field: log2 of the error bound in seconds, rounded up.
