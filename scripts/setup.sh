@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     strace
     scdoc lintian dpkg-dev fakeroot file binutils gzip systemd bash-completion desktop-file-utils
+    chrony
 )
 
 missing=()
@@ -26,5 +27,13 @@ if ((${#missing[@]})); then
     if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
     export DEBIAN_FRONTEND=noninteractive
     "${sudo_cmd[@]}" apt-get update -qq
+    # The tests start the time daemon themselves, on private files and without clock control:
+    # the packages' own services are not started by the installation.
+    policy=/usr/sbin/policy-rc.d
+    if [[ ! -e $policy ]]; then
+        printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null
+        "${sudo_cmd[@]}" chmod 755 "$policy"
+        trap '"${sudo_cmd[@]}" rm -f "$policy"' EXIT
+    fi
     "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
