@@ -95,19 +95,23 @@ KeeperEntry findKeeper(ULONG_PTR portBase) {
 UCHAR readAnswer(ULONG_PTR portBase, UCHAR query, const KeeperEntry& keeper,
                  USHORT frame[FifoFrameBytes]) {
     constexpr ULONG kFramesAhead = 128;
+    UCHAR result = VORN_BAD_ECHO;
+    UCHAR read = 0;
     for (ULONG attempt = 0; attempt < kFramesAhead; ++attempt) {
-        UCHAR read = 0;
         if (readFifoCounting(portBase, frame, FifoFrameBytes, &read) != VORN_SUCCESS) {
-            if (keeper.keeper != nullptr)
-                keeper.keeper->AnswerCutShort(keeper.context, read);
-            return VORN_NO_ANSWER;
+            result = VORN_NO_ANSWER;
+            break;
         }
-        if (frame[0] == query && frame[1] == query)
-            return VORN_SUCCESS;
+        if (frame[0] == query && frame[1] == query) {
+            result = VORN_SUCCESS;
+            break;
+        }
         if (keeper.keeper == nullptr || !keeper.keeper->KeepEventFrame(keeper.context, frame))
-            return VORN_BAD_ECHO;
+            break;
     }
-    return VORN_BAD_ECHO;
+    if (keeper.keeper != nullptr)
+        keeper.keeper->AnswerTaken(keeper.context, read);
+    return result;
 }
 
 VOID sendDigits(ULONG_PTR portBase, const CHAR* text, const UCHAR* positions, ULONG count) {

@@ -68,9 +68,10 @@ struct VORN_FIFO_KEEPER {
     // A frame read where the answer should be, without its echo: TRUE when it is an event
     // frame, which the device has now kept; the answer is then read again.
     BOOLEAN (*KeepEventFrame)(PVOID Context, const USHORT Frame[FifoFrameBytes]);
-    // The answer stopped after `BytesRead` of its bytes: what is left of it is dropped before
-    // anything else reads the FIFO.
-    VOID (*AnswerCutShort)(PVOID Context, UCHAR BytesRead);
+    // The last read in the answer's place took `BytesRead` bytes (ten, or fewer when the
+    // answer stopped): what is left of the answer is dropped before anything else reads the
+    // FIFO, so that the next reader starts on a frame.
+    VOID (*AnswerTaken)(PVOID Context, UCHAR BytesRead);
 };
 
 // A board device registers its keeper at start-up, in place of any keeper registered for its

@@ -42,24 +42,33 @@ VOID CVORNpci::KeeperEmptyBeforeQuery(PVOID Context) {
 // A frame read in the answer's place: an event that a slow FIFO hid from the drain.
 BOOLEAN CVORNpci::KeeperKeepEventFrame(PVOID Context, const USHORT Frame[FifoFrameBytes]) {
     CVORNpci* device = DeviceOf(Context);
-    if (device->FrameFill != 0 || !vornIsEventFrame(Frame))
+    if (device->FrameFill != 0 || device->AnswerTail != 0 || !vornIsEventFrame(Frame))
         return FALSE;
     RtlCopyMemory(device->FrameBytes, Frame, sizeof(device->FrameBytes));
     device->SynchronizeWithIsr(KeepFrameSync);
     return TRUE;
 }
 
-// The rest of an answer that stopped part-way comes next in the FIFO: it is owed, and dropped
-// by the next reader. An answer that did not begin at all is not: if it comes, its echo bytes
-// keep it out of the ring.
-VOID CVORNpci::KeeperAnswerCutShort(PVOID Context, UCHAR BytesRead) {
-    if (BytesRead != 0 && BytesRead < FifoFrameBytes)
-        DeviceOf(Context)->AnswerTail = UCHAR(FifoFrameBytes - BytesRead);
+// The answer read began where the drain before it stopped: after the bytes still owed to a
+// frame or late answer that a slow FIFO held back even from the drain's longer wait. Those came
+// first, the answer after them; what is left of the answer is owed now, and a frame begun
+// before is lost with the bytes the answer read took from it. An answer that did not begin at
+// all owes nothing: if it comes, its echo bytes keep it out of the ring.
+VOID CVORNpci::KeeperAnswerTaken(PVOID Context, UCHAR BytesRead) {
+    CVORNpci* device = DeviceOf(Context);
+    ULONG owed = device->AnswerTail;
+    if (owed == 0 && device->FrameFill != 0)
+        owed = FifoFrameBytes - device->FrameFill;
+    device->FrameFill = 0;
+    if (BytesRead <= owed)
+        device->AnswerTail = UCHAR(owed - BytesRead);
+    else
+        device->AnswerTail = UCHAR((FifoFrameBytes - (BytesRead - owed)) % FifoFrameBytes);
 }
 
 const VORN_FIFO_KEEPER* CVORNpci::FifoKeeper() {
     static const VORN_FIFO_KEEPER keeper{KeeperEmptyBeforeQuery, KeeperKeepEventFrame,
-                                         KeeperAnswerCutShort};
+                                         KeeperAnswerTaken};
     return &keeper;
 }
 

@@ -116,8 +116,8 @@ public:
     // The event frame being read from the FIFO: its first FrameFill bytes came, the rest have
     // not shown yet (a slow FIFO), and whoever reads the FIFO next goes on with it, so that no
     // later frame is read out of step. AnswerTail: bytes of a query's answer that came too late
-    // for it, dropped by the next reader. The interrupt service routine uses them outside FIFO
-    // exchanges, the exchange during one.
+    // for it (or of a frame an answer read cut into), dropped by the next reader. The interrupt
+    // service routine uses them outside FIFO exchanges, the exchange during one.
     USHORT FrameBytes[FifoFrameBytes];
     UCHAR FrameFill;
     UCHAR AnswerTail;
@@ -152,7 +152,7 @@ private:
     VOID InitializeBoardDiscardingOldEvents();
     static VOID KeeperEmptyBeforeQuery(PVOID Context);
     static BOOLEAN KeeperKeepEventFrame(PVOID Context, const USHORT Frame[FifoFrameBytes]);
-    static VOID KeeperAnswerCutShort(PVOID Context, UCHAR BytesRead);
+    static VOID KeeperAnswerTaken(PVOID Context, UCHAR BytesRead);
     static const VORN_FIFO_KEEPER* FifoKeeper();
     static BOOLEAN PopEventSync(PVOID Context);
     static BOOLEAN PopOrArmSync(PVOID Context);
