@@ -104,7 +104,9 @@ TEST_F(HostProcessEnd, CallsThatKeepComingAreAllLetGo) {
                 ++done;
                 finished.notify_all();
             });
-        EXPECT_TRUE(driverHolds(kCallers)); // not ASSERT: the callers must be joined
+        // The board has one heartbeat slot: one wait is held, the others are refused and come
+        // again at once, so the driver seldom holds all of them at one instant on a busy machine.
+        EXPECT_TRUE(driverHolds(1)); // not ASSERT: the callers must be joined
         m_process->terminate();
         std::unique_lock held(lock);
         bool allDone = finished.wait_for(held, kBound, [&] { return done == kCallers; });
