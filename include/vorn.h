@@ -4,6 +4,14 @@
 
 #include <stdint.h>
 
+/* Marks the library's calls: the shared library exports the functions declared with it and
+ * keeps every other symbol to itself. */
+#if defined(__GNUC__)
+#define VORN_API __attribute__((visibility("default")))
+#else
+#define VORN_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -143,54 +151,54 @@ typedef struct EventObj {
  * and opens every open handle's device again under the same name. A wait under way when the
  * daemon went returns VORN_WAIT_NOT_STARTED; a handle whose board the daemon no longer has
  * returns VORN_ERR_NO_DEVICE (the waits VORN_WAIT_NOT_STARTED) until it is closed. */
-uint8_t VORN_open(BoardHandle* handle, const char* deviceName);
+VORN_API uint8_t VORN_open(BoardHandle* handle, const char* deviceName);
 /* Closes the board and frees its record, also when the host is gone (VORN_ERR_HOST); a wait
  * pending on it in another thread ends with VORN_WAIT_NOT_STARTED. VORN_ERR_HANDLE for a handle
  * that is not open. */
-uint8_t VORN_close(BoardHandle handle);
+VORN_API uint8_t VORN_close(BoardHandle handle);
 
-uint8_t VORN_getTime(BoardHandle handle, TimeObj* time);
-uint8_t VORN_setTime(BoardHandle handle, TimeObj* time);
-uint8_t VORN_getDate(BoardHandle handle, DateObj* date);
+VORN_API uint8_t VORN_getTime(BoardHandle handle, TimeObj* time);
+VORN_API uint8_t VORN_setTime(BoardHandle handle, TimeObj* time);
+VORN_API uint8_t VORN_getDate(BoardHandle handle, DateObj* date);
 /* Year 1 to 9999. */
-uint8_t VORN_setYear(BoardHandle handle, uint16_t* year);
+VORN_API uint8_t VORN_setYear(BoardHandle handle, uint16_t* year);
 
-uint8_t VORN_getAltitude(BoardHandle handle, AltObj* altitude);
-uint8_t VORN_getLatitude(BoardHandle handle, LongLat* latitude);
-uint8_t VORN_getLongitude(BoardHandle handle, LongLat* longitude);
-uint8_t VORN_getSatInfo(BoardHandle handle, SatObj* satellites);
+VORN_API uint8_t VORN_getAltitude(BoardHandle handle, AltObj* altitude);
+VORN_API uint8_t VORN_getLatitude(BoardHandle handle, LongLat* latitude);
+VORN_API uint8_t VORN_getLongitude(BoardHandle handle, LongLat* longitude);
+VORN_API uint8_t VORN_getSatInfo(BoardHandle handle, SatObj* satellites);
 
 /* Versions into a buffer of 10 bytes: the four firmware bytes, then a zero. The FPGA version
  * register's high and low byte, then three zeros. On failure the first byte is set to zero (an
  * empty version). */
-uint8_t VORN_getFirmware(BoardHandle handle, uint8_t* buffer);
-uint8_t VORN_getFPGA(BoardHandle handle, uint8_t* buffer);
+VORN_API uint8_t VORN_getFirmware(BoardHandle handle, uint8_t* buffer);
+VORN_API uint8_t VORN_getFPGA(BoardHandle handle, uint8_t* buffer);
 /* The driver's version text, zero-terminated, into a buffer of 12 bytes ("" on failure). */
-uint8_t VORN_getDriver(BoardHandle handle, char* buffer);
+VORN_API uint8_t VORN_getDriver(BoardHandle handle, char* buffer);
 
-uint8_t VORN_setHeartbeat(BoardHandle handle, HeartObj* heartbeat);
-uint8_t VORN_setMatchTime(BoardHandle handle, MatchObj* match);
+VORN_API uint8_t VORN_setHeartbeat(BoardHandle handle, HeartObj* heartbeat);
+VORN_API uint8_t VORN_setMatchTime(BoardHandle handle, MatchObj* match);
 
 /* The waits block the calling thread only: 0 when the interrupt comes, VORN_WAIT_TIMEOUT after
  * the time-out in milliseconds, VORN_WAIT_NOT_STARTED otherwise. They return no other value.
  * VORN_waitEvent returns at once with the oldest time tag the driver holds, if any. */
-uint8_t VORN_waitHeartbeat(BoardHandle handle, uint32_t* timeoutMs);
-uint8_t VORN_waitMatch(BoardHandle handle, uint32_t* timeoutMs);
-uint8_t VORN_waitEvent(BoardHandle handle, EventObj* event);
+VORN_API uint8_t VORN_waitHeartbeat(BoardHandle handle, uint32_t* timeoutMs);
+VORN_API uint8_t VORN_waitMatch(BoardHandle handle, uint32_t* timeoutMs);
+VORN_API uint8_t VORN_waitEvent(BoardHandle handle, EventObj* event);
 
 /* Discards every queued time tag (board and driver). */
-uint8_t VORN_flushFIFO(BoardHandle handle);
+VORN_API uint8_t VORN_flushFIFO(BoardHandle handle);
 /* Has the board time-tag a simulated event. */
-uint8_t VORN_simEvent(BoardHandle handle);
+VORN_API uint8_t VORN_simEvent(BoardHandle handle);
 
 /* 1 synchronizes to the reference, any other value lets the board run free. The byte comes back
  * as the board's acknowledgement: 0xEE after 1, 0xFF otherwise. */
-uint8_t VORN_synchControl(BoardHandle handle, uint8_t* control);
+VORN_API uint8_t VORN_synchControl(BoardHandle handle, uint8_t* control);
 /* 1 while the board is synchronized to its reference, 0 while it runs free. */
-uint8_t VORN_synchStatus(BoardHandle handle, uint8_t* status);
+VORN_API uint8_t VORN_synchStatus(BoardHandle handle, uint8_t* status);
 /* Propagation delay correction in microseconds, -5000 to 4999 (the board's four digits in ten's
  * complement). */
-uint8_t VORN_setPropDelayCorr(BoardHandle handle, int32_t* microseconds);
+VORN_API uint8_t VORN_setPropDelayCorr(BoardHandle handle, int32_t* microseconds);
 
 #ifdef __cplusplus
 } /* extern "C" */

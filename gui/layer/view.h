@@ -7,7 +7,7 @@
 
 namespace vorngui {
 
-// How a modal run ended. The values are the original platform's IDOK and IDCANCEL.
+// How a modal run ended. The values are Windows' IDOK and IDCANCEL.
 enum class DialogResult { Ok = 1, Cancel = 2 };
 
 class DialogView {

@@ -75,8 +75,8 @@ void furnishMainWindow(QDialog& window, const std::function<void(int)>& onMenu,
     QMenuBar* bar = buildMenuBar(window, onMenu);
     layout->setMenuBar(bar);
 
-    // The window system here does not wrap a menu bar onto a second line as the original's
-    // did: the client area widens where the menus need it, so that no menu hides behind an
+    // The window system here does not wrap a menu bar onto a second line as Windows
+    // does: the client area widens where the menus need it, so that no menu hides behind an
     // overflow button.
     auto* picture = new PictureArea(&window);
     QSize area = dialogUnitsToPixels(window.font(), kMainWidthUnits, kMainHeightUnits);

@@ -155,7 +155,7 @@ BOOL LinuxSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
     const bool changed = caps.data[0].effective != before.effective ||
                          caps.data[0].permitted != before.permitted;
     if (previousState != nullptr) {
-        // Only a privilege whose state changes is recorded, as the original platform does.
+        // Only a privilege whose state changes is recorded, as Windows does.
         const DWORD count = changed ? 1 : 0;
         *returnLength = static_cast<DWORD>(offsetof(TOKEN_PRIVILEGES, Privileges) +
                                            count * sizeof(LUID_AND_ATTRIBUTES));

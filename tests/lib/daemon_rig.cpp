@@ -21,11 +21,7 @@ namespace libtest {
 
 namespace {
 
-#ifdef VORN_DAEMON_PATH
 constexpr const char* kDaemonPath = VORN_DAEMON_PATH;
-#else
-constexpr const char* kDaemonPath = nullptr;
-#endif
 
 std::string boardOption(const vornsim::CardDescription& card) {
     char option[96];
@@ -136,8 +132,6 @@ private:
 } // namespace
 
 std::unique_ptr<Rig> makeDaemonRig() {
-    if (kDaemonPath == nullptr)
-        return nullptr;
     return std::make_unique<DaemonRig>();
 }
 
@@ -152,8 +146,6 @@ bool restartDaemon(Rig& rig, const vornsim::MachineDescription& machine) {
 }
 
 std::vector<RigKind> rigKinds() {
-    if (kDaemonPath == nullptr)
-        return {RigKind::InProcess};
     return {RigKind::InProcess, RigKind::Daemon};
 }
 

@@ -43,7 +43,7 @@ public:
 };
 
 std::unique_ptr<Rig> makeRig(RigKind kind);
-// The rigs this build can run: in-process always, the daemon when it was built.
+// Every way of reaching a host: in-process and the daemon.
 std::vector<RigKind> rigKinds();
 // Ends a daemon rig's daemon under the library's feet; true when it unloaded cleanly.
 bool endDaemon(Rig& rig);

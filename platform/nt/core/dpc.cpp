@@ -2,7 +2,7 @@
 // queue before its routine runs, so it can be queued again (and run on another processor)
 // while the first run is still going.
 //
-// Where a DPC is queued: a processor thread queues on itself, as on the original; the timer
+// Where a DPC is queued: a processor thread queues on itself, as on NT; the timer
 // engine queues expiry DPCs on the last processor; every other thread (request threads, the
 // interrupt thread, tests) queues on processor 0. So an interrupt DPC and a timer DPC of the
 // same device can run at the same time, and the choice never depends on thread scheduling.

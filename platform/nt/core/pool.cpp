@@ -1,5 +1,5 @@
 // Pool with tags: every block is registered with its tag, type and size, filled with a pattern
-// (the memory is not initialised on the original), followed by guard bytes that are checked on
+// (NT does not initialise pool memory), followed by guard bytes that are checked on
 // free, and held back from reuse for a while after it is freed so a second free is recognised.
 #include "kernel_impl.h"
 #include "ntemu/faults.h"

@@ -1,4 +1,4 @@
-// Raising a status: the C++ form of the original's non-continuable status exception.
+// Raising a status: the C++ form of NT's non-continuable status exception.
 #include "kernel_impl.h"
 
 using namespace ntemu;

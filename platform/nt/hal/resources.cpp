@@ -131,7 +131,7 @@ unsigned barCount(uint8_t headerType) {
     }
 }
 
-// Sizes a BAR the PCI way: write all ones, read back, restore the original.
+// Sizes a BAR the PCI way: write all ones, read back, put the first value back.
 uint32_t sizeMaskOf(bus::PciFunction& function, uint32_t offset, uint32_t original) {
     writeConfig32(function, offset, 0xFFFFFFFF);
     uint32_t readBack = readConfig32(function, offset);

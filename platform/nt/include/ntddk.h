@@ -1,6 +1,6 @@
 // The kernel header subset that driver sources include: types, objects and routines of the
-// emulated kernel, HAL and I/O manager, laid out so that driver code reads as it would for
-// the original platform. Implemented in user mode by platform/nt.
+// emulated kernel, HAL and I/O manager, laid out so that driver code reads as it does on NT.
+// Implemented in user mode by platform/nt.
 #pragma once
 
 #include <cstddef>
@@ -240,7 +240,7 @@ VOID ExFreePool(PVOID P);
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag);
 
 // The C++ form of a raised status: ExRaiseStatus throws it, and a handler that catches every
-// exception takes its code from it (what __except(GetExceptionCode()) does on the original).
+// exception takes its code from it (what __except(GetExceptionCode()) does on NT).
 struct NtStatusException {
     NTSTATUS Status;
 };

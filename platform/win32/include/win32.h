@@ -1,4 +1,4 @@
-// The original platform's security and time calls that the applications make, served on Linux:
+// The Windows security and time calls that the applications make, served on Linux:
 // the system-time privilege is the CAP_SYS_TIME capability, the system time is CLOCK_REALTIME.
 #pragma once
 
@@ -21,7 +21,7 @@ using HANDLE = void*;
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
 
-// Error numbers as the original platform gives them, so that messages print the same values.
+// Error numbers as Windows gives them, so that messages print the same values.
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
@@ -36,7 +36,7 @@ constexpr DWORD SE_PRIVILEGE_ENABLED = 0x2;
 constexpr DWORD SE_PRIVILEGE_REMOVED = 0x4;
 constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x20;
 constexpr const char* SE_SYSTEMTIME_NAME = "SeSystemtimePrivilege";
-// The identifier the original platform gives the system-time privilege.
+// The identifier Windows gives the system-time privilege.
 constexpr DWORD SE_SYSTEMTIME_PRIVILEGE = 12;
 
 struct LUID {
@@ -69,7 +69,7 @@ struct SYSTEMTIME {
 };
 
 // The calls as programs make them. Each failing call returns FALSE (or null) and leaves its
-// error number for GetLastError, which is kept per thread as on the original platform.
+// error number for GetLastError, which is kept per thread as on Windows.
 class SystemApi {
 public:
     virtual ~SystemApi() = default;

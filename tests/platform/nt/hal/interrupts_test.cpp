@@ -622,7 +622,7 @@ TEST_F(InterruptTest, SynchronizeExecutionRunsAtSynchronizeIrql) {
 
 namespace {
 
-// A service routine that synchronizes with itself: on the original this spins for ever.
+// A service routine that synchronizes with itself: on NT this spins for ever.
 struct SelfSynchronizing {
     IrqDevice* device = nullptr;
     PKINTERRUPT object = nullptr;

@@ -29,10 +29,10 @@ typedef struct VornGpsScenario {
  * VORN_ERR_RANGE (a value the simulated board refuses), VORN_ERR_NO_DEVICE, VORN_ERR_HOST. */
 
 /* `count` external events (1 to 1,000), all tagged at the same instant. */
-uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count);
+VORN_API uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count);
 /* The reference signal is present (nonzero) or lost (0). */
-uint8_t VORN_simReference(BoardHandle handle, uint8_t present);
-uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario);
+VORN_API uint8_t VORN_simReference(BoardHandle handle, uint8_t present);
+VORN_API uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario);
 
 #ifdef __cplusplus
 } /* extern "C" */
