@@ -24,7 +24,8 @@ for package in vorn libvorn1 libvorn-dev vorngui; do
     dpkg-deb -c "$(deb $package)" | awk '$1 !~ /^d/ {sub(/^\./, "", $6); print $6}' >"$work/$package.files"
 done
 has() { grep -qx "/$2" "$work/$1.files" || fail "$1 lacks /$2"; }
-for file in usr/sbin/vornhost usr/bin/vornctl usr/bin/vornclock usr/lib/systemd/system/vornhost.service \
+for file in usr/sbin/vornhost usr/bin/vornctl usr/bin/vornclock usr/bin/vornsync \
+    usr/lib/systemd/system/vornhost.service usr/lib/systemd/system/vornsync.service \
     usr/lib/sysusers.d/vorn.conf usr/share/man/man8/vornhost.8.gz usr/share/doc/vorn/copyright; do
     has vorn "$file"
 done

@@ -14,7 +14,8 @@ fail() { echo "FAIL $*"; exit 1; }
 
 cmake --install "$build" --prefix "$stage" >"$work/install.log" || { cat "$work/install.log"; fail "cmake --install"; }
 
-for file in bin/vornctl bin/vornclock bin/vornGui sbin/vornhost \
+for file in bin/vornctl bin/vornclock bin/vornsync bin/vornGui sbin/vornhost \
+    lib/systemd/system/vornsync.service share/man/man8/vornsync.8.gz \
     "$libdir/libvorn.so" "$libdir/pkgconfig/vorn.pc" "$libdir/cmake/vorn/vornConfig.cmake" \
     include/vorn.h include/vorn_sim.h lib/systemd/system/vornhost.service lib/sysusers.d/vorn.conf \
     share/man/man1/vornctl.1.gz share/man/man1/vornGui.1.gz share/man/man3/libvorn.3.gz \
