@@ -46,3 +46,11 @@ private:
 
 } // namespace
 } // namespace vorngui::x11
+
+#ifdef VORN_SANITIZER_THREAD
+// The races ThreadSanitizer sees inside the uninstrumented Qt and xcb libraries (as in
+// tests/gui/qt/tsan_qt.supp); none involves a frame of ours.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libxcb.so.1\nrace:libQt6Core.so.6\nrace:libQt6Gui.so.6\n";
+}
+#endif
