@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 libqt6opengl6-dev
-    xvfb xauth fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core xdotool
     clang libclang-rt-14-dev
     strace
     scdoc lintian dpkg-dev fakeroot file binutils gzip systemd bash-completion desktop-file-utils

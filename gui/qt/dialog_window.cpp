@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QPushButton>
 
 namespace vorngui::qt {
@@ -73,6 +74,12 @@ void DialogWindow::deliver(const std::function<void(DialogView&)>& handler) {
 bool DialogWindow::routeKey(QObject* watched, QEvent* event) {
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != m_window.get()) {
+        return false;
+    }
+    // While the menu bar runs its menu loop (a title highlighted, from Alt or after Escape
+    // closed its menu), the keys are the menu bar's, as on Windows: Escape leaves the loop and
+    // Return opens the highlighted menu; neither reaches the dialog.
+    if (auto* bar = qobject_cast<QMenuBar*>(widget); bar && bar->activeAction()) {
         return false;
     }
     const int key = static_cast<QKeyEvent*>(event)->key();

@@ -15,12 +15,17 @@
 namespace vorngui::qt {
 namespace {
 
-// The client area: the picture, unscaled at the top-left; while the window is minimised, the
+// The client area: the picture, unscaled at the top-left, on its own background colour (that
+// of its corner) where the area is larger than the picture; while the window is minimised, the
 // icon centred instead, where the window system still paints one.
 class PictureArea : public QWidget {
 public:
-    explicit PictureArea(QWidget* parent)
-        : QWidget(parent), m_picture(QPixmap::fromImage(mainPicture())) {
+    explicit PictureArea(QWidget* parent) : PictureArea(parent, mainPicture()) {}
+
+private:
+    PictureArea(QWidget* parent, const QImage& picture)
+        : QWidget(parent), m_picture(QPixmap::fromImage(picture)),
+          m_background(picture.isNull() ? QColor(Qt::black) : picture.pixelColor(0, 0)) {
         setObjectName(QStringLiteral("pictureArea"));
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
@@ -35,12 +40,13 @@ protected:
                                window()->windowIcon().pixmap(icon));
             return;
         }
-        painter.fillRect(rect(), palette().window());
+        painter.fillRect(rect(), m_background);
         painter.drawPixmap(0, 0, m_picture);
     }
 
 private:
     QPixmap m_picture;
+    QColor m_background;
 };
 
 QMenuBar* buildMenuBar(QWidget& owner, const std::function<void(int)>& onMenu) {

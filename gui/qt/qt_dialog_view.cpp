@@ -4,10 +4,12 @@
 #include "template_loader.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -187,6 +189,51 @@ void QtDialogView::endDialog(DialogResult result) {
     onWindowThread([&] { m_ended = result; });
 }
 
+namespace {
+
+// Swallows the operator's input while it exists: a call that blocks the window's thread takes
+// none, and none is kept to be delivered after it.
+class InputDrop : public QObject {
+public:
+    InputDrop() { qApp->installEventFilter(this); }
+    ~InputDrop() override { qApp->removeEventFilter(this); }
+    InputDrop(const InputDrop&) = delete;
+    InputDrop& operator=(const InputDrop&) = delete;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return isOperatorInput(*event); }
+
+private:
+    static bool isOperatorInput(const QEvent& event) {
+        switch (event.type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::InputMethod:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace
+
 void QtDialogView::runBlocking(const std::function<void()>& call) {
     if (QThread::currentThread() != m_window.thread()) {
         call();
@@ -195,17 +242,25 @@ void QtDialogView::runBlocking(const std::function<void()>& call) {
     QEventLoop loop;
     std::exception_ptr failure;
     m_blocking = true;
-    std::thread worker([&] {
-        try {
-            call();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        QMetaObject::invokeMethod(
-            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    worker.join();
+    {
+        // The loop keeps the windows painting; the operator's input is taken and dropped, not
+        // held back to reach buttons enabled again after the call.
+        const InputDrop drop;
+        std::thread worker([&] {
+            try {
+                call();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            QMetaObject::invokeMethod(
+                &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        });
+        loop.exec();
+        worker.join();
+        // Input the window system produced before the call returned may still be on its way
+        // or queued: collect it, and drop it too.
+        QGuiApplication::sync();
+    }
     m_blocking = false;
     if (failure) {
         std::rethrow_exception(failure);

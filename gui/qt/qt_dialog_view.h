@@ -27,9 +27,10 @@ public:
     void focusAndSelect(int control) override;
     void showMessage(const std::string& text) override;
     void endDialog(DialogResult result) override;
-    // The call runs on a worker thread while this thread runs a local event loop that takes no
-    // user input; it returns once the call has returned. View calls the call makes are carried
-    // out on this thread.
+    // The call runs on a worker thread while this thread runs a local event loop that keeps the
+    // windows painting and drops the operator's input, so that nothing typed or clicked during
+    // the call acts after it; it returns once the call has returned. View calls the call makes
+    // are carried out on this thread.
     void runBlocking(const std::function<void()>& call) override;
 
     // Sends messages to `sink` instead of showing a message box (for drawing windows with no

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QUiLoader>
 
@@ -14,6 +15,24 @@ static void registerTemplateResources() {
 }
 
 namespace vorngui::qt {
+namespace {
+
+// Read-only edits show the window colour behind their text, as Windows draws them, so that
+// they cannot be taken for fields to type in.
+void showReadOnlyEditsAsSuch(QWidget& window) {
+    const QList<QLineEdit*> edits = window.findChildren<QLineEdit*>();
+    for (QLineEdit* edit : edits) {
+        if (edit->isReadOnly()) {
+            QPalette colours = edit->palette();
+            for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+                colours.setBrush(group, QPalette::Base, colours.brush(group, QPalette::Window));
+            }
+            edit->setPalette(colours);
+        }
+    }
+}
+
+} // namespace
 
 void ensureResources() {
     static const bool registered = [] {
@@ -63,6 +82,7 @@ std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* 
         return nullptr;
     }
     root.release();
+    showReadOnlyEditsAsSuch(*dialog);
     return std::unique_ptr<QDialog>(dialog);
 }
 

@@ -64,6 +64,21 @@ TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize) {
     }
 }
 
+TEST_F(FurnishedMainWindow, AreaBeyondThePictureShowsItsBackground) {
+    auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
+    ASSERT_TRUE(area);
+    // However much the menus or the font widen the window.
+    area->setFixedSize(resources::kPictureWidth + 60, resources::kPictureHeight + 40);
+    const QImage shown = area->grab().toImage();
+    const QColor background = mainPicture().pixelColor(0, 0);
+    for (const QPoint point :
+         {QPoint(resources::kPictureWidth + 5, 10),
+          QPoint(resources::kPictureWidth + 59, resources::kPictureHeight + 39),
+          QPoint(200, resources::kPictureHeight + 20)}) {
+        EXPECT_EQ(shown.pixelColor(point), background) << point.x() << "," << point.y();
+    }
+}
+
 TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
     window->show();
     auto* bar = window->findChild<QMenuBar*>();

@@ -1,5 +1,5 @@
-// What the Qt front's tests share: an offscreen application with the locale pinned, lookups of
-// controls by id, and a script that plays the operator in modal windows as they appear.
+// What the Qt front's tests share (offscreen and on a private X display): lookups of controls
+// by id, and a script that plays the operator in modal windows as they appear.
 #pragma once
 
 #include "template_loader.h"

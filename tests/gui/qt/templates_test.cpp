@@ -5,8 +5,10 @@
 #include "resource_ids.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -192,6 +194,34 @@ TEST(Templates, BoardSelectionOffersFourBoardsAndAName) {
     }
     EXPECT_TRUE(labels.contains("Select the timing board product to control."));
     EXPECT_TRUE(labels.contains("Device Name:"));
+}
+
+// The colour inside an edit's frame, away from its text: what the operator sees behind it.
+QColor insideColour(QLineEdit& edit) {
+    edit.clear();
+    const QImage image = edit.grab().toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+TEST(Templates, ReadOnlyEditsShowTheWindowColourAndEditableOnesTheBase) {
+    int readOnlySeen = 0;
+    for (int id : availableTemplates()) {
+        std::unique_ptr<QDialog> window = load(id);
+        ASSERT_TRUE(window);
+        layOut(*window);
+        for (QLineEdit* edit : window->findChildren<QLineEdit*>()) {
+            const QPalette& colours = edit->palette();
+            const QColor expected =
+                colours.color(edit->isReadOnly() ? QPalette::Window : QPalette::Base);
+            EXPECT_EQ(insideColour(*edit), expected)
+                << "template " << id << ", edit " << controlIdOf(*edit);
+            readOnlySeen += edit->isReadOnly() ? 1 : 0;
+        }
+    }
+    // Event, retrieve and About windows have them; an empty list would prove nothing.
+    EXPECT_GE(readOnlySeen, 10);
+    EXPECT_NE(QApplication::palette().color(QPalette::Window),
+              QApplication::palette().color(QPalette::Base));
 }
 
 TEST(Templates, AboutListsDriverFpgaFirmwareTopToBottom) {
