@@ -81,8 +81,9 @@ const char* usageText() {
            "`vornctl` offers the same board functions on the command line.\n"
            "\n"
            "Boards are reached through libvorn: through the vornhost daemon when one answers at\n"
-           "/run/vornhost/vornhost.sock, otherwise through a host started inside vornGui with one\n"
-           "simulated GPS board (model 0x9070) as VORNpci0.\n";
+           "the socket named by VORN_HOST_SOCKET (default /run/vornhost/vornhost.sock), otherwise\n"
+           "through a host started inside vornGui with one simulated GPS board (model 0x9070) as\n"
+           "VORNpci0.\n";
 }
 
 std::optional<std::string>
