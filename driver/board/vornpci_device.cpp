@@ -45,6 +45,8 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
     EventWaitArmed = 0;
     FifoExchangeActive = 0;
     EventSourceParked = 0;
+    KnownYear = 0;
+    TimeGeneration = 0;
     KeInitializeMutex(&BoardMutex, 0);
     status = InitializeInterrupt(PCIBus, Search->busNumber, VORNpciDpcForIsr, VORNpciIsr, this,
                                  InterruptResource, FALSE);

@@ -134,7 +134,7 @@ private:
         case wire::MessageType::DeviceControl: {
             wire::ControlRequest r;
             r.handle = handle();
-            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.range(0u, 0x1Au);
+            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.range(0u, 0x1Bu);
             r.outLength = m_in.chance(95) ? m_in.range(0u, 32u) : m_in.u32();
             r.input = m_in.bytes(m_in.range(0, 32));
             return wire::encode(r);
