@@ -156,8 +156,9 @@ uint8_t VORN_setTime(BoardHandle handle, TimeObj* time);
 uint8_t VORN_getDate(BoardHandle handle, DateObj* date);
 /* The board's time latched between two readings of the system time, with its year and day of
  * year, which belong together at the end of a day and of a year too. The two readings are the
- * driver's own, taken right before the latching register read and right after the last time
- * register is read, with nothing else between them; however the library reaches the driver,
+ * driver's own, taken right before and right after the register read that latches the board's
+ * time (the other time registers hold that instant and are read after the second reading),
+ * with nothing else between them; however the library reaches the driver,
  * the way there and back does not widen them. They are to 100 ns: the board's time was latched
  * at a system time from before up to (not including) after + 100 ns. The board shows whole
  * microseconds, cut off, not rounded. The first read, and the first after a time, year, sync or

@@ -91,7 +91,8 @@ struct OpenReply {
 // year that this day of the board belongs to.
 struct StampedTimeObj {
     int64_t systemBefore; // just before the register read that latches the board's time
-    int64_t systemAfter;  // just after the last of the latched registers was read
+    int64_t systemAfter;  // just after that read; the other time registers hold the latched
+                          // instant and are read after it
     uint32_t microsInMinute;
     uint8_t minutes;
     uint8_t hours;

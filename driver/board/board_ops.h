@@ -17,8 +17,9 @@ UCHAR vornInitializeBoard(ULONG_PTR portBase);
 UCHAR vornFlushFifo(ULONG_PTR portBase);
 
 UCHAR vornGetTime(ULONG_PTR portBase, vornpci::TimeObj* time);
-// The time registers read as vornGetTime reads them, between two readings of the system time
-// and with nothing else between them; the year is not touched.
+// The time registers read as vornGetTime reads them; the read that latches them lies between
+// two readings of the system time, with nothing else between them, and the registers it has
+// latched are read after the second. The year is not touched.
 UCHAR vornGetStampedTime(ULONG_PTR portBase, vornpci::StampedTimeObj* stamped);
 // Day of year, hours, minutes and seconds; the sub-second part cannot be set.
 UCHAR vornSetTime(ULONG_PTR portBase, const vornpci::TimeObj* time);

@@ -27,11 +27,16 @@ struct TimeRegisters {
     USHORT days;
 };
 
-inline VOID readTimeRegisters(ULONG_PTR portBase, TimeRegisters* registers) {
-    registers->microsLow = vornReadRegister(portBase, MicrosLowPort);
+// The registers that the low microseconds' read has latched.
+inline VOID readLatchedRegisters(ULONG_PTR portBase, TimeRegisters* registers) {
     registers->microsHigh = vornReadRegister(portBase, MicrosHighPort);
     registers->hoursMinutes = vornReadRegister(portBase, HoursMinutesPort);
     registers->days = vornReadRegister(portBase, DaysPort);
+}
+
+inline VOID readTimeRegisters(ULONG_PTR portBase, TimeRegisters* registers) {
+    registers->microsLow = vornReadRegister(portBase, MicrosLowPort);
+    readLatchedRegisters(portBase, registers);
 }
 
 template <typename Record> VOID decodeTime(const TimeRegisters& registers, Record* time) {
@@ -56,8 +61,9 @@ UCHAR vornGetStampedTime(ULONG_PTR portBase, vornpci::StampedTimeObj* stamped) {
     LARGE_INTEGER before;
     LARGE_INTEGER after;
     KeQuerySystemTime(&before);
-    readTimeRegisters(portBase, &registers);
+    registers.microsLow = vornReadRegister(portBase, MicrosLowPort);
     KeQuerySystemTime(&after);
+    readLatchedRegisters(portBase, &registers);
     stamped->systemBefore = before.QuadPart;
     stamped->systemAfter = after.QuadPart;
     decodeTime(registers, stamped);
