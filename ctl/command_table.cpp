@@ -47,8 +47,7 @@ const std::vector<Command>& commandTable() {
          "event [--count N] | reference present|found|lost |\n"
          "                    reference offset US | reference ppm P |\n"
          "                    gps --latitude DEG --longitude DEG [--altitude M] [--satellites N]",
-         "drive the simulated board: external events, reference (its offset US in microseconds\n"
-         "                    and rate P in ppm against this machine's clock), GPS receiver",
+         "drive the simulated board: events, reference (offset us, rate ppm), GPS receiver",
          {{}, {"--count", "--latitude", "--longitude", "--altitude", "--satellites"}}, 1, 3,
          runSim},
     };
