@@ -4,6 +4,7 @@
 // sustained event delivery, and heap allocations per request on both sides of the socket.
 #include "bare_peers.h"
 #include "daemon_rig.h"
+#include "stamped_time.h"
 
 #include "vornpci_ioctl.h"
 #include "wire.h"
@@ -264,6 +265,24 @@ void AllocationsPerRequest(benchmark::State& state) {
     }
 }
 
+// Bracketed reads of the board's time through the daemon against the known truth of the
+// simulated reference; argument: reads per sample, the narrowest taken. The reference is put
+// back afterwards, since the event benchmark reads UTC from the board.
+void StampedTimeThroughDaemon(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    if (!rig) {
+        state.SkipWithError("no daemon");
+        return;
+    }
+    KnownReference known;
+    if (!setKnownReference(rig->board(), &known))
+        state.SkipWithError("the board does not take the known reference");
+    else
+        measureStampedTime(state, rig->board(), known, int(state.range(0)));
+    clearKnownReference(rig->board());
+}
+
+BENCHMARK(StampedTimeThroughDaemon)->Arg(4)->Iterations(5000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(GetTimeVsBareRoundTrip)->Iterations(20000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(EventVsEventfdChain)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(WaitTimeout)->Args({1, 2000})->Args({10, 300})->Iterations(1)->Unit(benchmark::kMillisecond);

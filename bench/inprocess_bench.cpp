@@ -3,6 +3,7 @@
 // pacing of 100 us per command, with the gaps between commands as the board saw them.
 #include "alloc_count.h"
 #include "bench_support.h"
+#include "stamped_time.h"
 
 #include "sim/board_model.h"
 #include "vorn.h"
@@ -149,6 +150,22 @@ void WaitTimeoutInProcess(benchmark::State& state) {
     state.counters["samples"] = double(lateness.size());
 }
 
+// Bracketed reads of the board's time in-process against the known truth of the simulated
+// reference; argument: reads per sample, the narrowest taken.
+void StampedTimeInProcess(benchmark::State& state) {
+    BoardHandle board = openInProcessBoard(state);
+    if (board == nullptr)
+        return;
+    KnownReference known;
+    if (!setKnownReference(board, &known))
+        state.SkipWithError("the board does not take the known reference");
+    else
+        measureStampedTime(state, board, known, int(state.range(0)));
+    VORN_close(board);
+    vornlib::testing::resetChannel();
+}
+
+BENCHMARK(StampedTimeInProcess)->Arg(4)->Iterations(5000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(WaitTimeoutInProcess)->Args({1, 1000})->Args({10, 200})->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(GetTimeInProcess)->Iterations(50000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(TimeSetEntry)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -139,6 +139,21 @@ def main():
     row("heap allocations per request, vornhost daemon", daemon, "AllocationsPerRequest/10000",
         "daemon_allocs_per_request", "0", lambda v: v == 0)
 
+    for where, runs, name in (("in-process", inproc, "StampedTimeInProcess/4"),
+                              ("via vornhost", daemon, "StampedTimeThroughDaemon/4")):
+        row(f"stamped time {where}: p99 |error| us (best of 4 reads)", runs, name,
+            "abs_err_p99_us", "<= 2", lambda v: v <= 2.0)
+        row(f"  median error us (board shows whole us, cut off)", runs, name, "err_p50_us", "",
+            lambda v: True)
+        row(f"stamped time {where}: error bound p99 / floor p99", runs, name,
+            "bound_p99_over_floor_p99", "<= 2", lambda v: v <= 2.0)
+        row(f"  error bound (half the bracket) median us", runs, name, "bound_p50_us", "",
+            lambda v: True)
+        row(f"  error bound p99 us", runs, name, "bound_p99_us", "", lambda v: True)
+        row(f"  floor: two back-to-back clock_gettime, median us", runs, name, "floor_p50_us", "",
+            lambda v: True)
+        row(f"  floor p99 us", runs, name, "floor_p99_us", "", lambda v: True)
+
     width = max(len(r[0]) for r in rows)
     print("median over repetitions [range]; counts with goal 0: the largest")
     print(f"{'what':<{width}}  {'measured':<26} {'goal':<9} result")

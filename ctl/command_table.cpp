@@ -44,10 +44,11 @@ const std::vector<Command>& commandTable() {
          runPosition},
         {"satellites", "", "satellites tracked (GPS boards)", kNone, 0, 0, runSatellites},
         {"sim",
-         "event [--count N] | reference present|lost |\n"
+         "event [--count N] | reference present|found|lost |\n"
+         "                    reference offset US | reference ppm P |\n"
          "                    gps --latitude DEG --longitude DEG [--altitude M] [--satellites N]",
-         "drive the simulated board: external events, reference, GPS receiver",
-         {{}, {"--count", "--latitude", "--longitude", "--altitude", "--satellites"}}, 1, 2,
+         "drive the simulated board: events, reference (offset us, rate ppm), GPS receiver",
+         {{}, {"--count", "--latitude", "--longitude", "--altitude", "--satellites"}}, 1, 3,
          runSim},
     };
     return table;

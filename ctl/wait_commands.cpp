@@ -76,11 +76,41 @@ int simEvents(Context& c) {
     return kExitOk;
 }
 
+// The simulated reference stands off this machine's clock by at most a day either way.
+constexpr int64_t kMaxReferenceOffsetMicros = 86'400'000'000;
+
+// The reference's offset or rate against this machine's clock.
+int simReferenceClock(Context& c) {
+    const std::string& what = c.args.positionals[1];
+    const std::string& value = c.args.positionals[2];
+    uint8_t result = VORN_OK;
+    if (what == "offset") {
+        auto micros = parseInteger(value, -kMaxReferenceOffsetMicros, kMaxReferenceOffsetMicros,
+                                   "reference offset (us)", &c.error);
+        if (!micros)
+            return kExitUsage;
+        result = VORN_simReferenceOffset(c.board, *micros);
+        if (result == VORN_OK)
+            c.report.add("reference_offset_us", *micros);
+    } else {
+        auto ppm = parseNumber(value, -1000, 1000, false, "reference rate (ppm)", &c.error);
+        if (!ppm)
+            return kExitUsage;
+        result = VORN_simReferenceRate(c.board, *ppm);
+        if (result == VORN_OK)
+            c.report.add("reference_ppm", Decimal{*ppm, 3});
+    }
+    return result == VORN_OK ? kExitOk : callFailed(c, "changing the reference", result);
+}
+
 int simReference(Context& c) {
-    if (c.args.positionals.size() != 2 ||
-        (c.args.positionals[1] != "present" && c.args.positionals[1] != "lost"))
-        return badInput(c, "sim reference takes present or lost");
-    const bool present = c.args.positionals[1] == "present";
+    const auto& p = c.args.positionals;
+    if (p.size() == 3 && (p[1] == "offset" || p[1] == "ppm"))
+        return simReferenceClock(c);
+    if (p.size() != 2 || (p[1] != "present" && p[1] != "found" && p[1] != "lost"))
+        return badInput(c, "sim reference takes present|found, lost, offset MICROSECONDS or "
+                           "ppm PARTS_PER_MILLION");
+    const bool present = p[1] != "lost";
     const uint8_t result = VORN_simReference(c.board, present ? 1 : 0);
     if (result != VORN_OK)
         return callFailed(c, "changing the reference", result);
@@ -186,8 +216,9 @@ int runSim(Context& c) {
         return simReference(c);
     if (what == "gps" && c.args.values.count("--count") == 0 && c.args.positionals.size() == 1)
         return simGps(c);
-    return badInput(c, "sim takes: event [--count N] | reference present|lost | gps --latitude "
-                       "DEG --longitude DEG [--altitude M] [--satellites N]");
+    return badInput(c, "sim takes: event [--count N] | reference present|found|lost | "
+                       "reference offset US | reference ppm P | gps --latitude DEG --longitude "
+                       "DEG [--altitude M] [--satellites N]");
 }
 
 } // namespace vornctl

@@ -68,6 +68,18 @@ NTSTATUS applySimCommand(vornsim::SimMachine& machine, const SimCommand& c) {
             return STATUS_INVALID_PARAMETER;
         board->setFaults({c.faultNoAnswer, c.faultBadEcho, c.faultSlowFifoReads});
         return STATUS_SUCCESS;
+    case SimAction::SetReferenceOffset:
+        if (c.referenceOffsetMicros < -vornsim::kMaxReferenceOffsetMicros ||
+            c.referenceOffsetMicros > vornsim::kMaxReferenceOffsetMicros)
+            return STATUS_INVALID_PARAMETER;
+        board->setReferenceOffset(c.referenceOffsetMicros);
+        return STATUS_SUCCESS;
+    case SimAction::SetReferenceRate:
+        if (c.referencePpb < -vornsim::kMaxReferencePpb ||
+            c.referencePpb > vornsim::kMaxReferencePpb)
+            return STATUS_INVALID_PARAMETER;
+        board->setReferenceRate(c.referencePpb);
+        return STATUS_SUCCESS;
     }
     return STATUS_INVALID_PARAMETER;
 }

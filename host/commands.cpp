@@ -93,7 +93,7 @@ Prepared prepareClose(std::span<const uint8_t> payload) {
 }
 
 bool knownAction(SimAction action) {
-    return action >= SimAction::StrobeEvent && action <= SimAction::SetFaults;
+    return action >= SimAction::StrobeEvent && action <= SimAction::SetReferenceRate;
 }
 
 Prepared prepareSimulate(std::span<const uint8_t> payload) {

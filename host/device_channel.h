@@ -29,6 +29,10 @@ enum class SimAction : uint8_t {
     SetReference = 4,   // the reference signal is present (`referencePresent`) or lost
     SetGpsScenario = 5, // position, altitude and satellites the board reports
     SetFaults = 6,      // fault modes: no answer to queries, bad echo, slow FIFO reads
+    // The reference against this machine's clock: true − system is `referenceOffsetMicros`
+    // from now on (at the same rate); the reference runs `referencePpb` parts per billion fast.
+    SetReferenceOffset = 7,
+    SetReferenceRate = 8,
 };
 
 // A command for the simulated board `board` (index in machine description order). Fields that
@@ -54,6 +58,8 @@ struct SimCommand {
     bool faultNoAnswer = false;
     bool faultBadEcho = false;
     uint32_t faultSlowFifoReads = 0; // 0 to 1,000
+    int64_t referenceOffsetMicros = 0; // SetReferenceOffset: a day either way
+    int64_t referencePpb = 0;          // SetReferenceRate: 1,000 ppm either way
 };
 
 // A snapshot of a simulated board for tests and operators, read with inspectBoard.

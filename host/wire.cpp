@@ -214,6 +214,7 @@ std::vector<uint8_t> encode(const SimCommand& c) {
     w.u32(c.atMicrosInMinute).u32(c.altitudeDecimetres).u16(c.latitudeDegrees);
     w.u16(c.longitudeDegrees).u32(c.latitudeMinutes).u32(c.longitudeMinutes);
     w.u8(c.satellites).u32(c.faultSlowFifoReads);
+    w.u64(uint64_t(c.referenceOffsetMicros)).u64(uint64_t(c.referencePpb));
     return w.take();
 }
 
@@ -290,6 +291,8 @@ std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p) {
     c.longitudeMinutes = r.u32();
     c.satellites = r.u8();
     c.faultSlowFifoReads = r.u32();
+    c.referenceOffsetMicros = int64_t(r.u64());
+    c.referencePpb = int64_t(r.u64());
     return done(r, c);
 }
 

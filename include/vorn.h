@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <time.h>
 
 /* Marks the library's calls: the shared library exports the functions declared with it and
  * keeps every other symbol to itself. */
@@ -138,6 +139,16 @@ typedef struct EventObj {
     uint8_t reserved2[4];
 } EventObj;
 
+/* The board's full UTC date and time, bracketed by two system time readings. */
+typedef struct StampedTimeObj {
+    uint16_t year;        /* the board's year */
+    uint16_t dayOfYear;   /* 1..366, always of that year */
+    uint32_t reserved;
+    uint64_t microsOfDay; /* microseconds since 00:00:00 of that day, 0..86,399,999,999 */
+    struct timespec before; /* CLOCK_REALTIME just before the board's time was latched */
+    struct timespec after;  /* CLOCK_REALTIME just after it was read */
+} StampedTimeObj;
+
 /* Opens a board by its device name as typed ("VORNpci0", "VORNpci1", ...) and stores a handle
  * valid until VORN_close. Results: VORN_ERR_ARGUMENT, VORN_ERR_NO_DEVICE, VORN_ERR_BUSY,
  * VORN_ERR_HOST, VORN_ERR_DEVICE; on failure *handle is set to null. The first open of a process
@@ -160,6 +171,19 @@ VORN_API uint8_t VORN_close(BoardHandle handle);
 VORN_API uint8_t VORN_getTime(BoardHandle handle, TimeObj* time);
 VORN_API uint8_t VORN_setTime(BoardHandle handle, TimeObj* time);
 VORN_API uint8_t VORN_getDate(BoardHandle handle, DateObj* date);
+/* The board's time latched between two readings of the system time, with its year and day of
+ * year, which belong together at the end of a day and of a year too. The two readings are the
+ * driver's own, taken right before and right after the register read that latches the board's
+ * time (the other time registers hold that instant and are read after the second reading),
+ * with nothing else between them; however the library reaches the driver,
+ * the way there and back does not widen them. They are to 100 ns: the board's time was latched
+ * at a system time from before up to (not including) after + 100 ns. The board shows whole
+ * microseconds, cut off, not rounded. The first read, and the first after a time, year, sync or
+ * propagation delay request or after a day without reads, also asks the board for its date.
+ * Results:
+ * VORN_ERR_HANDLE, VORN_ERR_ARGUMENT, VORN_ERR_HOST, VORN_ERR_DEVICE (also for a reply that is
+ * no time of that year); on failure *stamped is left as passed. */
+VORN_API uint8_t VORN_getStampedTime(BoardHandle handle, StampedTimeObj* stamped);
 /* Year 1 to 9999. */
 VORN_API uint8_t VORN_setYear(BoardHandle handle, uint16_t* year);
 
@@ -234,4 +258,9 @@ VORN_STATIC_ASSERT(sizeof(EventObj) == 24 && offsetof(EventObj, seconds) == 8 &&
                        offsetof(EventObj, minutes) == 16 && offsetof(EventObj, hours) == 17 &&
                        offsetof(EventObj, dayOfYear) == 18,
                    "EventObj layout");
+VORN_STATIC_ASSERT(sizeof(StampedTimeObj) == 48 && offsetof(StampedTimeObj, dayOfYear) == 2 &&
+                       offsetof(StampedTimeObj, microsOfDay) == 8 &&
+                       offsetof(StampedTimeObj, before) == 16 &&
+                       offsetof(StampedTimeObj, after) == 32,
+                   "StampedTimeObj layout");
 #undef VORN_STATIC_ASSERT

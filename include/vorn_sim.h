@@ -33,6 +33,15 @@ VORN_API uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count);
 /* The reference signal is present (nonzero) or lost (0). */
 VORN_API uint8_t VORN_simReference(BoardHandle handle, uint8_t present);
 VORN_API uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario);
+/* The simulated reference against this machine's clock, which the board shows (plus its
+ * propagation correction) while it is in sync. Offset: the reference's time minus the system
+ * time, in microseconds, from now on (-86,400,000,000 to 86,400,000,000), still growing at the
+ * reference's rate. Rate: the reference runs `ppm` parts per million fast against this
+ * machine's clock (negative: slow), -1000 to 1000, to the nearest 0.001 ppm; the offset
+ * reached so far is kept, so the reference's time does not jump. VORN_ERR_RANGE for values out
+ * of range or not finite. */
+VORN_API uint8_t VORN_simReferenceOffset(BoardHandle handle, int64_t microseconds);
+VORN_API uint8_t VORN_simReferenceRate(BoardHandle handle, double ppm);
 
 #ifdef __cplusplus
 } /* extern "C" */

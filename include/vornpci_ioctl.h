@@ -41,6 +41,9 @@ constexpr uint32_t IOCTL_VORNPCI_WAIT_MATCH = requestCode(0x16);
 constexpr uint32_t IOCTL_VORNPCI_PEEK = requestCode(0x17);
 constexpr uint32_t IOCTL_VORNPCI_POKE = requestCode(0x18);
 constexpr uint32_t IOCTL_VORNPCI_FLUSH_FIFO = requestCode(0x19);
+// The board's time of day and year, latched between two readings of the system time
+// (StampedTimeObj, 32 bytes in and out).
+constexpr uint32_t IOCTL_VORNPCI_GET_STAMPED_TIME = requestCode(0x1A);
 
 static_assert(IOCTL_VORNPCI_OPEN == 0x80812000u);
 static_assert(IOCTL_VORNPCI_GET_FIRMWARE == 0x80812010u);
@@ -52,5 +55,6 @@ static_assert(IOCTL_VORNPCI_WAIT_EVENT == 0x80812050u);
 static_assert(IOCTL_VORNPCI_WAIT_HEART == 0x80812054u);
 static_assert(IOCTL_VORNPCI_WAIT_MATCH == 0x80812058u);
 static_assert(IOCTL_VORNPCI_FLUSH_FIFO == 0x80812064u);
+static_assert(IOCTL_VORNPCI_GET_STAMPED_TIME == 0x80812068u);
 
 } // namespace vornpci

@@ -86,6 +86,21 @@ struct OpenReply {
     uint8_t unused7;
 };
 
+// Reply of the stamped time request: the board's time latched between two readings of the
+// system time (100 ns units since 1601-01-01, UTC), nothing else done between them, with the
+// year that this day of the board belongs to.
+struct StampedTimeObj {
+    int64_t systemBefore; // just before the register read that latches the board's time
+    int64_t systemAfter;  // just after that read; the other time registers hold the latched
+                          // instant and are read after it
+    uint32_t microsInMinute;
+    uint8_t minutes;
+    uint8_t hours;
+    uint16_t dayOfYear;
+    uint16_t year;
+    uint8_t unused26[6];
+};
+
 // The driver's version text, with its terminating zero byte.
 constexpr char kDriverVersionText[] = "1.300 ";
 static_assert(sizeof(kDriverVersionText) == 7);
@@ -136,6 +151,14 @@ static_assert(offsetof(EventWaitRecord, microsInMinute) == 4);
 static_assert(offsetof(EventWaitRecord, minutes) == 8);
 static_assert(offsetof(EventWaitRecord, hours) == 9);
 static_assert(offsetof(EventWaitRecord, dayOfYear) == 10);
+
+static_assert(sizeof(StampedTimeObj) == 32);
+static_assert(offsetof(StampedTimeObj, systemAfter) == 8);
+static_assert(offsetof(StampedTimeObj, microsInMinute) == 16);
+static_assert(offsetof(StampedTimeObj, minutes) == 20);
+static_assert(offsetof(StampedTimeObj, hours) == 21);
+static_assert(offsetof(StampedTimeObj, dayOfYear) == 22);
+static_assert(offsetof(StampedTimeObj, year) == 24);
 
 static_assert(sizeof(OpenReply) == 8);
 static_assert(offsetof(OpenReply, modelCode) == 4);

@@ -111,4 +111,40 @@ void fromDriverEvent(const vornpci::EventWaitRecord& driver, EventObj* event) {
     event->dayOfYear = driver.dayOfYear;
 }
 
+namespace {
+constexpr int64_t kUnixEpochIn1601 = 116'444'736'000'000'000; // 100 ns units
+constexpr int64_t kUnitsPerSecond = 10'000'000;
+constexpr uint64_t kMicrosPerHour = 60ULL * kMicrosPerMinute;
+} // namespace
+
+timespec timespecFromSystemTime(int64_t systemTime) {
+    const int64_t sinceUnixEpoch = systemTime - kUnixEpochIn1601;
+    int64_t seconds = sinceUnixEpoch / kUnitsPerSecond;
+    int64_t units = sinceUnixEpoch % kUnitsPerSecond;
+    if (units < 0) {
+        units += kUnitsPerSecond;
+        --seconds;
+    }
+    timespec stamp{};
+    stamp.tv_sec = static_cast<time_t>(seconds);
+    stamp.tv_nsec = static_cast<long>(units * 100);
+    return stamp;
+}
+
+std::optional<StampedTimeObj> fromDriverStampedTime(const vornpci::StampedTimeObj& driver) {
+    const unsigned days = isLeapYear(driver.year) ? 366 : 365;
+    if (driver.year < 1 || driver.year > 9999 || driver.dayOfYear < 1 || driver.dayOfYear > days ||
+        driver.hours > 23 || driver.minutes > 59 || driver.microsInMinute >= kMicrosPerMinute ||
+        driver.systemAfter < driver.systemBefore)
+        return std::nullopt;
+    StampedTimeObj stamped{};
+    stamped.year = driver.year;
+    stamped.dayOfYear = driver.dayOfYear;
+    stamped.microsOfDay = driver.hours * kMicrosPerHour +
+                          uint64_t(driver.minutes) * kMicrosPerMinute + driver.microsInMinute;
+    stamped.before = timespecFromSystemTime(driver.systemBefore);
+    stamped.after = timespecFromSystemTime(driver.systemAfter);
+    return stamped;
+}
+
 } // namespace vornlib

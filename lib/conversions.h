@@ -48,5 +48,9 @@ std::optional<vornpci::MatchObj> toDriverMatch(const MatchObj& match);
 // Driver records to library records: only the fields the driver writes.
 void fromDriverTime(const vornpci::TimeObj& driver, TimeObj* time);
 void fromDriverEvent(const vornpci::EventWaitRecord& driver, EventObj* event);
+// Empty when the driver's reply is no time of day of a day of its year.
+std::optional<StampedTimeObj> fromDriverStampedTime(const vornpci::StampedTimeObj& driver);
+// A system time in 100 ns units since 1601-01-01 as CLOCK_REALTIME counts it.
+timespec timespecFromSystemTime(int64_t systemTime);
 
 } // namespace vornlib

@@ -139,6 +139,23 @@ uint8_t VORN_getDate(BoardHandle handle, DateObj* date) {
     });
 }
 
+uint8_t VORN_getStampedTime(BoardHandle handle, StampedTimeObj* stamped) {
+    return withBoard(handle, [&](Board& board) -> uint8_t {
+        if (stamped == nullptr)
+            return VORN_ERR_ARGUMENT;
+        vornpci::StampedTimeObj driver{};
+        const uint8_t result =
+            exchange(board, vornpci::IOCTL_VORNPCI_GET_STAMPED_TIME, &driver, sizeof(driver));
+        if (result != VORN_OK)
+            return result;
+        std::optional<StampedTimeObj> converted = vornlib::fromDriverStampedTime(driver);
+        if (!converted)
+            return VORN_ERR_DEVICE;
+        *stamped = *converted;
+        return VORN_OK;
+    });
+}
+
 uint8_t VORN_setYear(BoardHandle handle, uint16_t* year) {
     return withBoard(handle, [&](Board& board) -> uint8_t {
         if (year == nullptr)

@@ -4,7 +4,9 @@
 
 #include "boards.h"
 #include "requests.h"
+#include "sim/reference_clock.h"
 
+#include <cmath>
 #include <optional>
 
 using namespace vornlib;
@@ -84,6 +86,23 @@ uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario) {
     command.longitudeDegrees = scenario->longitudeDegrees;
     command.longitudeMinutes = scenario->longitudeMinutes;
     command.satellites = scenario->satellites;
+    return simulate(handle, command);
+}
+
+uint8_t VORN_simReferenceOffset(BoardHandle handle, int64_t microseconds) {
+    vornhost::SimCommand command;
+    command.action = vornhost::SimAction::SetReferenceOffset;
+    command.referenceOffsetMicros = microseconds;
+    return simulate(handle, command);
+}
+
+uint8_t VORN_simReferenceRate(BoardHandle handle, double ppm) {
+    const double ppb = std::round(ppm * 1000.0);
+    if (!std::isfinite(ppb) || std::fabs(ppb) > double(vornsim::kMaxReferencePpb))
+        return findBoard(handle) ? uint8_t{VORN_ERR_RANGE} : uint8_t{VORN_ERR_HANDLE};
+    vornhost::SimCommand command;
+    command.action = vornhost::SimAction::SetReferenceRate;
+    command.referencePpb = static_cast<int64_t>(ppb);
     return simulate(handle, command);
 }
 

@@ -255,7 +255,7 @@ bool BoardModel::strobeEventAt(const TimeOfYear& when) {
     ntemu::Ticks100ns delta = ticksUntil(currentTime(), when);
     if (delta < 0)
         return false;
-    m_s.scheduled.push_back({when, m_clock.now() + delta});
+    m_s.scheduled.push_back({when, m_clock.now() + clockTicksFor(delta)});
     armEventAlarm();
     return true;
 }

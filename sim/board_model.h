@@ -7,6 +7,7 @@
 #include "ntemu/bus.h"
 #include "ntemu/clock.h"
 #include "sim/board_time.h"
+#include "sim/reference_clock.h"
 #include "sim/registers.h"
 
 #include <array>
@@ -112,6 +113,12 @@ public:
     // Time-tags an event when the board time next reaches `when`; false if it never will.
     bool strobeEventAt(const TimeOfYear& when);
     void setReferencePresent(bool present);
+    // The reference against this machine's system clock: true − system is `micros` from now
+    // on, growing at the reference's rate; and the rate, `ppb` parts per billion fast. Both
+    // belong to the reference, not the board: reset() keeps them. Out-of-range values clamp to
+    // kMaxReferenceOffsetMicros and kMaxReferencePpb.
+    void setReferenceOffset(int64_t micros);
+    void setReferenceRate(int64_t ppb);
     void setGpsScenario(const GpsScenario& scenario);
     void setFaults(const BoardFaults& faults);
 
@@ -120,6 +127,8 @@ public:
     BoardTime time() const;
     SyncMode syncMode() const;
     bool referencePresent() const;
+    // true − system now, in 100 ns units.
+    int64_t referenceDifference() const;
     bool inSync() const;
     int32_t propagationDelay() const;
     HeartbeatProgramme heartbeat() const;
@@ -219,6 +228,7 @@ private:
     BoardTime currentTime() const;
     void setTimeBase(const BoardTime& t);
     void setSync(SyncMode mode, bool referencePresent, int32_t propDelay);
+    ntemu::Ticks100ns clockTicksFor(ntemu::Ticks100ns boardTicks) const;
     void armAlarm(ntemu::ClockAlarm& alarm, ntemu::Ticks100ns due);
     void rescheduleAlarms();
     void startHeartbeat(const HeartbeatProgramme& programme);
@@ -235,6 +245,7 @@ private:
     const BoardConfig m_config;
     mutable std::mutex m_mutex;
     State m_s;
+    ReferenceClock m_reference;
     ntemu::bus::IrqLine* m_line = nullptr;
     bool m_lineLevel = false;
     bool m_closing = false;

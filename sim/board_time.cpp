@@ -1,6 +1,8 @@
 // The board's calendar arithmetic.
 #include "sim/board_time.h"
 
+#include <algorithm>
+
 namespace vornsim {
 
 namespace {
@@ -69,16 +71,29 @@ ntemu::Ticks100ns TimeOfYear::ticksInYear() const {
            static_cast<ntemu::Ticks100ns>(microsInMinute) * kTicksPerMicro;
 }
 
+// Straight from the day count through the 400-, 100-, 4- and 1-year cycles of the calendar that
+// starts on 1601-01-01, without walking year by year: the latch of the time registers runs this
+// on every time read.
 BoardTime boardTimeFromSystem(int64_t systemTime) {
-    BoardTime t{1601, systemTime};
-    // Whole 400-year cycles first, so that a far date does not walk year by year.
-    constexpr ntemu::Ticks100ns kCycle = 146'097 * kTicksPerDay;
-    if (t.ticksInYear >= kCycle) {
-        int64_t cycles = t.ticksInYear / kCycle;
-        t.year += static_cast<int>(cycles * 400);
-        t.ticksInYear -= cycles * kCycle;
+    if (systemTime < 0) {
+        BoardTime t{1601, systemTime};
+        t.normalize();
+        return t;
     }
-    t.normalize();
+    constexpr int64_t kDays400 = 146'097, kDays100 = 36'524, kDays4 = 1'461, kDays1 = 365;
+    int64_t days = systemTime / kTicksPerDay;
+    const ntemu::Ticks100ns intoDay = systemTime % kTicksPerDay;
+    const int64_t cycles400 = days / kDays400;
+    days %= kDays400;
+    const int64_t cycles100 = std::min<int64_t>(days / kDays100, 3); // the 400th year is leap
+    days -= cycles100 * kDays100;
+    const int64_t cycles4 = days / kDays4;
+    days %= kDays4;
+    const int64_t years = std::min<int64_t>(days / kDays1, 3); // the 4th year is leap
+    days -= years * kDays1;
+    BoardTime t;
+    t.year = static_cast<int>(1601 + 400 * cycles400 + 100 * cycles100 + 4 * cycles4 + years);
+    t.ticksInYear = days * kTicksPerDay + intoDay;
     return t;
 }
 

@@ -15,12 +15,45 @@ bool BoardModel::locked() const {
     return m_s.syncMode == SyncMode::Synchronize && m_s.referencePresent;
 }
 
-// Locked, the board shows the reference (UTC from the clock's system time) advanced by the
-// propagation delay correction; otherwise it runs on from its own time base.
+// Locked, the board shows the reference (UTC from the clock's system time, off by the
+// reference's offset and rate) advanced by the propagation delay correction; otherwise it runs
+// on from its own time base.
 BoardTime BoardModel::currentTime() const {
     if (locked())
-        return boardTimeFromSystem(m_clock.systemTime()).plus(m_s.propDelay * kTicksPerMicro);
+        return boardTimeFromSystem(m_reference.timeAt(m_clock.systemTime()))
+            .plus(m_s.propDelay * kTicksPerMicro);
     return m_s.freeBase.plus(m_clock.now() - m_s.freeBaseAt);
+}
+
+// Clock ticks until the board's time has moved on by `boardTicks`: locked to a reference that
+// runs fast, the board gets there sooner. Rounded up, so an alarm never comes early.
+ntemu::Ticks100ns BoardModel::clockTicksFor(ntemu::Ticks100ns boardTicks) const {
+    const int64_t ppb = locked() ? m_reference.ppb() : 0;
+    if (ppb == 0 || boardTicks <= 0)
+        return boardTicks;
+    constexpr __int128 kBillion = 1'000'000'000;
+    const __int128 scaled = static_cast<__int128>(boardTicks) * kBillion;
+    const __int128 rate = kBillion + ppb;
+    return static_cast<ntemu::Ticks100ns>((scaled + rate - 1) / rate);
+}
+
+void BoardModel::setReferenceOffset(int64_t micros) {
+    Lock lock(m_mutex);
+    micros = std::clamp(micros, -kMaxReferenceOffsetMicros, kMaxReferenceOffsetMicros);
+    m_reference.setOffset(m_clock.systemTime(), micros);
+    rescheduleAlarms();
+}
+
+void BoardModel::setReferenceRate(int64_t ppb) {
+    Lock lock(m_mutex);
+    ppb = std::clamp(ppb, -kMaxReferencePpb, kMaxReferencePpb);
+    m_reference.setRate(m_clock.systemTime(), ppb);
+    rescheduleAlarms();
+}
+
+int64_t BoardModel::referenceDifference() const {
+    Lock lock(m_mutex);
+    return m_reference.differenceAt(m_clock.systemTime());
 }
 
 void BoardModel::setTimeBase(const BoardTime& t) {
@@ -53,13 +86,13 @@ void BoardModel::rescheduleAlarms() {
     if (m_s.match.armed) {
         ntemu::Ticks100ns delta = ticksUntil(t, m_s.match.time);
         m_s.match.armed = delta >= 0;
-        m_s.matchDue = now + delta;
+        m_s.matchDue = now + clockTicksFor(delta);
         if (m_s.match.armed)
             armAlarm(m_matchAlarm, m_s.matchDue);
     }
     std::erase_if(m_s.scheduled, [&](auto& event) {
         ntemu::Ticks100ns delta = ticksUntil(t, event.when);
-        event.due = now + delta;
+        event.due = now + clockTicksFor(delta);
         return delta < 0;
     });
     armEventAlarm();
@@ -88,7 +121,7 @@ void BoardModel::startHeartbeat(const HeartbeatProgramme& programme) {
     if (programme.start == HeartStart::NextCycle) {
         ntemu::Ticks100ns intoSecond = currentTime().ticksInYear % kTicksPerSecond;
         if (intoSecond != 0)
-            origin += kTicksPerSecond - intoSecond;
+            origin += clockTicksFor(kTicksPerSecond - intoSecond);
     }
     m_s.heartOrigin = origin;
     m_s.heartNext = origin + programme.divider * kTicksPerDividerStep;

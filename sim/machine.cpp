@@ -31,6 +31,8 @@ SimMachine::SimMachine(ntemu::Clock& clock, const MachineDescription& descriptio
             BoardConfig config;
             config.model = c.ids.subsystemId;
             board = std::make_unique<BoardModel>(clock, config);
+            board->setReferenceRate(c.referencePpb);
+            board->setReferenceOffset(c.referenceOffsetMicros);
             board->setReferencePresent(c.referencePresent);
         }
         auto bars = firmwareAssignment(m_cards.size());

@@ -1,6 +1,8 @@
 // Building, checking and parsing machine descriptions.
 #include "sim/machine_description.h"
 
+#include "sim/reference_clock.h"
+
 #include <charconv>
 #include <map>
 #include <set>
@@ -85,14 +87,59 @@ uint32_t valueOr(const Values& values, const char* key, uint32_t fallback) {
     return it == values.end() ? fallback : it->second;
 }
 
+// The reference's offset and rate, which are signed and fractional, taken out of a board
+// line's words before the other keys are read; returns an error text or "".
+std::string readReferenceKeys(std::istringstream& words, CardDescription& card,
+                              std::istringstream& rest) {
+    std::string word;
+    std::string others;
+    bool offsetGiven = false;
+    bool ppmGiven = false;
+    while (words >> word) {
+        const std::string_view text(word);
+        if (text.starts_with("reference_offset=")) {
+            const std::string_view value = text.substr(17);
+            int64_t micros = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), micros);
+            if (offsetGiven)
+                return "key 'reference_offset' given twice";
+            if (value.empty() || ec != std::errc() || end != value.data() + value.size())
+                return "'" + std::string(value) + "' is not a number (key 'reference_offset')";
+            if (micros < -kMaxReferenceOffsetMicros || micros > kMaxReferenceOffsetMicros)
+                return "reference_offset " + std::string(value) + " out of range -" +
+                       std::to_string(kMaxReferenceOffsetMicros) + " to " +
+                       std::to_string(kMaxReferenceOffsetMicros);
+            card.referenceOffsetMicros = micros;
+            offsetGiven = true;
+        } else if (text.starts_with("reference_ppm=")) {
+            if (ppmGiven)
+                return "key 'reference_ppm' given twice";
+            if (!parsePartsPerMillion(text.substr(14), &card.referencePpb))
+                return "'" + std::string(text.substr(14)) +
+                       "' is not parts per million from -1000 to 1000 (key 'reference_ppm')";
+            ppmGiven = true;
+        } else {
+            others += word + " ";
+        }
+    }
+    rest.str(others);
+    return {};
+}
+
 std::string parseBoard(std::istringstream& words, MachineDescription& out) {
+    CardDescription reference;
+    std::istringstream rest;
+    if (auto error = readReferenceKeys(words, reference, rest); !error.empty())
+        return error;
     Values v;
-    if (auto error = readKeys(words, kBoardKeys, v); !error.empty())
+    if (auto error = readKeys(rest, kBoardKeys, v); !error.empty())
         return error;
     auto card = CardDescription::board(static_cast<uint16_t>(v["model"]), v["bus"], v["slot"],
                                        v["irq"], static_cast<uint16_t>(valueOr(v, "bridge", 0x9050)));
     card.function = valueOr(v, "function", 0);
     card.referencePresent = valueOr(v, "reference", 0) != 0;
+    card.referenceOffsetMicros = reference.referenceOffsetMicros;
+    card.referencePpb = reference.referencePpb;
     out.cards.push_back(card);
     return {};
 }
@@ -138,6 +185,11 @@ std::string checkCard(const CardDescription& card) {
                " (expected 0x7000, 0x7100, 0x9070 or 0x9072)";
     if (card.ids.deviceId != 0x9030 && card.ids.deviceId != 0x9050)
         return "bridge " + hex(card.ids.deviceId) + " is neither 0x9030 nor 0x9050";
+    if (card.referenceOffsetMicros < -kMaxReferenceOffsetMicros ||
+        card.referenceOffsetMicros > kMaxReferenceOffsetMicros)
+        return "reference offset out of range (a day either way)";
+    if (card.referencePpb < -kMaxReferencePpb || card.referencePpb > kMaxReferencePpb)
+        return "reference rate out of range (1000 ppm either way)";
     return {};
 }
 

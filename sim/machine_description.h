@@ -24,6 +24,9 @@ struct CardDescription {
     CardIds ids;
     bool hasBoard = true;   // a timing board behind the bridge, of model ids.subsystemId
     bool referencePresent = false;
+    // The board's reference against this machine's clock (see ReferenceClock).
+    int64_t referenceOffsetMicros = 0; // true − system at start-up
+    int64_t referencePpb = 0;          // parts per billion the reference runs fast
 
     // A timing board: bridge 0x9030 or 0x9050, subsystem vendor 0x1347, subsystem id = model.
     static CardDescription board(uint16_t model, unsigned bus, unsigned slot, unsigned irq,
@@ -48,6 +51,9 @@ struct ParseResult {
 
 // Text form, one item per line, '#' starts a comment, numbers decimal or 0x hexadecimal:
 //   board model=0x9070 bus=0 slot=3 irq=11 [bridge=0x9050] [function=0] [reference=1]
+//         [reference_offset=US] [reference_ppm=P]
+//   (US: true − system in microseconds, signed; P: parts per million the reference runs fast,
+//   signed, to three decimals)
 //   card vendor=0x8086 device=0x1229 bus=0 slot=4 irq=10 [subvendor=0] [subsystem=0]
 //        [header=0] [function=0]
 //   bus 2

@@ -18,6 +18,10 @@ UCHAR vornInitializeBoard(ULONG_PTR portBase);
 UCHAR vornFlushFifo(ULONG_PTR portBase);
 
 UCHAR vornGetTime(ULONG_PTR portBase, vornpci::TimeObj* time);
+// The time registers read as vornGetTime reads them; the read that latches them lies between
+// two readings of the system time, with nothing else between them, and the registers it has
+// latched are read after the second. The year is not touched.
+UCHAR vornGetStampedTime(ULONG_PTR portBase, vornpci::StampedTimeObj* stamped);
 // Day of year 1 to 366, hours 0 to 23, minutes and seconds 0 to 59; the sub-second part
 // cannot be set. Day 366 needs a leap year on the board: its date is queried first (a FIFO
 // exchange, which can also fail as a query does).

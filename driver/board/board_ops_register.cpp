@@ -16,15 +16,57 @@ UCHAR vornFlushFifo(ULONG_PTR portBase) {
     return VORN_SUCCESS;
 }
 
+namespace {
+
+// The four time registers: reading the low microseconds latches the others until the days are
+// read, so the four give one instant.
+struct TimeRegisters {
+    USHORT microsLow;
+    USHORT microsHigh;
+    USHORT hoursMinutes;
+    USHORT days;
+};
+
+// The registers that the low microseconds' read has latched.
+inline VOID readLatchedRegisters(ULONG_PTR portBase, TimeRegisters* registers) {
+    registers->microsHigh = vornReadRegister(portBase, MicrosHighPort);
+    registers->hoursMinutes = vornReadRegister(portBase, HoursMinutesPort);
+    registers->days = vornReadRegister(portBase, DaysPort);
+}
+
+inline VOID readTimeRegisters(ULONG_PTR portBase, TimeRegisters* registers) {
+    registers->microsLow = vornReadRegister(portBase, MicrosLowPort);
+    readLatchedRegisters(portBase, registers);
+}
+
+template <typename Record> VOID decodeTime(const TimeRegisters& registers, Record* time) {
+    time->microsInMinute =
+        vornBcdDigits(registers.microsHigh, 4) * 10000 + vornBcdDigits(registers.microsLow, 4);
+    time->minutes = static_cast<UCHAR>(vornBcdByte(registers.hoursMinutes));
+    time->hours = static_cast<UCHAR>(vornBcdByte(registers.hoursMinutes >> 8));
+    time->dayOfYear = static_cast<USHORT>(vornBcdDigits(registers.days & 0x0FFF, 3));
+}
+
+} // namespace
+
 UCHAR vornGetTime(ULONG_PTR portBase, vornpci::TimeObj* time) {
-    const USHORT microsLow = vornReadRegister(portBase, MicrosLowPort);
-    const USHORT microsHigh = vornReadRegister(portBase, MicrosHighPort);
-    const USHORT hoursMinutes = vornReadRegister(portBase, HoursMinutesPort);
-    const USHORT days = vornReadRegister(portBase, DaysPort);
-    time->microsInMinute = vornBcdDigits(microsHigh, 4) * 10000 + vornBcdDigits(microsLow, 4);
-    time->minutes = static_cast<UCHAR>(vornBcdByte(hoursMinutes));
-    time->hours = static_cast<UCHAR>(vornBcdByte(hoursMinutes >> 8));
-    time->dayOfYear = static_cast<USHORT>(vornBcdDigits(days & 0x0FFF, 3));
+    TimeRegisters registers;
+    readTimeRegisters(portBase, &registers);
+    decodeTime(registers, time);
+    return VORN_SUCCESS;
+}
+
+UCHAR vornGetStampedTime(ULONG_PTR portBase, vornpci::StampedTimeObj* stamped) {
+    TimeRegisters registers;
+    LARGE_INTEGER before;
+    LARGE_INTEGER after;
+    KeQuerySystemTime(&before);
+    registers.microsLow = vornReadRegister(portBase, MicrosLowPort);
+    KeQuerySystemTime(&after);
+    readLatchedRegisters(portBase, &registers);
+    stamped->systemBefore = before.QuadPart;
+    stamped->systemAfter = after.QuadPart;
+    decodeTime(registers, stamped);
     return VORN_SUCCESS;
 }
 

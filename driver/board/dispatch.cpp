@@ -41,7 +41,22 @@ const RequestEntry kRequests[] = {
     {IOCTL_VORNPCI_PEEK, &CVORNpci::VORNpciPeek, 8},
     {IOCTL_VORNPCI_POKE, &CVORNpci::VORNpciPoke, 0},
     {IOCTL_VORNPCI_FLUSH_FIFO, &CVORNpci::VORNpciIoctlFlushFifo, 0},
+    {IOCTL_VORNPCI_GET_STAMPED_TIME, &CVORNpci::VORNpciIoctlGetStampedTime, sizeof(StampedTimeObj)},
 };
+
+// Requests after which the board's time or year may have jumped: the year the stamped time
+// request follows is then learnt again.
+const ULONG kTimeMovingRequests[] = {
+    IOCTL_VORNPCI_SET_TIME,   IOCTL_VORNPCI_SET_YEAR,       IOCTL_VORNPCI_SET_PROP_DELAY,
+    IOCTL_VORNPCI_SYNCH_CTRL, IOCTL_VORNPCI_RESET_FIRMWARE, IOCTL_VORNPCI_POKE,
+};
+
+BOOLEAN MovesBoardTime(ULONG Code) {
+    for (ULONG code : kTimeMovingRequests)
+        if (code == Code)
+            return TRUE;
+    return FALSE;
+}
 
 const RequestEntry* FindRequest(ULONG Code) {
     for (const RequestEntry& entry : kRequests)
@@ -67,6 +82,8 @@ NTSTATUS VORNpciIoctlDispatch(PDEVICE_OBJECT DeviceObject, PIRP Irp) {
         status = STATUS_BUFFER_TOO_SMALL;
     else
         status = (device->*entry->Routine)(Irp, stack);
+    if (entry != nullptr && MovesBoardTime(entry->Code))
+        InterlockedIncrement(&device->TimeGeneration);
     if (status != STATUS_PENDING)
         device->CompleteIrp(Irp, status, IO_NO_INCREMENT);
     return status;

@@ -49,6 +49,8 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
     FifoExchangeActive = 0;
     FrameFill = 0;
     AnswerTail = 0;
+    KnownYear = 0;
+    TimeGeneration = 0;
     KeInitializeMutex(&BoardMutex, 0);
     status = InitializeInterrupt(PCIBus, Search->busNumber, VORNpciDpcForIsr, VORNpciIsr, this,
                                  InterruptResource, FALSE);

@@ -6,6 +6,7 @@
 #include "board_registers.h"
 #include "device.h"
 #include "ntddk.h"
+#include "vornpci_records.h"
 
 struct VORN_FIFO_KEEPER;
 
@@ -56,6 +57,7 @@ public:
     NTSTATUS VORNpciPeek(PIRP Irp, PIO_STACK_LOCATION Stack);
     NTSTATUS VORNpciPoke(PIRP Irp, PIO_STACK_LOCATION Stack);
     NTSTATUS VORNpciIoctlFlushFifo(PIRP Irp, PIO_STACK_LOCATION Stack);
+    NTSTATUS VORNpciIoctlGetStampedTime(PIRP Irp, PIO_STACK_LOCATION Stack);
 
     // Interrupt service routine; the context is the CVORNpci. Device IRQL.
     static BOOLEAN VORNpciIsr(PKINTERRUPT Interrupt, PVOID Context);
@@ -121,6 +123,16 @@ public:
     USHORT FrameBytes[FifoFrameBytes];
     UCHAR FrameFill;
     UCHAR AnswerTail;
+    // The year of the board as the stamped time request last learnt it, with the day of year
+    // and sync state it went with; read and written under BoardMutex. KnownYear 0: not known.
+    USHORT KnownYear;
+    USHORT KnownYearDay;
+    UCHAR KnownYearInSync;
+    ULONGLONG KnownYearAt; // interrupt time when it was learnt
+    LONG KnownYearGeneration; // TimeGeneration when it was learnt
+    // Counts the requests that may have moved the board's time or year (entries, sync control,
+    // firmware reset, raw writes): a year learnt before one of them is learnt again. Interlocked.
+    LONG TimeGeneration;
 
     // Per-kind constants of the three waits.
     struct WaitKind;
@@ -131,6 +143,8 @@ private:
     VOID ResetEventRing();
 
     VOID SetFifoExchange(BOOLEAN Active);
+    BOOLEAN YearFromCache(const vornpci::StampedTimeObj* Stamped, UCHAR InSyncNow, USHORT* Year);
+    UCHAR ReadStampedTimeWithQuery(vornpci::StampedTimeObj* Stamped);
     VOID WriteControlShadow(UCHAR EnableBit);
 
     NTSTATUS StartWait(const WaitKind& Kind, PIRP Irp, PIO_STACK_LOCATION Stack);

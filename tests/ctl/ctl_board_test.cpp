@@ -112,6 +112,19 @@ TEST_F(CtlTest, SyncFollowsTheReferenceAndTheModeSet) {
     EXPECT_EQ(json({"sync-status"})["synchronized"].text, "false");
 }
 
+TEST_F(CtlTest, ReferenceOffsetAndRateMoveTheLockedBoard) {
+    ASSERT_EQ(run({"sim", "reference", "found"}).exit, vornctl::kExitOk);
+    ASSERT_EQ(run({"sync", "synchronize"}).exit, vornctl::kExitOk);
+    const vornhost::BoardState before = board();
+    EXPECT_EQ(json({"sim", "reference", "offset", "1500"})["reference_offset_us"].text, "1500");
+    const vornhost::BoardState offset = board();
+    EXPECT_EQ(offset.microsInMinute, before.microsInMinute + 1'500);
+    EXPECT_EQ(json({"sim", "reference", "ppm", "-12.5"})["reference_ppm"].text, "-12.500");
+    advance(10 * kSecond);
+    const vornhost::BoardState drifted = board();
+    EXPECT_EQ(drifted.microsInMinute, offset.microsInMinute + 10'000'000 - 125);
+}
+
 TEST_F(CtlTest, PropDelayTakesNegativeValuesAndRefusesTheOutOfRange) {
     ASSERT_EQ(run({"prop-delay", "-250"}).exit, vornctl::kExitOk);
     EXPECT_EQ(board().propagationDelayMicros, -250);

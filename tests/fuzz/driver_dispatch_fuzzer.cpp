@@ -37,7 +37,7 @@ constexpr int64_t kHeartbeatBudget = 2'000; // each one is an interrupt and a DP
 
 // The driver's requests, and two codes of its range that have no handler.
 constexpr uint32_t kFirstCode = vornpci::IOCTL_VORNPCI_OPEN;
-constexpr uint32_t kLastCode = vornpci::IOCTL_VORNPCI_FLUSH_FIFO;
+constexpr uint32_t kLastCode = vornpci::IOCTL_VORNPCI_GET_STAMPED_TIME;
 bool handledCode(uint32_t code) {
     return code >= kFirstCode && code <= kLastCode && code != vornpci::requestCode(0x05) &&
            code != vornpci::requestCode(0x0D);
@@ -312,6 +312,12 @@ private:
             auto t = recordOf<TimeObj>(r.output);
             FUZZ_CHECK(t.microsInMinute < 60'000'000 && t.minutes < 60 && t.hours < 24);
             FUZZ_CHECK(t.dayOfYear >= 1 && t.dayOfYear <= 366);
+        }
+        if (r.code == IOCTL_VORNPCI_GET_STAMPED_TIME && information == sizeof(StampedTimeObj)) {
+            auto t = recordOf<StampedTimeObj>(r.output);
+            FUZZ_CHECK(t.microsInMinute < 60'000'000 && t.minutes < 60 && t.hours < 24);
+            FUZZ_CHECK(t.dayOfYear >= 1 && t.dayOfYear <= 366);
+            FUZZ_CHECK(t.systemBefore <= t.systemAfter);
         }
         if (m_rawAccess)
             return;

@@ -143,7 +143,7 @@ LENGTHS = {  # k: (input, output) as the driver checks them
     0x06: (8, 8), 0x07: (8, 8), 0x08: (2, 2), 0x09: (16, 16), 0x0A: (0, 0), 0x0B: (6, 0),
     0x0C: (12, 0), 0x0D: (4, 0), 0x0E: (4, 0), 0x0F: (16, 0), 0x10: (4, 0), 0x11: (0, 0),
     0x12: (4, 4), 0x13: (4, 4), 0x14: (12, 12), 0x15: (4, 0), 0x16: (4, 0), 0x17: (8, 8),
-    0x18: (8, 0), 0x19: (0, 0),
+    0x18: (8, 0), 0x19: (0, 0), 0x1A: (32, 32),
 }
 NAMES = {
     0x00: "open", 0x01: "get_altitude", 0x02: "get_date", 0x03: "get_driver",
@@ -152,7 +152,7 @@ NAMES = {
     0x0C: "set_match_time", 0x0D: "unhandled_0d", 0x0E: "set_prop_delay", 0x0F: "set_time",
     0x10: "set_year", 0x11: "sim_event", 0x12: "synch_ctrl", 0x13: "synch_status",
     0x14: "wait_event", 0x15: "wait_heart", 0x16: "wait_match", 0x17: "peek", 0x18: "poke",
-    0x19: "flush_fifo",
+    0x19: "flush_fifo", 0x1A: "get_stamped_time",
 }
 
 

@@ -134,7 +134,7 @@ private:
         case wire::MessageType::DeviceControl: {
             wire::ControlRequest r;
             r.handle = handle();
-            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.range(0u, 0x1Au);
+            r.code = vornpci::IOCTL_VORNPCI_OPEN + 4 * m_in.range(0u, 0x1Bu);
             r.outLength = m_in.chance(95) ? m_in.range(0u, 32u) : m_in.u32();
             r.input = m_in.bytes(m_in.range(0, 32));
             return wire::encode(r);
@@ -159,7 +159,7 @@ private:
     vornhost::SimCommand simCommand() {
         vornhost::SimCommand c;
         c.board = m_in.range(0u, 2u);
-        c.action = vornhost::SimAction(m_in.range(0, 7));
+        c.action = vornhost::SimAction(m_in.range(0, 9));
         c.count = m_in.range(0u, 1100u);
         c.atDayOfYear = m_in.range<uint16_t>(0, 367);
         c.atHours = m_in.range<uint8_t>(0, 25);
@@ -175,6 +175,13 @@ private:
         c.faultNoAnswer = m_in.flag();
         c.faultBadEcho = m_in.flag();
         c.faultSlowFifoReads = m_in.range(0u, 1100u);
+        if (c.action == vornhost::SimAction::SetReferenceOffset ||
+            c.action == vornhost::SimAction::SetReferenceRate) {
+            // Both reach past their limits, a day and 1,000 ppm, on either side.
+            c.referenceOffsetMicros =
+                int64_t(m_in.range(0u, 200'000u)) * 1'000'000 - 100'000'000'000;
+            c.referencePpb = int64_t(m_in.range(0u, 2'200'000u)) - 1'100'000;
+        }
         return c;
     }
 

@@ -28,6 +28,8 @@ SimCommand sampleCommand() {
     c.satellites = 15;
     c.faultBadEcho = true;
     c.faultSlowFifoReads = 1000;
+    c.referenceOffsetMicros = -86'400'000'000;
+    c.referencePpb = -999'999;
     return c;
 }
 
@@ -62,6 +64,8 @@ TEST(WireCodec, RequestsSurviveTheRoundTrip) {
     EXPECT_TRUE(sim->faultBadEcho);
     EXPECT_FALSE(sim->faultNoAnswer);
     EXPECT_EQ(sim->faultSlowFifoReads, c.faultSlowFifoReads);
+    EXPECT_EQ(sim->referenceOffsetMicros, c.referenceOffsetMicros);
+    EXPECT_EQ(sim->referencePpb, c.referencePpb);
 
     auto status =
         wire::decodeStatus(wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 4, 900}));

@@ -67,4 +67,38 @@ TEST(LibConversions, EventRecordKeepsItsTimeout) {
     EXPECT_EQ(event.dayOfYear, 365);
 }
 
+TEST(LibConversions, StampedTimeCarriesTheDayAndRealtimeStamps) {
+    // 2024-03-01 12:00:00 UTC is 1,709,294,400 s after 1970 and 133,537,680,000,000,000 units
+    // of 100 ns after 1601.
+    vornpci::StampedTimeObj driver{};
+    driver.systemBefore = 133'537'680'000'000'000;
+    driver.systemAfter = driver.systemBefore + 1'234'567;
+    driver.year = 2024;
+    driver.dayOfYear = 366;
+    driver.hours = 23;
+    driver.minutes = 59;
+    driver.microsInMinute = 59'999'999;
+    std::optional<StampedTimeObj> stamped = vornlib::fromDriverStampedTime(driver);
+    ASSERT_TRUE(stamped);
+    EXPECT_EQ(stamped->year, 2024);
+    EXPECT_EQ(stamped->dayOfYear, 366);
+    EXPECT_EQ(stamped->microsOfDay, 86'399'999'999u);
+    EXPECT_EQ(stamped->before.tv_sec, 1'709'294'400);
+    EXPECT_EQ(stamped->before.tv_nsec, 0);
+    EXPECT_EQ(stamped->after.tv_sec, 1'709'294'400);
+    EXPECT_EQ(stamped->after.tv_nsec, 123'456'700);
+
+    const vornpci::StampedTimeObj good = driver;
+    for (auto change : {+[](vornpci::StampedTimeObj& t) { t.year = 2023; }, // no day 366
+                        +[](vornpci::StampedTimeObj& t) { t.dayOfYear = 0; },
+                        +[](vornpci::StampedTimeObj& t) { t.hours = 24; },
+                        +[](vornpci::StampedTimeObj& t) { t.minutes = 60; },
+                        +[](vornpci::StampedTimeObj& t) { t.microsInMinute = 60'000'000; },
+                        +[](vornpci::StampedTimeObj& t) { t.systemAfter = t.systemBefore - 1; }}) {
+        vornpci::StampedTimeObj bad = good;
+        change(bad);
+        EXPECT_FALSE(vornlib::fromDriverStampedTime(bad));
+    }
+}
+
 } // namespace

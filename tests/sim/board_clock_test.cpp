@@ -37,6 +37,21 @@ TEST_F(BoardTest, ClockRollsOverMinuteHourDayAndYear) {
     }
 }
 
+TEST(BoardCalendar, SystemTimeToYearAndTicksAtTheCycleEdges) {
+    struct Case {
+        int year, day;
+    };
+    for (Case c : {Case{1601, 1}, Case{1700, 365}, Case{1701, 1}, Case{2000, 366}, Case{2001, 1},
+                   Case{2024, 60}, Case{2100, 365}, Case{2400, 366}, Case{2401, 1}}) {
+        for (Ticks100ns into : {Ticks100ns{0}, kDay - 1}) {
+            const BoardTime t = boardTimeFromSystem(utc(c.year, c.day, 0, 0, into));
+            SCOPED_TRACE(testing::Message() << c.year << " day " << c.day << " +" << into);
+            EXPECT_EQ(t.year, c.year);
+            EXPECT_EQ(t.ticksInYear, (c.day - 1) * kDay + into);
+        }
+    }
+}
+
 TEST_F(BoardTest, DateAnswerFollowsLeapYears) {
     build(utc(2004, 60, 12));
     Frame f = query(cmd::GetDate);
