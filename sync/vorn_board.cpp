@@ -3,9 +3,6 @@
 #include "board_time.h"
 
 #include "vorn.h"
-#ifndef VORN_HEADER_HAS_STAMPED_TIME
-#include "stamped_time_call.h"
-#endif
 
 namespace vornsync {
 
@@ -44,22 +41,9 @@ private:
     BoardHandle m_handle;
 };
 
-bool libraryHasStampedTime() {
-#ifdef VORN_HEADER_HAS_STAMPED_TIME
-    return true;
-#else
-    return VORN_getStampedTime != nullptr;
-#endif
-}
-
 } // namespace
 
 std::unique_ptr<BoardSource> openVornBoard(const std::string& deviceName, std::string& error) {
-    if (!libraryHasStampedTime()) {
-        error = "this libvorn has no VORN_getStampedTime; vornsync needs a library that reads "
-                "the board's time with system timestamps";
-        return nullptr;
-    }
     BoardHandle handle = nullptr;
     const uint8_t code = VORN_open(&handle, deviceName.c_str());
     if (code != VORN_OK) {

@@ -16,11 +16,8 @@ using namespace synctest;
 class BoardFeed : public testing::Test {
 protected:
     void SetUp() override {
-        if (!ChronyDaemon::available())
-            GTEST_SKIP() << "chronyd, chronyc or setpriv is not installed (scripts/setup.sh)";
-        Program help(VORNHOST_PATH, {"--help"});
-        if (help.exitCode() != 0 || help.output.find("reference_offset") == std::string::npos)
-            GTEST_SKIP() << "this vornhost's boards have no reference offset";
+        ASSERT_TRUE(ChronyDaemon::available())
+            << "chronyd, chronyc or setpriv is not installed (scripts/setup.sh)";
     }
     void TearDown() override {
         if (m_feed) {
@@ -58,12 +55,10 @@ protected:
         vornctl.exitCode();
         return vornctl.output;
     }
-    // Starts vornsync with these outputs; skips when the library cannot read stamped time.
+    // Starts vornsync with these outputs and a status line a second.
     void startFeed(std::vector<std::string> outputs) {
         outputs.push_back("--json");
         m_feed.emplace(VORNSYNC_PATH, std::move(outputs), std::vector<std::string>{hostVariable()});
-        if (m_feed->waitFor("no VORN_getStampedTime", 2))
-            GTEST_SKIP() << "this libvorn cannot read the board's stamped time";
     }
     std::optional<ChronySource> reachedSource(const std::string& name, int polls) {
         std::optional<ChronySource> seen;

@@ -99,8 +99,8 @@ private:
 class ChronyFeed : public testing::Test {
 protected:
     void SetUp() override {
-        if (!ChronyDaemon::available())
-            GTEST_SKIP() << "chronyd, chronyc or setpriv is not installed (scripts/setup.sh)";
+        ASSERT_TRUE(ChronyDaemon::available())
+            << "chronyd, chronyc or setpriv is not installed (scripts/setup.sh)";
     }
     // Waits for the source to be reached at least `polls` times in a row, and gives its view.
     std::optional<ChronySource> reachedSource(const std::string& name, int polls) {
