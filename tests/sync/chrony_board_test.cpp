@@ -61,15 +61,7 @@ protected:
         m_feed.emplace(VORNSYNC_PATH, std::move(outputs), std::vector<std::string>{hostVariable()});
     }
     std::optional<ChronySource> reachedSource(const std::string& name, int polls) {
-        std::optional<ChronySource> seen;
-        const int wanted = (1 << polls) - 1;
-        eventually(
-            [&] {
-                seen = chrony.source(name);
-                return seen && (seen->reach & wanted) == wanted;
-            },
-            40);
-        return seen;
+        return chrony.reachedSource(name, polls);
     }
     std::string sockLine() const {
         return "refclock SOCK " + chrony.path("refclock.sock") + " refid VSOC poll 0 noselect";

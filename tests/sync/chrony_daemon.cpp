@@ -144,6 +144,18 @@ std::string ChronyDaemon::chronyc(const std::string& command) const {
     return output;
 }
 
+std::optional<ChronySource> ChronyDaemon::reachedSource(const std::string& name, int polls) const {
+    std::optional<ChronySource> seen;
+    const int wanted = (1 << polls) - 1;
+    eventually(
+        [&] {
+            seen = source(name);
+            return seen && (seen->reach & wanted) == wanted;
+        },
+        40);
+    return seen;
+}
+
 std::optional<ChronySource> ChronyDaemon::source(const std::string& name) const {
     std::istringstream lines(chronyc("sources"));
     std::string line;

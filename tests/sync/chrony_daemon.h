@@ -42,6 +42,9 @@ public:
     void stop();
 
     std::optional<ChronySource> source(const std::string& name) const;
+    // Waits (bounded) for the source to be reached at least `polls` times in a row, and gives
+    // its last view.
+    std::optional<ChronySource> reachedSource(const std::string& name, int polls) const;
     std::optional<ChronySourceStats> sourceStats(const std::string& name) const;
     // chronyd's own output and its refclocks log, for failure messages.
     std::string logs() const;

@@ -102,17 +102,8 @@ protected:
         ASSERT_TRUE(ChronyDaemon::available())
             << "chronyd, chronyc or setpriv is not installed (scripts/setup.sh)";
     }
-    // Waits for the source to be reached at least `polls` times in a row, and gives its view.
     std::optional<ChronySource> reachedSource(const std::string& name, int polls) {
-        std::optional<ChronySource> seen;
-        const int wanted = (1 << polls) - 1;
-        eventually(
-            [&] {
-                seen = chrony.source(name);
-                return seen && (seen->reach & wanted) == wanted;
-            },
-            40);
-        return seen;
+        return chrony.reachedSource(name, polls);
     }
 
     ChronyDaemon chrony;
