@@ -44,6 +44,11 @@ constexpr uint32_t IOCTL_VORNPCI_FLUSH_FIFO = requestCode(0x19);
 // The board's time of day and year, latched between two readings of the system time
 // (StampedTimeObj, 32 bytes in and out).
 constexpr uint32_t IOCTL_VORNPCI_GET_STAMPED_TIME = requestCode(0x1A);
+// The next time tag after a sequence number the caller already has, without taking it from
+// anyone else (SequencedEventRecord, 40 bytes in and out).
+constexpr uint32_t IOCTL_VORNPCI_NEXT_EVENT = requestCode(0x1B);
+// The driver's event counters (EventCountersRecord, 32 bytes out).
+constexpr uint32_t IOCTL_VORNPCI_GET_EVENT_COUNTERS = requestCode(0x1C);
 
 static_assert(IOCTL_VORNPCI_OPEN == 0x80812000u);
 static_assert(IOCTL_VORNPCI_GET_FIRMWARE == 0x80812010u);
@@ -56,5 +61,7 @@ static_assert(IOCTL_VORNPCI_WAIT_HEART == 0x80812054u);
 static_assert(IOCTL_VORNPCI_WAIT_MATCH == 0x80812058u);
 static_assert(IOCTL_VORNPCI_FLUSH_FIFO == 0x80812064u);
 static_assert(IOCTL_VORNPCI_GET_STAMPED_TIME == 0x80812068u);
+static_assert(IOCTL_VORNPCI_NEXT_EVENT == 0x8081206Cu);
+static_assert(IOCTL_VORNPCI_GET_EVENT_COUNTERS == 0x80812070u);
 
 } // namespace vornpci

@@ -78,6 +78,33 @@ struct EventWaitRecord {
     uint16_t dayOfYear;
 };
 
+// Every event the board tags has a sequence number: the board's count of tagged events, from 1,
+// those lost in its full FIFO included. A gap between two numbers a reader receives is exactly
+// the events it lost there.
+//
+// Buffer of the next-event request. In: the time-out and the last sequence number the caller
+// has (0 for none yet). Out: the oldest event the driver still holds after that number, its
+// number, and how many events numbered in between the caller will never receive.
+struct SequencedEventRecord {
+    uint32_t timeoutMs;
+    uint32_t microsInMinute;
+    uint64_t afterSequence;
+    uint64_t sequence;
+    uint64_t droppedBefore; // sequence - afterSequence - 1
+    uint8_t minutes;
+    uint8_t hours;
+    uint16_t dayOfYear;
+    uint8_t unused36[4];
+};
+
+// Reply of the event counters request.
+struct EventCountersRecord {
+    uint64_t tagged;        // the last sequence number given
+    uint64_t fifoOverflows; // of those, lost in the board's full FIFO, as the board reports
+    uint64_t ringDrops;     // of those, pushed out of the wait-for-event ring unread
+    uint64_t unused24;
+};
+
 // Reply to the open request: the first four bytes and the last are left as the caller sent them.
 struct OpenReply {
     uint8_t unused0[4];
@@ -159,6 +186,19 @@ static_assert(offsetof(StampedTimeObj, minutes) == 20);
 static_assert(offsetof(StampedTimeObj, hours) == 21);
 static_assert(offsetof(StampedTimeObj, dayOfYear) == 22);
 static_assert(offsetof(StampedTimeObj, year) == 24);
+
+static_assert(sizeof(SequencedEventRecord) == 40);
+static_assert(offsetof(SequencedEventRecord, microsInMinute) == 4);
+static_assert(offsetof(SequencedEventRecord, afterSequence) == 8);
+static_assert(offsetof(SequencedEventRecord, sequence) == 16);
+static_assert(offsetof(SequencedEventRecord, droppedBefore) == 24);
+static_assert(offsetof(SequencedEventRecord, minutes) == 32);
+static_assert(offsetof(SequencedEventRecord, hours) == 33);
+static_assert(offsetof(SequencedEventRecord, dayOfYear) == 34);
+
+static_assert(sizeof(EventCountersRecord) == 32);
+static_assert(offsetof(EventCountersRecord, fifoOverflows) == 8);
+static_assert(offsetof(EventCountersRecord, ringDrops) == 16);
 
 static_assert(sizeof(OpenReply) == 8);
 static_assert(offsetof(OpenReply, modelCode) == 4);
