@@ -15,6 +15,12 @@ constexpr ULONG MicrosHighPort = 0x0C;   // read: upper 4 BCD digits of the time
 constexpr ULONG MicrosLowPort = 0x0E;    // read: lower 4 BCD digits of the time in the minute
 constexpr ULONG IntAckPort = 0x10;       // write: acknowledge heartbeat or match interrupt
 constexpr ULONG SimEventPort = 0x12;     // write: strobe a simulated event
+// read: the event time tags the full FIFO refused, a free-running 32-bit count as it stood when
+// the frame of the FIFO's next byte went in (the count now with the FIFO empty). Reading the
+// low half latches the high half. The difference of the readings at two frames is the tags
+// lost between them.
+constexpr ULONG LostEventsLowPort = 0x14;
+constexpr ULONG LostEventsHighPort = 0x16;
 
 // StatusPort bits.
 constexpr USHORT FifoEmpty = 0x01;

@@ -116,6 +116,10 @@ const RequestEntry kRequests[] = {
     Own(IOCTL_VORNPCI_FLUSH_FIFO, kAnyLength, 0, &CVORNpci::VORNpciIoctlFlushFifo),
     Own(IOCTL_VORNPCI_GET_STAMPED_TIME, sizeof(StampedTimeObj), sizeof(StampedTimeObj),
         &CVORNpci::VORNpciIoctlGetStampedTime),
+    Own(IOCTL_VORNPCI_NEXT_EVENT, sizeof(SequencedEventRecord), sizeof(SequencedEventRecord),
+        &CVORNpci::VORNpciIoctlNextEvent),
+    Own(IOCTL_VORNPCI_GET_EVENT_COUNTERS, kAnyLength, sizeof(EventCountersRecord),
+        &CVORNpci::VORNpciIoctlGetEventCounters),
 };
 
 // Requests after which the board's time or year may have jumped: the year the stamped time

@@ -27,6 +27,8 @@ VOID CVORNpci::DrainFifo(BOOLEAN Keep) {
         const BOOLEAN owed = FrameFill != 0 || AnswerTail != 0;
         if (!owed && !vornFifoByteShows(port))
             return;
+        if (!owed)
+            BeginFrame(this);
         USHORT word = 0;
         if (readFIFO(port, &word, 1) != VORN_SUCCESS)
             return;
@@ -77,6 +79,7 @@ BOOLEAN CVORNpci::InitializeBoardSync(PVOID Context) {
     vornInitializeBoard(device->PortBase());
     device->FrameFill = 0;
     device->AnswerTail = 0;
+    ResetLostCountSync(device);
     return TRUE;
 }
 

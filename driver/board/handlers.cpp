@@ -18,15 +18,17 @@ NTSTATUS CVORNpci::VORNpciIoctlGetDriver(PIRP Irp) {
     return STATUS_SUCCESS;
 }
 
-// Drops every queued time tag, in the board's FIFO and in the ring, in step with the
-// interrupt service routine and the ring's readers.
+// Drops every queued time tag that the wait-for-event request would return: the FIFO exchange
+// first reads the board's FIFO empty (its events are numbered and logged, as every event read
+// is), then the ring is emptied in step with the interrupt service routine and the ring's
+// readers. The sequenced log is every next-event reader's own and keeps them: a flush asked
+// for by one caller costs the others nothing, and their counts stay exact.
 NTSTATUS CVORNpci::VORNpciIoctlFlushFifo(PIRP) {
-    const UCHAR result = BoardExchange(TRUE, [this](ULONG_PTR Port) {
-        const UCHAR flushed = vornFlushFifo(Port);
+    const UCHAR result = BoardExchange(TRUE, [this](ULONG_PTR) {
         const KIRQL irql = KfAcquireSpinLock(&DeviceLock);
         ResetEventRing();
         KfReleaseSpinLock(&DeviceLock, irql);
-        return flushed;
+        return VORN_SUCCESS;
     });
     return vornResultToStatus(result);
 }

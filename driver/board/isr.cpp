@@ -12,13 +12,15 @@ PUSHORT RingAdvance(CVORNpci* Device, PUSHORT Position) {
 
 } // namespace
 
-// Puts the frame just read into the ring if it can be an event's (a full ring gives up its
-// oldest frame for it) and wakes an armed wait. In step with the interrupt service routine and the
-// ring's readers.
+// Numbers and logs the frame just read if it can be an event's, and puts it into the ring (a
+// full ring gives up its oldest frame for it, counted) and wakes an armed wait. In step with
+// the interrupt service routine and the ring's readers.
 VOID CVORNpci::KeepFrame(CVORNpci* Device) {
     if (!vornIsEventFrame(Device->FrameBytes))
         return;
+    NumberAndLog(Device);
     if (Device->EventRingFrames == VORN_EVENT_RING_FRAMES) {
+        ++Device->RingDrops;
         for (ULONG i = 0; i < FifoFrameBytes; ++i)
             Device->EventRingTail = RingAdvance(Device, Device->EventRingTail);
         --Device->EventRingFrames;
@@ -58,6 +60,8 @@ BOOLEAN CVORNpci::TakeFifoBytes(CVORNpci* Device) {
     BOOLEAN read = FALSE;
     while (vornFifoByteShows(port)) {
         read = TRUE;
+        if (Device->FrameFill == 0 && Device->AnswerTail == 0)
+            BeginFrame(Device);
         if (FeedFifoByte(Device, vornReadRegister(port, DataPort) & 0xFF)) {
             KeepFrame(Device);
             break;

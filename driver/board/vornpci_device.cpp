@@ -46,6 +46,15 @@ CVORNpci::CVORNpci(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceT
         word = 0x0202;
     ResetEventRing();
     EventWaitArmed = 0;
+    EventsLogged = 0;
+    LastSequence = 0;
+    FifoOverflows = 0;
+    RingDrops = 0;
+    LostEventsSeen = 0;
+    LostBeforeFrame = 0;
+    InitializeListHead(&NextEventWaiters);
+    NextEventArmed = 0;
+    NextEventTmrDue = 0;
     FifoExchangeActive = 0;
     FrameFill = 0;
     AnswerTail = 0;
@@ -119,6 +128,9 @@ VOID CVORNpci::InitializeDeferredCalls() {
     KeInitializeTimer(&HeartTmr);
     KeInitializeDpc(&MatchTmrDpc, VORNpciWaitDpcForMatchTmr, this);
     KeInitializeTimer(&MatchTmr);
+    KeInitializeDpc(&NextEventDpc, VORNpciDpcForNextEvent, this);
+    KeInitializeDpc(&NextEventTmrDpc, VORNpciDpcForNextEventTmr, this);
+    KeInitializeTimer(&NextEventTmr);
 }
 
 // Board interrupts off in step with the interrupt service routine; the interrupt disconnected
@@ -131,10 +143,10 @@ CVORNpci::~CVORNpci() {
     if (PortAddress.Mapped)
         MmUnmapIoSpace(PortAddress.MappedAddress, PortAddress.Length);
     PortAddress.Mapped = FALSE;
-    for (PKTIMER timer : {&EventTmr, &HeartTmr, &MatchTmr})
+    for (PKTIMER timer : {&EventTmr, &HeartTmr, &MatchTmr, &NextEventTmr})
         KeCancelTimer(timer);
-    for (PKDPC dpc :
-         {&EventDpc, &HeartbeatDpc, &MatchDpc, &EventTmrDpc, &HeartTmrDpc, &MatchTmrDpc})
+    for (PKDPC dpc : {&EventDpc, &HeartbeatDpc, &MatchDpc, &EventTmrDpc, &HeartTmrDpc, &MatchTmrDpc,
+                      &NextEventDpc, &NextEventTmrDpc})
         KeRemoveQueueDpc(dpc);
     KeFlushQueuedDpcs();
 }

@@ -23,6 +23,15 @@ constexpr DEVICE_TYPE VORNPCI_DEVICE_TYPE = 0x8081;
 constexpr ULONG VORN_EVENT_RING_WORDS = 510;
 constexpr ULONG VORN_EVENT_RING_FRAMES = VORN_EVENT_RING_WORDS / FifoFrameBytes;
 
+// The sequenced log keeps the last this many events for the next-event request's readers.
+constexpr ULONG VORN_EVENT_LOG_ENTRIES = 4096;
+
+// One logged event: its sequence number and its time-tag frame.
+struct VORN_LOGGED_EVENT {
+    ULONGLONG Sequence;
+    USHORT Frame[FifoFrameBytes];
+};
+
 class CVORNpci : public CDevice {
 public:
     // Raises the failure status (see CreateDevice). PASSIVE_LEVEL.
@@ -41,6 +50,8 @@ public:
     NTSTATUS VORNpciIoctlWaitMatch(PIRP Irp);
     NTSTATUS VORNpciIoctlFlushFifo(PIRP Irp);
     NTSTATUS VORNpciIoctlGetStampedTime(PIRP Irp);
+    NTSTATUS VORNpciIoctlNextEvent(PIRP Irp);
+    NTSTATUS VORNpciIoctlGetEventCounters(PIRP Irp);
 
     // Interrupt service routine; the context is the CVORNpci. Device IRQL.
     static BOOLEAN VORNpciIsr(PKINTERRUPT Interrupt, PVOID Context);
@@ -60,6 +71,11 @@ public:
     static VOID VORNpciEventCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
     static VOID VORNpciHeartCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
     static VOID VORNpciMatchCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
+    // The next-event requests: an event logged, the earliest time-out due, a cancel.
+    static VOID VORNpciDpcForNextEvent(PKDPC Dpc, PVOID Context, PVOID Argument1, PVOID Argument2);
+    static VOID VORNpciDpcForNextEventTmr(PKDPC Dpc, PVOID Context, PVOID Argument1,
+                                          PVOID Argument2);
+    static VOID VORNpciNextEventCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp);
 
     // Runs `Operation` on the board under BoardMutex; with `Fifo` the interrupt service
     // routine keeps off the FIFO meanwhile. Returns the board operation's result.
@@ -97,6 +113,28 @@ public:
     PUSHORT EventRingTail;
     ULONG EventRingFrames; // unread frames, so that a full ring is never taken for empty
     UCHAR EventWaitArmed;  // interlocked: read by the interrupt service routine
+    // Every event the driver reads is numbered (the board's count of tagged events, those its
+    // full FIFO refused included) and logged here by the interrupt service routine, beside the
+    // ring; readers look entries up without taking them. Written and read only in step with
+    // the interrupt service routine.
+    VORN_LOGGED_EVENT EventLog[VORN_EVENT_LOG_ENTRIES];
+    ULONGLONG EventsLogged; // entries ever written: the newest is at (EventsLogged - 1) % size
+    ULONGLONG LastSequence; // the number of the newest event, 0 before the first
+    ULONGLONG FifoOverflows;
+    ULONGLONG RingDrops; // events pushed out of the full ring unread
+    // The board's lost-event count at the last frame begun, and the tags it refused ahead of
+    // the frame being read: frame state, like FrameBytes.
+    ULONG LostEventsSeen;
+    ULONG LostBeforeFrame;
+    // Pending next-event requests, linked through Tail.Overlay.ListEntry, their deadlines
+    // (interrupt time) in Tail.Overlay.DriverContext[0]; under DeviceLock. NextEventArmed is set
+    // in step with the interrupt service routine while any is pending (interlocked).
+    LIST_ENTRY NextEventWaiters;
+    UCHAR NextEventArmed;
+    KDPC NextEventDpc;
+    KTIMER NextEventTmr;
+    KDPC NextEventTmrDpc;
+    ULONGLONG NextEventTmrDue; // deadline the timer is set for, 0 when idle; under DeviceLock
     // Serialises the board exchanges of concurrent requests (PASSIVE_LEVEL).
     KMUTEX BoardMutex;
     // Set while a request exchanges bytes with the board's FIFO: the interrupt service routine
@@ -142,6 +180,16 @@ private:
     static VOID CancelWait(PDEVICE_OBJECT DeviceObject, PIRP Irp, const WaitKind& Kind);
     VOID DecodeLastEvent(PIRP Irp);
 
+    static VOID BeginFrame(CVORNpci* Device);
+    static VOID NumberAndLog(CVORNpci* Device);
+    static BOOLEAN FindLoggedSync(PVOID Context);
+    static BOOLEAN ReadCountersSync(PVOID Context);
+    static BOOLEAN ResetLostCountSync(PVOID Context);
+    NTSTATUS FindLogged(ULONGLONG AfterSequence, vornpci::SequencedEventRecord* Record,
+                        BOOLEAN ArmIfNone);
+    VOID ArmNextEventTimer(ULONGLONG Deadline);
+    VOID ServeNextEventWaiters();
+    VOID DisarmNextEventIfIdle();
     static BOOLEAN TakeFifoBytes(CVORNpci* Device);
     static BOOLEAN FeedFifoByte(CVORNpci* Device, USHORT Word);
     static VOID KeepFrame(CVORNpci* Device);

@@ -8,6 +8,7 @@
 // sets its cancel routine and arms the timer in one hold of DeviceLock. So each wait is
 // completed exactly once, and nobody reads it after its completion.
 #include "board_protocol.h"
+#include "event_frame.h"
 #include "vornpci_device.h"
 
 #include "vornpci_records.h"
@@ -30,10 +31,6 @@ CVORNpci* DeviceOf(PVOID Context) {
     return static_cast<CVORNpci*>(Context);
 }
 
-ULONG Bcd(USHORT Word) {
-    return ((Word >> 4) & 0x0F) * 10 + (Word & 0x0F);
-}
-
 VOID Disarm(CVORNpci* Device) {
     __atomic_store_n(&Device->EventWaitArmed, UCHAR(0), __ATOMIC_RELEASE);
 }
@@ -49,15 +46,8 @@ LARGE_INTEGER DueTimeOf(ULONG TimeoutMs) {
 } // namespace
 
 VOID CVORNpci::DecodeLastEvent(PIRP Irp) {
-    auto* record = static_cast<vornpci::EventWaitRecord*>(Irp->AssociatedIrp.SystemBuffer);
-    const USHORT* w = LastEvent;
-    record->dayOfYear = USHORT((w[2] & 0x0F) * 100 + Bcd(w[3]));
-    record->hours = UCHAR(Bcd(w[4]));
-    record->minutes = UCHAR(Bcd(w[5]));
-    ULONG micros = 0;
-    for (int i = 6; i < 10; ++i)
-        micros = micros * 100 + Bcd(w[i]);
-    record->microsInMinute = micros;
+    vornevent::DecodeEventFrame(
+        LastEvent, static_cast<vornpci::EventWaitRecord*>(Irp->AssociatedIrp.SystemBuffer));
 }
 
 // Sets an interrupt enable bit in ControlShadow and writes the whole shadow to the board. The

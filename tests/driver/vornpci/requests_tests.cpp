@@ -36,7 +36,7 @@ TEST_F(Requests, DriverVersionTextNeedsInputOfExactlySeven) {
 }
 
 TEST_F(Requests, CodesOutsideTheTableAreNotImplemented) {
-    for (ULONG code : {0x80812014u, 0x80812034u, 0x8081206Cu, 0x80812100u, 0x12345678u}) {
+    for (ULONG code : {0x80812014u, 0x80812034u, 0x80812074u, 0x80812100u, 0x12345678u}) {
         Bytes output(16);
         ntemu::IoResult result = send(code, Bytes(16), output);
         EXPECT_EQ(result.status, STATUS_NOT_IMPLEMENTED) << std::hex << code;

@@ -48,6 +48,33 @@ protected:
         wait->result();
         return wait;
     }
+    static Bytes nextEventInput(uint64_t afterSequence, uint32_t timeoutMs) {
+        SequencedEventRecord record{};
+        record.afterSequence = afterSequence;
+        record.timeoutMs = timeoutMs;
+        return bytesOf(record);
+    }
+    // The next-event request for an event already logged.
+    SequencedEventRecord nextEventNow(uint64_t afterSequence) {
+        Bytes output(sizeof(SequencedEventRecord));
+        ntemu::IoResult result =
+            send(IOCTL_VORNPCI_NEXT_EVENT, nextEventInput(afterSequence, 60'000), output);
+        EXPECT_EQ(result.status, STATUS_SUCCESS);
+        EXPECT_EQ(result.information, sizeof(SequencedEventRecord));
+        return valueOf<SequencedEventRecord>(output);
+    }
+    // Pending at once: on an overlapped handle, any number of them.
+    std::unique_ptr<AsyncRequest> startNextEvent(uint64_t afterSequence, uint32_t timeoutMs,
+                                                 ntemu::Handle handle) {
+        return std::make_unique<AsyncRequest>(*m_process, handle, IOCTL_VORNPCI_NEXT_EVENT,
+                                              nextEventInput(afterSequence, timeoutMs),
+                                              sizeof(SequencedEventRecord));
+    }
+    EventCountersRecord eventCounters() {
+        Bytes output(sizeof(EventCountersRecord));
+        EXPECT_EQ(send(IOCTL_VORNPCI_GET_EVENT_COUNTERS, Bytes(), output).status, STATUS_SUCCESS);
+        return valueOf<EventCountersRecord>(output);
+    }
     ntemu::Handle openOverlapped() {
         ntemu::Handle handle = 0;
         ntemu::OpenOptions options;
@@ -495,6 +522,131 @@ TEST_F(Waits, EventAndCancelRaceCompleteEachWaitOnce) {
             waitEventNow();
         EXPECT_EQ(device().EventRingFrames, 0u);
     }
+}
+
+// A storm the FIFO cannot hold while the event source is off: the tags it refused get numbers
+// after the frames it holds, so the gap shows where the loss was, not at the first frame read.
+TEST_F(Waits, NextEventNumbersEveryEventAndShowsFifoOverflowAsAGapInPlace) {
+    constexpr unsigned kHeld = 1024 / FifoFrameBytes;
+    poke(0x00, 0x00); // event source off: the storm stays in the FIFO
+    board().strobeEvents(kHeld + 48);
+    poke(0x00, 0x80);
+    settle();
+    strobe();
+    for (uint64_t sequence = 1; sequence <= kHeld; ++sequence) {
+        SequencedEventRecord record = nextEventNow(sequence - 1);
+        ASSERT_EQ(record.sequence, sequence);
+        ASSERT_EQ(record.droppedBefore, 0u);
+    }
+    SequencedEventRecord last = nextEventNow(kHeld);
+    EXPECT_EQ(last.sequence, kHeld + 49);
+    EXPECT_EQ(last.droppedBefore, 48u);
+    EXPECT_EQ(last.dayOfYear, 365);
+    EXPECT_EQ(last.hours, 12);
+    // Any reader starts where it likes and takes nothing from the others.
+    EXPECT_EQ(nextEventNow(0).sequence, 1u);
+    EXPECT_EQ(nextEventNow(kHeld - 1).sequence, uint64_t(kHeld));
+    EventCountersRecord counters = eventCounters();
+    EXPECT_EQ(counters.tagged, kHeld + 49);
+    EXPECT_EQ(counters.fifoOverflows, 48u);
+    EXPECT_EQ(counters.ringDrops, kHeld + 1 - VORN_EVENT_RING_FRAMES);
+    EXPECT_EQ(board().counters().eventsTagged, counters.tagged);
+    Bytes output(sizeof(SequencedEventRecord));
+    EXPECT_EQ(send(IOCTL_VORNPCI_NEXT_EVENT, nextEventInput(kHeld + 50, 0), output).status,
+              STATUS_INVALID_PARAMETER);
+}
+
+TEST_F(Waits, ManyNextEventWaitersAllCompleteOnOneEventOrTheirOwnTimeOut) {
+    const ntemu::Handle handle = openOverlapped();
+    std::vector<std::unique_ptr<AsyncRequest>> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.push_back(startNextEvent(0, 60'000, handle));
+        ASSERT_TRUE(readers.back()->pending());
+    }
+    auto shortWait = startNextEvent(0, 5, handle);
+    auto longerWait = startNextEvent(0, 10, handle);
+    ASSERT_TRUE(shortWait->pending());
+    ASSERT_TRUE(longerWait->pending());
+    clock().advance(6 * kMillisecond);
+    EXPECT_EQ(shortWait->result().status, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(shortWait->result().information, 0u);
+    EXPECT_FALSE(longerWait->done());
+    clock().advance(5 * kMillisecond);
+    EXPECT_EQ(longerWait->result().status, STATUS_DEVICE_NOT_READY);
+
+    board().strobeEvent();
+    for (auto& reader : readers) {
+        ASSERT_EQ(reader->result().status, STATUS_SUCCESS);
+        auto record = valueOf<SequencedEventRecord>(reader->output());
+        EXPECT_EQ(record.sequence, 1u);
+        EXPECT_EQ(record.droppedBefore, 0u);
+    }
+    // The wait-for-event request still gets the same event.
+    EXPECT_EQ(waitEventNow().dayOfYear, 365);
+}
+
+TEST_F(Waits, CancelledNextEventWaiterEndsOnceAndTheOthersGoOn) {
+    const ntemu::Handle handle = openOverlapped();
+    auto cancelled = startNextEvent(0, 60'000, handle);
+    auto other = startNextEvent(0, 60'000, handle);
+    ASSERT_TRUE(cancelled->pending());
+    ASSERT_TRUE(other->pending());
+    cancelled->thread().exit();
+    EXPECT_EQ(cancelled->result().status, STATUS_CANCELLED);
+    EXPECT_EQ(cancelled->result().information, 0u);
+    board().strobeEvent();
+    EXPECT_EQ(other->result().status, STATUS_SUCCESS);
+}
+
+TEST_F(Waits, NextEventAndCancelRaceCompleteEachRequestOnce) {
+    for (int round = 0; round < 100; ++round) {
+        auto wait = startNextEvent(round, 1000, m_handle);
+        ASSERT_TRUE(wait->pending());
+        auto cancel = std::async(std::launch::async, [&] { wait->thread().exit(); });
+        board().strobeEvent();
+        cancel.get();
+        NTSTATUS status = wait->result().status;
+        ASSERT_TRUE(status == STATUS_CANCELLED || status == STATUS_SUCCESS) << status;
+        settle();
+    }
+    EXPECT_EQ(device().NextEventArmed, 0);
+}
+
+// The wait-for-event ring is emptied; every event read stays in the log, numbered.
+TEST_F(Waits, FlushEmptiesTheWaitRingButNotTheSequencedLog) {
+    poke(0x00, 0x00);
+    board().strobeEvents(2); // still in the board's FIFO when the flush comes
+    poke(0x00, 0x80);
+    Bytes none;
+    ASSERT_EQ(send(IOCTL_VORNPCI_FLUSH_FIFO, Bytes(), none).status, STATUS_SUCCESS);
+    EXPECT_EQ(device().EventRingFrames, 0u);
+    EXPECT_EQ(nextEventNow(0).sequence, 1u);
+    EXPECT_EQ(nextEventNow(1).sequence, 2u);
+}
+
+// Storms past the FIFO's capacity and more events than the log holds: a reader's events and
+// its counted drops add up to every event the board tagged.
+TEST_F(Waits, DeliveredPlusDroppedEqualsEveryTaggedEventPastCapacity) {
+    for (int round = 0; round < 60; ++round) {
+        board().strobeEvents(250);
+        settle();
+    }
+    strobe(); // after the last storm's losses, so that they are numbered
+    const EventCountersRecord counters = eventCounters();
+    uint64_t delivered = 0;
+    uint64_t dropped = 0;
+    for (uint64_t cursor = 0; cursor < counters.tagged;) {
+        SequencedEventRecord record = nextEventNow(cursor);
+        ASSERT_EQ(record.sequence, cursor + record.droppedBefore + 1);
+        dropped += record.droppedBefore;
+        ++delivered;
+        cursor = record.sequence;
+    }
+    EXPECT_LE(delivered, uint64_t(VORN_EVENT_LOG_ENTRIES));
+    EXPECT_EQ(delivered + dropped, counters.tagged);
+    EXPECT_EQ(counters.tagged, board().counters().eventsTagged);
+    EXPECT_EQ(counters.fifoOverflows, board().counters().eventsRefused);
+    EXPECT_GT(counters.fifoOverflows, 0u);
 }
 
 } // namespace
