@@ -94,11 +94,13 @@ VOID CVORNpci::ServeNextEventWaiters() {
         NTSTATUS status = FindLogged(RecordOf(irp)->afterSequence, RecordOf(irp), FALSE);
         if (status == STATUS_PENDING && DeadlineOf(irp) <= now)
             status = STATUS_DEVICE_NOT_READY;
-        if (status == STATUS_PENDING || CheckIrpCanceled(irp)) {
-            if (!irp->Cancel && (earliest == 0 || DeadlineOf(irp) < earliest))
+        if (status == STATUS_PENDING) {
+            if (earliest == 0 || DeadlineOf(irp) < earliest)
                 earliest = DeadlineOf(irp);
             continue;
         }
+        if (CheckIrpCanceled(irp))
+            continue; // its cancel routine owns it and unlinks it
         RemoveEntryList(&irp->Tail.Overlay.ListEntry);
         irp->IoStatus.Status = status;
         irp->IoStatus.Information = NT_SUCCESS(status) ? sizeof(vornpci::SequencedEventRecord) : 0;

@@ -609,7 +609,7 @@ TEST_F(Waits, NextEventAndCancelRaceCompleteEachRequestOnce) {
         ASSERT_TRUE(status == STATUS_CANCELLED || status == STATUS_SUCCESS) << status;
         settle();
     }
-    EXPECT_EQ(device().NextEventArmed, 0);
+    EXPECT_EQ(__atomic_load_n(&device().NextEventArmed, __ATOMIC_ACQUIRE), 0);
 }
 
 // The wait-for-event ring is emptied; every event read stays in the log, numbered.
