@@ -48,11 +48,12 @@ Prepared prepareOpen(std::span<const uint8_t> payload) {
     });
 }
 
-// The board's three waits are the requests that stay in the driver until an interrupt or a
-// time-out; every other request completes within a bounded board exchange.
+// The board's three waits and the next-event request are the requests that stay in the driver
+// until an interrupt or a time-out; every other request completes within a bounded board
+// exchange.
 bool waitsInDriver(uint32_t code) {
     return code == vornpci::IOCTL_VORNPCI_WAIT_EVENT || code == vornpci::IOCTL_VORNPCI_WAIT_HEART ||
-           code == vornpci::IOCTL_VORNPCI_WAIT_MATCH;
+           code == vornpci::IOCTL_VORNPCI_WAIT_MATCH || code == vornpci::IOCTL_VORNPCI_NEXT_EVENT;
 }
 
 // Device control is the common path: checked here, run in place by executeControl.

@@ -438,6 +438,30 @@ TEST_F(Daemon, TwoClientsWaitForDifferentKindsAtOnce) {
     stopCleanly();
 }
 
+// A next-event request waits in the driver: its connection's reader hands it over and goes on
+// serving the same client.
+TEST_F(Daemon, PendingNextEventLeavesItsConnectionFree) {
+    start();
+    auto c = client();
+    ASSERT_TRUE(c);
+    uint64_t handle = openBoard(*c);
+    auto next = std::async(std::launch::async, [&] {
+        SequencedEventRecord record{};
+        record.timeoutMs = 20'000;
+        ChannelResult r = c->deviceIoControl(handle, IOCTL_VORNPCI_NEXT_EVENT, &record,
+                                             sizeof(record), &record, sizeof(record));
+        return std::make_pair(r, record);
+    });
+    ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
+    SimCommand strobe;
+    strobe.action = SimAction::StrobeEvent;
+    ASSERT_EQ(c->simulate(strobe), STATUS_SUCCESS);
+    auto [result, record] = next.get();
+    EXPECT_EQ(result.status, STATUS_SUCCESS);
+    EXPECT_EQ(record.sequence, 1u);
+    stopCleanly();
+}
+
 TEST_F(Daemon, StopEndsClientsThatStillWait) {
     start();
     auto c = client();
