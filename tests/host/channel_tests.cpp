@@ -34,7 +34,7 @@ protected:
             m_channel = openInProcessChannel(defaultMachine());
         } else {
             std::string log;
-            m_daemon = hosttest::DaemonProcess::start({}, &log);
+            m_daemon = vorntest::DaemonProcess::start({}, &log);
             ASSERT_TRUE(m_daemon) << log;
             m_client = DaemonClient::connect(m_daemon->socketPath()).release();
             m_channel.reset(m_client);
@@ -82,7 +82,7 @@ protected:
         return state;
     }
 
-    std::unique_ptr<hosttest::DaemonProcess> m_daemon;
+    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
     DaemonClient* m_client = nullptr; // the channel, when it is a daemon client
     std::unique_ptr<DeviceChannel> m_channel;
     uint64_t m_handle = 0;

@@ -1,7 +1,7 @@
 // A daemon connection served in-process over a socket pair, fed what a hostile or careless
 // client may send: its answers, and that nothing it sends reaches the kernel layer's verifier.
 #include "connection.h"
-#include "one_board_host.h"
+#include "board_host.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 
@@ -23,7 +23,7 @@ public:
 class ConnectionInput : public testing::Test {
 protected:
     void SetUp() override {
-        m_host = oneBoardHost();
+        m_host = vorntest::boardHost();
         ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);

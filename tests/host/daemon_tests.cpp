@@ -65,7 +65,7 @@ protected:
     void start(std::vector<std::string> args = {},
                const std::string& socketName = "vornhost.sock") {
         std::string log;
-        m_daemon = hosttest::DaemonProcess::start(std::move(args), &log, socketName);
+        m_daemon = vorntest::DaemonProcess::start(std::move(args), &log, socketName);
         ASSERT_TRUE(m_daemon) << log;
     }
 
@@ -105,11 +105,11 @@ protected:
         return status && status->reached;
     }
 
-    std::unique_ptr<hosttest::DaemonProcess> m_daemon;
+    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
 };
 
 TEST_F(Daemon, NobodyListeningGivesNoChannel) {
-    std::string directory = hosttest::makeDirectory();
+    std::string directory = vorntest::makeDirectory();
     EXPECT_FALSE(connectDaemon(directory + "/none.sock"));
     ::rmdir(directory.c_str());
 }
@@ -142,17 +142,17 @@ TEST_F(Daemon, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
 
 TEST_F(Daemon, HelpAndBadOptionsExitAtOnce) {
     std::string output;
-    EXPECT_EQ(hosttest::runDaemonToExit({"--help"}, &output), 0);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--help"}, &output), 0);
     EXPECT_NE(output.find("--socket PATH"), std::string::npos) << output;
     output.clear();
-    EXPECT_EQ(hosttest::runDaemonToExit({"--frobnicate"}, &output), 64);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--frobnicate"}, &output), 64);
     EXPECT_NE(output.find("unknown option '--frobnicate'"), std::string::npos) << output;
 }
 
 TEST_F(Daemon, SecondDaemonOnTheSameSocketRefusesToStart) {
     start();
     std::string output;
-    EXPECT_EQ(hosttest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
     EXPECT_NE(output.find("a daemon already answers"), std::string::npos) << output;
     auto c = client();
     ASSERT_TRUE(c);
@@ -183,7 +183,7 @@ TEST_F(Daemon, MachineFromOptionsGivesEachModelItsDevice) {
 }
 
 TEST_F(Daemon, MachineFromAFile) {
-    std::string directory = hosttest::makeDirectory();
+    std::string directory = vorntest::makeDirectory();
     std::string path = directory + "/machine.txt";
     {
         std::ofstream file(path);
@@ -203,7 +203,7 @@ TEST_F(Daemon, MachineFromAFile) {
     ::unlink(path.c_str());
     ::rmdir(directory.c_str());
     std::string output;
-    EXPECT_EQ(hosttest::runDaemonToExit({"--machine", path}, &output), 64);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--machine", path}, &output), 64);
     EXPECT_NE(output.find("cannot read machine file"), std::string::npos) << output;
 }
 
@@ -515,6 +515,14 @@ TEST_F(Daemon, MemberOfTheGroupIsAdmitted) {
     start({"--group", nogroup->gr_name});
     EXPECT_EQ(runAsNobody(expectAdmission, m_daemon->socketPath()), 0);
     stopCleanly();
+}
+
+// A child that writes far more than a pipe holds before anyone asks for its output still runs
+// to its end: a daemon's log never stalls the daemon.
+TEST(ChildOutput, AChattyChildIsNeverBlockedByItsOutput) {
+    vorntest::ChildProcess child({"/bin/sh", "-c", "head -c 1000000 /dev/zero; echo end"});
+    EXPECT_EQ(child.wait(vorntest::kStopBoundMs), 0);
+    EXPECT_EQ(child.output().size(), 1'000'004u);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 // The end of a host process while its callers are still busy: every call under way is let go,
 // including one that reaches the driver just after a cancelling pass, and none starts after.
 #include "host_process.h"
-#include "one_board_host.h"
+#include "board_host.h"
 #include "vornpci_ioctl.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ constexpr uint16_t kShareAll = 3;
 class HostProcessEnd : public testing::Test {
 protected:
     void SetUp() override {
-        m_host = oneBoardHost();
+        m_host = vorntest::boardHost();
         ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
         m_process = std::make_unique<HostProcess>(*m_host, "test", 8);
     }

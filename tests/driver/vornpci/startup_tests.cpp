@@ -59,7 +59,7 @@ protected:
 
 // Time tags the board took before the driver started are old: start-up drops them.
 TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
-    vornhost::DriverHost host(oneBoard(), virtualOptions());
+    vornhost::DriverHost host(oneBoard(), boardHostOptions());
     host.board(0)->strobeEvents(3);
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(host.board(0)->fifoLevel(), 0u);
@@ -71,7 +71,7 @@ TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
 TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
     vornhost::DriverHost host(
         machineOf({boardAt(2, 1, 0x7000), boardAt(0, 9, 0x7100, 0x9030), boardAt(0, 3)}),
-        virtualOptions());
+        boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     std::vector<std::pair<uint16_t, uint8_t>> found;
     for (unsigned i = 0; i < 3; ++i) {
@@ -92,7 +92,7 @@ TEST_F(Startup, ACardOfAnotherSubsystemVendorEndsItsBus) {
     vornhost::DriverHost host(
         machineOf({boardAt(0, 3), vornsim::CardDescription::other(foreign, 0, 5, 10), boardAt(0, 9),
                    boardAt(1, 4)}),
-        virtualOptions());
+        boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(openReply(host, 0)->slotNumber, 3);
     EXPECT_EQ(openReply(host, 1)->slotNumber, 4); // bus 1: slot 9 of bus 0 was never reached
@@ -100,7 +100,7 @@ TEST_F(Startup, ACardOfAnotherSubsystemVendorEndsItsBus) {
 }
 
 TEST_F(Startup, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
-    vornhost::DriverHost host(machineOf({boardAt(0, 31), boardAt(1, 0)}), virtualOptions());
+    vornhost::DriverHost host(machineOf({boardAt(0, 31), boardAt(1, 0)}), boardHostOptions());
     ntemu::faults::clear();
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(openReply(host, 0)->slotNumber, 31);
@@ -114,7 +114,7 @@ TEST_F(Startup, NoBoardMeansNoDriverAndNothingLeft) {
     vornsim::CardIds foreign;
     foreign.subsystemVendorId = 0x4321;
     vornhost::DriverHost host(machineOf({vornsim::CardDescription::other(foreign, 0, 2, 9)}, {3}),
-                              virtualOptions());
+                              boardHostOptions());
     EXPECT_EQ(host.load(), STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_FALSE(host.loaded());
     expectNothingLeft(host);
@@ -127,7 +127,7 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
     using ntemu::FaultPoint;
     std::vector<std::pair<FaultPoint, uint64_t>> points;
     {
-        vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
+        vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
         ntemu::faults::clear();
         ASSERT_EQ(host.load(), STATUS_SUCCESS);
         for (FaultPoint point :
@@ -139,7 +139,7 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
     size_t failedLoads = 0;
     for (auto [point, calls] : points) {
         for (uint64_t n = 1; n <= calls; ++n) {
-            vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
+            vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
             ntemu::faults::clear();
             ntemu::faults::failNth(point, n);
             NTSTATUS status = host.load();
@@ -161,7 +161,7 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
 }
 
 TEST_F(Startup, UnloadAfterHeartbeatWaitsLeavesNothingQueued) {
-    vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
+    vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     auto process = host.createProcess();
     ntemu::Handle handle = 0;
