@@ -26,7 +26,7 @@ vornsim::CardDescription boardAt(unsigned bus, unsigned slot, uint16_t model = 0
     return vornsim::CardDescription::board(model, bus, slot, 11, bridge);
 }
 
-class Startup : public ::testing::Test {
+class StartupTest : public ::testing::Test {
 protected:
     void TearDown() override { ntemu::faults::clear(); }
 
@@ -58,7 +58,7 @@ protected:
 };
 
 // Time tags the board took before the driver started are old: start-up drops them.
-TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
+TEST_F(StartupTest, EventsTaggedBeforeTheDriverStartedAreDropped) {
     vornhost::DriverHost host(oneBoard(), boardHostOptions());
     host.board(0)->strobeEvents(3);
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
@@ -68,7 +68,7 @@ TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
 }
 
 // Slot 9 holds the older bridge: it must not be found ahead of slot 3, nor slot 3 passed over.
-TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
+TEST_F(StartupTest, BoardsAreNamedInBusAndSlotOrder) {
     vornhost::DriverHost host(
         machineOf({boardAt(2, 1, 0x7000), boardAt(0, 9, 0x7100, 0x9030), boardAt(0, 3)}),
         boardHostOptions());
@@ -86,7 +86,7 @@ TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
     expectNothingLeft(host);
 }
 
-TEST_F(Startup, ACardOfAnotherSubsystemVendorEndsItsBus) {
+TEST_F(StartupTest, ACardOfAnotherSubsystemVendorEndsItsBus) {
     vornsim::CardIds foreign;
     foreign.subsystemVendorId = 0x1234;
     vornhost::DriverHost host(
@@ -99,7 +99,7 @@ TEST_F(Startup, ACardOfAnotherSubsystemVendorEndsItsBus) {
     EXPECT_FALSE(openReply(host, 2));
 }
 
-TEST_F(Startup, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
+TEST_F(StartupTest, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
     vornhost::DriverHost host(machineOf({boardAt(0, 31), boardAt(1, 0)}), boardHostOptions());
     ntemu::faults::clear();
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
@@ -110,7 +110,7 @@ TEST_F(Startup, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
     EXPECT_EQ(ntemu::faults::calls(ntemu::FaultPoint::IoCreateDevice), 1u + 2u + 14u);
 }
 
-TEST_F(Startup, NoBoardMeansNoDriverAndNothingLeft) {
+TEST_F(StartupTest, NoBoardMeansNoDriverAndNothingLeft) {
     vornsim::CardIds foreign;
     foreign.subsystemVendorId = 0x4321;
     vornhost::DriverHost host(machineOf({vornsim::CardDescription::other(foreign, 0, 2, 9)}, {3}),
@@ -123,7 +123,7 @@ TEST_F(Startup, NoBoardMeansNoDriverAndNothingLeft) {
 // Each construction step that can fail is made to fail in turn (every call of each fault point
 // a clean start-up makes); with the one board gone, the driver does not load and leaves
 // nothing behind, and where the failure hits a later attempt the board loads and unloads clean.
-TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
+TEST_F(StartupTest, AFailureAtEveryStepLeavesNothingBehind) {
     using ntemu::FaultPoint;
     std::vector<std::pair<FaultPoint, uint64_t>> points;
     {
@@ -160,7 +160,7 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
     EXPECT_GE(failedLoads, 4u);
 }
 
-TEST_F(Startup, UnloadAfterHeartbeatWaitsLeavesNothingQueued) {
+TEST_F(StartupTest, UnloadAfterHeartbeatWaitsLeavesNothingQueued) {
     vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     auto process = host.createProcess();
