@@ -46,7 +46,7 @@ int runShell(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(RunScript, WithoutADisplayShowsTheBoardAndStopsItsDaemon) {
+TEST(RunScriptTest, WithoutADisplayShowsTheBoardAndStopsItsDaemon) {
     fs::path root = makeScriptTree();
     ASSERT_FALSE(root.empty());
     const std::string socket = (root / "run/vornhost/vornhost.sock").string();

@@ -20,7 +20,7 @@ public:
     size_t connectionCount() const override { return 1; }
 };
 
-class ConnectionInput : public testing::Test {
+class ConnectionInputTest : public testing::Test {
 protected:
     void SetUp() override {
         m_host = vorntest::boardHost();
@@ -65,7 +65,7 @@ protected:
 
 // A code of another transfer method than buffered used to reach the kernel layer, which failed
 // it with a NotImplemented verifier report: any client could fill the daemon's report log.
-TEST_F(ConnectionInput, ControlCodeOfAnotherMethodIsRefusedBeforeTheKernel) {
+TEST_F(ConnectionInputTest, ControlCodeOfAnotherMethodIsRefusedBeforeTheKernel) {
     ASSERT_EQ(head(ask(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1}))).error,
               wire::WireError::Ok);
     uint64_t handle = openBoard();
