@@ -1,6 +1,7 @@
 // The bare echo and eventfd-chain peers, and starting them as a child of the benchmark.
 #include "bare_peers.h"
 
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -100,15 +101,16 @@ int runPeerIfAsked(int argc, char** argv) {
 BarePeer::BarePeer(Kind kind, size_t requestSize, size_t replySize) {
     static int serial = 0;
     const std::string path = scratchDirectory() + "/peer" + std::to_string(++serial) + ".sock";
-    m_child = Child({selfPath(), kind == Kind::Echo ? "--peer-echo" : "--peer-event", path,
-                     std::to_string(requestSize), std::to_string(replySize)});
+    m_child = std::make_unique<vorntest::ChildProcess>(
+        std::vector<std::string>{selfPath(), kind == Kind::Echo ? "--peer-echo" : "--peer-event",
+                                 path, std::to_string(requestSize), std::to_string(replySize)});
     m_fd = connectWithin(path, 10'000);
 }
 
 BarePeer::~BarePeer() {
     if (m_fd >= 0)
         ::close(m_fd);
-    m_child.stop();
+    m_child->stop(SIGTERM);
 }
 
 } // namespace vornbench

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "bench_support.h"
+#include "child_process.h"
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace vornbench {
@@ -25,7 +27,7 @@ public:
     int fd() const { return m_fd; }
 
 private:
-    Child m_child;
+    std::unique_ptr<vorntest::ChildProcess> m_child;
     int m_fd = -1;
 };
 

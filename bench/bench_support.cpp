@@ -1,4 +1,4 @@
-// Samples, pinning, child processes and sockets for the benchmarks.
+// Samples, pinning and sockets for the benchmarks.
 #include "bench_support.h"
 
 #include <fcntl.h>
@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +19,6 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
-
-extern char** environ;
 
 namespace vornbench {
 
@@ -85,64 +82,6 @@ int runBenchmarks(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
-}
-
-Child::Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             const std::string& stderrPath) {
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e)
-        environment.emplace_back(*e);
-    environment.insert(environment.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (const std::string& e : environment)
-        envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-    m_pid = ::fork();
-    if (m_pid == 0) {
-        ::prctl(PR_SET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL); // the system's default, as in service
-        if (!stderrPath.empty()) {
-            int fd = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (fd >= 0)
-                ::dup2(fd, 2);
-        }
-        ::execve(args[0], args.data(), envp.data());
-        ::_exit(127);
-    }
-}
-
-Child::Child(Child&& other) noexcept : m_pid(other.m_pid) { other.m_pid = -1; }
-
-Child& Child::operator=(Child&& other) noexcept {
-    if (this != &other) {
-        stop();
-        m_pid = other.m_pid;
-        other.m_pid = -1;
-    }
-    return *this;
-}
-
-Child::~Child() { stop(); }
-
-int Child::stop() {
-    if (m_pid <= 0)
-        return -1;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    for (int i = 0; i < 500; ++i) {
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return status;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, &status, 0);
-    m_pid = -1;
-    return -1;
 }
 
 std::string selfPath() {

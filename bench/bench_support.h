@@ -1,5 +1,5 @@
-// What the benchmarks share: latency samples and their percentiles, CPU pinning, child
-// processes (the daemon and the bare peers), and the figures every comparison reports.
+// What the benchmarks share: latency samples and their percentiles, CPU pinning, sockets, and
+// the figures every comparison reports (child processes come from the tests' support).
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -51,24 +51,6 @@ std::string allowedCpus();
 
 // Runs the registered benchmarks with the command line's options, the CPUs in the context.
 int runBenchmarks(int argc, char** argv);
-
-// A child process: a program started with arguments and extra environment, ended with
-// SIGTERM (then SIGKILL after a bound) when the object goes.
-class Child {
-public:
-    Child() = default;
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-          const std::string& stderrPath = {});
-    Child(Child&& other) noexcept;
-    Child& operator=(Child&& other) noexcept;
-    ~Child();
-    bool running() const { return m_pid > 0; }
-    // Sends SIGTERM and waits (bounded); the exit status, or -1.
-    int stop();
-
-private:
-    int m_pid = -1;
-};
 
 // This program's own path, for starting it again as a peer.
 std::string selfPath();

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <signal.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,34 +28,30 @@ DaemonRig* DaemonRig::get() {
 
 bool DaemonRig::start() {
     const std::string dir = programDirectory();
-    const std::string scratch = scratchDirectory();
-    m_socket = scratch + "/vornhost.sock";
-    const std::string countFile = scratch + "/daemon.allocs";
-    m_daemon = Child({dir + "/../host/vornhost", "--socket", m_socket, "--board",
-                      "model=0x9070,bus=0,slot=3,irq=11,reference=1"},
-                     {"LD_PRELOAD=" + dir + "/libvorn_alloc_count.so",
-                      "VORN_ALLOC_COUNT_FILE=" + countFile},
-                     scratch + "/vornhost.log");
-    int probe = connectWithin(m_socket, 10'000);
-    if (probe < 0) {
-        std::fprintf(stderr, "vornhost did not come up at %s\n", m_socket.c_str());
+    const std::string countFile = scratchDirectory() + "/daemon.allocs";
+    std::string log;
+    m_daemon = vorntest::DaemonProcess::start(
+        vorntest::boardArgs(0x9070, 0, 3, 11, true), &log, "vornhost.sock",
+        {"LD_PRELOAD=" + dir + "/libvorn_alloc_count.so", "VORN_ALLOC_COUNT_FILE=" + countFile});
+    if (!m_daemon) {
+        std::fprintf(stderr, "vornhost did not come up:\n%s", log.c_str());
         return false;
     }
-    ::close(probe);
+    const std::string& socket = m_daemon->socketPath();
     if (!m_allocs.map(countFile.c_str()))
         std::fprintf(stderr, "the daemon's allocation count is not readable\n");
-    m_control = vornhost::DaemonClient::connect(m_socket);
-    m_rawControl = vornhost::connectUnix(m_socket);
+    m_control = vornhost::DaemonClient::connect(socket);
+    m_rawControl = vornhost::connectUnix(socket);
     if (m_rawControl < 0 ||
-        !vornhost::writeAll(m_rawControl,
-                            vornhost::wire::frame(uint16_t(vornhost::wire::MessageType::Hello), 1,
-                                                  1, vornhost::wire::encode(
-                                                         vornhost::wire::HelloRequest{1}))) ||
+        !vornhost::writeAll(
+            m_rawControl,
+            vornhost::wire::frame(uint16_t(vornhost::wire::MessageType::Hello), 1, 1,
+                                  vornhost::wire::encode(vornhost::wire::HelloRequest{1}))) ||
         vornhost::readFrame(m_rawControl, 5000, 5000).status != vornhost::ReadStatus::Ok) {
         std::fprintf(stderr, "the daemon does not greet a second connection\n");
         return false;
     }
-    if (!m_control || !vornlib::testing::useDaemon(m_socket) ||
+    if (!m_control || !vornlib::testing::useDaemon(socket) ||
         VORN_open(&m_board, "VORNpci0") != VORN_OK) {
         std::fprintf(stderr, "cannot open VORNpci0 through vornhost\n");
         return false;
@@ -63,8 +60,8 @@ bool DaemonRig::start() {
 }
 
 bool DaemonRig::strobeUnanswered() {
-    if (m_rawOwed && vornhost::readFrame(m_rawControl, 5000, 5000).status !=
-                         vornhost::ReadStatus::Ok)
+    if (m_rawOwed &&
+        vornhost::readFrame(m_rawControl, 5000, 5000).status != vornhost::ReadStatus::Ok)
         return false;
     vornhost::SimCommand command;
     command.action = vornhost::SimAction::StrobeEvent;
@@ -81,7 +78,8 @@ DaemonRig::~DaemonRig() {
         VORN_close(m_board);
     vornlib::testing::resetChannel();
     m_control.reset();
-    m_daemon.stop();
+    if (m_daemon)
+        m_daemon->stop(SIGTERM);
 }
 
 bool DaemonRig::awaitParkedWait() {

@@ -5,6 +5,7 @@
 
 #include "alloc_count.h"
 #include "bench_support.h"
+#include "daemon_process.h"
 
 #include "daemon_client.h"
 #include "vorn.h"
@@ -23,7 +24,7 @@ public:
 
     BoardHandle board() const { return m_board; }
     vornhost::DaemonClient& control() { return *m_control; }
-    const std::string& socketPath() const { return m_socket; }
+    const std::string& socketPath() const { return m_daemon->socketPath(); }
     uint64_t daemonAllocations() const { return m_allocs.read(); }
     // Blocks (bounded) until a request waits in the driver.
     bool awaitParkedWait();
@@ -39,8 +40,7 @@ private:
     DaemonRig() = default;
     bool start();
 
-    std::string m_socket;
-    Child m_daemon;
+    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
     SharedAllocCounter m_allocs;
     std::unique_ptr<vornhost::DaemonClient> m_control;
     int m_rawControl = -1;   // a connection of its own for strobes sent ahead of their answer

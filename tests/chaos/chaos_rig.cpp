@@ -35,23 +35,21 @@ uint32_t chaosSeed() {
 std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool reference) {
     std::vector<std::string> args;
     for (size_t i = 0; i < models.size(); ++i) {
-        char value[80];
-        std::snprintf(value, sizeof(value), "model=0x%04x,bus=0,slot=%zu,irq=%zu%s",
-                      unsigned(models[i]), 3 + i, 10 + i % 2, reference ? ",reference=1" : "");
-        args.push_back("--board");
-        args.push_back(value);
+        auto board =
+            vorntest::boardArgs(models[i], 0, unsigned(3 + i), unsigned(10 + i % 2), reference);
+        args.insert(args.end(), board.begin(), board.end());
     }
     return args;
 }
 
-std::unique_ptr<hosttest::DaemonProcess> startDaemon(std::vector<std::string> args) {
+std::unique_ptr<vorntest::DaemonProcess> startDaemon(std::vector<std::string> args) {
     std::string log;
-    auto daemon = hosttest::DaemonProcess::start(std::move(args), &log);
+    auto daemon = vorntest::DaemonProcess::start(std::move(args), &log);
     EXPECT_TRUE(daemon) << log;
     return daemon;
 }
 
-void expectCleanStop(hosttest::DaemonProcess& daemon) {
+void expectCleanStop(vorntest::DaemonProcess& daemon) {
     EXPECT_EQ(daemon.stop(SIGTERM), 0) << daemon.log();
     EXPECT_NE(daemon.log().find("driver unloaded; 0 pool block(s) left; 0 verifier report(s)"),
               std::string::npos)

@@ -33,11 +33,11 @@ uint32_t chaosSeed();
 std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool reference = false);
 
 // Starts vornhost with `args`; fails the test (null) when it does not come up.
-std::unique_ptr<hosttest::DaemonProcess> startDaemon(std::vector<std::string> args);
+std::unique_ptr<vorntest::DaemonProcess> startDaemon(std::vector<std::string> args);
 
 // Stops the daemon with SIGTERM and checks its exit report: driver unloaded, no pool block
 // left, no verifier report, exit code 0.
-void expectCleanStop(hosttest::DaemonProcess& daemon);
+void expectCleanStop(vorntest::DaemonProcess& daemon);
 
 // Waits until the daemon serves no connection but `asker` and holds no request in the driver.
 bool daemonIdle(vornhost::DaemonClient& asker);

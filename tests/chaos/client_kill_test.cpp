@@ -80,10 +80,10 @@ TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
     expectCleanStop(*daemon);
     // Killed after their open, some clients left a handle that the daemon closed for them.
     std::regex leftOpen("ended, [1-9][0-9]* handle\\(s\\) left open were closed");
+    const std::string log = daemon->log();
     auto closedForDead =
-        std::distance(std::sregex_iterator(daemon->log().begin(), daemon->log().end(), leftOpen),
-                      std::sregex_iterator());
-    EXPECT_GT(closedForDead, 0) << daemon->log();
+        std::distance(std::sregex_iterator(log.begin(), log.end(), leftOpen), std::sregex_iterator());
+    EXPECT_GT(closedForDead, 0) << log;
 }
 
 // The same fleet with nobody killed: every client's calls end with the results their contract

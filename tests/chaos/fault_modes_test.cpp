@@ -51,7 +51,7 @@ protected:
 
     uint32_t m_seed = 0;
     uint64_t m_probe = 0;
-    std::unique_ptr<hosttest::DaemonProcess> m_daemon;
+    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
     std::unique_ptr<vornhost::DaemonClient> m_control;
 };
 

@@ -1,5 +1,6 @@
 // The vornctl fixture and its JSON reader.
 #include "ctl_fixture.h"
+#include "private_host.h"
 
 #include <cctype>
 #include <future>
@@ -99,19 +100,9 @@ std::optional<JsonObject> parseJsonObject(const std::string& text) {
     return Reader(text).object();
 }
 
-vornsim::MachineDescription oneBoard(uint16_t model) {
-    vornsim::MachineDescription machine;
-    machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
-    return machine;
-}
-
 void CtlTest::start(const vornsim::MachineDescription& machine) {
     m_channel.reset();
-    ASSERT_TRUE(vornlib::testing::resetChannel());
-    vornhost::HostOptions options;
-    options.virtualClock = true;
-    options.systemTimeAtStart = kStartUtc;
-    m_channel = vornlib::testing::useHost(machine, options);
+    m_channel = vorntest::bootPrivateHost(machine);
     ASSERT_NE(m_channel, nullptr);
 }
 

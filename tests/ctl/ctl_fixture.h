@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cli.h"
+#include "one_board.h"
 #include "vorn_testing.h"
 
 #include <gtest/gtest.h>
@@ -16,10 +17,10 @@
 
 namespace ctltest {
 
-constexpr int64_t kMilli = 10'000;
-constexpr int64_t kSecond = 1000 * kMilli;
-// 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
-constexpr int64_t kStartUtc = 133'537'680'000'000'000;
+using vorntest::kMilli;
+using vorntest::kSecond;
+using vorntest::kStartUtc;
+using vorntest::oneBoard;
 
 struct Outcome {
     int exit = -1;
@@ -38,8 +39,6 @@ using JsonObject = std::map<std::string, JsonValue>;
 // Parses one flat JSON object on one line; nullopt when the text is not exactly that (nested
 // values, trailing text and duplicate keys are refused).
 std::optional<JsonObject> parseJsonObject(const std::string& text);
-
-vornsim::MachineDescription oneBoard(uint16_t model = 0x9070);
 
 class CtlTest : public ::testing::Test {
 protected:

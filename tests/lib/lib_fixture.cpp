@@ -1,5 +1,6 @@
 // The library fixture: the in-process rig, and the parameterised set-up shared by the cases.
 #include "lib_fixture.h"
+#include "private_host.h"
 
 #include <cstdlib>
 #include <future>
@@ -12,10 +13,7 @@ namespace {
 class InProcessRig : public Rig {
 public:
     bool start(const vornsim::MachineDescription& machine) override {
-        vornhost::HostOptions options;
-        options.virtualClock = true;
-        options.systemTimeAtStart = kStartUtc;
-        m_channel = vornlib::testing::useHost(machine, options);
+        m_channel = vorntest::bootPrivateHost(machine);
         return m_channel != nullptr;
     }
     vornhost::DeviceChannel& control() override { return *m_channel; }
@@ -35,12 +33,6 @@ std::unique_ptr<Rig> makeRig(RigKind kind) {
     if (kind == RigKind::InProcess)
         return std::make_unique<InProcessRig>();
     return makeDaemonRig();
-}
-
-vornsim::MachineDescription oneBoard(uint16_t model) {
-    vornsim::MachineDescription machine;
-    machine.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
-    return machine;
 }
 
 void LibTest::SetUp() {

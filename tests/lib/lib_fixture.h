@@ -3,6 +3,7 @@
 // assertions on results only where timing matters).
 #pragma once
 
+#include "one_board.h"
 #include "vorn.h"
 #include "vorn_testing.h"
 
@@ -17,10 +18,10 @@
 
 namespace libtest {
 
-constexpr int64_t kMilli = 10'000;
-constexpr int64_t kSecond = 1000 * kMilli;
-// 2024-03-01 12:00:00 UTC, day 61 of a leap year, in 100 ns units since 1601.
-constexpr int64_t kStartUtc = 133'537'680'000'000'000;
+using vorntest::kMilli;
+using vorntest::kSecond;
+using vorntest::kStartUtc;
+using vorntest::oneBoard;
 
 enum class RigKind { InProcess, Daemon };
 
@@ -49,8 +50,6 @@ std::vector<RigKind> rigKinds();
 bool endDaemon(Rig& rig);
 // Starts an ended daemon rig's daemon again on the same socket with `machine`.
 bool restartDaemon(Rig& rig, const vornsim::MachineDescription& machine);
-
-vornsim::MachineDescription oneBoard(uint16_t model = 0x9070);
 
 class LibTest : public ::testing::TestWithParam<RigKind> {
 protected:

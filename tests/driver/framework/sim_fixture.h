@@ -1,6 +1,7 @@
 // Machines for the resource and construction tests, built on the simulated PCI machine.
 #pragma once
 
+#include "one_board.h"
 #include "sim/machine.h"
 #include "sim/machine_description.h"
 #include "system_fixture.h"
@@ -14,11 +15,6 @@ inline std::unique_ptr<vornsim::SimMachine> simMachine(ntemu::Clock& clock,
     return std::make_unique<vornsim::SimMachine>(clock, d);
 }
 
-// One timing board in slot 3 of bus 0 on IRQ 11.
-inline vornsim::MachineDescription oneBoard() {
-    vornsim::MachineDescription d;
-    d.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
-    return d;
-}
+using vorntest::oneBoard;
 
 } // namespace drvfwtest

@@ -2,7 +2,7 @@
 // loaded, a user process with a handle on a board, and requests sent from threads of their own.
 #pragma once
 
-#include "driver_host.h"
+#include "board_host.h"
 #include "ntemu/kernel.h"
 #include "vornpci_device.h"
 #include "vornpci_ioctl.h"
@@ -19,20 +19,9 @@ namespace vornpcitest {
 
 using Bytes = std::vector<uint8_t>;
 
-// 100 ns units since 1601-01-01 of 2007-12-31 12:00:00 UTC.
-constexpr int64_t kNewYearsEveNoon = 128435760000000000;
-
-inline vornsim::MachineDescription oneBoard(uint16_t model = 0x9070) {
-    vornsim::MachineDescription description;
-    description.cards.push_back(vornsim::CardDescription::board(model, 0, 3, 11));
-    return description;
-}
-
-inline vornhost::HostOptions virtualOptions() {
-    vornhost::HostOptions options;
-    options.systemTimeAtStart = kNewYearsEveNoon;
-    return options;
-}
+using vorntest::kNewYearsEveNoon;
+using vorntest::oneBoard;
+using vorntest::boardHostOptions;
 
 // The board device behind a loaded device object.
 inline CVORNpci* boardDevice(vornhost::DriverHost& host, unsigned index) {
@@ -109,7 +98,7 @@ inline Bytes eventWait(uint32_t milliseconds) {
 class DriverTest : public ::testing::Test {
 protected:
     explicit DriverTest(vornsim::MachineDescription description = oneBoard())
-        : m_host(description, virtualOptions()) {}
+        : m_host(description, vorntest::boardHostOptions()) {}
 
     void SetUp() override {
         ASSERT_EQ(m_host.load(), STATUS_SUCCESS);

@@ -32,7 +32,7 @@ protected:
     void boot(uint16_t model) {
         m_main.reset();
         m_channel.reset();
-        m_channel = bootPrivateHost(model);
+        m_channel = vorntest::bootPrivateHost(vorntest::oneBoard(model));
         ASSERT_NE(m_channel, nullptr);
     }
 

@@ -42,7 +42,7 @@ protected:
             m_handle = nullptr;
         }
         m_channel.reset();
-        m_channel = e2e::bootPrivateHost(model);
+        m_channel = vorntest::bootPrivateHost(vorntest::oneBoard(model));
         ASSERT_NE(m_channel, nullptr);
         ASSERT_EQ(VORN_open(&m_handle, "VORNpci0"), VORN_OK);
     }

@@ -30,7 +30,7 @@ struct Recorder {
 
 } // namespace
 
-TEST(VirtualClock, FiresAlarmsInDueOrderEachAtItsOwnTime) {
+TEST(ClockFaultsVirtualClockTest, FiresAlarmsInDueOrderEachAtItsOwnTime) {
     VirtualClock clock;
     std::vector<std::pair<int, Ticks100ns>> log;
     Recorder a(clock, log, 1), b(clock, log, 2), c(clock, log, 3);
@@ -48,7 +48,7 @@ TEST(VirtualClock, FiresAlarmsInDueOrderEachAtItsOwnTime) {
     EXPECT_EQ(log.size(), 2u);
 }
 
-TEST(VirtualClock, RearmingMovesTheAlarmAndEqualDueTimesKeepArmingOrder) {
+TEST(ClockFaultsVirtualClockTest, RearmingMovesTheAlarmAndEqualDueTimesKeepArmingOrder) {
     VirtualClock clock;
     std::vector<std::pair<int, Ticks100ns>> log;
     Recorder a(clock, log, 1), b(clock, log, 2);
@@ -62,7 +62,7 @@ TEST(VirtualClock, RearmingMovesTheAlarmAndEqualDueTimesKeepArmingOrder) {
     EXPECT_EQ(log[1].first, 1);
 }
 
-TEST(VirtualClock, AlarmArmedInThePastFiresAtTheNextAdvanceWithoutMovingTime) {
+TEST(ClockFaultsVirtualClockTest, AlarmArmedInThePastFiresAtTheNextAdvanceWithoutMovingTime) {
     VirtualClock clock;
     clock.advance(100);
     std::vector<std::pair<int, Ticks100ns>> log;
@@ -74,7 +74,7 @@ TEST(VirtualClock, AlarmArmedInThePastFiresAtTheNextAdvanceWithoutMovingTime) {
     EXPECT_EQ(log[0].second, 100);
 }
 
-TEST(VirtualClock, SleepAdvancesTheClockAndSettlesAfterEveryFire) {
+TEST(ClockFaultsVirtualClockTest, SleepAdvancesTheClockAndSettlesAfterEveryFire) {
     VirtualClock clock;
     int settles = 0;
     clock.setSettleHook([&] { ++settles; });
@@ -87,13 +87,13 @@ TEST(VirtualClock, SleepAdvancesTheClockAndSettlesAfterEveryFire) {
     EXPECT_EQ(settles, 2); // once after the fire, once at the end of the advance
 }
 
-TEST(VirtualClock, SystemTimeFollowsTheVirtualTime) {
+TEST(ClockFaultsVirtualClockTest, SystemTimeFollowsTheVirtualTime) {
     VirtualClock clock(1'000'000);
     clock.advance(kSecond);
     EXPECT_EQ(clock.systemTime(), 1'000'000 + kSecond);
 }
 
-TEST(VirtualClockConcurrency, ThreadsSleepingTogetherNeverLoseTime) {
+TEST(ClockFaultsVirtualClockConcurrencyTest, ThreadsSleepingTogetherNeverLoseTime) {
     VirtualClock clock;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -109,7 +109,7 @@ TEST(VirtualClockConcurrency, ThreadsSleepingTogetherNeverLoseTime) {
     EXPECT_GE(clock.now(), 200 * 10);
 }
 
-TEST(RealClock, FiresAnAlarmAndSleepsAtLeastItsInterval) {
+TEST(ClockFaultsRealClockTest, FiresAnAlarmAndSleepsAtLeastItsInterval) {
     RealClock clock;
     std::mutex mutex;
     std::condition_variable fired;
@@ -136,7 +136,7 @@ TEST(RealClock, FiresAnAlarmAndSleepsAtLeastItsInterval) {
     EXPECT_GE(clock.now() - before, 100 * kMicrosecond);
 }
 
-TEST(Faults, NthCallFailsOnceAndFromNthFailsUntilCleared) {
+TEST(ClockFaultsTest, NthCallFailsOnceAndFromNthFailsUntilCleared) {
     faults::clear();
     faults::failNth(FaultPoint::IoCreateDevice, 2);
     EXPECT_FALSE(faults::shouldFail(FaultPoint::IoCreateDevice));
@@ -151,7 +151,7 @@ TEST(Faults, NthCallFailsOnceAndFromNthFailsUntilCleared) {
     EXPECT_FALSE(faults::shouldFail(FaultPoint::MmMapIoSpace));
 }
 
-TEST(Verifier, ReportsAreKeptUntilConsumedAndNameTheirRoutine) {
+TEST(ClockFaultsVerifierTest, ReportsAreKeptUntilConsumedAndNameTheirRoutine) {
     verifier::report(Check::PoolLeak, "DriverUnload", "tag DrFw: 1 block");
     verifier::report(Check::LockOrder, "KfAcquireSpinLock");
     EXPECT_TRUE(verifier::has(Check::PoolLeak));

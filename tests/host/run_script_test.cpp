@@ -24,7 +24,7 @@ void writeScript(const fs::path& path, const std::string& text) {
 
 // A tree that looks like the repository to run.sh: its scripts, with set-up and build done.
 fs::path makeScriptTree() {
-    fs::path root = hosttest::makeDirectory();
+    fs::path root = vorntest::makeDirectory();
     fs::create_directories(root / "scripts");
     fs::create_directories(root / "build");
     fs::copy_file(fs::path(VORN_SOURCE_DIR) / "scripts/run.sh", root / "scripts/run.sh");
@@ -46,7 +46,7 @@ int runShell(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(RunScript, WithoutADisplayShowsTheBoardAndStopsItsDaemon) {
+TEST(RunScriptTest, WithoutADisplayShowsTheBoardAndStopsItsDaemon) {
     fs::path root = makeScriptTree();
     ASSERT_FALSE(root.empty());
     const std::string socket = (root / "run/vornhost/vornhost.sock").string();

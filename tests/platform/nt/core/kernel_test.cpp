@@ -6,7 +6,7 @@ namespace {
 
 VOID countRun(PKDPC, PVOID context, PVOID, PVOID) { ++*static_cast<int*>(context); }
 
-TEST(KernelLifecycle, CurrentFollowsTheKernelAndARealClockIsOwned) {
+TEST(KernelTest, CurrentFollowsTheKernelAndARealClockIsOwned) {
     EXPECT_EQ(Kernel::currentOrNull(), nullptr);
     {
         Kernel kernel;
@@ -27,7 +27,7 @@ TEST(KernelLifecycle, CurrentFollowsTheKernelAndARealClockIsOwned) {
     EXPECT_EQ(Kernel::currentOrNull(), nullptr);
 }
 
-TEST(KernelLifecycle, OneProcessorRunsEverythingInOrder) {
+TEST(KernelTest, OneProcessorRunsEverythingInOrder) {
     VirtualClock clock(1);
     KernelOptions options;
     options.clock = &clock;

@@ -9,9 +9,9 @@
 namespace ntemu::test {
 namespace {
 
-class SpinLockTest : public KernelTest {
+class SpinlockTest : public KernelTest {
 protected:
-    SpinLockTest() {
+    SpinlockTest() {
         KeInitializeSpinLock(&a);
         KeInitializeSpinLock(&b);
     }
@@ -19,7 +19,7 @@ protected:
     KSPIN_LOCK b;
 };
 
-TEST_F(SpinLockTest, AcquireRaisesToDispatchAndReleaseRestores) {
+TEST_F(SpinlockTest, AcquireRaisesToDispatchAndReleaseRestores) {
     KIRQL old;
     KeAcquireSpinLock(&a, &old);
     EXPECT_EQ(old, PASSIVE_LEVEL);
@@ -34,7 +34,7 @@ TEST_F(SpinLockTest, AcquireRaisesToDispatchAndReleaseRestores) {
     EXPECT_EQ(verifier::pendingCount(), 0u);
 }
 
-TEST_F(SpinLockTest, WrongIrqlIsReported) {
+TEST_F(SpinlockTest, WrongIrqlIsReported) {
     KeAcquireSpinLockAtDpcLevel(&a);
     EXPECT_EQ(verifier::consume(Check::IrqlNotExact), 1u);
     KeReleaseSpinLockFromDpcLevel(&a);
@@ -57,7 +57,7 @@ TEST_F(SpinLockTest, WrongIrqlIsReported) {
     irql::set(PASSIVE_LEVEL);
 }
 
-TEST_F(SpinLockTest, RecursionIsReportedNotDeadlockedAndStaysBalanced) {
+TEST_F(SpinlockTest, RecursionIsReportedNotDeadlockedAndStaysBalanced) {
     KIRQL outer;
     KIRQL inner;
     KeAcquireSpinLock(&a, &outer);
@@ -70,7 +70,7 @@ TEST_F(SpinLockTest, RecursionIsReportedNotDeadlockedAndStaysBalanced) {
     EXPECT_EQ(verifier::pendingCount(), 0u);
 }
 
-TEST_F(SpinLockTest, ReleaseByNonOwnerIsReportedAndIgnored) {
+TEST_F(SpinlockTest, ReleaseByNonOwnerIsReportedAndIgnored) {
     irql::set(DISPATCH_LEVEL);
     KeReleaseSpinLockFromDpcLevel(&a);
     auto reports = verifier::take();
@@ -91,7 +91,7 @@ TEST_F(SpinLockTest, ReleaseByNonOwnerIsReportedAndIgnored) {
     EXPECT_EQ(verifier::pendingCount(), 0u);
 }
 
-TEST_F(SpinLockTest, CancelSpinLockIsOneOrdinaryLock) {
+TEST_F(SpinlockTest, CancelSpinLockIsOneOrdinaryLock) {
     KIRQL old;
     IoAcquireCancelSpinLock(&old);
     EXPECT_EQ(old, PASSIVE_LEVEL);
@@ -106,7 +106,7 @@ TEST_F(SpinLockTest, CancelSpinLockIsOneOrdinaryLock) {
     EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
 }
 
-TEST_F(SpinLockTest, InvertedOrderIsReportedNamingBothLocks) {
+TEST_F(SpinlockTest, InvertedOrderIsReportedNamingBothLocks) {
     kernel().nameSpinLock(&a, "LockA");
     KIRQL old;
     KeAcquireSpinLock(&a, &old);
@@ -129,7 +129,7 @@ TEST_F(SpinLockTest, InvertedOrderIsReportedNamingBothLocks) {
     KeReleaseSpinLock(&b, old);
 }
 
-TEST_F(SpinLockTest, DeclaredOrderCatchesTheFirstInversion) {
+TEST_F(SpinlockTest, DeclaredOrderCatchesTheFirstInversion) {
     kernel().declareLockOrder(&a, Kernel::cancelSpinLock());
     KIRQL old;
     IoAcquireCancelSpinLock(&old);
@@ -145,7 +145,7 @@ TEST_F(SpinLockTest, DeclaredOrderCatchesTheFirstInversion) {
     EXPECT_EQ(verifier::consume(Check::LockOrder), 1u) << "a contradicting declaration";
 }
 
-TEST_F(SpinLockTest, LongerCyclesAreFound) {
+TEST_F(SpinlockTest, LongerCyclesAreFound) {
     KSPIN_LOCK c;
     KeInitializeSpinLock(&c);
     kernel().declareLockOrder(&a, &b);
@@ -158,7 +158,7 @@ TEST_F(SpinLockTest, LongerCyclesAreFound) {
     KeReleaseSpinLock(&c, old);
 }
 
-TEST_F(SpinLockTest, FreedLocksLeaveTheOrderGraph) {
+TEST_F(SpinlockTest, FreedLocksLeaveTheOrderGraph) {
     struct Pair {
         KSPIN_LOCK first;
         KSPIN_LOCK second;
@@ -173,7 +173,7 @@ TEST_F(SpinLockTest, FreedLocksLeaveTheOrderGraph) {
     KeReleaseSpinLock(&pair.second, old);
 }
 
-TEST_F(SpinLockTest, ConcurrencyLockExcludesOtherThreads) {
+TEST_F(SpinlockTest, ConcurrencyLockExcludesOtherThreads) {
     constexpr int kThreads = 4;
     constexpr int kIterations = 20000;
     long counter = 0;           // deliberately not atomic: only the spin lock protects it

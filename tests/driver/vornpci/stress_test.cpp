@@ -51,9 +51,9 @@ std::vector<Kind> requestKinds() {
     };
 }
 
-class Stress : public DriverTest {};
+class StressTest : public DriverTest {};
 
-TEST_F(Stress, EveryRequestCompletesOnceAndNoEventIsLost) {
+TEST_F(StressTest, EveryRequestCompletesOnceAndNoEventIsLost) {
     constexpr int kThreads = 4;
     constexpr int kRequestsPerThread = 150;
     const std::vector<Kind> kinds = requestKinds();

@@ -33,7 +33,7 @@ SimCommand sampleCommand() {
     return c;
 }
 
-TEST(WireCodec, RequestsSurviveTheRoundTrip) {
+TEST(WireCodecTest, RequestsSurviveTheRoundTrip) {
     auto open = wire::decodeOpen(wire::encode(wire::OpenRequest{3, u"\\\\.\\VORNpci0"}));
     ASSERT_TRUE(open);
     EXPECT_EQ(open->shareAccess, 3);
@@ -75,7 +75,7 @@ TEST(WireCodec, RequestsSurviveTheRoundTrip) {
     EXPECT_EQ(status->boundMs, 900u);
 }
 
-TEST(WireCodec, RepliesSurviveTheRoundTrip) {
+TEST(WireCodecTest, RepliesSurviveTheRoundTrip) {
     wire::ReplyHead head{wire::WireError::Ok, NTSTATUS(0xC00000A3)};
     std::vector<uint8_t> output = {9, 8, 7};
     auto reply = wire::encodeReply(head, output);
@@ -118,7 +118,7 @@ void expectExactLength(const std::vector<uint8_t>& payload, Decode decode) {
     EXPECT_FALSE(decode(longer));
 }
 
-TEST(WireCodec, TruncatedOrPaddedPayloadsAreRefused) {
+TEST(WireCodecTest, TruncatedOrPaddedPayloadsAreRefused) {
     expectExactLength(wire::encode(wire::HelloRequest{7}), wire::decodeHello);
     expectExactLength(wire::encode(wire::OpenRequest{1, u"VORNpci0"}), wire::decodeOpen);
     expectExactLength(wire::encode(wire::ControlRequest{4, 0x80812024, 16, {1, 2, 3}}),
@@ -131,7 +131,7 @@ TEST(WireCodec, TruncatedOrPaddedPayloadsAreRefused) {
     expectExactLength(wire::encodeReply({}, std::vector<uint8_t>{1, 2}), wire::decodeControlReply);
 }
 
-TEST(WireCodec, LengthsBeyondTheLimitsAreRefused) {
+TEST(WireCodecTest, LengthsBeyondTheLimitsAreRefused) {
     // An input length field larger than the limit, with the bytes really there.
     wire::ControlRequest big{4, 1, 0, std::vector<uint8_t>(wire::kMaxIoLength + 1, 0xAA)};
     EXPECT_FALSE(wire::decodeControl(wire::encode(big)));
@@ -149,7 +149,7 @@ TEST(WireCodec, LengthsBeyondTheLimitsAreRefused) {
     EXPECT_FALSE(wire::decodeControlReply(reply));
 }
 
-TEST(WireCodec, HeadersAreCheckedForMagicVersionAndLength) {
+TEST(WireCodecTest, HeadersAreCheckedForMagicVersionAndLength) {
     auto good = wire::frame(3, 77, 5, std::vector<uint8_t>(10, 0));
     ASSERT_EQ(good.size(), wire::kHeaderSize + 10);
     wire::HeaderCheck check;
@@ -180,7 +180,7 @@ TEST(WireCodec, HeadersAreCheckedForMagicVersionAndLength) {
 
 // Random payloads of every length up to a few hundred bytes: decoders must refuse or accept
 // without reading outside the input (the sanitizer builds watch for that).
-TEST(WireCodec, RandomPayloadsNeverReadOutOfBounds) {
+TEST(WireCodecTest, RandomPayloadsNeverReadOutOfBounds) {
     std::mt19937 random(20261208);
     size_t accepted = 0;
     for (int round = 0; round < 4000; ++round) {
@@ -212,7 +212,7 @@ bool fakeFile(const std::string& path, std::string* text) {
     return true;
 }
 
-TEST(DaemonOptions, DefaultsGiveTheDefaultMachineAndSocket) {
+TEST(WireDaemonOptionsTest, DefaultsGiveTheDefaultMachineAndSocket) {
     auto parsed = parseDaemonOptions({}, noFile);
     ASSERT_TRUE(parsed.ok) << parsed.error;
     EXPECT_EQ(parsed.options.socketPath, "/run/vornhost/vornhost.sock");
@@ -222,7 +222,7 @@ TEST(DaemonOptions, DefaultsGiveTheDefaultMachineAndSocket) {
     EXPECT_EQ(parsed.options.machine.cards[0].bus, 0u);
 }
 
-TEST(DaemonOptions, BoardsAndMachineFileCombine) {
+TEST(WireDaemonOptionsTest, BoardsAndMachineFileCombine) {
     auto parsed = parseDaemonOptions({"--board", "model=0x9072,bus=0,slot=3", "--machine",
                                       "machine.txt", "--group", "wheel", "--socket", "/tmp/s"},
                                      fakeFile);
@@ -237,7 +237,7 @@ TEST(DaemonOptions, BoardsAndMachineFileCombine) {
               "board model=0x9070 bus=0 slot=3 irq=5");
 }
 
-TEST(DaemonOptions, MistakesAreNamed) {
+TEST(WireDaemonOptionsTest, MistakesAreNamed) {
     struct Case {
         std::vector<std::string> args;
         std::string error;

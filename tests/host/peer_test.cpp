@@ -12,7 +12,7 @@ namespace {
 using vornhost::PeerCredentials;
 using vornhost::PeerPolicy;
 
-TEST(PeerPolicy, RootAndOwnUserAlwaysAdmitted) {
+TEST(PeerTest, RootAndOwnUserAlwaysAdmitted) {
     PeerPolicy policy("vorn-test-no-such-group");
     EXPECT_FALSE(policy.groupId());
     EXPECT_TRUE(policy.admits({1, 0, 0}));
@@ -22,7 +22,7 @@ TEST(PeerPolicy, RootAndOwnUserAlwaysAdmitted) {
     }
 }
 
-TEST(PeerPolicy, GroupAdmitsItsPrimaryMembersOnly) {
+TEST(PeerTest, GroupAdmitsItsPrimaryMembersOnly) {
     group* nogroup = ::getgrgid(65534);
     if (!nogroup || geteuid() == 65534 || geteuid() == 65533)
         GTEST_SKIP() << "no group 65534 to test with, or running as its user";
@@ -32,7 +32,7 @@ TEST(PeerPolicy, GroupAdmitsItsPrimaryMembersOnly) {
     EXPECT_FALSE(policy.admits({1, 65533, 65533})); // unknown user, another group
 }
 
-TEST(PeerPolicy, CredentialsComeFromTheSocket) {
+TEST(PeerTest, CredentialsComeFromTheSocket) {
     int pair[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
     auto peer = vornhost::peerCredentials(pair[0]);

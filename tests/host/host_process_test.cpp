@@ -1,7 +1,7 @@
 // The end of a host process while its callers are still busy: every call under way is let go,
 // including one that reaches the driver just after a cancelling pass, and none starts after.
 #include "host_process.h"
-#include "one_board_host.h"
+#include "board_host.h"
 #include "vornpci_ioctl.h"
 
 #include <gtest/gtest.h>
@@ -22,10 +22,10 @@ constexpr auto kBound = 10s;             // a safety net only
 constexpr uint32_t kLongWaitMs = 20'000; // never ends on its own: nothing advances the clock
 constexpr uint16_t kShareAll = 3;
 
-class HostProcessEnd : public testing::Test {
+class HostProcessTest : public testing::Test {
 protected:
     void SetUp() override {
-        m_host = oneBoardHost();
+        m_host = vorntest::boardHost();
         ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
         m_process = std::make_unique<HostProcess>(*m_host, "test", 8);
     }
@@ -63,7 +63,7 @@ protected:
     std::unique_ptr<HostProcess> m_process;
 };
 
-TEST_F(HostProcessEnd, BlockedCallIsCancelledAndNoCallStartsAfter) {
+TEST_F(HostProcessTest, BlockedCallIsCancelledAndNoCallStartsAfter) {
     uint64_t handle = openBoard();
     NTSTATUS waited = STATUS_SUCCESS;
     std::thread waiter([&] { waited = waitHeartbeat(1, handle); });
@@ -85,7 +85,7 @@ TEST_F(HostProcessEnd, BlockedCallIsCancelledAndNoCallStartsAfter) {
 // Callers that wait again as soon as a wait ends, as a daemon's request threads do with a
 // client's queued requests: a wait that slipped in after the only cancelling pass used to block
 // its thread for good, and the connection that was ending with it never ended.
-TEST_F(HostProcessEnd, CallsThatKeepComingAreAllLetGo) {
+TEST_F(HostProcessTest, CallsThatKeepComingAreAllLetGo) {
     constexpr int kCallers = 4;
     for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);

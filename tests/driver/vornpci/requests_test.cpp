@@ -11,7 +11,9 @@ using namespace vornpci;
 
 class Requests : public DriverTest {};
 
-TEST_F(Requests, OpenReplyCarriesModelAndSlotAndLeavesTheRest) {
+using RequestsTest = Requests;
+
+TEST_F(RequestsTest, OpenReplyCarriesModelAndSlotAndLeavesTheRest) {
     Bytes input = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
     Bytes output(8, 0xEE);
     ntemu::IoResult result = send(IOCTL_VORNPCI_OPEN, input, output);
@@ -21,7 +23,7 @@ TEST_F(Requests, OpenReplyCarriesModelAndSlotAndLeavesTheRest) {
     EXPECT_TRUE(commands().empty());
 }
 
-TEST_F(Requests, DriverVersionTextNeedsInputOfExactlySeven) {
+TEST_F(RequestsTest, DriverVersionTextNeedsInputOfExactlySeven) {
     Bytes output(12, 0x55);
     ntemu::IoResult result = send(IOCTL_VORNPCI_GET_DRIVER, Bytes(7), output);
     EXPECT_EQ(result.status, STATUS_SUCCESS);
@@ -35,7 +37,7 @@ TEST_F(Requests, DriverVersionTextNeedsInputOfExactlySeven) {
     EXPECT_EQ(result.information, 0u);
 }
 
-TEST_F(Requests, CodesOutsideTheTableAreNotImplemented) {
+TEST_F(RequestsTest, CodesOutsideTheTableAreNotImplemented) {
     for (ULONG code : {0x80812014u, 0x80812034u, 0x80812074u, 0x80812100u, 0x12345678u}) {
         Bytes output(16);
         ntemu::IoResult result = send(code, Bytes(16), output);
@@ -44,7 +46,7 @@ TEST_F(Requests, CodesOutsideTheTableAreNotImplemented) {
     }
 }
 
-TEST_F(Requests, GetTimeReadsTheBoardClockAndChecksItsLength) {
+TEST_F(RequestsTest, GetTimeReadsTheBoardClockAndChecksItsLength) {
     Bytes output(16, 0xCC);
     ntemu::IoResult result = send(IOCTL_VORNPCI_GET_TIME, Bytes(12), output);
     EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER);
@@ -60,7 +62,7 @@ TEST_F(Requests, GetTimeReadsTheBoardClockAndChecksItsLength) {
     EXPECT_LT(time.microsInMinute, 1'000'000u);
 }
 
-TEST_F(Requests, OutputShorterThanTheAnswerIsRefusedBeforeTheBoard) {
+TEST_F(RequestsTest, OutputShorterThanTheAnswerIsRefusedBeforeTheBoard) {
     Bytes shortOutput(8);
     EXPECT_EQ(send(IOCTL_VORNPCI_GET_TIME, Bytes(16), shortOutput).status, STATUS_BUFFER_TOO_SMALL);
     Bytes four(4);
@@ -73,7 +75,7 @@ TEST_F(Requests, OutputShorterThanTheAnswerIsRefusedBeforeTheBoard) {
     EXPECT_EQ(board().enables() & 0x80, 0x80); // untouched since start-up
 }
 
-TEST_F(Requests, SetRequestsReturnNothingAndNeedNoOutput) {
+TEST_F(RequestsTest, SetRequestsReturnNothingAndNeedNoOutput) {
     Bytes none;
     HeartObj heart{1, 0xE5, 0x1000, {}};
     EXPECT_EQ(send(IOCTL_VORNPCI_SET_HEARTBEAT, bytesOf(heart), none).status, STATUS_SUCCESS);
@@ -89,7 +91,7 @@ TEST_F(Requests, SetRequestsReturnNothingAndNeedNoOutput) {
 
 // Values the board would throw away without a word (or, for a propagation delay of 5000 and
 // more, take with the opposite sign) are refused before any byte reaches it.
-TEST_F(Requests, ValuesOutsideTheBoardsRangesAreRefusedWithNothingSent) {
+TEST_F(RequestsTest, ValuesOutsideTheBoardsRangesAreRefusedWithNothingSent) {
     TimeObj time{};
     time.dayOfYear = 100;
     time.hours = 25;
@@ -123,7 +125,7 @@ TEST_F(Requests, ValuesOutsideTheBoardsRangesAreRefusedWithNothingSent) {
     EXPECT_EQ(board().counters().refusedLoads, 0u);
 }
 
-TEST_F(Requests, SetTimeSendsAnEntryTheBoardLoads) {
+TEST_F(RequestsTest, SetTimeSendsAnEntryTheBoardLoads) {
     TimeObj time{};
     time.dayOfYear = 100;
     time.hours = 7;
@@ -139,7 +141,7 @@ TEST_F(Requests, SetTimeSendsAnEntryTheBoardLoads) {
     EXPECT_EQ(board().counters().refusedLoads, 0u);
 }
 
-TEST_F(Requests, SynchronizationControlAnswersEeOrFf) {
+TEST_F(RequestsTest, SynchronizationControlAnswersEeOrFf) {
     Bytes output(4, 0x11);
     ntemu::IoResult result = send(IOCTL_VORNPCI_SYNCH_CTRL, Bytes{1, 0x22, 0x33, 0x44}, output);
     EXPECT_EQ(result.status, STATUS_SUCCESS);
@@ -155,7 +157,7 @@ TEST_F(Requests, SynchronizationControlAnswersEeOrFf) {
     EXPECT_EQ(output[0], 0);
 }
 
-TEST_F(Requests, QueriesReturnTheirRecords) {
+TEST_F(RequestsTest, QueriesReturnTheirRecords) {
     board().setGpsScenario(vornsim::GpsScenario::fromDegrees(48.5, -2.25, 123.4, 7));
     Bytes sat = {0x00, 0x77};
     Bytes satOut = sat;
@@ -185,7 +187,7 @@ TEST_F(Requests, QueriesReturnTheirRecords) {
     EXPECT_EQ(send(IOCTL_VORNPCI_GET_DATE, Bytes(8), date).status, STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(Requests, BadEchoIsInvalidParameterAndSilenceIsTimeout) {
+TEST_F(RequestsTest, BadEchoIsInvalidParameterAndSilenceIsTimeout) {
     Bytes firmware(4, 0x99);
     board().setFaults({.badEcho = true});
     ntemu::IoResult result = send(IOCTL_VORNPCI_GET_FIRMWARE, Bytes(4), firmware);
@@ -200,7 +202,7 @@ TEST_F(Requests, BadEchoIsInvalidParameterAndSilenceIsTimeout) {
     EXPECT_EQ(board().enables() & 0x80, 0x80);
 }
 
-TEST_F(Requests, PeekAndPokeReachOnlyTheRegisterWindow) {
+TEST_F(RequestsTest, PeekAndPokeReachOnlyTheRegisterWindow) {
     MemObj fpga{0x04, 0};
     Bytes input = bytesOf(fpga);
     input.resize(8);
@@ -232,7 +234,7 @@ TEST_F(Requests, PeekAndPokeReachOnlyTheRegisterWindow) {
     EXPECT_EQ(send(IOCTL_VORNPCI_POKE, Bytes(4), none).status, STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(Requests, ResetAndSimulatedEventTakeAnyLength) {
+TEST_F(RequestsTest, ResetAndSimulatedEventTakeAnyLength) {
     Bytes none;
     EXPECT_EQ(send(IOCTL_VORNPCI_SIM_EVENT, Bytes(3), none).status, STATUS_SUCCESS);
     EXPECT_EQ(board().counters().eventsTagged, 1u);

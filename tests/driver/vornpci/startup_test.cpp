@@ -26,7 +26,7 @@ vornsim::CardDescription boardAt(unsigned bus, unsigned slot, uint16_t model = 0
     return vornsim::CardDescription::board(model, bus, slot, 11, bridge);
 }
 
-class Startup : public ::testing::Test {
+class StartupTest : public ::testing::Test {
 protected:
     void TearDown() override { ntemu::faults::clear(); }
 
@@ -58,8 +58,8 @@ protected:
 };
 
 // Time tags the board took before the driver started are old: start-up drops them.
-TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
-    vornhost::DriverHost host(oneBoard(), virtualOptions());
+TEST_F(StartupTest, EventsTaggedBeforeTheDriverStartedAreDropped) {
+    vornhost::DriverHost host(oneBoard(), boardHostOptions());
     host.board(0)->strobeEvents(3);
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(host.board(0)->fifoLevel(), 0u);
@@ -68,10 +68,10 @@ TEST_F(Startup, EventsTaggedBeforeTheDriverStartedAreDropped) {
 }
 
 // Slot 9 holds the older bridge: it must not be found ahead of slot 3, nor slot 3 passed over.
-TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
+TEST_F(StartupTest, BoardsAreNamedInBusAndSlotOrder) {
     vornhost::DriverHost host(
         machineOf({boardAt(2, 1, 0x7000), boardAt(0, 9, 0x7100, 0x9030), boardAt(0, 3)}),
-        virtualOptions());
+        boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     std::vector<std::pair<uint16_t, uint8_t>> found;
     for (unsigned i = 0; i < 3; ++i) {
@@ -86,21 +86,21 @@ TEST_F(Startup, BoardsAreNamedInBusAndSlotOrder) {
     expectNothingLeft(host);
 }
 
-TEST_F(Startup, ACardOfAnotherSubsystemVendorEndsItsBus) {
+TEST_F(StartupTest, ACardOfAnotherSubsystemVendorEndsItsBus) {
     vornsim::CardIds foreign;
     foreign.subsystemVendorId = 0x1234;
     vornhost::DriverHost host(
         machineOf({boardAt(0, 3), vornsim::CardDescription::other(foreign, 0, 5, 10), boardAt(0, 9),
                    boardAt(1, 4)}),
-        virtualOptions());
+        boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(openReply(host, 0)->slotNumber, 3);
     EXPECT_EQ(openReply(host, 1)->slotNumber, 4); // bus 1: slot 9 of bus 0 was never reached
     EXPECT_FALSE(openReply(host, 2));
 }
 
-TEST_F(Startup, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
-    vornhost::DriverHost host(machineOf({boardAt(0, 31), boardAt(1, 0)}), virtualOptions());
+TEST_F(StartupTest, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
+    vornhost::DriverHost host(machineOf({boardAt(0, 31), boardAt(1, 0)}), boardHostOptions());
     ntemu::faults::clear();
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     EXPECT_EQ(openReply(host, 0)->slotNumber, 31);
@@ -110,11 +110,11 @@ TEST_F(Startup, ACardInSlot31EndsItsBusWithoutAnotherAttempt) {
     EXPECT_EQ(ntemu::faults::calls(ntemu::FaultPoint::IoCreateDevice), 1u + 2u + 14u);
 }
 
-TEST_F(Startup, NoBoardMeansNoDriverAndNothingLeft) {
+TEST_F(StartupTest, NoBoardMeansNoDriverAndNothingLeft) {
     vornsim::CardIds foreign;
     foreign.subsystemVendorId = 0x4321;
     vornhost::DriverHost host(machineOf({vornsim::CardDescription::other(foreign, 0, 2, 9)}, {3}),
-                              virtualOptions());
+                              boardHostOptions());
     EXPECT_EQ(host.load(), STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_FALSE(host.loaded());
     expectNothingLeft(host);
@@ -123,11 +123,11 @@ TEST_F(Startup, NoBoardMeansNoDriverAndNothingLeft) {
 // Each construction step that can fail is made to fail in turn (every call of each fault point
 // a clean start-up makes); with the one board gone, the driver does not load and leaves
 // nothing behind, and where the failure hits a later attempt the board loads and unloads clean.
-TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
+TEST_F(StartupTest, AFailureAtEveryStepLeavesNothingBehind) {
     using ntemu::FaultPoint;
     std::vector<std::pair<FaultPoint, uint64_t>> points;
     {
-        vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
+        vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
         ntemu::faults::clear();
         ASSERT_EQ(host.load(), STATUS_SUCCESS);
         for (FaultPoint point :
@@ -139,7 +139,7 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
     size_t failedLoads = 0;
     for (auto [point, calls] : points) {
         for (uint64_t n = 1; n <= calls; ++n) {
-            vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
+            vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
             ntemu::faults::clear();
             ntemu::faults::failNth(point, n);
             NTSTATUS status = host.load();
@@ -160,8 +160,8 @@ TEST_F(Startup, AFailureAtEveryStepLeavesNothingBehind) {
     EXPECT_GE(failedLoads, 4u);
 }
 
-TEST_F(Startup, UnloadAfterHeartbeatWaitsLeavesNothingQueued) {
-    vornhost::DriverHost host(machineOf({boardAt(0, 3)}), virtualOptions());
+TEST_F(StartupTest, UnloadAfterHeartbeatWaitsLeavesNothingQueued) {
+    vornhost::DriverHost host(machineOf({boardAt(0, 3)}), boardHostOptions());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     auto process = host.createProcess();
     ntemu::Handle handle = 0;

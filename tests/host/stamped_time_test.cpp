@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-TEST(StampedTimeThroughDaemon, StampsAreTheDriversOnTheVirtualClock) {
+TEST(StampedTimeTest, StampsAreTheDriversOnTheVirtualClock) {
     DriverHost host(defaultMachine()); // virtual clock: it stands still during the round trip
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     char pattern[] = "/tmp/vornstamp.XXXXXX";

@@ -14,9 +14,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class KernelMutex : public ::testing::Test {
+class KernelMutexTest : public ::testing::Test {
 protected:
-    KernelMutex() : m_kernel(ntemu::KernelOptions{.clock = &m_clock}) { KeInitializeMutex(&m_mutex, 0); }
+    KernelMutexTest() : m_kernel(ntemu::KernelOptions{.clock = &m_clock}) {
+        KeInitializeMutex(&m_mutex, 0);
+    }
 
     NTSTATUS wait(PLARGE_INTEGER timeout = nullptr) {
         return KeWaitForSingleObject(&m_mutex, Executive, KernelMode, FALSE, timeout);
@@ -27,7 +29,7 @@ protected:
     KMUTEX m_mutex;
 };
 
-TEST_F(KernelMutex, OwnerMayTakeItAgainAndOthersWaitForTheLastRelease) {
+TEST_F(KernelMutexTest, OwnerMayTakeItAgainAndOthersWaitForTheLastRelease) {
     ASSERT_EQ(wait(), STATUS_SUCCESS);
     ASSERT_EQ(wait(), STATUS_SUCCESS);
     EXPECT_EQ(KeReadStateMutex(&m_mutex), -1);
@@ -53,7 +55,7 @@ TEST_F(KernelMutex, OwnerMayTakeItAgainAndOthersWaitForTheLastRelease) {
     EXPECT_EQ(KeReadStateMutex(&m_mutex), 1);
 }
 
-TEST_F(KernelMutex, ReleaseByAThreadThatDoesNotOwnItIsReported) {
+TEST_F(KernelMutexTest, ReleaseByAThreadThatDoesNotOwnItIsReported) {
     ASSERT_EQ(wait(), STATUS_SUCCESS);
     std::thread([&] { KeReleaseMutex(&m_mutex, FALSE); }).join();
     EXPECT_EQ(ntemu::verifier::consume(ntemu::Check::InvalidParameter), 1u);
@@ -61,7 +63,7 @@ TEST_F(KernelMutex, ReleaseByAThreadThatDoesNotOwnItIsReported) {
     KeReleaseMutex(&m_mutex, FALSE);
 }
 
-TEST_F(KernelMutex, BlockingWaitAtDispatchLevelIsRefused) {
+TEST_F(KernelMutexTest, BlockingWaitAtDispatchLevelIsRefused) {
     KIRQL old = KfRaiseIrql(DISPATCH_LEVEL);
     EXPECT_EQ(wait(), STATUS_UNSUCCESSFUL);
     LARGE_INTEGER zero{};
@@ -71,7 +73,7 @@ TEST_F(KernelMutex, BlockingWaitAtDispatchLevelIsRefused) {
     EXPECT_EQ(ntemu::verifier::consume(ntemu::Check::SleepAtDispatch), 1u);
 }
 
-TEST_F(KernelMutex, WhatIsNotEmulatedSaysSo) {
+TEST_F(KernelMutexTest, WhatIsNotEmulatedSaysSo) {
     LARGE_INTEGER timeout;
     timeout.QuadPart = -10000;
     EXPECT_EQ(wait(&timeout), STATUS_NOT_IMPLEMENTED);
@@ -97,7 +99,7 @@ VOID GatedDpc(PKDPC, PVOID context, PVOID, PVOID) {
     gate->finished = true;
 }
 
-TEST_F(KernelMutex, FlushWaitsForARunningDpc) {
+TEST_F(KernelMutexTest, FlushWaitsForARunningDpc) {
     Gate gate;
     KDPC dpc;
     KeInitializeDpc(&dpc, GatedDpc, &gate);

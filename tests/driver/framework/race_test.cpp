@@ -13,9 +13,9 @@ using namespace drvfwtest;
 
 namespace {
 
-class IrpQueueConcurrencyTest : public SystemFixture, public testing::WithParamInterface<bool> {};
+class RaceTest : public SystemFixture, public testing::WithParamInterface<bool> {};
 
-INSTANTIATE_TEST_SUITE_P(Modes, IrpQueueConcurrencyTest, testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(Modes, RaceTest, testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Legacy" : "Queue"; });
 
 constexpr int kRounds = 100;
@@ -50,7 +50,7 @@ void runRound(ntemu::Process& process, QueueDevice& device, ntemu::Handle handle
     completer.join();
 }
 
-TEST_P(IrpQueueConcurrencyTest, EveryRequestEndsExactlyOnce) {
+TEST_P(RaceTest, EveryRequestEndsExactlyOnce) {
     driverConfig() = DriverConfig{1, GetParam()};
     boot();
     ASSERT_EQ(load(QueueDriverEntry), STATUS_SUCCESS);
@@ -73,7 +73,7 @@ TEST_P(IrpQueueConcurrencyTest, EveryRequestEndsExactlyOnce) {
 
 // Closing a file while its requests start, complete and are cancelled: the cleanup's flush
 // races everything else.
-TEST_P(IrpQueueConcurrencyTest, CleanupRacesStartAndCompletion) {
+TEST_P(RaceTest, CleanupRacesStartAndCompletion) {
     driverConfig() = DriverConfig{1, GetParam()};
     boot();
     ASSERT_EQ(load(QueueDriverEntry), STATUS_SUCCESS);

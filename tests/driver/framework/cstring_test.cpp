@@ -10,7 +10,9 @@ namespace faults = ntemu::faults;
 
 using CStringTest = KernelFixture;
 
-TEST_F(CStringTest, NumbersInEveryBaseWithPadding) {
+using CstringTest = CStringTest;
+
+TEST_F(CstringTest, NumbersInEveryBaseWithPadding) {
     struct Case {
         ULONG value, base, minimum;
         std::u16string text;
@@ -44,7 +46,7 @@ TEST_F(CStringTest, NumbersInEveryBaseWithPadding) {
     EXPECT_EQ(frameworkBlocks(), 0u);
 }
 
-TEST_F(CStringTest, UnsupportedBaseGivesInvalidStringWithoutBuffer) {
+TEST_F(CstringTest, UnsupportedBaseGivesInvalidStringWithoutBuffer) {
     for (ULONG base : {1u, 3u, 9u, 36u}) {
         CString number(7, base, 0);
         EXPECT_FALSE(number.IsValid);
@@ -53,7 +55,7 @@ TEST_F(CStringTest, UnsupportedBaseGivesInvalidStringWithoutBuffer) {
     }
 }
 
-TEST_F(CStringTest, FailedAllocationsLeaveInvalidEmptyStrings) {
+TEST_F(CstringTest, FailedAllocationsLeaveInvalidEmptyStrings) {
     faults::failNth(FaultPoint::PoolAllocation, 1);
     CString number(7, 10, 3);
     EXPECT_FALSE(number.IsValid);
@@ -86,7 +88,7 @@ TEST_F(CStringTest, FailedAllocationsLeaveInvalidEmptyStrings) {
     EXPECT_EQ(frameworkBlocks(), 1u);   // only `source`
 }
 
-TEST_F(CStringTest, ConstructionFromTextAndCountedStrings) {
+TEST_F(CstringTest, ConstructionFromTextAndCountedStrings) {
     CString name(u"VORNpci0");
     EXPECT_TRUE(name.IsValid);
     EXPECT_EQ(textOf(name), u"VORNpci0");
@@ -112,7 +114,7 @@ TEST_F(CStringTest, ConstructionFromTextAndCountedStrings) {
     EXPECT_EQ(dflt.UnicodeString.Buffer, nullptr);
 }
 
-TEST_F(CStringTest, CopiesKeepValidityAndText) {
+TEST_F(CstringTest, CopiesKeepValidityAndText) {
     CString text(u"abc");
     CString copy(text);
     EXPECT_TRUE(copy.IsValid);
@@ -136,7 +138,7 @@ TEST_F(CStringTest, CopiesKeepValidityAndText) {
     EXPECT_EQ(invalidCopy.UnicodeString.Buffer, nullptr);
 }
 
-TEST_F(CStringTest, AssignmentCopiesOnlyWhatDiffers) {
+TEST_F(CstringTest, AssignmentCopiesOnlyWhatDiffers) {
     CString target(u"VORNpci0");
     PWSTR buffer = target.UnicodeString.Buffer;
     uint64_t before = faults::calls(FaultPoint::PoolAllocation);
@@ -156,7 +158,7 @@ TEST_F(CStringTest, AssignmentCopiesOnlyWhatDiffers) {
     EXPECT_EQ(frameworkBlocks(), 1u);
 }
 
-TEST_F(CStringTest, AssignmentFailuresAndRecovery) {
+TEST_F(CstringTest, AssignmentFailuresAndRecovery) {
     CString target(u"old");
     target = CString(1, 3, 0);                        // invalid source: text stays, mark goes
     EXPECT_FALSE(target.IsValid);
@@ -175,7 +177,7 @@ TEST_F(CStringTest, AssignmentFailuresAndRecovery) {
     EXPECT_EQ(frameworkBlocks(), 2u);
 }
 
-TEST_F(CStringTest, AppendingGrowsAndPropagatesInvalidity) {
+TEST_F(CstringTest, AppendingGrowsAndPropagatesInvalidity) {
     CString path(u"\\Registry");
     path += CString(u"\\VORNpci");
     EXPECT_EQ(textOf(path), u"\\Registry\\VORNpci");
@@ -200,7 +202,7 @@ TEST_F(CStringTest, AppendingGrowsAndPropagatesInvalidity) {
     EXPECT_EQ(frameworkBlocks(), 3u);
 }
 
-TEST_F(CStringTest, ConcatenateJoinsValidOperandsOnly) {
+TEST_F(CstringTest, ConcatenateJoinsValidOperandsOnly) {
     CString joined = CString::Concatenate(CString(u"\\Device\\"), CString(u"VORNpci0"));
     EXPECT_TRUE(joined.IsValid);
     EXPECT_EQ(textOf(joined), u"\\Device\\VORNpci0");
@@ -219,7 +221,7 @@ TEST_F(CStringTest, ConcatenateJoinsValidOperandsOnly) {
     EXPECT_EQ(failed.UnicodeString.Buffer, nullptr);
 }
 
-TEST_F(CStringTest, EqualityIsCaseSensitiveAndNeedsValidStrings) {
+TEST_F(CstringTest, EqualityIsCaseSensitiveAndNeedsValidStrings) {
     EXPECT_TRUE(CString(u"VORNpci0") == CString(u"VORNpci0"));
     EXPECT_FALSE(CString(u"VORNpci0") == CString(u"vornpci0"));
     EXPECT_FALSE(CString(u"VORNpci0") == CString(u"VORNpci"));
@@ -228,7 +230,7 @@ TEST_F(CStringTest, EqualityIsCaseSensitiveAndNeedsValidStrings) {
     EXPECT_FALSE(invalid == invalid);
 }
 
-TEST_F(CStringTest, ClearStringMakesAnyStringValidAndEmpty) {
+TEST_F(CstringTest, ClearStringMakesAnyStringValidAndEmpty) {
     CString invalid(1, 3, 0);
     invalid.ClearString();
     EXPECT_TRUE(invalid.IsValid);

@@ -57,7 +57,7 @@ uint64_t allocationsOfTimeReads(DeviceChannel& channel, uint64_t handle, int cou
     return made;
 }
 
-TEST(RequestAllocations, DaemonRequestsAllocateNothingAfterWarmUp) {
+TEST(RequestAllocationTest, DaemonRequestsAllocateNothingAfterWarmUp) {
     DriverHost host(defaultMachine());
     ASSERT_EQ(host.load(), STATUS_SUCCESS);
     char pattern[] = "/tmp/vornalloc.XXXXXX";
@@ -84,7 +84,7 @@ TEST(RequestAllocations, DaemonRequestsAllocateNothingAfterWarmUp) {
     std::filesystem::remove_all(pattern);
 }
 
-TEST(RequestAllocations, InProcessRequestsAllocateNothingAfterWarmUp) {
+TEST(RequestAllocationTest, InProcessRequestsAllocateNothingAfterWarmUp) {
     auto channel = openInProcessChannel(defaultMachine());
     ASSERT_TRUE(channel);
     uint64_t handle = 0;

@@ -1,7 +1,7 @@
 // A daemon connection served in-process over a socket pair, fed what a hostile or careless
 // client may send: its answers, and that nothing it sends reaches the kernel layer's verifier.
 #include "connection.h"
-#include "one_board_host.h"
+#include "board_host.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 
@@ -20,10 +20,10 @@ public:
     size_t connectionCount() const override { return 1; }
 };
 
-class ConnectionInput : public testing::Test {
+class ConnectionInputTest : public testing::Test {
 protected:
     void SetUp() override {
-        m_host = oneBoardHost();
+        m_host = vorntest::boardHost();
         ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
@@ -65,7 +65,7 @@ protected:
 
 // A code of another transfer method than buffered used to reach the kernel layer, which failed
 // it with a NotImplemented verifier report: any client could fill the daemon's report log.
-TEST_F(ConnectionInput, ControlCodeOfAnotherMethodIsRefusedBeforeTheKernel) {
+TEST_F(ConnectionInputTest, ControlCodeOfAnotherMethodIsRefusedBeforeTheKernel) {
     ASSERT_EQ(head(ask(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1}))).error,
               wire::WireError::Ok);
     uint64_t handle = openBoard();

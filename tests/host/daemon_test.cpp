@@ -65,7 +65,7 @@ protected:
     void start(std::vector<std::string> args = {},
                const std::string& socketName = "vornhost.sock") {
         std::string log;
-        m_daemon = hosttest::DaemonProcess::start(std::move(args), &log, socketName);
+        m_daemon = vorntest::DaemonProcess::start(std::move(args), &log, socketName);
         ASSERT_TRUE(m_daemon) << log;
     }
 
@@ -105,18 +105,20 @@ protected:
         return status && status->reached;
     }
 
-    std::unique_ptr<hosttest::DaemonProcess> m_daemon;
+    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
 };
 
-TEST_F(Daemon, NobodyListeningGivesNoChannel) {
-    std::string directory = hosttest::makeDirectory();
+using DaemonTest = Daemon;
+
+TEST_F(DaemonTest, NobodyListeningGivesNoChannel) {
+    std::string directory = vorntest::makeDirectory();
     EXPECT_FALSE(connectDaemon(directory + "/none.sock"));
     ::rmdir(directory.c_str());
 }
 
 // As on a fresh machine, where /run/vornhost does not exist yet: the daemon makes the socket's
 // directories, open to every user whatever the umask, and gives the socket to its group.
-TEST_F(Daemon, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
+TEST_F(DaemonTest, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
     group* own = ::getgrgid(::getegid());
     ASSERT_TRUE(own);
     mode_t umaskBefore = ::umask(077);
@@ -140,19 +142,19 @@ TEST_F(Daemon, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
     stopCleanly();
 }
 
-TEST_F(Daemon, HelpAndBadOptionsExitAtOnce) {
+TEST_F(DaemonTest, HelpAndBadOptionsExitAtOnce) {
     std::string output;
-    EXPECT_EQ(hosttest::runDaemonToExit({"--help"}, &output), 0);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--help"}, &output), 0);
     EXPECT_NE(output.find("--socket PATH"), std::string::npos) << output;
     output.clear();
-    EXPECT_EQ(hosttest::runDaemonToExit({"--frobnicate"}, &output), 64);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--frobnicate"}, &output), 64);
     EXPECT_NE(output.find("unknown option '--frobnicate'"), std::string::npos) << output;
 }
 
-TEST_F(Daemon, SecondDaemonOnTheSameSocketRefusesToStart) {
+TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {
     start();
     std::string output;
-    EXPECT_EQ(hosttest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
     EXPECT_NE(output.find("a daemon already answers"), std::string::npos) << output;
     auto c = client();
     ASSERT_TRUE(c);
@@ -161,7 +163,7 @@ TEST_F(Daemon, SecondDaemonOnTheSameSocketRefusesToStart) {
     stopCleanly();
 }
 
-TEST_F(Daemon, MachineFromOptionsGivesEachModelItsDevice) {
+TEST_F(DaemonTest, MachineFromOptionsGivesEachModelItsDevice) {
     start({"--board", "model=0x7000,bus=0,slot=1", "--board", "model=0x7100,bus=0,slot=2",
            "--board", "model=0x9070,bus=1,slot=4,irq=5", "--board", "model=0x9072,bus=2,slot=0"});
     auto c = client();
@@ -182,8 +184,8 @@ TEST_F(Daemon, MachineFromOptionsGivesEachModelItsDevice) {
     stopCleanly();
 }
 
-TEST_F(Daemon, MachineFromAFile) {
-    std::string directory = hosttest::makeDirectory();
+TEST_F(DaemonTest, MachineFromAFile) {
+    std::string directory = vorntest::makeDirectory();
     std::string path = directory + "/machine.txt";
     {
         std::ofstream file(path);
@@ -203,12 +205,12 @@ TEST_F(Daemon, MachineFromAFile) {
     ::unlink(path.c_str());
     ::rmdir(directory.c_str());
     std::string output;
-    EXPECT_EQ(hosttest::runDaemonToExit({"--machine", path}, &output), 64);
+    EXPECT_EQ(vorntest::runDaemonToExit({"--machine", path}, &output), 64);
     EXPECT_NE(output.find("cannot read machine file"), std::string::npos) << output;
 }
 
 // Each bad message closes its own connection; a well-behaved client goes on being served.
-TEST_F(Daemon, BadMessagesCloseOnlyTheirConnection) {
+TEST_F(DaemonTest, BadMessagesCloseOnlyTheirConnection) {
     start();
     auto good = client();
     ASSERT_TRUE(good);
@@ -263,7 +265,7 @@ TEST_F(Daemon, BadMessagesCloseOnlyTheirConnection) {
 }
 
 // Half a message and then silence: the connection is closed once the gap bound passes.
-TEST_F(Daemon, StalledHalfMessageIsClosed) {
+TEST_F(DaemonTest, StalledHalfMessageIsClosed) {
     start();
     RawConnection raw(m_daemon->socketPath());
     ASSERT_TRUE(raw.hello());
@@ -274,7 +276,7 @@ TEST_F(Daemon, StalledHalfMessageIsClosed) {
     stopCleanly();
 }
 
-TEST_F(Daemon, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
+TEST_F(DaemonTest, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
     start();
     RawConnection raw(m_daemon->socketPath());
     ASSERT_TRUE(raw.hello());
@@ -298,7 +300,7 @@ TEST_F(Daemon, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
     stopCleanly();
 }
 
-TEST_F(Daemon, ThreadAndQueueLimitsAreAnswered) {
+TEST_F(DaemonTest, ThreadAndQueueLimitsAreAnswered) {
     start();
     RawConnection raw(m_daemon->socketPath());
     ASSERT_TRUE(raw.hello());
@@ -356,7 +358,7 @@ TEST_F(Daemon, ThreadAndQueueLimitsAreAnswered) {
 
 // A client killed while it waits: its request is cancelled (the driver's heartbeat slot is
 // free again), the host serves a new client, and it stops with an empty pool.
-TEST_F(Daemon, KilledClientsWaitIsCancelled) {
+TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
     start();
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
@@ -396,7 +398,7 @@ TEST_F(Daemon, KilledClientsWaitIsCancelled) {
         << m_daemon->log();
 }
 
-TEST_F(Daemon, TwoClientsWaitForDifferentKindsAtOnce) {
+TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
     start();
     auto first = client();
     auto second = client();
@@ -440,7 +442,7 @@ TEST_F(Daemon, TwoClientsWaitForDifferentKindsAtOnce) {
 
 // A next-event request waits in the driver: its connection's reader hands it over and goes on
 // serving the same client.
-TEST_F(Daemon, PendingNextEventLeavesItsConnectionFree) {
+TEST_F(DaemonTest, PendingNextEventLeavesItsConnectionFree) {
     start();
     auto c = client();
     ASSERT_TRUE(c);
@@ -462,7 +464,7 @@ TEST_F(Daemon, PendingNextEventLeavesItsConnectionFree) {
     stopCleanly();
 }
 
-TEST_F(Daemon, StopEndsClientsThatStillWait) {
+TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
     start();
     auto c = client();
     ASSERT_TRUE(c);
@@ -517,7 +519,7 @@ int expectAdmission(const std::string& socket) {
                : 22;
 }
 
-TEST_F(Daemon, PeerOutsideTheGroupIsRefused) {
+TEST_F(DaemonTest, PeerOutsideTheGroupIsRefused) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run a client under another uid";
     start({"--group", "vorn-test-no-such-group"});
@@ -530,7 +532,7 @@ TEST_F(Daemon, PeerOutsideTheGroupIsRefused) {
     EXPECT_NE(m_daemon->log().find("refused peer"), std::string::npos);
 }
 
-TEST_F(Daemon, MemberOfTheGroupIsAdmitted) {
+TEST_F(DaemonTest, MemberOfTheGroupIsAdmitted) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to run a client under another uid";
     group* nogroup = ::getgrgid(65534);
@@ -539,6 +541,14 @@ TEST_F(Daemon, MemberOfTheGroupIsAdmitted) {
     start({"--group", nogroup->gr_name});
     EXPECT_EQ(runAsNobody(expectAdmission, m_daemon->socketPath()), 0);
     stopCleanly();
+}
+
+// A child that writes far more than a pipe holds before anyone asks for its output still runs
+// to its end: a daemon's log never stalls the daemon.
+TEST(DaemonChildOutputTest, AChattyChildIsNeverBlockedByItsOutput) {
+    vorntest::ChildProcess child({"/bin/sh", "-c", "head -c 1000000 /dev/zero; echo end"});
+    EXPECT_EQ(child.wait(vorntest::kStopBoundMs), 0);
+    EXPECT_EQ(child.output().size(), 1'000'004u);
 }
 
 } // namespace

@@ -9,7 +9,7 @@ using namespace vornpci;
 
 constexpr uint32_t kLastMicroOfMinute = 59'999'999;
 
-class StampedTime : public DriverTest {
+class StampedTimeTest : public DriverTest {
 protected:
     StampedTimeObj read() {
         Bytes output(sizeof(StampedTimeObj), 0xCC);
@@ -47,7 +47,7 @@ protected:
     }
 };
 
-TEST_F(StampedTime, StampsAreTheSystemTimeOfTheLatchedRead) {
+TEST_F(StampedTimeTest, StampsAreTheSystemTimeOfTheLatchedRead) {
     read(); // learns the year with a date query
     board().clearCommandLog();
     clock().advance(1234 * ntemu::kMicrosecond);
@@ -63,7 +63,7 @@ TEST_F(StampedTime, StampsAreTheSystemTimeOfTheLatchedRead) {
     EXPECT_TRUE(commands().empty()) << "a known year needs no query";
 }
 
-TEST_F(StampedTime, InputOfAnotherLengthIsRefused) {
+TEST_F(StampedTimeTest, InputOfAnotherLengthIsRefused) {
     Bytes output(sizeof(StampedTimeObj), 0xCC);
     ntemu::IoResult result = send(IOCTL_VORNPCI_GET_STAMPED_TIME, Bytes(16), output);
     EXPECT_EQ(result.status, STATUS_INVALID_PARAMETER);
@@ -71,7 +71,7 @@ TEST_F(StampedTime, InputOfAnotherLengthIsRefused) {
     EXPECT_EQ(output, Bytes(sizeof(StampedTimeObj), 0xCC));
 }
 
-TEST_F(StampedTime, YearAndDayBelongTogetherAtTheEndOfLeapAndCommonYears) {
+TEST_F(StampedTimeTest, YearAndDayBelongTogetherAtTheEndOfLeapAndCommonYears) {
     struct Case {
         uint16_t year;
         uint16_t lastDay;
@@ -100,7 +100,7 @@ TEST_F(StampedTime, YearAndDayBelongTogetherAtTheEndOfLeapAndCommonYears) {
 
 // The date query runs just before the time is latched; a year that ends between the two is
 // carried into the year returned.
-TEST_F(StampedTime, YearEndBetweenDateQueryAndLatchCountsInTheYear) {
+TEST_F(StampedTimeTest, YearEndBetweenDateQueryAndLatchCountsInTheYear) {
     setLastSecondOf(2008, 366);
     advanceToMicros(kLastMicroOfMinute - 49);
     const StampedTimeObj stamped = read();
@@ -109,7 +109,7 @@ TEST_F(StampedTime, YearEndBetweenDateQueryAndLatchCountsInTheYear) {
     EXPECT_EQ(stamped.hours, 0);
 }
 
-TEST_F(StampedTime, YearIsLearntAgainAfterItIsSetOrTheBoardLocks) {
+TEST_F(StampedTimeTest, YearIsLearntAgainAfterItIsSetOrTheBoardLocks) {
     EXPECT_EQ(read().year, 2007);
     setYear(2010);
     EXPECT_EQ(read().year, 2010);

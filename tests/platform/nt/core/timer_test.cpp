@@ -222,12 +222,12 @@ TEST_F(TimerTest, DelayFiresTimersFallingDueMeanwhile) {
     EXPECT_EQ(log.times(), (std::vector<Ticks100ns>{2 * kMillisecond}));
 }
 
-class TickedTimerTest : public TimerTest {
+class TimerTickedTimerTest : public TimerTest {
 protected:
-    TickedTimerTest() : TimerTest(10 * kMillisecond) {}
+    TimerTickedTimerTest() : TimerTest(10 * kMillisecond) {}
 };
 
-TEST_F(TickedTimerTest, ExpiryWaitsForTheNextTick) {
+TEST_F(TimerTickedTimerTest, ExpiryWaitsForTheNextTick) {
     Timed t[2];
     prepare(t[0], 0);
     prepare(t[1], 1);
@@ -241,7 +241,7 @@ TEST_F(TickedTimerTest, ExpiryWaitsForTheNextTick) {
     EXPECT_EQ(log.times(), (std::vector<Ticks100ns>{10 * kMillisecond, 20 * kMillisecond}));
 }
 
-TEST_F(TickedTimerTest, DelayLastsUntilTheNextTick) {
+TEST_F(TimerTickedTimerTest, DelayLastsUntilTheNextTick) {
     LARGE_INTEGER interval = relative(1000);
     KeDelayExecutionThread(KernelMode, FALSE, &interval);
     EXPECT_EQ(KeQueryInterruptTime(), static_cast<ULONGLONG>(10 * kMillisecond));

@@ -130,7 +130,7 @@ vornsim::MachineDescription threeBoards() {
     return d;
 }
 
-class ConstructionTest : public SystemFixture {
+class DeviceConstructionTest : public SystemFixture {
 protected:
     // Nothing of the driver may be left in the system: devices, links, claims, interrupts,
     // mappings or pool.
@@ -148,7 +148,7 @@ protected:
     }
 };
 
-TEST_F(ConstructionTest, UnloadOfThreeDevicesReleasesEverything) {
+TEST_F(DeviceConstructionTest, UnloadOfThreeDevicesReleasesEverything) {
     boot(simMachine(clock(), threeBoards()));
     ASSERT_EQ(load(ResourceDriverEntry), STATUS_SUCCESS);
     ASSERT_EQ(g_devices.size(), 3u);
@@ -171,7 +171,7 @@ TEST_F(ConstructionTest, UnloadOfThreeDevicesReleasesEverything) {
 
 // Each failing kernel service on the way of a construction: the creator's handler must leave
 // nothing behind, whether the driver then loads (a later bus) or not.
-TEST_F(ConstructionTest, FailureAtEveryStepLeavesNothingBehind) {
+TEST_F(DeviceConstructionTest, FailureAtEveryStepLeavesNothingBehind) {
     boot(simMachine(clock(), oneBoard()));
     ASSERT_EQ(load(ResourceDriverEntry), STATUS_SUCCESS);
     uint64_t counts[size_t(FaultPoint::Count)];

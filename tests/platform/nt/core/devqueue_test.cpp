@@ -4,9 +4,9 @@
 namespace ntemu::test {
 namespace {
 
-class DeviceQueueTest : public KernelTest {
+class DevqueueTest : public KernelTest {
 protected:
-    DeviceQueueTest() {
+    DevqueueTest() {
         KeInitializeDeviceQueue(&queue);
         irql::set(DISPATCH_LEVEL);
     }
@@ -14,7 +14,7 @@ protected:
     KDEVICE_QUEUE_ENTRY entries[3]{};
 };
 
-TEST_F(DeviceQueueTest, FirstInsertStartsTheRestQueueInOrder) {
+TEST_F(DevqueueTest, FirstInsertStartsTheRestQueueInOrder) {
     EXPECT_FALSE(KeInsertDeviceQueue(&queue, &entries[0]));
     EXPECT_TRUE(queue.Busy);
     EXPECT_FALSE(entries[0].Inserted);
@@ -33,13 +33,13 @@ TEST_F(DeviceQueueTest, FirstInsertStartsTheRestQueueInOrder) {
     EXPECT_EQ(verifier::pendingCount(), 0u);
 }
 
-TEST_F(DeviceQueueTest, RemoveFromAnIdleQueueIsReported) {
+TEST_F(DevqueueTest, RemoveFromAnIdleQueueIsReported) {
     EXPECT_EQ(KeRemoveDeviceQueue(&queue), nullptr);
     EXPECT_EQ(verifier::consume(Check::DeviceQueueNotBusy), 1u);
     EXPECT_FALSE(queue.Busy);
 }
 
-TEST_F(DeviceQueueTest, RemoveEntryNeverChangesBusy) {
+TEST_F(DevqueueTest, RemoveEntryNeverChangesBusy) {
     irql::set(PASSIVE_LEVEL);
     EXPECT_FALSE(KeRemoveEntryDeviceQueue(&queue, &entries[0])) << "idle queue: quietly FALSE";
     EXPECT_EQ(verifier::pendingCount(), 0u);
@@ -57,7 +57,7 @@ TEST_F(DeviceQueueTest, RemoveEntryNeverChangesBusy) {
     EXPECT_TRUE(queue.Busy);
 }
 
-TEST_F(DeviceQueueTest, InsertAndRemoveNeedExactlyDispatch) {
+TEST_F(DevqueueTest, InsertAndRemoveNeedExactlyDispatch) {
     irql::set(PASSIVE_LEVEL);
     KeInsertDeviceQueue(&queue, &entries[0]);
     KeRemoveDeviceQueue(&queue);

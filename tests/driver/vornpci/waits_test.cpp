@@ -84,7 +84,9 @@ protected:
     }
 };
 
-TEST_F(Waits, QueuedEventIsReturnedAtOnceWithTheTimeoutLeftAsGiven) {
+using WaitsTest = Waits;
+
+TEST_F(WaitsTest, QueuedEventIsReturnedAtOnceWithTheTimeoutLeftAsGiven) {
     clock().advance(1500 * kMillisecond);
     strobe();
     Bytes output(12, 0xCC);
@@ -100,7 +102,7 @@ TEST_F(Waits, QueuedEventIsReturnedAtOnceWithTheTimeoutLeftAsGiven) {
     EXPECT_LT(record.microsInMinute, 1'600'000u);
 }
 
-TEST_F(Waits, TimeoutZeroEndsAtTheNextTimerExpiryWithOutputUntouched) {
+TEST_F(WaitsTest, TimeoutZeroEndsAtTheNextTimerExpiryWithOutputUntouched) {
     auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(0), 12);
     ASSERT_TRUE(wait->pending());
     clock().advance(ntemu::kMicrosecond);
@@ -109,7 +111,7 @@ TEST_F(Waits, TimeoutZeroEndsAtTheNextTimerExpiryWithOutputUntouched) {
     EXPECT_EQ(wait->output(), Bytes(12, 0));
 }
 
-TEST_F(Waits, LongTimeoutWaitsItsFullLength) {
+TEST_F(WaitsTest, LongTimeoutWaitsItsFullLength) {
     auto wait = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(430'000), 0);
     ASSERT_TRUE(wait->pending());
     clock().advance(429'999 * kMillisecond);
@@ -118,7 +120,7 @@ TEST_F(Waits, LongTimeoutWaitsItsFullLength) {
     EXPECT_EQ(wait->result().status, STATUS_DEVICE_NOT_READY);
 }
 
-TEST_F(Waits, SecondWaitOfAKindIsRefusedAndTheFirstGoesOn) {
+TEST_F(WaitsTest, SecondWaitOfAKindIsRefusedAndTheFirstGoesOn) {
     ntemu::Handle second = 0;
     ASSERT_EQ(m_process->open(vornhost::deviceName(0), {}, &second), STATUS_SUCCESS);
     auto first = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(1000), 12);
@@ -134,7 +136,7 @@ TEST_F(Waits, SecondWaitOfAKindIsRefusedAndTheFirstGoesOn) {
     m_process->close(second);
 }
 
-TEST_F(Waits, OverlappedHandleGetsOneHeartbeatWaitAtATime) {
+TEST_F(WaitsTest, OverlappedHandleGetsOneHeartbeatWaitAtATime) {
     ntemu::Handle overlapped = openOverlapped();
     AsyncRequest first(*m_process, overlapped, IOCTL_VORNPCI_WAIT_HEART, timeoutOf(50), 0);
     ASSERT_TRUE(first.pending());
@@ -145,7 +147,7 @@ TEST_F(Waits, OverlappedHandleGetsOneHeartbeatWaitAtATime) {
     m_process->close(overlapped);
 }
 
-TEST_F(Waits, HeartbeatAndMatchPendingTogetherEachEndOnItsOwnInterrupt) {
+TEST_F(WaitsTest, HeartbeatAndMatchPendingTogetherEachEndOnItsOwnInterrupt) {
     Bytes none;
     HeartObj heart{1, 0xE5, 0x2710, {}}; // 10,000 Hz / 10,000: once a second, from now
     ASSERT_EQ(send(IOCTL_VORNPCI_SET_HEARTBEAT, bytesOf(heart), none).status, STATUS_SUCCESS);
@@ -171,7 +173,7 @@ TEST_F(Waits, HeartbeatAndMatchPendingTogetherEachEndOnItsOwnInterrupt) {
     EXPECT_EQ(board().counters().matches, 1u);
 }
 
-TEST_F(Waits, CancellationByThreadExitFreesTheSlot) {
+TEST_F(WaitsTest, CancellationByThreadExitFreesTheSlot) {
     auto wait = start(IOCTL_VORNPCI_WAIT_MATCH, timeoutOf(60'000), 0);
     ASSERT_TRUE(wait->pending());
     wait->thread().exit();
@@ -183,7 +185,7 @@ TEST_F(Waits, CancellationByThreadExitFreesTheSlot) {
     EXPECT_EQ(next->result().status, STATUS_DEVICE_NOT_READY);
 }
 
-TEST_F(Waits, CancellationByProcessExit) {
+TEST_F(WaitsTest, CancellationByProcessExit) {
     auto other = m_host.createProcess("other");
     ntemu::Handle handle = 0;
     ntemu::OpenOptions options;
@@ -202,7 +204,7 @@ TEST_F(Waits, CancellationByProcessExit) {
     waitEventNow();
 }
 
-TEST_F(Waits, EventsArrivingWhileNobodyWaitsComeOutOldestFirst) {
+TEST_F(WaitsTest, EventsArrivingWhileNobodyWaitsComeOutOldestFirst) {
     strobe(10 * kMillisecond);
     strobe(10 * kMillisecond);
     strobe(10 * kMillisecond);
@@ -221,7 +223,7 @@ TEST_F(Waits, EventsArrivingWhileNobodyWaitsComeOutOldestFirst) {
     EXPECT_GT(valueOf<EventWaitRecord>(fourth->output()).microsInMinute, previous);
 }
 
-TEST_F(Waits, EventsAfterATimeoutStayQueuedForTheNextWait) {
+TEST_F(WaitsTest, EventsAfterATimeoutStayQueuedForTheNextWait) {
     auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(5), 12);
     ASSERT_TRUE(wait->pending());
     clock().advance(6 * kMillisecond);
@@ -232,7 +234,7 @@ TEST_F(Waits, EventsAfterATimeoutStayQueuedForTheNextWait) {
     waitEventNow();
 }
 
-TEST_F(Waits, FullRingDropsItsOldestEventsAndNeverReadsEmpty) {
+TEST_F(WaitsTest, FullRingDropsItsOldestEventsAndNeverReadsEmpty) {
     constexpr unsigned kEvents = VORN_EVENT_RING_FRAMES + 4;
     for (unsigned i = 0; i < kEvents; ++i)
         strobe();
@@ -249,7 +251,7 @@ TEST_F(Waits, FullRingDropsItsOldestEventsAndNeverReadsEmpty) {
     EXPECT_EQ(next->result().status, STATUS_DEVICE_NOT_READY);
 }
 
-TEST_F(Waits, FiftyQueuedEventsAllComeOut) {
+TEST_F(WaitsTest, FiftyQueuedEventsAllComeOut) {
     for (int i = 0; i < 50; ++i)
         strobe();
     for (int i = 0; i < 50; ++i)
@@ -257,7 +259,7 @@ TEST_F(Waits, FiftyQueuedEventsAllComeOut) {
     EXPECT_EQ(device().EventRingFrames, 0u);
 }
 
-TEST_F(Waits, FlushDropsQueuedEventsAndTheNextWaitWaits) {
+TEST_F(WaitsTest, FlushDropsQueuedEventsAndTheNextWaitWaits) {
     strobe();
     strobe();
     Bytes none;
@@ -270,7 +272,7 @@ TEST_F(Waits, FlushDropsQueuedEventsAndTheNextWaitWaits) {
     waitEventNow();
 }
 
-TEST_F(Waits, RefusedWaitStillEnablesItsSourceAndKeepsEventsOn) {
+TEST_F(WaitsTest, RefusedWaitStillEnablesItsSourceAndKeepsEventsOn) {
     Bytes none;
     EXPECT_EQ(send(IOCTL_VORNPCI_WAIT_HEART, Bytes(3), none).status, STATUS_INVALID_PARAMETER);
     EXPECT_EQ(board().enables(), 0x80 | 0x20);
@@ -281,7 +283,7 @@ TEST_F(Waits, RefusedWaitStillEnablesItsSourceAndKeepsEventsOn) {
     waitEventNow();
 }
 
-TEST_F(Waits, InterruptServiceLeavesAnExchangesFifoAlone) {
+TEST_F(WaitsTest, InterruptServiceLeavesAnExchangesFifoAlone) {
     const ULONG_PTR port = device().PortBase();
     Bytes none;
     MemObj off{0x00, 0x00};
@@ -305,7 +307,7 @@ TEST_F(Waits, InterruptServiceLeavesAnExchangesFifoAlone) {
     waitEventNow();
 }
 
-TEST_F(Waits, RawReadOfTheDataRegisterDoesNotSplitAQueuedEvent) {
+TEST_F(WaitsTest, RawReadOfTheDataRegisterDoesNotSplitAQueuedEvent) {
     Bytes none;
     MemObj off{0x00, 0x00};
     Bytes poke = bytesOf(off);
@@ -330,7 +332,7 @@ TEST_F(Waits, RawReadOfTheDataRegisterDoesNotSplitAQueuedEvent) {
 // Cancelled while its handler waits for the board: the handler has marked it pending by the
 // time it finds the cancel, so it completes it itself and answers STATUS_PENDING (the verifier
 // checks that pairing).
-TEST_F(Waits, WaitCancelledBeforeItIsParkedEndsCancelled) {
+TEST_F(WaitsTest, WaitCancelledBeforeItIsParkedEndsCancelled) {
     ASSERT_EQ(KeWaitForSingleObject(&device().BoardMutex, Executive, KernelMode, FALSE, nullptr),
               STATUS_SUCCESS);
     auto wait = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(60'000), 0);
@@ -351,7 +353,7 @@ TEST_F(Waits, WaitCancelledBeforeItIsParkedEndsCancelled) {
 // interrupt: the routine must still take each event, not disown the interrupt. Slower than the
 // routine's quick polls, the line used to go unclaimed and masked, which stranded the event in
 // the FIFO and silenced the heartbeat with it.
-TEST_F(Waits, SlowFifoStillDeliversEventsAndHeartbeats) {
+TEST_F(WaitsTest, SlowFifoStillDeliversEventsAndHeartbeats) {
     for (uint32_t reads : {3u, 1000u}) {
         SCOPED_TRACE(reads);
         board().setFaults({.slowFifoReads = reads});
@@ -385,7 +387,7 @@ TEST_F(Waits, SlowFifoStillDeliversEventsAndHeartbeats) {
 // An event a slow board still hides when a query starts (here held back by switching the event
 // source off with a raw write) goes to the ring first: the query is answered, and the event is
 // neither read as the answer nor lost.
-TEST_F(Waits, SlowFifoEventBeforeAQueryIsKeptApartFromTheAnswer) {
+TEST_F(WaitsTest, SlowFifoEventBeforeAQueryIsKeptApartFromTheAnswer) {
     board().setFaults({.slowFifoReads = 20});
     MemObj sourceOff{ControlPort, 0};
     Bytes none;
@@ -403,7 +405,7 @@ TEST_F(Waits, SlowFifoEventBeforeAQueryIsKeptApartFromTheAnswer) {
 // A query that timed out gets its answer after all (here: the query byte reaches the board
 // as a stray command). The answer is no event: it used to come back from a wait for event as
 // day 100, 00:00 and 72,012 us.
-TEST_F(Waits, LateAnswerIsNeverTakenForAnEvent) {
+TEST_F(WaitsTest, LateAnswerIsNeverTakenForAnEvent) {
     board().setFaults({.noAnswer = true});
     Bytes date(4);
     ASSERT_EQ(send(IOCTL_VORNPCI_GET_DATE, Bytes(4), date).status, STATUS_IO_TIMEOUT);
@@ -417,7 +419,7 @@ TEST_F(Waits, LateAnswerIsNeverTakenForAnEvent) {
 }
 
 // An event tagged after a request's drain and before its query's flush is kept, not flushed.
-TEST_F(Waits, QueryKeepsTheEventsItsFlushFinds) {
+TEST_F(WaitsTest, QueryKeepsTheEventsItsFlushFinds) {
     poke(ControlPort, 0); // no interrupt takes the event
     ASSERT_EQ(KeWaitForSingleObject(&device().BoardMutex, Executive, KernelMode, FALSE, nullptr),
               STATUS_SUCCESS);
@@ -435,7 +437,7 @@ TEST_F(Waits, QueryKeepsTheEventsItsFlushFinds) {
 // A wait's enable reaches the board only in step with the interrupt service routine, never
 // between the routine's read of the status and its write of the control register, where the
 // routine would undo it.
-TEST_F(Waits, EnableIsWrittenInStepWithTheInterruptRoutine) {
+TEST_F(WaitsTest, EnableIsWrittenInStepWithTheInterruptRoutine) {
     struct Holder {
         std::atomic<bool> held{false};
         std::atomic<bool> release{false};
@@ -469,7 +471,7 @@ TEST_F(Waits, EnableIsWrittenInStepWithTheInterruptRoutine) {
 
 // With the event source on and nothing pending, the interrupt is another device's on the line:
 // not claimed, and the event source stays on.
-TEST_F(Waits, InterruptWithNothingPendingIsNotClaimed) {
+TEST_F(WaitsTest, InterruptWithNothingPendingIsNotClaimed) {
     ASSERT_EQ(board().enables() & ExtIntrEnable, ExtIntrEnable);
     EXPECT_FALSE(CVORNpci::VORNpciIsr(nullptr, &device()));
     EXPECT_EQ(board().enables() & ExtIntrEnable, ExtIntrEnable);
@@ -478,7 +480,7 @@ TEST_F(Waits, InterruptWithNothingPendingIsNotClaimed) {
 }
 
 // Raised together, the heartbeat is served first; the match stays pending for the next call.
-TEST_F(Waits, HeartbeatIsServedBeforeAMatchRaisedWithIt) {
+TEST_F(WaitsTest, HeartbeatIsServedBeforeAMatchRaisedWithIt) {
     Bytes none;
     HeartObj heart{1, 0xE5, 0x2710, {}}; // once a second, from now
     ASSERT_EQ(send(IOCTL_VORNPCI_SET_HEARTBEAT, bytesOf(heart), none).status, STATUS_SUCCESS);
@@ -495,7 +497,7 @@ TEST_F(Waits, HeartbeatIsServedBeforeAMatchRaisedWithIt) {
 
 // Whoever comes first, time-out or cancellation, completes the wait; the verifier (double
 // completion, completion with a cancel routine, late touches) sees every hand-over.
-TEST_F(Waits, TimeoutAndCancelRaceCompleteEachWaitOnce) {
+TEST_F(WaitsTest, TimeoutAndCancelRaceCompleteEachWaitOnce) {
     for (int round = 0; round < 100; ++round) {
         auto wait = start(IOCTL_VORNPCI_WAIT_HEART, timeoutOf(1), 0);
         ASSERT_TRUE(wait->pending());
@@ -507,7 +509,7 @@ TEST_F(Waits, TimeoutAndCancelRaceCompleteEachWaitOnce) {
     }
 }
 
-TEST_F(Waits, EventAndCancelRaceCompleteEachWaitOnce) {
+TEST_F(WaitsTest, EventAndCancelRaceCompleteEachWaitOnce) {
     for (int round = 0; round < 100; ++round) {
         auto wait = start(IOCTL_VORNPCI_WAIT_EVENT, eventWait(1000), 12);
         ASSERT_TRUE(wait->pending());
@@ -526,7 +528,7 @@ TEST_F(Waits, EventAndCancelRaceCompleteEachWaitOnce) {
 
 // A storm the FIFO cannot hold while the event source is off: the tags it refused get numbers
 // after the frames it holds, so the gap shows where the loss was, not at the first frame read.
-TEST_F(Waits, NextEventNumbersEveryEventAndShowsFifoOverflowAsAGapInPlace) {
+TEST_F(WaitsTest, NextEventNumbersEveryEventAndShowsFifoOverflowAsAGapInPlace) {
     constexpr unsigned kHeld = 1024 / FifoFrameBytes;
     poke(0x00, 0x00); // event source off: the storm stays in the FIFO
     board().strobeEvents(kHeld + 48);
@@ -556,7 +558,7 @@ TEST_F(Waits, NextEventNumbersEveryEventAndShowsFifoOverflowAsAGapInPlace) {
               STATUS_INVALID_PARAMETER);
 }
 
-TEST_F(Waits, ManyNextEventWaitersAllCompleteOnOneEventOrTheirOwnTimeOut) {
+TEST_F(WaitsTest, ManyNextEventWaitersAllCompleteOnOneEventOrTheirOwnTimeOut) {
     const ntemu::Handle handle = openOverlapped();
     std::vector<std::unique_ptr<AsyncRequest>> readers;
     for (int i = 0; i < 4; ++i) {
@@ -585,7 +587,7 @@ TEST_F(Waits, ManyNextEventWaitersAllCompleteOnOneEventOrTheirOwnTimeOut) {
     EXPECT_EQ(waitEventNow().dayOfYear, 365);
 }
 
-TEST_F(Waits, CancelledNextEventWaiterEndsOnceAndTheOthersGoOn) {
+TEST_F(WaitsTest, CancelledNextEventWaiterEndsOnceAndTheOthersGoOn) {
     const ntemu::Handle handle = openOverlapped();
     auto cancelled = startNextEvent(0, 60'000, handle);
     auto other = startNextEvent(0, 60'000, handle);
@@ -598,7 +600,7 @@ TEST_F(Waits, CancelledNextEventWaiterEndsOnceAndTheOthersGoOn) {
     EXPECT_EQ(other->result().status, STATUS_SUCCESS);
 }
 
-TEST_F(Waits, NextEventAndCancelRaceCompleteEachRequestOnce) {
+TEST_F(WaitsTest, NextEventAndCancelRaceCompleteEachRequestOnce) {
     for (int round = 0; round < 100; ++round) {
         auto wait = startNextEvent(round, 1000, m_handle);
         ASSERT_TRUE(wait->pending());
@@ -613,7 +615,7 @@ TEST_F(Waits, NextEventAndCancelRaceCompleteEachRequestOnce) {
 }
 
 // The wait-for-event ring is emptied; every event read stays in the log, numbered.
-TEST_F(Waits, FlushEmptiesTheWaitRingButNotTheSequencedLog) {
+TEST_F(WaitsTest, FlushEmptiesTheWaitRingButNotTheSequencedLog) {
     poke(0x00, 0x00);
     board().strobeEvents(2); // still in the board's FIFO when the flush comes
     poke(0x00, 0x80);
@@ -626,7 +628,7 @@ TEST_F(Waits, FlushEmptiesTheWaitRingButNotTheSequencedLog) {
 
 // Storms past the FIFO's capacity and more events than the log holds: a reader's events and
 // its counted drops add up to every event the board tagged.
-TEST_F(Waits, DeliveredPlusDroppedEqualsEveryTaggedEventPastCapacity) {
+TEST_F(WaitsTest, DeliveredPlusDroppedEqualsEveryTaggedEventPastCapacity) {
     for (int round = 0; round < 60; ++round) {
         board().strobeEvents(250);
         settle();

@@ -27,14 +27,14 @@ enum class Kind { InProcess, Daemon };
 constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr int kBoundMs = 10'000;
 
-class Channel : public testing::TestWithParam<Kind> {
+class ChannelTest : public testing::TestWithParam<Kind> {
 protected:
     void SetUp() override {
         if (GetParam() == Kind::InProcess) {
             m_channel = openInProcessChannel(defaultMachine());
         } else {
             std::string log;
-            m_daemon = hosttest::DaemonProcess::start({}, &log);
+            m_daemon = vorntest::DaemonProcess::start({}, &log);
             ASSERT_TRUE(m_daemon) << log;
             m_client = DaemonClient::connect(m_daemon->socketPath()).release();
             m_channel.reset(m_client);
@@ -82,13 +82,13 @@ protected:
         return state;
     }
 
-    std::unique_ptr<hosttest::DaemonProcess> m_daemon;
+    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
     DaemonClient* m_client = nullptr; // the channel, when it is a daemon client
     std::unique_ptr<DeviceChannel> m_channel;
     uint64_t m_handle = 0;
 };
 
-TEST_P(Channel, OpenReplyCarriesModelAndSlot) {
+TEST_P(ChannelTest, OpenReplyCarriesModelAndSlot) {
     OpenReply reply{{1, 2, 3, 4}, 0, 0, 0x77};
     ChannelResult result = control(IOCTL_VORNPCI_OPEN, reply);
     EXPECT_EQ(result.status, STATUS_SUCCESS);
@@ -99,7 +99,7 @@ TEST_P(Channel, OpenReplyCarriesModelAndSlot) {
     EXPECT_EQ(reply.unused7, 0x77);
 }
 
-TEST_P(Channel, DevicesThatDoNotExistAreNotFound) {
+TEST_P(ChannelTest, DevicesThatDoNotExistAreNotFound) {
     for (const char16_t* name :
          {u"\\\\.\\VORNpci1", u"\\\\.\\VORNcpci0", u"\\\\.\\VORNisa0", u"\\\\.\\DEMO"}) {
         uint64_t handle = 99;
@@ -108,7 +108,7 @@ TEST_P(Channel, DevicesThatDoNotExistAreNotFound) {
     }
 }
 
-TEST_P(Channel, DriverVersionNeedsInputLengthSeven) {
+TEST_P(ChannelTest, DriverVersionNeedsInputLengthSeven) {
     char text[12] = {};
     ChannelResult result =
         m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_GET_DRIVER, text, 7, text, sizeof(text));
@@ -120,7 +120,7 @@ TEST_P(Channel, DriverVersionNeedsInputLengthSeven) {
     EXPECT_EQ(result.information, 0u);
 }
 
-TEST_P(Channel, HandlesWorkOnlyWhileOpen) {
+TEST_P(ChannelTest, HandlesWorkOnlyWhileOpen) {
     TimeObj time{};
     for (uint64_t bad : {uint64_t(0), m_handle + 4, uint64_t(1) << 40}) {
         ChannelResult result =
@@ -138,7 +138,7 @@ TEST_P(Channel, HandlesWorkOnlyWhileOpen) {
     EXPECT_EQ(control(IOCTL_VORNPCI_GET_TIME, time).status, STATUS_SUCCESS);
 }
 
-TEST_P(Channel, ShortOutputBufferIsNeverOverrun) {
+TEST_P(ChannelTest, ShortOutputBufferIsNeverOverrun) {
     uint8_t buffer[32];
     std::memset(buffer, 0xEE, sizeof(buffer));
     std::memset(buffer, 0, 16); // a time request's input
@@ -149,7 +149,7 @@ TEST_P(Channel, ShortOutputBufferIsNeverOverrun) {
         ASSERT_EQ(buffer[i], i < 16 ? 0 : 0xEE) << i; // past the 8 bytes offered: as before
 }
 
-TEST_P(Channel, SimulatedEventIsTaggedWithTheBoardTime) {
+TEST_P(ChannelTest, SimulatedEventIsTaggedWithTheBoardTime) {
     BoardState before = boardState();
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
@@ -172,12 +172,12 @@ TEST_P(Channel, SimulatedEventIsTaggedWithTheBoardTime) {
     EXPECT_LE(tagged, micros(after.dayOfYear, after.hours, after.minutes, after.microsInMinute));
 }
 
-TEST_P(Channel, WaitWithoutInterruptEndsDeviceNotReady) {
+TEST_P(ChannelTest, WaitWithoutInterruptEndsDeviceNotReady) {
     EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_MATCH, 1).status, STATUS_DEVICE_NOT_READY);
     EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_HEART, 0).status, STATUS_DEVICE_NOT_READY);
 }
 
-TEST_P(Channel, BlockedWaitHoldsUpNoOtherThread) {
+TEST_P(ChannelTest, BlockedWaitHoldsUpNoOtherThread) {
     auto waiting = std::async(std::launch::async, [&] {
         return waitFor(m_handle, IOCTL_VORNPCI_WAIT_HEART, 20'000).status;
     });
@@ -193,7 +193,7 @@ TEST_P(Channel, BlockedWaitHoldsUpNoOtherThread) {
     EXPECT_EQ(boardState().heartbeatDivider, 100);
 }
 
-TEST_P(Channel, CloseReleasesWaitsOnThatHandleOnly) {
+TEST_P(ChannelTest, CloseReleasesWaitsOnThatHandleOnly) {
     uint64_t second = 0;
     ASSERT_EQ(m_channel->open(u"\\\\.\\VORNpci0", kShareAll, &second), STATUS_SUCCESS);
     auto waiting = std::async(std::launch::async, [&] {
@@ -206,7 +206,7 @@ TEST_P(Channel, CloseReleasesWaitsOnThatHandleOnly) {
     EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_MATCH, 1).status, STATUS_DEVICE_NOT_READY);
 }
 
-TEST_P(Channel, SimulateChecksBoardAndValues) {
+TEST_P(ChannelTest, SimulateChecksBoardAndValues) {
     SimCommand c;
     c.board = 1;
     EXPECT_EQ(m_channel->simulate(c), STATUS_NO_SUCH_DEVICE);
@@ -233,7 +233,7 @@ TEST_P(Channel, SimulateChecksBoardAndValues) {
     EXPECT_EQ(m_channel->inspectBoard(1, &state), STATUS_NO_SUCH_DEVICE);
 }
 
-TEST_P(Channel, GpsScenarioAndFaultsReachTheDriver) {
+TEST_P(ChannelTest, GpsScenarioAndFaultsReachTheDriver) {
     SimCommand gps;
     gps.action = SimAction::SetGpsScenario;
     gps.altitudeDecimetres = 1'234'567;
@@ -263,7 +263,7 @@ TEST_P(Channel, GpsScenarioAndFaultsReachTheDriver) {
     EXPECT_EQ(control(IOCTL_VORNPCI_GET_SATINFO, sats).status, STATUS_SUCCESS);
 }
 
-TEST_P(Channel, InspectionShowsWhatTheDriverProgrammed) {
+TEST_P(ChannelTest, InspectionShowsWhatTheDriverProgrammed) {
     int32_t delay = -250;
     ASSERT_EQ(
         m_channel->deviceIoControl(m_handle, IOCTL_VORNPCI_SET_PROP_DELAY, &delay, 4, nullptr, 0)
@@ -284,7 +284,7 @@ TEST_P(Channel, InspectionShowsWhatTheDriverProgrammed) {
     EXPECT_TRUE(boardState().referencePresent);
 }
 
-TEST_P(Channel, ManyThreadsSideBySide) {
+TEST_P(ChannelTest, ManyThreadsSideBySide) {
     std::vector<std::future<int>> threads;
     for (int t = 0; t < 6; ++t) {
         threads.push_back(std::async(std::launch::async, [&] {
@@ -302,7 +302,7 @@ TEST_P(Channel, ManyThreadsSideBySide) {
         EXPECT_EQ(thread.get(), 40);
 }
 
-INSTANTIATE_TEST_SUITE_P(Host, Channel, testing::Values(Kind::InProcess, Kind::Daemon),
+INSTANTIATE_TEST_SUITE_P(Host, ChannelTest, testing::Values(Kind::InProcess, Kind::Daemon),
                          [](const auto& info) {
                              return info.param == Kind::InProcess ? "InProcess" : "Daemon";
                          });

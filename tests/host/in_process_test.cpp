@@ -12,7 +12,7 @@ using namespace vornhost;
 
 constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-TEST(InProcessHost, OneHostPerProgramAtATime) {
+TEST(InProcessTest, OneHostPerProgramAtATime) {
     auto first = openInProcessChannel(defaultMachine());
     ASSERT_TRUE(first);
     EXPECT_FALSE(openInProcessChannel(defaultMachine()));
@@ -23,7 +23,7 @@ TEST(InProcessHost, OneHostPerProgramAtATime) {
     EXPECT_EQ(again->open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
 }
 
-TEST(InProcessHost, RefusedMachineGivesNoChannel) {
+TEST(InProcessTest, RefusedMachineGivesNoChannel) {
     vornsim::MachineDescription twice = defaultMachine();
     twice.cards.push_back(twice.cards[0]); // the same bus, slot and function again
     EXPECT_FALSE(openInProcessChannel(twice));
@@ -31,7 +31,7 @@ TEST(InProcessHost, RefusedMachineGivesNoChannel) {
     EXPECT_TRUE(openInProcessChannel(defaultMachine()));
 }
 
-TEST(InProcessHost, EachModelAnswersWithItsCode) {
+TEST(InProcessTest, EachModelAnswersWithItsCode) {
     vornsim::MachineDescription machine;
     const uint16_t models[] = {0x7000, 0x7100, 0x9070, 0x9072};
     for (unsigned n = 0; n < 4; ++n)
@@ -56,7 +56,7 @@ TEST(InProcessHost, EachModelAnswersWithItsCode) {
     }
 }
 
-TEST(InProcessHost, HandlesLeftOpenAreClosedWithTheChannel) {
+TEST(InProcessTest, HandlesLeftOpenAreClosedWithTheChannel) {
     auto channel = openInProcessChannel(defaultMachine());
     ASSERT_TRUE(channel);
     uint64_t handle = 0;

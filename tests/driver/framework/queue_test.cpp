@@ -47,7 +47,7 @@ private:
     std::atomic<bool> m_done{false};
 };
 
-class IrpQueueTest : public SystemFixture, public testing::WithParamInterface<bool> {
+class QueueTest : public SystemFixture, public testing::WithParamInterface<bool> {
 protected:
     virtual DriverConfig config() { return DriverConfig{1, GetParam()}; }
 
@@ -96,10 +96,10 @@ protected:
     ntemu::Handle m_handle = 0;
 };
 
-INSTANTIATE_TEST_SUITE_P(Modes, IrpQueueTest, testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(Modes, QueueTest, testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Legacy" : "Queue"; });
 
-TEST_P(IrpQueueTest, StartsAtOnceWhenIdleAndThenInOrder) {
+TEST_P(QueueTest, StartsAtOnceWhenIdleAndThenInOrder) {
     auto first = send(1);
     ASSERT_EQ(m_device->startCount(), 1u);
     StartRecord started = m_device->starts()[0];
@@ -125,7 +125,7 @@ TEST_P(IrpQueueTest, StartsAtOnceWhenIdleAndThenInOrder) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, CleanupCancelsOnlyTheClosingFilesRequests) {
+TEST_P(QueueTest, CleanupCancelsOnlyTheClosingFilesRequests) {
     ntemu::Handle other = open(u"\\\\.\\FwQueue0", FILE_SHARE_READ);
     auto a1 = send(11), b1 = send(21, other), a2 = send(12), b2 = send(22, other);
     ASSERT_EQ(process().close(m_handle), STATUS_SUCCESS);
@@ -141,7 +141,7 @@ TEST_P(IrpQueueTest, CleanupCancelsOnlyTheClosingFilesRequests) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, FlushOfAllCancelsWaitingAndCurrentRequests) {
+TEST_P(QueueTest, FlushOfAllCancelsWaitingAndCurrentRequests) {
     auto first = send(1), second = send(2), third = send(3);
     m_device->IrpQueue.FlushQueue(nullptr);
     for (auto* request : {first.get(), second.get(), third.get()})
@@ -153,7 +153,7 @@ TEST_P(IrpQueueTest, FlushOfAllCancelsWaitingAndCurrentRequests) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, CancelledCurrentRequestStartsTheNext) {
+TEST_P(QueueTest, CancelledCurrentRequestStartsTheNext) {
     auto first = send(1), second = send(2);
     first->cancel();
     EXPECT_EQ(first->status(), STATUS_CANCELLED);
@@ -163,7 +163,7 @@ TEST_P(IrpQueueTest, CancelledCurrentRequestStartsTheNext) {
     EXPECT_EQ(second->status(), STATUS_SUCCESS);
 }
 
-TEST_P(IrpQueueTest, CancelledWaitingRequestLeavesTheQueueIntact) {
+TEST_P(QueueTest, CancelledWaitingRequestLeavesTheQueueIntact) {
     auto first = send(1), second = send(2), third = send(3);
     second->cancel();
     EXPECT_EQ(second->status(), STATUS_CANCELLED);
@@ -179,7 +179,7 @@ TEST_P(IrpQueueTest, CancelledWaitingRequestLeavesTheQueueIntact) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, CancelIoEndsEveryRequestOfTheHandle) {
+TEST_P(QueueTest, CancelIoEndsEveryRequestOfTheHandle) {
     ntemu::Handle other = open(u"\\\\.\\FwQueue0", FILE_SHARE_READ);
     auto mine1 = send(1), theirs = send(2, other), mine2 = send(3);
     process().cancelIo(m_handle);
@@ -191,7 +191,7 @@ TEST_P(IrpQueueTest, CancelIoEndsEveryRequestOfTheHandle) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
+TEST_P(QueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
     for (ULONG code : {kIoctlQueueCancelled, kIoctlQueueCancelledWithRoutine}) {
         auto early = sendCancelledBeforeQueued(7, code);
         EXPECT_EQ(early->status(), STATUS_CANCELLED);
@@ -210,7 +210,7 @@ TEST_P(IrpQueueTest, RequestCancelledBeforeItIsQueuedIsCompletedOnce) {
     EXPECT_EQ(next->status(), STATUS_SUCCESS);
 }
 
-TEST_P(IrpQueueTest, DeferredCompletionStartsTheNextFromADpc) {
+TEST_P(QueueTest, DeferredCompletionStartsTheNextFromADpc) {
     auto first = send(1), second = send(2);
     EXPECT_EQ(m_device->completeCurrent(STATUS_IO_TIMEOUT, true), 1u);
     kernel().settle();
@@ -223,7 +223,7 @@ TEST_P(IrpQueueTest, DeferredCompletionStartsTheNextFromADpc) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, DeferredCompletionsBeforeTheDpcRunsAreEachCompletedOnce) {
+TEST_P(QueueTest, DeferredCompletionsBeforeTheDpcRunsAreEachCompletedOnce) {
     auto first = send(1), second = send(2);
     {
         ProcessorHold hold;
@@ -241,7 +241,7 @@ TEST_P(IrpQueueTest, DeferredCompletionsBeforeTheDpcRunsAreEachCompletedOnce) {
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueTest, CurrentRequestIsClaimedOnce) {
+TEST_P(QueueTest, CurrentRequestIsClaimedOnce) {
     CIrpQueue& queue = m_device->IrpQueue;
     EXPECT_TRUE(queue.IsCurrentIrpClaimed()); // nothing in progress
     EXPECT_TRUE(queue.RescindCurrentIrpClaim());
@@ -259,7 +259,7 @@ TEST_P(IrpQueueTest, CurrentRequestIsClaimedOnce) {
     EXPECT_EQ(second->status(), STATUS_SUCCESS);
 }
 
-TEST_P(IrpQueueTest, HelpersWalkAndUnlinkInOrder) {
+TEST_P(QueueTest, HelpersWalkAndUnlinkInOrder) {
     auto first = send(1), second = send(2), third = send(3), fourth = send(4);
     CIrpQueue& queue = m_device->IrpQueue;
     queue.AcquireQueueLock();
@@ -285,15 +285,15 @@ TEST_P(IrpQueueTest, HelpersWalkAndUnlinkInOrder) {
 
 // A driver without a start-I/O routine: the queue ends every request it starts itself, and
 // one that was cancelled before it started ends as cancelled instead of blocking the queue.
-class IrpQueueWithoutStartIoTest : public IrpQueueTest {
+class QueueWithoutStartIoTest : public QueueTest {
 protected:
     DriverConfig config() override { return DriverConfig{1, GetParam(), false}; }
 };
 
-INSTANTIATE_TEST_SUITE_P(Modes, IrpQueueWithoutStartIoTest, testing::Values(true, false),
+INSTANTIATE_TEST_SUITE_P(Modes, QueueWithoutStartIoTest, testing::Values(true, false),
                          [](const auto& info) { return info.param ? "Legacy" : "Queue"; });
 
-TEST_P(IrpQueueWithoutStartIoTest, RequestCancelledBeforeItStartsIsCompletedOnce) {
+TEST_P(QueueWithoutStartIoTest, RequestCancelledBeforeItStartsIsCompletedOnce) {
     for (ULONG code : {kIoctlQueueCancelled, kIoctlQueueCancelledWithRoutine}) {
         auto early = sendCancelledBeforeQueued(7, code);
         EXPECT_EQ(early->status(), STATUS_CANCELLED) << std::hex << code;
@@ -305,7 +305,7 @@ TEST_P(IrpQueueWithoutStartIoTest, RequestCancelledBeforeItStartsIsCompletedOnce
     EXPECT_TRUE(idle());
 }
 
-TEST_P(IrpQueueWithoutStartIoTest, RequestCancelledWhileWaitingWithoutRoutineIsCompletedOnce) {
+TEST_P(QueueWithoutStartIoTest, RequestCancelledWhileWaitingWithoutRoutineIsCompletedOnce) {
     holdBusy();
     auto waiting = send(1, 0, kIoctlQueueWithoutRoutine);
     process().cancelIo(m_handle);
