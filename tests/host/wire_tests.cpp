@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace {
@@ -199,6 +201,53 @@ TEST(WireCodec, RandomPayloadsNeverReadOutOfBounds) {
     }
     // Fixed-size records of exactly the drawn length do decode: the loop reaches them.
     EXPECT_GT(accepted, 0u);
+}
+
+bool decodesAsItsType(uint16_t type, std::span<const uint8_t> payload) {
+    switch (wire::MessageType(type)) {
+    case wire::MessageType::Hello:
+        return wire::decodeHello(payload).has_value();
+    case wire::MessageType::Open:
+        return wire::decodeOpen(payload).has_value();
+    case wire::MessageType::DeviceControl:
+        return wire::decodeControl(payload).has_value();
+    case wire::MessageType::Close:
+        return wire::decodeClose(payload).has_value();
+    case wire::MessageType::Simulate:
+        return wire::decodeSimulate(payload).has_value();
+    case wire::MessageType::Inspect:
+        return wire::decodeInspect(payload).has_value();
+    case wire::MessageType::Status:
+        return wire::decodeStatus(payload).has_value();
+    }
+    return true; // a type the daemon does not know has no payload to check
+}
+
+// The protocol fuzzer's seeds are written apart from this codec: their whole frames must decode,
+// or the seeds only ever reach the daemon's refusal of a malformed payload.
+TEST(WireCodec, ProtocolFuzzSeedsDecode) {
+    const std::filesystem::path folder =
+        std::filesystem::path(VORN_SOURCE_DIR) / "tests/data/fuzz/vornhost_protocol_fuzzer";
+    size_t frames = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_FALSE(bytes.empty()) << entry.path();
+        auto stream = std::span(bytes).subspan(1); // the fuzzer's mode byte
+        size_t refused = 0;
+        while (stream.size() >= wire::kHeaderSize) {
+            wire::HeaderCheck check;
+            const wire::Header h = wire::decodeHeader(stream.data(), &check);
+            if (check != wire::HeaderCheck::Ok || stream.size() - wire::kHeaderSize < h.length)
+                break; // the seeds that break the framing end here on purpose
+            refused += !decodesAsItsType(h.type, stream.subspan(wire::kHeaderSize, h.length));
+            stream = stream.subspan(wire::kHeaderSize + h.length);
+            ++frames;
+        }
+        const bool malformedOnPurpose = entry.path().filename() == "malformed_open";
+        EXPECT_EQ(refused > 0, malformedOnPurpose) << entry.path().filename();
+    }
+    EXPECT_GT(frames, 100u);
 }
 
 bool noFile(const std::string&, std::string*) {
