@@ -1,111 +1,156 @@
-// Encoding and decoding of vornhost frames: fixed little-endian fields, checked lengths.
+// Encoding and decoding of vornhost frames. Each record's fields are listed once, in wire
+// order, and both the writer and the reader walk that list.
 #include "wire.h"
 
-#include <cstring>
+#include "wire_io.h"
 
 namespace vornhost::wire {
 namespace {
 
-// Writes fields at the end of a byte vector: its own, or one the caller keeps for reuse.
-class Writer {
-public:
-    Writer() : m_bytes(&m_own) {}
-    explicit Writer(std::vector<uint8_t>& out) : m_bytes(&out) {}
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
+// The field list of one record: visit(io, record) names each field with its width, in wire
+// order, for a Writer (the record const) or a Reader. A new record needs a list here and
+// one-line encode and decode functions below.
+template <class Record> struct Fields;
 
-    Writer& u8(uint8_t v) {
-        m_bytes->push_back(v);
-        return *this;
-    }
-    Writer& u16(uint16_t v) { return put(v, 2); }
-    Writer& u32(uint32_t v) { return put(v, 4); }
-    Writer& u64(uint64_t v) { return put(v, 8); }
-    Writer& bytes(std::span<const uint8_t> b) {
-        m_bytes->insert(m_bytes->end(), b.begin(), b.end());
-        return *this;
-    }
-    std::vector<uint8_t> take() { return std::move(*m_bytes); }
-    size_t size() const { return m_bytes->size(); }
-    // Overwrites four bytes written before, at `offset`.
-    void patch32(size_t offset, uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            (*m_bytes)[offset + i] = uint8_t(v >> (8 * i));
-    }
-
-private:
-    Writer& put(uint64_t v, int width) {
-        for (int i = 0; i < width; ++i)
-            m_bytes->push_back(uint8_t(v >> (8 * i)));
-        return *this;
-    }
-    std::vector<uint8_t> m_own;
-    std::vector<uint8_t>* m_bytes;
+// The header before each payload; its magic is the one field no caller sets.
+struct FrameHead {
+    uint32_t magic = kMagic;
+    Header header;
 };
+template <> struct Fields<FrameHead> {
+    template <class Io, class R> static void visit(Io& io, R& f) {
+        io.u32(f.magic).u16(f.header.version).u16(f.header.type).u32(f.header.length);
+        io.u32(f.header.requestId).u32(f.header.threadId);
+    }
+};
+
+template <> struct Fields<HelloRequest> {
+    template <class Io, class R> static void visit(Io& io, R& h) { io.u32(h.clientPid); }
+};
+
+template <> struct Fields<OpenRequest> {
+    template <class Io, class R> static void visit(Io& io, R& o) {
+        uint16_t length = uint16_t(o.name.size());
+        io.u16(o.shareAccess).u16(length).units(o.name, length, kMaxNameLength);
+    }
+};
+
+template <> struct Fields<ControlView> {
+    template <class Io, class R> static void visit(Io& io, R& c) {
+        uint32_t inLength = uint32_t(c.input.size());
+        io.u64(c.handle).u32(c.code).u32(inLength).u32(c.outLength);
+        io.bytes(c.input, inLength, kMaxIoLength);
+    }
+};
+
+template <> struct Fields<CloseRequest> {
+    template <class Io, class R> static void visit(Io& io, R& c) { io.u64(c.handle); }
+};
+
+template <> struct Fields<SimCommand> {
+    template <class Io, class R> static void visit(Io& io, R& c) {
+        io.u32(c.board).u8(c.action).u8(c.referencePresent).u8(c.faultNoAnswer);
+        io.u8(c.faultBadEcho).u32(c.count).u16(c.atDayOfYear).u8(c.atHours).u8(c.atMinutes);
+        io.u32(c.atMicrosInMinute).u32(c.altitudeDecimetres).u16(c.latitudeDegrees);
+        io.u16(c.longitudeDegrees).u32(c.latitudeMinutes).u32(c.longitudeMinutes);
+        io.u8(c.satellites).u32(c.faultSlowFifoReads);
+        io.u64(c.referenceOffsetMicros).u64(c.referencePpb);
+    }
+};
+
+template <> struct Fields<InspectRequest> {
+    template <class Io, class R> static void visit(Io& io, R& i) { io.u32(i.board); }
+};
+
+template <> struct Fields<StatusRequest> {
+    template <class Io, class R> static void visit(Io& io, R& s) {
+        io.u32(s.wait).u32(s.count).u32(s.boundMs);
+    }
+};
+
+template <> struct Fields<ReplyHead> {
+    template <class Io, class R> static void visit(Io& io, R& h) { io.u32(h.error).u32(h.status); }
+};
+
+// What the Open reply adds to the head.
+struct HandleReply {
+    uint64_t handle = 0;
+};
+template <> struct Fields<HandleReply> {
+    template <class Io, class R> static void visit(Io& io, R& h) { io.u64(h.handle); }
+};
+
+// What the device control reply adds to the head.
+struct OutputReply {
+    std::span<const uint8_t> output;
+};
+template <> struct Fields<OutputReply> {
+    template <class Io, class R> static void visit(Io& io, R& o) {
+        uint32_t length = uint32_t(o.output.size());
+        io.u32(length).bytes(o.output, length, kMaxIoLength);
+    }
+};
+
+template <> struct Fields<BoardState> {
+    template <class Io, class R> static void visit(Io& io, R& s) {
+        io.u16(s.model).u32(s.year).u32(s.dayOfYear).u32(s.hours).u32(s.minutes);
+        io.u32(s.microsInMinute).u8(s.freewheel).u8(s.referencePresent).u8(s.inSync);
+        io.u32(s.propagationDelayMicros).u16(s.heartbeatDivider).u8(s.heartbeatSquare);
+        io.u8(s.heartbeatImmediately).u8(s.matchArmed).u8(s.matchStop).u16(s.matchDayOfYear);
+        io.u8(s.matchHours).u8(s.matchMinutes).u32(s.matchMicrosInMinute).u16(s.enables);
+        io.u32(s.fifoLevel).u64(s.eventsTagged).u64(s.heartbeats).u64(s.matches);
+    }
+};
+
+template <> struct Fields<HostStatus> {
+    template <class Io, class R> static void visit(Io& io, R& s) {
+        io.u32(s.connections).u32(s.liveRequests).u8(s.reached);
+    }
+};
+
+// The records in order, appended to the writer.
+template <class... Records> Writer& write(Writer& w, const Records&... records) {
+    (Fields<Records>::visit(w, records), ...);
+    return w;
+}
+
+template <class... Records> std::vector<uint8_t> encodeAll(const Records&... records) {
+    Writer w;
+    return write(w, records...).take();
+}
+
+// Exactly one record fills the payload, else nothing.
+template <class Record> std::optional<Record> decodeOne(std::span<const uint8_t> p) {
+    Reader r(p);
+    Record record;
+    Fields<Record>::visit(r, record);
+    if (!r.finished())
+        return std::nullopt;
+    return record;
+}
+
+// A reply: the head, then exactly one record.
+template <class Record> std::optional<Record> decodeReplyBody(std::span<const uint8_t> p) {
+    Reader r(p);
+    ReplyHead head;
+    Record record;
+    Fields<ReplyHead>::visit(r, head);
+    Fields<Record>::visit(r, record);
+    if (!r.finished())
+        return std::nullopt;
+    return record;
+}
 
 // Starts a frame at the end of the writer's bytes; finishFrame fills in its payload length.
 size_t startFrame(Writer& w, uint16_t type, uint32_t requestId, uint32_t threadId) {
     const size_t start = w.size();
-    w.u32(kMagic).u16(kVersion).u16(type).u32(0).u32(requestId).u32(threadId);
+    const FrameHead head{kMagic, Header{kVersion, type, 0, requestId, threadId}};
+    write(w, head);
     return start;
 }
 
 void finishFrame(Writer& w, size_t start) {
     w.patch32(start + 8, uint32_t(w.size() - start - kHeaderSize));
-}
-
-// Reads fields in order; any read past the end marks the reader failed.
-class Reader {
-public:
-    explicit Reader(std::span<const uint8_t> p) : m_p(p) {}
-    uint8_t u8() { return uint8_t(get(1)); }
-    uint16_t u16() { return uint16_t(get(2)); }
-    uint32_t u32() { return uint32_t(get(4)); }
-    uint64_t u64() { return get(8); }
-    std::span<const uint8_t> bytes(size_t n) {
-        if (!m_ok || m_p.size() - m_pos < n) {
-            m_ok = false;
-            return {};
-        }
-        auto b = m_p.subspan(m_pos, n);
-        m_pos += n;
-        return b;
-    }
-    bool ok() const { return m_ok; }
-    bool finished() const { return m_ok && m_pos == m_p.size(); }
-
-private:
-    uint64_t get(int width) {
-        if (!m_ok || m_p.size() - m_pos < size_t(width)) {
-            m_ok = false;
-            return 0;
-        }
-        uint64_t v = 0;
-        for (int i = 0; i < width; ++i)
-            v |= uint64_t(m_p[m_pos + i]) << (8 * i);
-        m_pos += width;
-        return v;
-    }
-    std::span<const uint8_t> m_p;
-    size_t m_pos = 0;
-    bool m_ok = true;
-};
-
-template <typename T> std::optional<T> done(const Reader& r, T value) {
-    if (!r.finished())
-        return std::nullopt;
-    return value;
-}
-
-Writer& head(Writer& w, const ReplyHead& h) {
-    return w.u32(uint32_t(h.error)).u32(uint32_t(h.status));
-}
-
-ReplyHead readHead(Reader& r) {
-    ReplyHead h;
-    h.error = WireError(r.u32());
-    h.status = NTSTATUS(r.u32());
-    return h;
 }
 
 } // namespace
@@ -134,22 +179,17 @@ const char* errorName(WireError error) {
 
 Header decodeHeader(const uint8_t* bytes, HeaderCheck* check) {
     Reader r({bytes, kHeaderSize});
-    uint32_t magic = r.u32();
-    Header h;
-    h.version = r.u16();
-    h.type = r.u16();
-    h.length = r.u32();
-    h.requestId = r.u32();
-    h.threadId = r.u32();
-    if (magic != kMagic)
+    FrameHead f;
+    Fields<FrameHead>::visit(r, f);
+    if (f.magic != kMagic)
         *check = HeaderCheck::BadMagic;
-    else if (h.version != kVersion)
+    else if (f.header.version != kVersion)
         *check = HeaderCheck::BadVersion;
-    else if (h.length > kMaxPayload)
+    else if (f.header.length > kMaxPayload)
         *check = HeaderCheck::TooLong;
     else
         *check = HeaderCheck::Ok;
-    return h;
+    return f.header;
 }
 
 std::vector<uint8_t> frame(uint16_t type, uint32_t requestId, uint32_t threadId,
@@ -163,7 +203,7 @@ void appendFrame(std::vector<uint8_t>& out, uint16_t type, uint32_t requestId, u
                  std::span<const uint8_t> payload) {
     Writer w(out);
     const size_t start = startFrame(w, type, requestId, threadId);
-    w.bytes(payload);
+    w.bytes(payload, uint32_t(payload.size()), kMaxPayload);
     finishFrame(w, start);
 }
 
@@ -172,7 +212,7 @@ void appendControlFrame(std::vector<uint8_t>& out, uint32_t requestId, uint32_t 
                         uint32_t outLength) {
     Writer w(out);
     const size_t start = startFrame(w, uint16_t(MessageType::DeviceControl), requestId, threadId);
-    w.u64(handle).u32(code).u32(uint32_t(input.size())).u32(outLength).bytes(input);
+    write(w, ControlView{handle, code, outLength, input});
     finishFrame(w, start);
 }
 
@@ -181,67 +221,44 @@ void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const Re
     Writer w(out);
     const size_t start =
         startFrame(w, uint16_t(request.type | kReplyBit), request.requestId, request.threadId);
-    head(w, h).u32(uint32_t(output.size())).bytes(output);
+    write(w, h, OutputReply{output});
     finishFrame(w, start);
 }
 
 std::vector<uint8_t> encode(const HelloRequest& r) {
-    return Writer().u32(r.clientPid).take();
+    return encodeAll(r);
 }
 
 std::vector<uint8_t> encode(const OpenRequest& r) {
-    Writer w;
-    w.u16(r.shareAccess).u16(uint16_t(r.name.size()));
-    for (char16_t c : r.name)
-        w.u16(c);
-    return w.take();
+    return encodeAll(r);
 }
 
 std::vector<uint8_t> encode(const ControlRequest& r) {
-    Writer w;
-    w.u64(r.handle).u32(r.code).u32(uint32_t(r.input.size())).u32(r.outLength).bytes(r.input);
-    return w.take();
+    return encodeAll(ControlView{r.handle, r.code, r.outLength, r.input});
 }
 
 std::vector<uint8_t> encode(const CloseRequest& r) {
-    return Writer().u64(r.handle).take();
+    return encodeAll(r);
 }
 
 std::vector<uint8_t> encode(const SimCommand& c) {
-    Writer w;
-    w.u32(c.board).u8(uint8_t(c.action)).u8(c.referencePresent).u8(c.faultNoAnswer);
-    w.u8(c.faultBadEcho).u32(c.count).u16(c.atDayOfYear).u8(c.atHours).u8(c.atMinutes);
-    w.u32(c.atMicrosInMinute).u32(c.altitudeDecimetres).u16(c.latitudeDegrees);
-    w.u16(c.longitudeDegrees).u32(c.latitudeMinutes).u32(c.longitudeMinutes);
-    w.u8(c.satellites).u32(c.faultSlowFifoReads);
-    w.u64(uint64_t(c.referenceOffsetMicros)).u64(uint64_t(c.referencePpb));
-    return w.take();
+    return encodeAll(c);
 }
 
 std::vector<uint8_t> encode(const InspectRequest& r) {
-    return Writer().u32(r.board).take();
+    return encodeAll(r);
 }
 
 std::vector<uint8_t> encode(const StatusRequest& r) {
-    return Writer().u32(uint32_t(r.wait)).u32(r.count).u32(r.boundMs).take();
+    return encodeAll(r);
 }
 
 std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p) {
-    Reader r(p);
-    HelloRequest h{r.u32()};
-    return done(r, h);
+    return decodeOne<HelloRequest>(p);
 }
 
 std::optional<OpenRequest> decodeOpen(std::span<const uint8_t> p) {
-    Reader r(p);
-    OpenRequest o;
-    o.shareAccess = r.u16();
-    uint16_t length = r.u16();
-    if (!r.ok() || length > kMaxNameLength)
-        return std::nullopt;
-    for (uint16_t i = 0; i < length; ++i)
-        o.name.push_back(char16_t(r.u16()));
-    return done(r, std::move(o));
+    return decodeOne<OpenRequest>(p);
 }
 
 std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p) {
@@ -253,109 +270,60 @@ std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p) {
 }
 
 std::optional<ControlView> viewControl(std::span<const uint8_t> p) {
-    Reader r(p);
-    ControlView c;
-    c.handle = r.u64();
-    c.code = r.u32();
-    uint32_t inLength = r.u32();
-    c.outLength = r.u32();
-    if (!r.ok() || inLength > kMaxIoLength)
-        return std::nullopt;
-    c.input = r.bytes(inLength);
-    return done(r, c);
+    return decodeOne<ControlView>(p);
 }
 
 std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p) {
-    Reader r(p);
-    CloseRequest c{r.u64()};
-    return done(r, c);
+    return decodeOne<CloseRequest>(p);
 }
 
 std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p) {
-    Reader r(p);
-    SimCommand c;
-    c.board = r.u32();
-    c.action = SimAction(r.u8());
-    c.referencePresent = r.u8() != 0;
-    c.faultNoAnswer = r.u8() != 0;
-    c.faultBadEcho = r.u8() != 0;
-    c.count = r.u32();
-    c.atDayOfYear = r.u16();
-    c.atHours = r.u8();
-    c.atMinutes = r.u8();
-    c.atMicrosInMinute = r.u32();
-    c.altitudeDecimetres = r.u32();
-    c.latitudeDegrees = r.u16();
-    c.longitudeDegrees = r.u16();
-    c.latitudeMinutes = r.u32();
-    c.longitudeMinutes = r.u32();
-    c.satellites = r.u8();
-    c.faultSlowFifoReads = r.u32();
-    c.referenceOffsetMicros = int64_t(r.u64());
-    c.referencePpb = int64_t(r.u64());
-    return done(r, c);
+    return decodeOne<SimCommand>(p);
 }
 
 std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p) {
-    Reader r(p);
-    InspectRequest i{r.u32()};
-    return done(r, i);
+    return decodeOne<InspectRequest>(p);
 }
 
 std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p) {
-    Reader r(p);
-    StatusRequest s;
-    s.wait = StatusWait(r.u32());
-    s.count = r.u32();
-    s.boundMs = r.u32();
-    return done(r, s);
+    return decodeOne<StatusRequest>(p);
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h) {
-    Writer w;
-    return head(w, h).take();
+    return encodeAll(h);
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, uint64_t handle) {
-    Writer w;
-    return head(w, h).u64(handle).take();
+    return encodeAll(h, HandleReply{handle});
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, std::span<const uint8_t> output) {
-    Writer w;
-    return head(w, h).u32(uint32_t(output.size())).bytes(output).take();
+    return encodeAll(h, OutputReply{output});
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardState& s) {
-    Writer w;
-    head(w, h);
-    w.u16(s.model).u32(uint32_t(s.year)).u32(uint32_t(s.dayOfYear)).u32(uint32_t(s.hours));
-    w.u32(uint32_t(s.minutes)).u32(s.microsInMinute).u8(s.freewheel).u8(s.referencePresent);
-    w.u8(s.inSync).u32(uint32_t(s.propagationDelayMicros)).u16(s.heartbeatDivider);
-    w.u8(s.heartbeatSquare).u8(s.heartbeatImmediately).u8(s.matchArmed).u8(s.matchStop);
-    w.u16(s.matchDayOfYear).u8(s.matchHours).u8(s.matchMinutes).u32(s.matchMicrosInMinute);
-    w.u16(s.enables).u32(s.fifoLevel).u64(s.eventsTagged).u64(s.heartbeats).u64(s.matches);
-    return w.take();
+    return encodeAll(h, s);
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostStatus& s) {
-    Writer w;
-    return head(w, h).u32(s.connections).u32(s.liveRequests).u8(s.reached).take();
+    return encodeAll(h, s);
 }
 
+// The head alone: what follows is the type's to read.
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p) {
     Reader r(p);
-    ReplyHead h = readHead(r);
+    ReplyHead h;
+    Fields<ReplyHead>::visit(r, h);
     if (!r.ok())
         return std::nullopt;
     return h;
 }
 
 std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p) {
-    Reader r(p);
-    readHead(r);
-    uint64_t handle = r.u64();
-    return done(r, handle);
+    auto reply = decodeReplyBody<HandleReply>(p);
+    if (!reply)
+        return std::nullopt;
+    return reply->handle;
 }
 
 std::optional<std::vector<uint8_t>> decodeControlReply(std::span<const uint8_t> p) {
@@ -366,54 +334,18 @@ std::optional<std::vector<uint8_t>> decodeControlReply(std::span<const uint8_t> 
 }
 
 std::optional<std::span<const uint8_t>> viewControlReply(std::span<const uint8_t> p) {
-    Reader r(p);
-    readHead(r);
-    uint32_t length = r.u32();
-    if (!r.ok() || length > kMaxIoLength)
+    auto reply = decodeReplyBody<OutputReply>(p);
+    if (!reply)
         return std::nullopt;
-    auto output = r.bytes(length);
-    return done(r, output);
+    return reply->output;
 }
 
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p) {
-    Reader r(p);
-    readHead(r);
-    BoardState s;
-    s.model = r.u16();
-    s.year = int32_t(r.u32());
-    s.dayOfYear = int32_t(r.u32());
-    s.hours = int32_t(r.u32());
-    s.minutes = int32_t(r.u32());
-    s.microsInMinute = r.u32();
-    s.freewheel = r.u8() != 0;
-    s.referencePresent = r.u8() != 0;
-    s.inSync = r.u8() != 0;
-    s.propagationDelayMicros = int32_t(r.u32());
-    s.heartbeatDivider = r.u16();
-    s.heartbeatSquare = r.u8() != 0;
-    s.heartbeatImmediately = r.u8() != 0;
-    s.matchArmed = r.u8() != 0;
-    s.matchStop = r.u8() != 0;
-    s.matchDayOfYear = r.u16();
-    s.matchHours = r.u8();
-    s.matchMinutes = r.u8();
-    s.matchMicrosInMinute = r.u32();
-    s.enables = r.u16();
-    s.fifoLevel = r.u32();
-    s.eventsTagged = r.u64();
-    s.heartbeats = r.u64();
-    s.matches = r.u64();
-    return done(r, s);
+    return decodeReplyBody<BoardState>(p);
 }
 
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p) {
-    Reader r(p);
-    readHead(r);
-    HostStatus s;
-    s.connections = r.u32();
-    s.liveRequests = r.u32();
-    s.reached = r.u8() != 0;
-    return done(r, s);
+    return decodeReplyBody<HostStatus>(p);
 }
 
 } // namespace vornhost::wire

@@ -7,7 +7,7 @@
 
 namespace vorngui {
 
-using namespace about_controls;
+using namespace controls::about;
 
 namespace {
 

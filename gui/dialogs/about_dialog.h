@@ -8,12 +8,6 @@
 
 namespace vorngui {
 
-namespace about_controls {
-inline constexpr int kFirmware = 1016;
-inline constexpr int kDriver = 1017;
-inline constexpr int kFpga = 1018;
-} // namespace about_controls
-
 class AboutDialog : public Dialog {
 public:
     explicit AboutDialog(const Services& services);

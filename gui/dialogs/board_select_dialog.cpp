@@ -3,7 +3,7 @@
 
 namespace vorngui {
 
-using namespace board_select_controls;
+using namespace controls::board_select;
 
 namespace {
 

@@ -9,15 +9,6 @@
 
 namespace vorngui {
 
-namespace board_select_controls {
-inline constexpr int kOk = 1004;
-inline constexpr int kPci = 1027;
-inline constexpr int kCompactPci = 1028;
-inline constexpr int kIsa = 1029;
-inline constexpr int kDeviceName = 1031;
-inline constexpr int kDemo = 1034;
-} // namespace board_select_controls
-
 // The device name that selects the demonstration board, compared byte for byte.
 inline constexpr const char* kDemoDeviceName = "DEMO";
 

@@ -6,17 +6,17 @@
 namespace vorngui {
 
 EventDialog::EventDialog(const Services& services) : Dialog(kTemplateId, services) {
-    fields().bindInt16(kIdDays, m_days, 0, 366);
-    fields().bindUInt8(kIdHours, m_hours, 0, 23);
-    fields().bindUInt8(kIdMinutes, m_minutes, 0, 59);
-    fields().bindDouble(kIdSeconds, m_seconds, 0, 60);
-    fields().bindUInt32(kIdTimeout, m_timeout);
+    fields().bindInt16(controls::event::kDays, m_days, 0, 366);
+    fields().bindUInt8(controls::event::kHours, m_hours, 0, 23);
+    fields().bindUInt8(controls::event::kMinutes, m_minutes, 0, 59);
+    fields().bindDouble(controls::event::kSeconds, m_seconds, 0, 60);
+    fields().bindUInt32(controls::event::kTimeout, m_timeout);
 }
 
 void EventDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdCheck) {
+    if (control == controls::event::kCheck) {
         check(view);
-    } else if (control == kIdFlushFifo) {
+    } else if (control == controls::event::kFlushFifo) {
         flushFifo(view);
     } else {
         Dialog::onCommand(view, control);
@@ -49,8 +49,9 @@ void EventDialog::waitOnBoard(DialogView& view, uint32_t waitMs) {
     EventObj event{};
     event.timeoutMs = waitMs;
     uint8_t result = 0;
-    runWithButtonsDisabled(view, {kIdCheck, kIdCancel, kIdFlushFifo},
-                           [&] { result = board().waitEvent(boardHandle(), &event); });
+    runWithButtonsDisabled(
+        view, {controls::event::kCheck, controls::event::kCancel, controls::event::kFlushFifo},
+        [&] { result = board().waitEvent(boardHandle(), &event); });
     if (result == VORN_WAIT_TIMEOUT) {
         view.showMessage(kTimeout);
         return;
@@ -85,7 +86,8 @@ void EventDialog::simulateCheck(DialogView& view, uint32_t waitMs) {
         showFields(view);
         return;
     }
-    const std::initializer_list<int> buttons{kIdCheck, kIdCancel, kIdFlushFifo};
+    const std::initializer_list<int> buttons{controls::event::kCheck, controls::event::kCancel,
+                                             controls::event::kFlushFifo};
     setButtonsEnabled(view, buttons, false);
     view.runBlocking([&] { services().clock.sleep(waitMs); });
     view.showMessage(kTimeout);
@@ -103,7 +105,7 @@ void EventDialog::flushFifo(DialogView& view) {
 }
 
 void SimulateEventDialog::onCommand(DialogView& view, int control) {
-    if (control != kIdSimulate) {
+    if (control != controls::simulate_event::kSimulate) {
         Dialog::onCommand(view, control);
         return;
     }

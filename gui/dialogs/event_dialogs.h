@@ -13,14 +13,6 @@ namespace vorngui {
 class EventDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kEvent;
-    static constexpr int kIdDays = 1000;
-    static constexpr int kIdHours = 1003;
-    static constexpr int kIdMinutes = 1001;
-    static constexpr int kIdSeconds = 1002;
-    static constexpr int kIdTimeout = 1032;
-    static constexpr int kIdFlushFifo = 1035;
-    static constexpr int kIdCheck = 1011;
-    static constexpr int kIdCancel = 1005;
 
     static constexpr const char* kTimeout = "Event Timeout!!";
     static constexpr const char* kNotStarted = "Cannot wait for event!!";
@@ -46,8 +38,6 @@ private:
 class SimulateEventDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kSimulateEvent;
-    static constexpr int kIdSimulate = 1015;
-    static constexpr int kIdCancel = 1014;
     static constexpr const char* kFailed = "Could not simulate time tag!!";
 
     explicit SimulateEventDialog(const Services& services) : Dialog(kTemplateId, services) {}

@@ -21,11 +21,11 @@ InterruptCheckDialog::InterruptCheckDialog(int templateId, int seenControl,
                                            const Services& services)
     : Dialog(templateId, services) {
     fields().bindCheck(seenControl, m_seen);
-    fields().bindUInt32(kIdTimeout, m_timeout);
+    fields().bindUInt32(controls::interrupt_check::kTimeout, m_timeout);
 }
 
 void InterruptCheckDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdCheck) {
+    if (control == controls::interrupt_check::kCheck) {
         check(view);
         return;
     }
@@ -49,10 +49,11 @@ void InterruptCheckDialog::check(DialogView& view) {
 
 void InterruptCheckDialog::checkOnBoard(DialogView& view, uint32_t waitMs) {
     uint8_t result = 0;
-    runWithButtonsDisabled(view, {kIdCheck, kIdCancel}, [&] {
-        uint32_t timeout = waitMs;
-        result = waitOnBoard(&timeout);
-    });
+    runWithButtonsDisabled(
+        view, {controls::interrupt_check::kCheck, controls::interrupt_check::kCancel}, [&] {
+            uint32_t timeout = waitMs;
+            result = waitOnBoard(&timeout);
+        });
     if (result == VORN_WAIT_TIMEOUT) {
         view.showMessage(timeoutMessage());
     } else if (result == VORN_WAIT_NOT_STARTED) {
@@ -76,8 +77,9 @@ void InterruptCheckDialog::simulateCheck(DialogView& view, uint32_t waitMs) {
     toggle = !toggle;
     m_seen = toggle ? 1 : 0;
     if (!toggle) {
-        runWithButtonsDisabled(view, {kIdCheck, kIdCancel},
-                               [&] { services().clock.sleep(waitMs); });
+        runWithButtonsDisabled(
+            view, {controls::interrupt_check::kCheck, controls::interrupt_check::kCancel},
+            [&] { services().clock.sleep(waitMs); });
         view.showMessage(timeoutMessage());
     }
     showFields(view);
@@ -92,21 +94,21 @@ uint8_t MatchCheckDialog::waitOnBoard(uint32_t* waitMs) {
 }
 
 HeartbeatSetDialog::HeartbeatSetDialog(const Services& services) : Dialog(kTemplateId, services) {
-    fields().bindListPosition(kIdType, m_type);
-    fields().bindListPosition(kIdStart, m_start);
-    fields().bindDouble(kIdFrequency, m_frequency);
+    fields().bindListPosition(controls::heartbeat_set::kType, m_type);
+    fields().bindListPosition(controls::heartbeat_set::kStart, m_start);
+    fields().bindDouble(controls::heartbeat_set::kFrequency, m_frequency);
 }
 
 void HeartbeatSetDialog::onInitDialog(DialogView& view) {
-    view.setListItems(kIdType, {"Pulse", "Square"});
-    view.setListItems(kIdStart, {"Immediately", "Next Cycle"});
+    view.setListItems(controls::heartbeat_set::kType, {"Pulse", "Square"});
+    view.setListItems(controls::heartbeat_set::kStart, {"Immediately", "Next Cycle"});
     showFields(view);
 }
 
 void HeartbeatSetDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdSet) {
+    if (control == controls::heartbeat_set::kSet) {
         set(view);
-    } else if (control == kIdCancel) {
+    } else if (control == controls::heartbeat_set::kCancel) {
         acceptPath(view);
     }
 }
@@ -145,15 +147,15 @@ void HeartbeatSetDialog::set(DialogView& view) {
 }
 
 MatchSetDialog::MatchSetDialog(const Services& services) : Dialog(kTemplateId, services) {
-    fields().bindListPosition(kIdType, m_type);
-    fields().bindDouble(kIdSeconds, m_seconds);
-    fields().bindInt16(kIdDays, m_days);
-    fields().bindUInt8(kIdHours, m_hours);
-    fields().bindUInt8(kIdMinutes, m_minutes);
+    fields().bindListPosition(controls::match_set::kType, m_type);
+    fields().bindDouble(controls::match_set::kSeconds, m_seconds);
+    fields().bindInt16(controls::match_set::kDays, m_days);
+    fields().bindUInt8(controls::match_set::kHours, m_hours);
+    fields().bindUInt8(controls::match_set::kMinutes, m_minutes);
 }
 
 void MatchSetDialog::onInitDialog(DialogView& view) {
-    view.setListItems(kIdType, {"Start", "Stop"});
+    view.setListItems(controls::match_set::kType, {"Start", "Stop"});
     showFields(view);
     if (!prefill(view)) {
         return;
@@ -175,7 +177,7 @@ bool MatchSetDialog::prefill(DialogView& view) {
 }
 
 void MatchSetDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdSet) {
+    if (control == controls::match_set::kSet) {
         set(view);
         return;
     }

@@ -14,10 +14,6 @@ namespace vorngui {
 // time-out (edit 1032). "Check" is 1011, "Cancel" 1005.
 class InterruptCheckDialog : public Dialog {
 public:
-    static constexpr int kIdTimeout = 1032;
-    static constexpr int kIdCheck = 1011;
-    static constexpr int kIdCancel = 1005;
-
     void onCommand(DialogView& view, int control) override;
     int seen() const { return m_seen; }
 
@@ -42,12 +38,11 @@ private:
 class HeartbeatCheckDialog : public InterruptCheckDialog {
 public:
     static constexpr int kTemplateId = templates::kHeartbeatCheck;
-    static constexpr int kIdHeartbeat = 1033;
     static constexpr const char* kTimeout = "Heartbeat Interrupt Timeout!!";
     static constexpr const char* kNotStarted = "Could Not Wait for Heartbeat Interrupt!!";
 
     explicit HeartbeatCheckDialog(const Services& services)
-        : InterruptCheckDialog(kTemplateId, kIdHeartbeat, services) {}
+        : InterruptCheckDialog(kTemplateId, controls::interrupt_check::kHeartbeat, services) {}
 
 protected:
     bool& demoToggle() const override { return services().process.heartbeatToggle; }
@@ -59,12 +54,11 @@ protected:
 class MatchCheckDialog : public InterruptCheckDialog {
 public:
     static constexpr int kTemplateId = templates::kMatchCheck;
-    static constexpr int kIdMatch = 1010;
     static constexpr const char* kTimeout = "Match Timeout!!";
     static constexpr const char* kNotStarted = "Could Not Wait for Match Time!!";
 
     explicit MatchCheckDialog(const Services& services)
-        : InterruptCheckDialog(kTemplateId, kIdMatch, services) {}
+        : InterruptCheckDialog(kTemplateId, controls::interrupt_check::kMatch, services) {}
 
 protected:
     bool& demoToggle() const override { return services().process.matchToggle; }
@@ -76,11 +70,6 @@ protected:
 class HeartbeatSetDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kHeartbeatSet;
-    static constexpr int kIdType = 1006;
-    static constexpr int kIdStart = 1007;
-    static constexpr int kIdFrequency = 1005;
-    static constexpr int kIdSet = 1004;
-    static constexpr int kIdCancel = 1009;
 
     // Positions in the sorted lists.
     static constexpr int kPulse = 0;
@@ -111,13 +100,6 @@ private:
 class MatchSetDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kMatchSet;
-    static constexpr int kIdType = 1006;
-    static constexpr int kIdSeconds = 1002;
-    static constexpr int kIdDays = 1000;
-    static constexpr int kIdHours = 1003;
-    static constexpr int kIdMinutes = 1001;
-    static constexpr int kIdSet = 1004;
-    static constexpr int kIdCancel = 1005;
 
     static constexpr int kStart = 0;
     static constexpr int kStop = 1;

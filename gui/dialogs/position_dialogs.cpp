@@ -42,7 +42,7 @@ void PositionDialog::onInitDialog(DialogView& view) {
 }
 
 void PositionDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdRetrieve) {
+    if (control == controls::position::kRetrieve) {
         retrieve(view);
         return;
     }
@@ -50,7 +50,7 @@ void PositionDialog::onCommand(DialogView& view, int control) {
 }
 
 AltitudeDialog::AltitudeDialog(const Services& services) : PositionDialog(kTemplateId, services) {
-    fields().bindFloat(kIdAltitude, m_altitude);
+    fields().bindFloat(controls::position::kAltitude, m_altitude);
 }
 
 bool AltitudeDialog::retrieve(DialogView& view) {
@@ -70,8 +70,8 @@ bool AltitudeDialog::retrieve(DialogView& view) {
 
 ArcDialog::ArcDialog(int templateId, const Services& services)
     : PositionDialog(templateId, services) {
-    fields().bindFloat(kIdMinutes, m_minutes);
-    fields().bindText(kIdDegrees, m_degreesText);
+    fields().bindFloat(controls::position::kMinutes, m_minutes);
+    fields().bindText(controls::position::kDegrees, m_degreesText);
 }
 
 bool ArcDialog::retrieve(DialogView& view) {
@@ -110,7 +110,7 @@ uint8_t LongitudeDialog::readBoard(LongLat& record) {
 }
 
 SatelliteDialog::SatelliteDialog(const Services& services) : PositionDialog(kTemplateId, services) {
-    fields().bindUInt32(kIdSatellites, m_satellites);
+    fields().bindUInt32(controls::position::kSatellites, m_satellites);
 }
 
 bool SatelliteDialog::retrieve(DialogView& view) {

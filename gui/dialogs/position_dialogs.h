@@ -19,9 +19,6 @@ std::string longitudeText(uint16_t degrees);
 // take the accept path.
 class PositionDialog : public Dialog {
 public:
-    static constexpr int kIdRetrieve = 1004;
-    static constexpr int kIdCancel = 1005;
-
     using Dialog::Dialog;
     void onInitDialog(DialogView& view) override;
     void onCommand(DialogView& view, int control) override;
@@ -35,7 +32,6 @@ protected:
 class AltitudeDialog : public PositionDialog {
 public:
     static constexpr int kTemplateId = templates::kAltitude;
-    static constexpr int kIdAltitude = 1021;
     static constexpr const char* kFailed = "Could not retrieve Altitude information!!";
 
     explicit AltitudeDialog(const Services& services);
@@ -51,9 +47,6 @@ private:
 // Latitude and longitude: minutes of arc (edit 1001) and the degrees text (edit 1023).
 class ArcDialog : public PositionDialog {
 public:
-    static constexpr int kIdMinutes = 1001;
-    static constexpr int kIdDegrees = 1023;
-
     ArcDialog(int templateId, const Services& services);
     float minutes() const { return m_minutes; }
     const std::string& degreesText() const { return m_degreesText; }
@@ -102,7 +95,6 @@ protected:
 class SatelliteDialog : public PositionDialog {
 public:
     static constexpr int kTemplateId = templates::kSatellite;
-    static constexpr int kIdSatellites = 1022;
     static constexpr const char* kFailed = "Could not retrieve Satellite info from board!!";
 
     explicit SatelliteDialog(const Services& services);

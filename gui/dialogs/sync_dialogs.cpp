@@ -4,11 +4,11 @@
 namespace vorngui {
 
 SyncCheckDialog::SyncCheckDialog(const Services& services) : Dialog(kTemplateId, services) {
-    fields().bindCheck(kIdSynchronized, m_synchronized);
+    fields().bindCheck(controls::sync_check::kSynchronized, m_synchronized);
 }
 
 void SyncCheckDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdCheck) {
+    if (control == controls::sync_check::kCheck) {
         check(view);
         return;
     }
@@ -34,16 +34,16 @@ void SyncCheckDialog::check(DialogView& view) {
 }
 
 SyncSetupDialog::SyncSetupDialog(const Services& services) : Dialog(kTemplateId, services) {
-    fields().bindListPosition(kIdControl, m_control);
+    fields().bindListPosition(controls::sync_setup::kControl, m_control);
 }
 
 void SyncSetupDialog::onInitDialog(DialogView& view) {
-    view.setListItems(kIdControl, {"Freewheel", "Synchronize"});
+    view.setListItems(controls::sync_setup::kControl, {"Freewheel", "Synchronize"});
     showFields(view);
 }
 
 void SyncSetupDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdSet) {
+    if (control == controls::sync_setup::kSet) {
         set(view);
         return;
     }
@@ -71,11 +71,11 @@ void SyncSetupDialog::set(DialogView& view) {
 }
 
 PropDelayDialog::PropDelayDialog(const Services& services) : Dialog(kTemplateId, services) {
-    fields().bindInt32(kIdCorrection, m_correction);
+    fields().bindInt32(controls::prop_delay::kCorrection, m_correction);
 }
 
 void PropDelayDialog::onCommand(DialogView& view, int control) {
-    if (control == kIdSet) {
+    if (control == controls::prop_delay::kSet) {
         set(view);
         return;
     }

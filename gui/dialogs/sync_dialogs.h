@@ -12,9 +12,6 @@ namespace vorngui {
 class SyncCheckDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kSyncCheck;
-    static constexpr int kIdSynchronized = 1017;
-    static constexpr int kIdCheck = 1011;
-    static constexpr int kIdCancel = 1014;
     static constexpr const char* kFailed = "Could not check Synch Status!!";
 
     explicit SyncCheckDialog(const Services& services);
@@ -30,9 +27,6 @@ private:
 class SyncSetupDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kSyncSetup;
-    static constexpr int kIdControl = 1024;
-    static constexpr int kIdSet = 1025;
-    static constexpr int kIdCancel = 1009;
     // Positions in the sorted list, which are the control values sent to the board.
     static constexpr int kFreewheel = 0;
     static constexpr int kSynchronize = 1;
@@ -54,9 +48,6 @@ private:
 class PropDelayDialog : public Dialog {
 public:
     static constexpr int kTemplateId = templates::kPropDelay;
-    static constexpr int kIdCorrection = 1019;
-    static constexpr int kIdSet = 1013;
-    static constexpr int kIdCancel = 1014;
     static constexpr const char* kRefused = "Could not set Propagation Delay Correction!!";
 
     explicit PropDelayDialog(const Services& services);

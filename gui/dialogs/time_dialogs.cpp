@@ -4,8 +4,8 @@
 
 namespace vorngui {
 
-using namespace time_controls;
-using namespace date_controls;
+using namespace controls::time_of_day;
+using namespace controls::date;
 using namespace time_messages;
 
 TimeRetrieveDialog::TimeRetrieveDialog(const Services& services)
@@ -62,7 +62,7 @@ void TimeSetDialog::onInitDialog(DialogView& view) {
 void TimeSetDialog::onCommand(DialogView& view, int control) {
     if (control == kRetrieveOrSet) {
         setTime(view);
-    } else if (control == time_controls::kCancel) {
+    } else if (control == controls::time_of_day::kCancel) {
         cancelPath(view);
     }
 }

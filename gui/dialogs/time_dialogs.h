@@ -10,26 +10,6 @@
 
 namespace vorngui {
 
-// Controls of the time dialogs (templates 130 and 131).
-namespace time_controls {
-inline constexpr int kDays = 1000;
-inline constexpr int kMinutes = 1001;
-inline constexpr int kSeconds = 1002;
-inline constexpr int kHours = 1003;
-inline constexpr int kRetrieveOrSet = 1004; // "Retrieve" in 131, "Set" in 130
-inline constexpr int kCancel = 1005;
-} // namespace time_controls
-
-// Controls of the date and year dialogs (templates 136 and 137).
-namespace date_controls {
-inline constexpr int kYear = 1012;
-inline constexpr int kRetrieve = 1013;
-inline constexpr int kCancel = 1014; // "CANCEL" in 136, "Cancel" in 137
-inline constexpr int kMonth = 1015;
-inline constexpr int kDay = 1016;
-inline constexpr int kSet = 1020;
-} // namespace date_controls
-
 namespace time_messages {
 inline constexpr const char* kGetTimeFailed = kGetTimeFailedMessage;
 inline constexpr const char* kSetTimeFailed = "Unable to set time!!";

@@ -19,9 +19,10 @@ void Dialog::onInitDialog(DialogView& view) {
 }
 
 void Dialog::onCommand(DialogView& view, int control) {
-    const bool cancelLabelled = std::find(std::begin(kCancelButtons), std::end(kCancelButtons),
-                                          control) != std::end(kCancelButtons);
-    if (control == kIdOk || cancelLabelled) {
+    const auto& cancels = controls::kCancelButtons;
+    const bool cancelLabelled =
+        std::find(std::begin(cancels), std::end(cancels), control) != std::end(cancels);
+    if (control == controls::kOk || cancelLabelled) {
         acceptPath(view);
     }
 }

@@ -3,6 +3,7 @@
 // from the template and calls the handlers.
 #pragma once
 
+#include "control_ids.h"
 #include "fields.h"
 #include "services.h"
 #include "view.h"
@@ -10,11 +11,6 @@
 #include <cstdint>
 
 namespace vorngui {
-
-// Buttons of the operation dialogs labelled "Cancel" or "CANCEL", and the About box's "OK":
-// they take the accept path unless a dialog says otherwise.
-inline constexpr int kIdOk = 1;
-inline constexpr int kCancelButtons[] = {1005, 1009, 1014};
 
 class Dialog {
 public:
@@ -34,7 +30,7 @@ public:
     // Before the window is first shown. By default the fields are shown.
     virtual void onInitDialog(DialogView& view);
     // A push button (or radio button) was clicked. By default the accept-path buttons
-    // (kIdOk and kCancelButtons) take the accept path and any other does nothing.
+    // (controls::kOk and controls::kCancelButtons) take the accept path and any other does nothing.
     virtual void onCommand(DialogView& view, int control);
     // Enter, whichever control has the focus. By default the accept path.
     virtual void onEnterKey(DialogView& view);

@@ -7,7 +7,7 @@
 #include <QRegularExpression>
 #include <QUiLoader>
 
-#include <algorithm>
+#include <map>
 
 // The resources live in a static library, so they are registered by hand before first use.
 static void registerTemplateResources() {
@@ -32,6 +32,24 @@ void showReadOnlyEditsAsSuch(QWidget& window) {
     }
 }
 
+// The template files by id: each is named after its window, then its id ("time_set_130.ui").
+const std::map<int, QString>& templateFiles() {
+    static const std::map<int, QString> files = [] {
+        ensureResources();
+        static const QRegularExpression pattern(QStringLiteral("^[a-z_]+_(\\d+)\\.ui$"));
+        std::map<int, QString> found;
+        const QStringList entries = QDir(QStringLiteral(":/templates")).entryList(QDir::Files);
+        for (const QString& entry : entries) {
+            const QRegularExpressionMatch match = pattern.match(entry);
+            if (match.hasMatch()) {
+                found.emplace(match.captured(1).toInt(), entry);
+            }
+        }
+        return found;
+    }();
+    return files;
+}
+
 } // namespace
 
 void ensureResources() {
@@ -43,22 +61,17 @@ void ensureResources() {
 }
 
 std::vector<int> availableTemplates() {
-    ensureResources();
-    static const QRegularExpression pattern(QStringLiteral("^dialog_(\\d+)\\.ui$"));
     std::vector<int> ids;
-    const QStringList entries = QDir(QStringLiteral(":/templates")).entryList(QDir::Files);
-    for (const QString& entry : entries) {
-        const QRegularExpressionMatch match = pattern.match(entry);
-        if (match.hasMatch()) {
-            ids.push_back(match.captured(1).toInt());
-        }
+    for (const auto& [id, file] : templateFiles()) {
+        ids.push_back(id);
     }
-    std::sort(ids.begin(), ids.end());
     return ids;
 }
 
 QString templatePath(int templateId) {
-    return QStringLiteral(":/templates/dialog_%1.ui").arg(templateId);
+    const auto& files = templateFiles();
+    const auto found = files.find(templateId);
+    return found == files.end() ? QString() : QStringLiteral(":/templates/") + found->second;
 }
 
 std::unique_ptr<QDialog> loadTemplate(int templateId, QWidget* parent, QString* error) {

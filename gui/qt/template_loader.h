@@ -1,6 +1,6 @@
 // Windows of the control utility built from their templates: Qt Designer files compiled into
-// the resources as ":/templates/dialog_<id>.ui", whose controls carry their numeric ids in the
-// dynamic property "controlId".
+// the resources as ":/templates/<window>_<id>.ui" (such as "time_set_130.ui"), whose controls
+// carry their numeric ids in the dynamic property "controlId".
 #pragma once
 
 #include <QDialog>
@@ -20,7 +20,7 @@ void ensureResources();
 // The template ids found in the resources, in ascending order.
 std::vector<int> availableTemplates();
 
-// The resource path of template `templateId`.
+// The resource path of template `templateId`, or an empty path if there is no such template.
 QString templatePath(int templateId);
 
 // A new window built from template `templateId`, with `parent` as its owner; null (with the

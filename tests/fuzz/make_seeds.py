@@ -292,12 +292,22 @@ def p_close(handle=4, rid=9):
     return frame(4, rid, struct.pack("<Q", handle))
 
 
-def p_simulate(action, board=0, count=1, reference=0, no_answer=0, bad_echo=0, day=1, hours=0,
-               minutes=0, micros=0, alt=0, lat=0, lon=0, lat_min=0, lon_min=0, sats=0, slow=0,
-               rid=5):
-    payload = struct.pack("<IBBBBIHBBIIHHIIBI", board, action, reference, no_answer, bad_echo,
-                          count, day, hours, minutes, micros, alt, lat, lon, lat_min, lon_min,
-                          sats, slow)
+# The simulate record's fields in wire order, as host/wire.cpp lists them: (name, struct code).
+SIM_FIELDS = [
+    ("board", "I"), ("action", "B"), ("reference", "B"), ("no_answer", "B"), ("bad_echo", "B"),
+    ("count", "I"), ("day", "H"), ("hours", "B"), ("minutes", "B"), ("micros", "I"),
+    ("alt", "I"), ("lat", "H"), ("lon", "H"), ("lat_min", "I"), ("lon_min", "I"), ("sats", "B"),
+    ("slow", "I"), ("offset", "q"), ("ppb", "q"),
+]
+
+
+def p_simulate(action, rid=5, **given):
+    values = {name: 0 for name, _ in SIM_FIELDS} | {"count": 1, "day": 1, "action": action}
+    unknown = set(given) - set(values)
+    assert not unknown, unknown
+    values |= given
+    payload = struct.pack("<" + "".join(code for _, code in SIM_FIELDS),
+                          *(values[name] for name, _ in SIM_FIELDS))
     return frame(5, rid, payload)
 
 
@@ -322,7 +332,8 @@ def protocol_seeds():
             [p_simulate(1), p_simulate(2, count=50), p_simulate(3, day=365, hours=12, minutes=1),
              p_simulate(4, reference=1), p_simulate(5, alt=1234567, lat=40, lon=250,
                                                     lat_min=123456, lon_min=654321, sats=9),
-             p_simulate(6, no_answer=1, bad_echo=1, slow=5), p_simulate(7), p_simulate(1, board=3)]),
+             p_simulate(6, no_answer=1, bad_echo=1, slow=5), p_simulate(7, offset=-1_500_000),
+             p_simulate(8, ppb=250_000), p_simulate(1, board=3)]),
         "inspect_boards": hello() + p_inspect(0) + p_inspect(1),
         "status_waits": hello() + p_status() + p_status(1, 2, 2) + p_status(2, 0, 2) + p_status(3),
         "request_before_hello": p_open(),

@@ -17,14 +17,14 @@ class EventDialogs : public OperationDialogTest {
 protected:
     // Types the time-out and presses "Check".
     void check(EventDialog& dialog, testing::FakeView& on, const std::string& timeout) {
-        on.setText(EventDialog::kIdTimeout, timeout);
-        dialog.onCommand(on, EventDialog::kIdCheck);
+        on.setText(controls::event::kTimeout, timeout);
+        dialog.onCommand(on, controls::event::kCheck);
     }
     void expectZeroTime(const testing::FakeView& on) {
-        EXPECT_EQ(on.text(EventDialog::kIdDays), "0");
-        EXPECT_EQ(on.text(EventDialog::kIdHours), "0");
-        EXPECT_EQ(on.text(EventDialog::kIdMinutes), "0");
-        EXPECT_EQ(on.text(EventDialog::kIdSeconds), "0");
+        EXPECT_EQ(on.text(controls::event::kDays), "0");
+        EXPECT_EQ(on.text(controls::event::kHours), "0");
+        EXPECT_EQ(on.text(controls::event::kMinutes), "0");
+        EXPECT_EQ(on.text(controls::event::kSeconds), "0");
     }
 };
 
@@ -40,10 +40,10 @@ TEST_F(EventDialogs, ATagShowsItsDayAndTime) {
         });
     open(dialog);
     check(dialog, view, " 5 ");
-    EXPECT_EQ(view.text(EventDialog::kIdDays), "61");
-    EXPECT_EQ(view.text(EventDialog::kIdHours), "12");
-    EXPECT_EQ(view.text(EventDialog::kIdMinutes), "3");
-    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "7.654321");
+    EXPECT_EQ(view.text(controls::event::kDays), "61");
+    EXPECT_EQ(view.text(controls::event::kHours), "12");
+    EXPECT_EQ(view.text(controls::event::kMinutes), "3");
+    EXPECT_EQ(view.text(controls::event::kSeconds), "7.654321");
     EXPECT_TRUE(view.messages.empty());
     EXPECT_FALSE(view.ended);
 }
@@ -54,10 +54,10 @@ TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks) {
     check(dialog, view, "1");
     ASSERT_EQ(view.blockingCalls, 1);
     EXPECT_EQ(view.disabledDuringBlocking[0],
-              (std::vector<int>{EventDialog::kIdCancel, EventDialog::kIdCheck,
-                                EventDialog::kIdFlushFifo}));
+              (std::vector<int>{controls::event::kCancel, controls::event::kCheck,
+                                controls::event::kFlushFifo}));
     for (const int button :
-         {EventDialog::kIdCancel, EventDialog::kIdCheck, EventDialog::kIdFlushFifo}) {
+         {controls::event::kCancel, controls::event::kCheck, controls::event::kFlushFifo}) {
         EXPECT_TRUE(view.isEnabled(button)) << button;
     }
 }
@@ -67,7 +67,7 @@ TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields) {
     EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 0u))))
         .WillOnce(Return(VORN_WAIT_TIMEOUT));
     open(dialog);
-    view.setText(EventDialog::kIdDays, "100");
+    view.setText(controls::event::kDays, "100");
     check(dialog, view, "0");
     EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
     expectZeroTime(view);
@@ -105,7 +105,7 @@ TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
     open(dialog);
     check(dialog, view, "abc");
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter a positive integer."});
-    EXPECT_EQ(view.focused, EventDialog::kIdTimeout);
+    EXPECT_EQ(view.focused, controls::event::kTimeout);
     EXPECT_EQ(view.blockingCalls, 0);
 
     // Nor in demonstration mode: the toggle is left alone.
@@ -118,7 +118,7 @@ TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
     EXPECT_TRUE(fakes.clock.sleeps.empty());
 
     // "Cancel" takes the accept path, which stops at the same field.
-    dialog.onCommand(view, EventDialog::kIdCancel);
+    dialog.onCommand(view, controls::event::kCancel);
     EXPECT_FALSE(view.ended);
     EXPECT_EQ(view.messages.back(), "Please enter a positive integer.");
 }
@@ -126,19 +126,19 @@ TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
 TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath) {
     EventDialog dialog(fakes.services);
     open(dialog);
-    view.setText(EventDialog::kIdDays, "367");
+    view.setText(controls::event::kDays, "367");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages.back(), "Please enter an integer between 0 and 366.");
-    view.setText(EventDialog::kIdDays, "366");
-    view.setText(EventDialog::kIdHours, "24");
+    view.setText(controls::event::kDays, "366");
+    view.setText(controls::event::kHours, "24");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages.back(), "Please enter an integer between 0 and 23.");
-    view.setText(EventDialog::kIdHours, "23");
-    view.setText(EventDialog::kIdSeconds, "60.5");
+    view.setText(controls::event::kHours, "23");
+    view.setText(controls::event::kSeconds, "60.5");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages.back(), "Please enter a number between 0 and 60.");
     EXPECT_FALSE(view.ended);
-    view.setText(EventDialog::kIdSeconds, "60");
+    view.setText(controls::event::kSeconds, "60");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
@@ -149,10 +149,10 @@ TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings) {
     EventDialog first(fakes.services);
     open(first, true);
     check(first, view, "3");
-    EXPECT_EQ(view.text(EventDialog::kIdDays), "65");
-    EXPECT_EQ(view.text(EventDialog::kIdHours), "12");
-    EXPECT_EQ(view.text(EventDialog::kIdMinutes), "34");
-    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "56.789");
+    EXPECT_EQ(view.text(controls::event::kDays), "65");
+    EXPECT_EQ(view.text(controls::event::kHours), "12");
+    EXPECT_EQ(view.text(controls::event::kMinutes), "34");
+    EXPECT_EQ(view.text(controls::event::kSeconds), "56.789");
     EXPECT_TRUE(view.messages.empty());
 
     check(first, view, "3");
@@ -167,7 +167,7 @@ TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings) {
     give(second, true);
     second.onInitDialog(reopened);
     check(second, reopened, "3");
-    EXPECT_EQ(reopened.text(EventDialog::kIdDays), "65") << "the alternation carried over";
+    EXPECT_EQ(reopened.text(controls::event::kDays), "65") << "the alternation carried over";
     EXPECT_TRUE(reopened.messages.empty());
 }
 
@@ -190,9 +190,9 @@ TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack) {
     EventDialog dialog(fakes.services);
     open(dialog, true);
     check(dialog, view, "1");
-    EXPECT_EQ(view.text(EventDialog::kIdDays), "366");
-    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "59.999");
-    dialog.onCommand(view, EventDialog::kIdCancel);
+    EXPECT_EQ(view.text(controls::event::kDays), "366");
+    EXPECT_EQ(view.text(controls::event::kSeconds), "59.999");
+    dialog.onCommand(view, controls::event::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -200,16 +200,16 @@ TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, flushFIFO(_)).WillOnce(Return(0)).WillOnce(Return(7));
     open(dialog);
-    dialog.onCommand(view, EventDialog::kIdFlushFifo);
+    dialog.onCommand(view, controls::event::kFlushFifo);
     EXPECT_TRUE(view.messages.empty());
-    dialog.onCommand(view, EventDialog::kIdFlushFifo);
+    dialog.onCommand(view, controls::event::kFlushFifo);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Cannot Flush FIFO!!"});
     EXPECT_FALSE(view.ended);
 
     EventDialog demo(fakes.services);
     testing::FakeView demoView;
     give(demo, true);
-    demo.onCommand(demoView, EventDialog::kIdFlushFifo);
+    demo.onCommand(demoView, controls::event::kFlushFifo);
     EXPECT_TRUE(demoView.messages.empty());
 }
 
@@ -217,17 +217,17 @@ TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal) {
     SimulateEventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, simEvent(_)).WillOnce(Return(0)).WillOnce(Return(1));
     open(dialog);
-    dialog.onCommand(view, SimulateEventDialog::kIdSimulate);
-    dialog.onCommand(view, SimulateEventDialog::kIdSimulate);
+    dialog.onCommand(view, controls::simulate_event::kSimulate);
+    dialog.onCommand(view, controls::simulate_event::kSimulate);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Could not simulate time tag!!"});
     EXPECT_FALSE(view.ended);
-    dialog.onCommand(view, SimulateEventDialog::kIdCancel);
+    dialog.onCommand(view, controls::simulate_event::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 
     SimulateEventDialog demo(fakes.services);
     testing::FakeView demoView;
     give(demo, true);
-    demo.onCommand(demoView, SimulateEventDialog::kIdSimulate);
+    demo.onCommand(demoView, controls::simulate_event::kSimulate);
     EXPECT_TRUE(demoView.messages.empty());
     EXPECT_FALSE(demoView.ended);
 }

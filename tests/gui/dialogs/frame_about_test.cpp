@@ -14,7 +14,7 @@
 namespace vorngui {
 namespace {
 
-using namespace about_controls;
+using namespace controls::about;
 using ::testing::_;
 using testing::FakeServices;
 using testing::FakeView;

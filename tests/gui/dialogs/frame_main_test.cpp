@@ -12,7 +12,7 @@
 namespace vorngui {
 namespace {
 
-using namespace board_select_controls;
+using namespace controls::board_select;
 using ::testing::_;
 using testing::FakeServices;
 using testing::FakeView;

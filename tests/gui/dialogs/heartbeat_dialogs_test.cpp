@@ -26,10 +26,10 @@ protected:
         HeartbeatSetDialog dialog(fakes.services);
         view = {};
         open(dialog);
-        view.setListSelection(HeartbeatSetDialog::kIdType, type);
-        view.setListSelection(HeartbeatSetDialog::kIdStart, start);
-        view.setText(HeartbeatSetDialog::kIdFrequency, frequency);
-        dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+        view.setListSelection(controls::heartbeat_set::kType, type);
+        view.setListSelection(controls::heartbeat_set::kStart, start);
+        view.setText(controls::heartbeat_set::kFrequency, frequency);
+        dialog.onCommand(view, controls::heartbeat_set::kSet);
         return sent;
     }
 };
@@ -37,13 +37,14 @@ protected:
 TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero) {
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
-    EXPECT_EQ(view.listItems(HeartbeatSetDialog::kIdType),
+    EXPECT_EQ(view.listItems(controls::heartbeat_set::kType),
               (std::vector<std::string>{"Pulse", "Square"}));
-    EXPECT_EQ(view.listItems(HeartbeatSetDialog::kIdStart),
+    EXPECT_EQ(view.listItems(controls::heartbeat_set::kStart),
               (std::vector<std::string>{"Immediately", "Next Cycle"}));
-    EXPECT_EQ(view.listSelection(HeartbeatSetDialog::kIdType), HeartbeatSetDialog::kPulse);
-    EXPECT_EQ(view.listSelection(HeartbeatSetDialog::kIdStart), HeartbeatSetDialog::kImmediately);
-    EXPECT_EQ(view.text(HeartbeatSetDialog::kIdFrequency), "0");
+    EXPECT_EQ(view.listSelection(controls::heartbeat_set::kType), HeartbeatSetDialog::kPulse);
+    EXPECT_EQ(view.listSelection(controls::heartbeat_set::kStart),
+              HeartbeatSetDialog::kImmediately);
+    EXPECT_EQ(view.text(controls::heartbeat_set::kFrequency), "0");
 }
 
 TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses) {
@@ -82,11 +83,11 @@ TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
-    view.setListSelection(HeartbeatSetDialog::kIdType, -1);
-    dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
-    view.setListSelection(HeartbeatSetDialog::kIdType, 0);
-    view.setListSelection(HeartbeatSetDialog::kIdStart, -1);
-    dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+    view.setListSelection(controls::heartbeat_set::kType, -1);
+    dialog.onCommand(view, controls::heartbeat_set::kSet);
+    view.setListSelection(controls::heartbeat_set::kType, 0);
+    view.setListSelection(controls::heartbeat_set::kStart, -1);
+    dialog.onCommand(view, controls::heartbeat_set::kSet);
     EXPECT_EQ(view.messages,
               (std::vector<std::string>{"Invalid Heartbeat Type!!", "Invalid Start Type!!"}));
     EXPECT_FALSE(view.ended);
@@ -96,8 +97,8 @@ TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(VORN_ERR_RANGE));
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
-    view.setText(HeartbeatSetDialog::kIdFrequency, "3");
-    dialog.onCommand(view, HeartbeatSetDialog::kIdSet);
+    view.setText(controls::heartbeat_set::kFrequency, "3");
+    dialog.onCommand(view, controls::heartbeat_set::kSet);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Invalid Frequency value!!"});
     EXPECT_FALSE(view.ended);
 }
@@ -106,10 +107,10 @@ TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
-    view.setText(HeartbeatSetDialog::kIdFrequency, "fast");
+    view.setText(controls::heartbeat_set::kFrequency, "fast");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter a number."});
-    EXPECT_EQ(view.focused, HeartbeatSetDialog::kIdFrequency);
+    EXPECT_EQ(view.focused, controls::heartbeat_set::kFrequency);
     EXPECT_FALSE(view.ended);
 }
 
@@ -117,11 +118,11 @@ TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(1));
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
-    dialog.onCommand(view, HeartbeatSetDialog::kIdFrequency);
+    dialog.onCommand(view, controls::heartbeat_set::kFrequency);
     EXPECT_FALSE(view.ended) << "1005 is the frequency edit here, not Cancel";
     dialog.onEnterKey(view);
     EXPECT_FALSE(view.ended) << "Return ran Set only, which was refused";
-    dialog.onCommand(view, HeartbeatSetDialog::kIdCancel);
+    dialog.onCommand(view, controls::heartbeat_set::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -136,8 +137,8 @@ TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard) {
 class HeartbeatCheck : public OperationDialogTest {
 protected:
     void check(InterruptCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
-        on.setText(InterruptCheckDialog::kIdTimeout, timeout);
-        dialog.onCommand(on, InterruptCheckDialog::kIdCheck);
+        on.setText(controls::interrupt_check::kTimeout, timeout);
+        dialog.onCommand(on, controls::interrupt_check::kCheck);
     }
 };
 
@@ -146,12 +147,13 @@ TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile) {
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
     check(dialog, view, "2");
-    EXPECT_TRUE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_TRUE(view.isChecked(controls::interrupt_check::kHeartbeat));
     ASSERT_EQ(view.blockingCalls, 1);
-    EXPECT_EQ(view.disabledDuringBlocking[0],
-              (std::vector<int>{InterruptCheckDialog::kIdCancel, InterruptCheckDialog::kIdCheck}));
-    EXPECT_TRUE(view.isEnabled(InterruptCheckDialog::kIdCheck));
-    EXPECT_TRUE(view.isEnabled(InterruptCheckDialog::kIdCancel));
+    EXPECT_EQ(
+        view.disabledDuringBlocking[0],
+        (std::vector<int>{controls::interrupt_check::kCancel, controls::interrupt_check::kCheck}));
+    EXPECT_TRUE(view.isEnabled(controls::interrupt_check::kCheck));
+    EXPECT_TRUE(view.isEnabled(controls::interrupt_check::kCancel));
     EXPECT_TRUE(view.messages.empty());
 }
 
@@ -159,10 +161,10 @@ TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(0u))).WillOnce(Return(VORN_WAIT_TIMEOUT));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
-    view.setChecked(HeartbeatCheckDialog::kIdHeartbeat, true);
+    view.setChecked(controls::interrupt_check::kHeartbeat, true);
     check(dialog, view, "0");
     EXPECT_EQ(view.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
-    EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_FALSE(view.isChecked(controls::interrupt_check::kHeartbeat));
 }
 
 TEST_F(HeartbeatCheck, AWaitThatCannotStartSaysSo) {
@@ -178,11 +180,11 @@ TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
-    view.setChecked(HeartbeatCheckDialog::kIdHeartbeat, true);
+    view.setChecked(controls::interrupt_check::kHeartbeat, true);
     check(dialog, view, "abc");
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter a positive integer."});
     EXPECT_EQ(view.blockingCalls, 0);
-    dialog.onCommand(view, InterruptCheckDialog::kIdCancel);
+    dialog.onCommand(view, controls::interrupt_check::kCancel);
     EXPECT_FALSE(view.ended) << "Cancel reads back too and stops at the same field";
 }
 
@@ -191,10 +193,10 @@ TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets) {
     HeartbeatCheckDialog first(fakes.services);
     open(first, true);
     check(first, view, "4");
-    EXPECT_TRUE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_TRUE(view.isChecked(controls::interrupt_check::kHeartbeat));
     EXPECT_TRUE(view.messages.empty());
     check(first, view, "4");
-    EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_FALSE(view.isChecked(controls::interrupt_check::kHeartbeat));
     EXPECT_EQ(fakes.clock.sleeps, std::vector<uint32_t>{4000});
     EXPECT_EQ(view.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
     ASSERT_EQ(view.blockingCalls, 1);
@@ -205,12 +207,12 @@ TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets) {
     give(second, true);
     second.onInitDialog(reopened);
     check(second, reopened, "4");
-    EXPECT_TRUE(reopened.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_TRUE(reopened.isChecked(controls::interrupt_check::kHeartbeat));
     check(second, reopened, "0");
-    EXPECT_FALSE(reopened.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_FALSE(reopened.isChecked(controls::interrupt_check::kHeartbeat));
     EXPECT_EQ(reopened.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
     check(second, reopened, "4");
-    EXPECT_TRUE(reopened.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_TRUE(reopened.isChecked(controls::interrupt_check::kHeartbeat));
     EXPECT_FALSE(fakes.process.matchToggle) << "each source has its own toggle";
 }
 

@@ -38,12 +38,13 @@ TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected) {
     boardTimeIs(61, 12, 5, 59.9996);
     MatchSetDialog dialog(fakes.services);
     open(dialog);
-    EXPECT_EQ(view.listItems(MatchSetDialog::kIdType), (std::vector<std::string>{"Start", "Stop"}));
-    EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), MatchSetDialog::kStart);
-    EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "61");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdHours), "12");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdMinutes), "5");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "59");
+    EXPECT_EQ(view.listItems(controls::match_set::kType),
+              (std::vector<std::string>{"Start", "Stop"}));
+    EXPECT_EQ(view.listSelection(controls::match_set::kType), MatchSetDialog::kStart);
+    EXPECT_EQ(view.text(controls::match_set::kDays), "61");
+    EXPECT_EQ(view.text(controls::match_set::kHours), "12");
+    EXPECT_EQ(view.text(controls::match_set::kMinutes), "5");
+    EXPECT_EQ(view.text(controls::match_set::kSeconds), "59");
 }
 
 TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType) {
@@ -51,12 +52,12 @@ TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType) {
     recordSet();
     MatchSetDialog dialog(fakes.services);
     open(dialog);
-    view.setListSelection(MatchSetDialog::kIdType, MatchSetDialog::kStop);
-    view.setText(MatchSetDialog::kIdSeconds, "7.25");
-    view.setText(MatchSetDialog::kIdDays, "300");
-    view.setText(MatchSetDialog::kIdHours, "23");
-    view.setText(MatchSetDialog::kIdMinutes, "59");
-    dialog.onCommand(view, MatchSetDialog::kIdSet);
+    view.setListSelection(controls::match_set::kType, MatchSetDialog::kStop);
+    view.setText(controls::match_set::kSeconds, "7.25");
+    view.setText(controls::match_set::kDays, "300");
+    view.setText(controls::match_set::kHours, "23");
+    view.setText(controls::match_set::kMinutes, "59");
+    dialog.onCommand(view, controls::match_set::kSet);
     EXPECT_EQ(sent.type, 1);
     EXPECT_EQ(sent.seconds, 7.25);
     EXPECT_EQ(sent.dayOfYear, 300);
@@ -71,11 +72,11 @@ TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType) {
     MatchSetDialog dialog(fakes.services);
     open(dialog);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Couldn't receive time from board!!"});
-    EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), -1);
-    EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "0");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "0");
+    EXPECT_EQ(view.listSelection(controls::match_set::kType), -1);
+    EXPECT_EQ(view.text(controls::match_set::kDays), "0");
+    EXPECT_EQ(view.text(controls::match_set::kSeconds), "0");
     EXPECT_FALSE(view.ended);
-    dialog.onCommand(view, MatchSetDialog::kIdSet);
+    dialog.onCommand(view, controls::match_set::kSet);
     EXPECT_EQ(view.messages.back(), "Invalid Match Type!!");
     EXPECT_FALSE(view.ended);
 }
@@ -85,7 +86,7 @@ TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen) {
     recordSet(VORN_ERR_RANGE);
     MatchSetDialog dialog(fakes.services);
     open(dialog);
-    view.setText(MatchSetDialog::kIdHours, "99");
+    view.setText(controls::match_set::kHours, "99");
     dialog.onEnterKey(view);
     EXPECT_EQ(sent.hours, 99) << "no range beyond the field's own";
     EXPECT_EQ(view.messages, std::vector<std::string>{"Could not set match time!!"});
@@ -97,12 +98,12 @@ TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime) {
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     MatchSetDialog dialog(fakes.services);
     open(dialog);
-    view.setText(MatchSetDialog::kIdSeconds, "30");
-    view.setText(MatchSetDialog::kIdHours, "noon");
+    view.setText(controls::match_set::kSeconds, "30");
+    view.setText(controls::match_set::kHours, "noon");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages,
               std::vector<std::string>{"Please enter an integer between 0 and 255."});
-    EXPECT_EQ(view.focused, MatchSetDialog::kIdHours);
+    EXPECT_EQ(view.focused, controls::match_set::kHours);
     EXPECT_FALSE(view.ended);
 }
 
@@ -113,7 +114,7 @@ TEST_F(MatchDialogs, ReturnRunsSetOnly) {
     open(dialog);
     dialog.onEnterKey(view);
     EXPECT_FALSE(view.ended);
-    dialog.onCommand(view, MatchSetDialog::kIdCancel);
+    dialog.onCommand(view, controls::match_set::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -123,20 +124,20 @@ TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses) {
     fakes.clock.now = {2023, 12, 0, 31, 8, 9, 10, 999};
     MatchSetDialog dialog(fakes.services);
     open(dialog, true);
-    EXPECT_EQ(view.text(MatchSetDialog::kIdDays), "365");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdHours), "8");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdMinutes), "9");
-    EXPECT_EQ(view.text(MatchSetDialog::kIdSeconds), "10");
-    EXPECT_EQ(view.listSelection(MatchSetDialog::kIdType), MatchSetDialog::kStart);
-    dialog.onCommand(view, MatchSetDialog::kIdSet);
+    EXPECT_EQ(view.text(controls::match_set::kDays), "365");
+    EXPECT_EQ(view.text(controls::match_set::kHours), "8");
+    EXPECT_EQ(view.text(controls::match_set::kMinutes), "9");
+    EXPECT_EQ(view.text(controls::match_set::kSeconds), "10");
+    EXPECT_EQ(view.listSelection(controls::match_set::kType), MatchSetDialog::kStart);
+    dialog.onCommand(view, controls::match_set::kSet);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
 class MatchCheck : public OperationDialogTest {
 protected:
     void check(MatchCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
-        on.setText(InterruptCheckDialog::kIdTimeout, timeout);
-        dialog.onCommand(on, InterruptCheckDialog::kIdCheck);
+        on.setText(controls::interrupt_check::kTimeout, timeout);
+        dialog.onCommand(on, controls::interrupt_check::kCheck);
     }
 };
 
@@ -151,9 +152,9 @@ TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages) {
     check(dialog, view, "10");
     EXPECT_EQ(view.messages,
               (std::vector<std::string>{"Match Timeout!!", "Could Not Wait for Match Time!!"}));
-    EXPECT_FALSE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_FALSE(view.isChecked(controls::interrupt_check::kMatch));
     check(dialog, view, "10");
-    EXPECT_TRUE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_TRUE(view.isChecked(controls::interrupt_check::kMatch));
     EXPECT_EQ(view.blockingCalls, 3);
 }
 
@@ -163,7 +164,7 @@ TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly) {
     MatchCheckDialog dialog(fakes.services);
     open(dialog, true);
     check(dialog, view, "1");
-    EXPECT_TRUE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_TRUE(view.isChecked(controls::interrupt_check::kMatch));
     EXPECT_TRUE(fakes.process.matchToggle);
     check(dialog, view, "1");
     EXPECT_EQ(view.messages, std::vector<std::string>{"Match Timeout!!"});

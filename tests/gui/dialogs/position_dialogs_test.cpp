@@ -42,9 +42,9 @@ TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve) {
         .WillOnce(DoAll(SetArgPointee<1>(AltObj{1234.5f}), Return(0)))
         .WillOnce(DoAll(SetArgPointee<1>(AltObj{87.25f}), Return(0)));
     open(dialog);
-    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "1234.5");
-    dialog.onCommand(view, PositionDialog::kIdRetrieve);
-    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "87.25");
+    EXPECT_EQ(view.text(controls::position::kAltitude), "1234.5");
+    dialog.onCommand(view, controls::position::kRetrieve);
+    EXPECT_EQ(view.text(controls::position::kAltitude), "87.25");
     EXPECT_FALSE(view.ended);
     EXPECT_TRUE(view.messages.empty());
 }
@@ -54,8 +54,8 @@ TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText) {
     EXPECT_CALL(fakes.board, getLatitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{215, 0, 12.5f}), Return(0)));
     open(latitude);
-    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "-35  (South)");
-    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "12.5");
+    EXPECT_EQ(view.text(controls::position::kDegrees), "-35  (South)");
+    EXPECT_EQ(view.text(controls::position::kMinutes), "12.5");
 
     testing::FakeView longitudeView;
     LongitudeDialog longitude(fakes.services);
@@ -63,8 +63,8 @@ TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText) {
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{75, 0, 59.9999f}), Return(0)));
     give(longitude);
     longitude.onInitDialog(longitudeView);
-    EXPECT_EQ(longitudeView.text(ArcDialog::kIdDegrees), "75   East");
-    EXPECT_EQ(longitudeView.text(ArcDialog::kIdMinutes), "59.9999");
+    EXPECT_EQ(longitudeView.text(controls::position::kDegrees), "75   East");
+    EXPECT_EQ(longitudeView.text(controls::position::kMinutes), "59.9999");
 }
 
 TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount) {
@@ -72,7 +72,7 @@ TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount) {
     EXPECT_CALL(fakes.board, getSatInfo(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(SatObj{255, 7}), Return(0)));
     open(dialog);
-    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "255");
+    EXPECT_EQ(view.text(controls::position::kSatellites), "255");
 }
 
 TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage) {
@@ -107,10 +107,10 @@ TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen) {
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{10, 0, 30.0f}), Return(0)))
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{200, 0, 1.0f}), Return(1)));
     open(dialog);
-    dialog.onCommand(view, PositionDialog::kIdRetrieve);
+    dialog.onCommand(view, controls::position::kRetrieve);
     EXPECT_EQ(view.messages, std::vector<std::string>{LatitudeDialog::kFailed});
-    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), " 10  (North)");
-    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "30");
+    EXPECT_EQ(view.text(controls::position::kDegrees), " 10  (North)");
+    EXPECT_EQ(view.text(controls::position::kMinutes), "30");
     EXPECT_EQ(dialog.degreesText(), " 10  (North)");
     EXPECT_FALSE(view.ended);
 }
@@ -120,7 +120,7 @@ TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels) {
         .WillByDefault(DoAll(SetArgPointee<1>(SatObj{4, 0}), Return(0)));
     SatelliteDialog dialog(fakes.services);
     open(dialog);
-    dialog.onCommand(view, PositionDialog::kIdCancel);
+    dialog.onCommand(view, controls::position::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 
     testing::FakeView second;
@@ -139,9 +139,9 @@ TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard) 
     fakes.random.values = {32767, 0};
     AltitudeDialog dialog(fakes.services);
     open(dialog, true);
-    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "32768");
-    dialog.onCommand(view, PositionDialog::kIdRetrieve);
-    EXPECT_EQ(view.text(AltitudeDialog::kIdAltitude), "1");
+    EXPECT_EQ(view.text(controls::position::kAltitude), "32768");
+    dialog.onCommand(view, controls::position::kRetrieve);
+    EXPECT_EQ(view.text(controls::position::kAltitude), "1");
     EXPECT_EQ(fakes.random.draws, 2);
 }
 
@@ -150,11 +150,11 @@ TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes) {
     fakes.random.values = {998, 5, 178, 98};
     LatitudeDialog dialog(fakes.services);
     open(dialog, true);
-    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "-819  (South)");
-    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "6");
-    dialog.onCommand(view, PositionDialog::kIdRetrieve);
-    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), " 179  (North)");
-    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "99");
+    EXPECT_EQ(view.text(controls::position::kDegrees), "-819  (South)");
+    EXPECT_EQ(view.text(controls::position::kMinutes), "6");
+    dialog.onCommand(view, controls::position::kRetrieve);
+    EXPECT_EQ(view.text(controls::position::kDegrees), " 179  (North)");
+    EXPECT_EQ(view.text(controls::position::kMinutes), "99");
 }
 
 TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees) {
@@ -162,8 +162,8 @@ TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees) {
     fakes.random.values = {5, 998};
     LongitudeDialog dialog(fakes.services);
     open(dialog, true);
-    EXPECT_EQ(view.text(ArcDialog::kIdMinutes), "6");
-    EXPECT_EQ(view.text(ArcDialog::kIdDegrees), "819   West");
+    EXPECT_EQ(view.text(controls::position::kMinutes), "6");
+    EXPECT_EQ(view.text(controls::position::kDegrees), "819   West");
 }
 
 TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight) {
@@ -171,9 +171,9 @@ TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight) {
     fakes.random.values = {17, 9};
     SatelliteDialog dialog(fakes.services);
     open(dialog, true);
-    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "8");
-    dialog.onCommand(view, PositionDialog::kIdRetrieve);
-    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "0");
+    EXPECT_EQ(view.text(controls::position::kSatellites), "8");
+    dialog.onCommand(view, controls::position::kRetrieve);
+    EXPECT_EQ(view.text(controls::position::kSatellites), "0");
 }
 
 TEST(PositionMenu, MenuCommandsOpenTheirDialogs) {

@@ -21,10 +21,10 @@ TEST_F(SyncDialogs, CheckShowsTheBoardStatus) {
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(0)));
     SyncCheckDialog dialog(fakes.services);
     open(dialog);
-    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
-    EXPECT_TRUE(view.isChecked(SyncCheckDialog::kIdSynchronized));
-    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
-    EXPECT_FALSE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+    dialog.onCommand(view, controls::sync_check::kCheck);
+    EXPECT_TRUE(view.isChecked(controls::sync_check::kSynchronized));
+    dialog.onCommand(view, controls::sync_check::kCheck);
+    EXPECT_FALSE(view.isChecked(controls::sync_check::kSynchronized));
     EXPECT_TRUE(view.messages.empty());
 }
 
@@ -34,11 +34,11 @@ TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas) {
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(VORN_ERR_DEVICE)));
     SyncCheckDialog dialog(fakes.services);
     open(dialog);
-    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
-    dialog.onCommand(view, SyncCheckDialog::kIdCheck);
+    dialog.onCommand(view, controls::sync_check::kCheck);
+    dialog.onCommand(view, controls::sync_check::kCheck);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Could not check Synch Status!!"});
-    EXPECT_TRUE(view.isChecked(SyncCheckDialog::kIdSynchronized));
-    dialog.onCommand(view, SyncCheckDialog::kIdCancel);
+    EXPECT_TRUE(view.isChecked(controls::sync_check::kSynchronized));
+    dialog.onCommand(view, controls::sync_check::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -46,18 +46,18 @@ TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings) {
     EXPECT_CALL(fakes.board, synchStatus(_, _)).Times(0);
     SyncCheckDialog first(fakes.services);
     open(first, true);
-    first.onCommand(view, SyncCheckDialog::kIdCheck);
-    EXPECT_TRUE(view.isChecked(SyncCheckDialog::kIdSynchronized));
-    first.onCommand(view, SyncCheckDialog::kIdCheck);
-    EXPECT_FALSE(view.isChecked(SyncCheckDialog::kIdSynchronized));
+    first.onCommand(view, controls::sync_check::kCheck);
+    EXPECT_TRUE(view.isChecked(controls::sync_check::kSynchronized));
+    first.onCommand(view, controls::sync_check::kCheck);
+    EXPECT_FALSE(view.isChecked(controls::sync_check::kSynchronized));
 
     testing::FakeView reopened;
     SyncCheckDialog second(fakes.services);
     give(second, true);
     second.onInitDialog(reopened);
-    EXPECT_FALSE(reopened.isChecked(SyncCheckDialog::kIdSynchronized)) << "opens cleared";
-    second.onCommand(reopened, SyncCheckDialog::kIdCheck);
-    EXPECT_TRUE(reopened.isChecked(SyncCheckDialog::kIdSynchronized));
+    EXPECT_FALSE(reopened.isChecked(controls::sync_check::kSynchronized)) << "opens cleared";
+    second.onCommand(reopened, controls::sync_check::kCheck);
+    EXPECT_TRUE(reopened.isChecked(controls::sync_check::kSynchronized));
 }
 
 TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition) {
@@ -73,11 +73,11 @@ TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition) {
         SyncSetupDialog dialog(fakes.services);
         view = {};
         open(dialog);
-        EXPECT_EQ(view.listItems(SyncSetupDialog::kIdControl),
+        EXPECT_EQ(view.listItems(controls::sync_setup::kControl),
                   (std::vector<std::string>{"Freewheel", "Synchronize"}));
-        EXPECT_EQ(view.listSelection(SyncSetupDialog::kIdControl), SyncSetupDialog::kFreewheel);
-        view.setListSelection(SyncSetupDialog::kIdControl, choice);
-        dialog.onCommand(view, SyncSetupDialog::kIdSet);
+        EXPECT_EQ(view.listSelection(controls::sync_setup::kControl), SyncSetupDialog::kFreewheel);
+        view.setListSelection(controls::sync_setup::kControl, choice);
+        dialog.onCommand(view, controls::sync_setup::kSet);
         EXPECT_EQ(view.ended, DialogResult::Ok);
     }
     EXPECT_EQ(sent, (std::vector<uint8_t>{1, 0}));
@@ -89,11 +89,11 @@ TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen) {
     open(dialog);
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Could not set synch options!!"});
-    view.setListSelection(SyncSetupDialog::kIdControl, -1);
+    view.setListSelection(controls::sync_setup::kControl, -1);
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages.back(), "Invalid Control!!");
     EXPECT_FALSE(view.ended);
-    dialog.onCommand(view, SyncSetupDialog::kIdCancel);
+    dialog.onCommand(view, controls::sync_setup::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -101,7 +101,7 @@ TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, synchControl(_, _)).Times(0);
     SyncSetupDialog dialog(fakes.services);
     open(dialog, true);
-    dialog.onCommand(view, SyncSetupDialog::kIdSet);
+    dialog.onCommand(view, controls::sync_setup::kSet);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -109,8 +109,8 @@ TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(-250))).WillOnce(Return(0));
     PropDelayDialog dialog(fakes.services);
     open(dialog);
-    EXPECT_EQ(view.text(PropDelayDialog::kIdCorrection), "0");
-    view.setText(PropDelayDialog::kIdCorrection, "-250");
+    EXPECT_EQ(view.text(controls::prop_delay::kCorrection), "0");
+    view.setText(controls::prop_delay::kCorrection, "-250");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
@@ -119,11 +119,11 @@ TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(9000))).WillOnce(Return(VORN_ERR_RANGE));
     PropDelayDialog dialog(fakes.services);
     open(dialog);
-    view.setText(PropDelayDialog::kIdCorrection, "9000");
-    dialog.onCommand(view, PropDelayDialog::kIdSet);
+    view.setText(controls::prop_delay::kCorrection, "9000");
+    dialog.onCommand(view, controls::prop_delay::kSet);
     EXPECT_EQ(view.messages,
               std::vector<std::string>{"Could not set Propagation Delay Correction!!"});
-    EXPECT_EQ(view.text(PropDelayDialog::kIdCorrection), "0");
+    EXPECT_EQ(view.text(controls::prop_delay::kCorrection), "0");
     EXPECT_EQ(dialog.correction(), 0);
     EXPECT_FALSE(view.ended);
 }
@@ -132,10 +132,10 @@ TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
     PropDelayDialog dialog(fakes.services);
     open(dialog);
-    view.setText(PropDelayDialog::kIdCorrection, "12x");
+    view.setText(controls::prop_delay::kCorrection, "12x");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter an integer."});
-    EXPECT_EQ(view.focused, PropDelayDialog::kIdCorrection);
+    EXPECT_EQ(view.focused, controls::prop_delay::kCorrection);
     EXPECT_FALSE(view.ended);
 }
 
@@ -143,8 +143,8 @@ TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
     PropDelayDialog dialog(fakes.services);
     open(dialog, true);
-    view.setText(PropDelayDialog::kIdCorrection, "100");
-    dialog.onCommand(view, PropDelayDialog::kIdSet);
+    view.setText(controls::prop_delay::kCorrection, "100");
+    dialog.onCommand(view, controls::prop_delay::kSet);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 

@@ -12,7 +12,7 @@
 namespace vorngui {
 namespace {
 
-using namespace time_controls;
+using namespace controls::time_of_day;
 using ::testing::_;
 using testing::FakeServices;
 using testing::FakeView;
@@ -213,9 +213,9 @@ TEST_F(TimeDialogTest, SetCancelClosesAtOnceWithoutReading) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-using date_controls::kDay;
-using date_controls::kMonth;
-using date_controls::kYear;
+using controls::date::kDay;
+using controls::date::kMonth;
+using controls::date::kYear;
 
 TEST_F(TimeDialogTest, DateShowsTheBoardDateOrTheDemonstrationClock) {
     EXPECT_CALL(fake.board, getDate(&record, _)).WillOnce([](BoardHandle, DateObj* d) {
@@ -244,7 +244,7 @@ TEST_F(TimeDialogTest, DateFailingAtOpeningStopsCancelAtTheDay) {
     DateRetrieveDialog date(fake.services);
     open(date);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Could not retrieve date!!"});
-    date.onCommand(view, date_controls::kCancel);
+    date.onCommand(view, controls::date::kCancel);
     EXPECT_EQ(view.messages.back(), "Please enter an integer between 0 and 255.");
     EXPECT_EQ(view.focused, kDay);
     EXPECT_FALSE(view.ended);
@@ -275,7 +275,7 @@ TEST_F(TimeDialogTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage) {
     open(year);
     view.setText(kYear, "20x0");
     EXPECT_CALL(fake.board, setYear(_, _)).Times(0);
-    year.onCommand(view, date_controls::kSet);
+    year.onCommand(view, controls::date::kSet);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Please enter an integer."});
     EXPECT_FALSE(view.ended);
 }
@@ -289,11 +289,11 @@ TEST_F(TimeDialogTest, YearRefusedByTheBoardStaysOpen) {
         sent = *y;
         return uint8_t{3};
     });
-    year.onCommand(view, date_controls::kSet);
+    year.onCommand(view, controls::date::kSet);
     EXPECT_EQ(sent, 0xFFFF);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Unable to set year!!"});
     EXPECT_FALSE(view.ended);
-    year.onCommand(view, date_controls::kCancel);
+    year.onCommand(view, controls::date::kCancel);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
@@ -302,7 +302,7 @@ TEST_F(TimeDialogTest, DemonstrationYearClosesWithoutACall) {
     open(year, true);
     view.setText(kYear, "1999");
     EXPECT_CALL(fake.board, setYear(_, _)).Times(0);
-    year.onCommand(view, date_controls::kSet);
+    year.onCommand(view, controls::date::kSet);
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 

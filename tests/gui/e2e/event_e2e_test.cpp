@@ -15,21 +15,21 @@ TEST_F(EventE2e, ASimulatedEventIsShownByCheck) {
     testing::FakeView simulateView;
     open(simulate, simulateView);
     const vornhost::BoardState before = board();
-    simulate.onCommand(simulateView, SimulateEventDialog::kIdSimulate);
+    simulate.onCommand(simulateView, controls::simulate_event::kSimulate);
     EXPECT_TRUE(simulateView.messages.empty());
     EXPECT_EQ(board().eventsTagged, before.eventsTagged + 1);
 
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    view.setText(EventDialog::kIdTimeout, "5");
+    view.setText(controls::event::kTimeout, "5");
     // The tag is already queued, so the wait returns at once.
-    dialog.onCommand(view, EventDialog::kIdCheck);
+    dialog.onCommand(view, controls::event::kCheck);
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(view.text(EventDialog::kIdDays), "61");
-    EXPECT_EQ(view.text(EventDialog::kIdHours), "12");
-    EXPECT_EQ(view.text(EventDialog::kIdMinutes), "0");
-    EXPECT_DOUBLE_EQ(std::stod(view.text(EventDialog::kIdSeconds)), before.microsInMinute / 1e6);
+    EXPECT_EQ(view.text(controls::event::kDays), "61");
+    EXPECT_EQ(view.text(controls::event::kHours), "12");
+    EXPECT_EQ(view.text(controls::event::kMinutes), "0");
+    EXPECT_DOUBLE_EQ(std::stod(view.text(controls::event::kSeconds)), before.microsInMinute / 1e6);
 }
 
 TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt) {
@@ -37,14 +37,14 @@ TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    view.setText(EventDialog::kIdTimeout, "60");
-    pressWhileWaiting(dialog, view, EventDialog::kIdCheck, [&] {
+    view.setText(controls::event::kTimeout, "60");
+    pressWhileWaiting(dialog, view, controls::event::kCheck, [&] {
         vornhost::SimCommand strobe;
         strobe.action = vornhost::SimAction::StrobeEvent;
         simulate(strobe);
     });
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_EQ(view.text(EventDialog::kIdSeconds), "7.25");
+    EXPECT_EQ(view.text(controls::event::kSeconds), "7.25");
     ASSERT_EQ(view.blockingCalls, 1);
     EXPECT_EQ(view.disabledDuringBlocking[0].size(), 3u);
 }
@@ -53,24 +53,25 @@ TEST_F(EventE2e, NoEventWithinTheTimeoutShowsTheTimeout) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    view.setText(EventDialog::kIdTimeout, "2");
-    pressWhileWaiting(dialog, view, EventDialog::kIdCheck, [&] { advance(2 * kSecond + kMilli); });
+    view.setText(controls::event::kTimeout, "2");
+    pressWhileWaiting(dialog, view, controls::event::kCheck,
+                      [&] { advance(2 * kSecond + kMilli); });
     EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
-    EXPECT_EQ(view.text(EventDialog::kIdDays), "0");
+    EXPECT_EQ(view.text(controls::event::kDays), "0");
 }
 
 TEST_F(EventE2e, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    view.setText(EventDialog::kIdTimeout, "0");
-    pressWhileWaiting(dialog, view, EventDialog::kIdCheck, [&] { advance(kMilli); });
+    view.setText(controls::event::kTimeout, "0");
+    pressWhileWaiting(dialog, view, controls::event::kCheck, [&] { advance(kMilli); });
     EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
 
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
-    dialog.onCommand(view, EventDialog::kIdCheck);
+    dialog.onCommand(view, controls::event::kCheck);
     EXPECT_EQ(view.messages.size(), 1u) << "the queued tag is shown without waiting";
-    EXPECT_EQ(view.text(EventDialog::kIdDays), "61");
+    EXPECT_EQ(view.text(controls::event::kDays), "61");
 }
 
 TEST_F(EventE2e, FlushDiscardsQueuedTags) {
@@ -79,11 +80,11 @@ TEST_F(EventE2e, FlushDiscardsQueuedTags) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    dialog.onCommand(view, EventDialog::kIdFlushFifo);
+    dialog.onCommand(view, controls::event::kFlushFifo);
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(board().fifoLevel, 0u);
-    view.setText(EventDialog::kIdTimeout, "1");
-    pressWhileWaiting(dialog, view, EventDialog::kIdCheck, [&] { advance(kSecond + kMilli); });
+    view.setText(controls::event::kTimeout, "1");
+    pressWhileWaiting(dialog, view, controls::event::kCheck, [&] { advance(kSecond + kMilli); });
     EXPECT_EQ(view.messages, std::vector<std::string>{"Event Timeout!!"});
 }
 

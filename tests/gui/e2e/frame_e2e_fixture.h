@@ -39,8 +39,8 @@ protected:
     // Runs the main window's opening with `deviceName` typed into the board selection.
     MainDialog& openMain(const std::string& deviceName = "VORNpci0") {
         runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
-            v.setText(board_select_controls::kDeviceName, deviceName);
-            d.onCommand(v, board_select_controls::kOk);
+            v.setText(controls::board_select::kDeviceName, deviceName);
+            d.onCommand(v, controls::board_select::kOk);
         });
         m_main = std::make_unique<MainDialog>(services);
         m_main->onInitDialog(mainView);

@@ -10,7 +10,7 @@
 namespace vorngui::e2e {
 namespace {
 
-using namespace about_controls;
+using namespace controls::about;
 
 TEST_F(GuiEndToEnd, AboutShowsTheDriverTextAndTheBoardsVersionBytes) {
     // The board model's defaults, which the expected texts below are written from.
@@ -54,7 +54,7 @@ TEST_F(GuiEndToEnd, TheDemonstrationBoardNeverReachesTheLibrary) {
     EXPECT_EQ(lastView().text(kFpga), "DEMO");
     const uint32_t hoursBefore = static_cast<uint32_t>(inspect().hours);
     runner.script(templates::kTimeSet, [](Dialog& d, testing::FakeView& v) {
-        v.setText(time_controls::kHours, "3");
+        v.setText(controls::time_of_day::kHours, "3");
         d.onEnterKey(v);
     });
     main.onMenuCommand(mainView, commands::kTimeSet);

@@ -12,8 +12,8 @@ TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck) {
     HeartbeatSetDialog set(services);
     testing::FakeView setView;
     open(set, setView);
-    setView.setListSelection(HeartbeatSetDialog::kIdType, HeartbeatSetDialog::kSquare);
-    setView.setText(HeartbeatSetDialog::kIdFrequency, "100");
+    setView.setListSelection(controls::heartbeat_set::kType, HeartbeatSetDialog::kSquare);
+    setView.setText(controls::heartbeat_set::kFrequency, "100");
     set.onEnterKey(setView);
     EXPECT_TRUE(setView.messages.empty());
     EXPECT_EQ(setView.ended, DialogResult::Ok);
@@ -25,10 +25,11 @@ TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck) {
     HeartbeatCheckDialog check(services);
     testing::FakeView view;
     open(check, view);
-    view.setText(InterruptCheckDialog::kIdTimeout, "60");
-    pressWhileWaiting(check, view, InterruptCheckDialog::kIdCheck, [&] { advance(20 * kMilli); });
+    view.setText(controls::interrupt_check::kTimeout, "60");
+    pressWhileWaiting(check, view, controls::interrupt_check::kCheck,
+                      [&] { advance(20 * kMilli); });
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_TRUE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_TRUE(view.isChecked(controls::interrupt_check::kHeartbeat));
     EXPECT_GE(board().heartbeats, 1u);
 }
 
@@ -36,8 +37,8 @@ TEST_F(HeartbeatE2e, AFrequencyWithoutADividerIsRefused) {
     HeartbeatSetDialog set(services);
     testing::FakeView view;
     open(set, view);
-    view.setText(HeartbeatSetDialog::kIdFrequency, "3");
-    set.onCommand(view, HeartbeatSetDialog::kIdSet);
+    view.setText(controls::heartbeat_set::kFrequency, "3");
+    set.onCommand(view, controls::heartbeat_set::kSet);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Invalid Frequency value!!"});
     EXPECT_FALSE(view.ended);
     EXPECT_EQ(board().heartbeatDivider, 0u);
@@ -47,11 +48,11 @@ TEST_F(HeartbeatE2e, WithoutAHeartbeatCheckTimesOut) {
     HeartbeatCheckDialog check(services);
     testing::FakeView view;
     open(check, view);
-    view.setText(InterruptCheckDialog::kIdTimeout, "1");
-    pressWhileWaiting(check, view, InterruptCheckDialog::kIdCheck,
+    view.setText(controls::interrupt_check::kTimeout, "1");
+    pressWhileWaiting(check, view, controls::interrupt_check::kCheck,
                       [&] { advance(kSecond + kMilli); });
     EXPECT_EQ(view.messages, std::vector<std::string>{"Heartbeat Interrupt Timeout!!"});
-    EXPECT_FALSE(view.isChecked(HeartbeatCheckDialog::kIdHeartbeat));
+    EXPECT_FALSE(view.isChecked(controls::interrupt_check::kHeartbeat));
 }
 
 TEST_F(HeartbeatE2e, AnOlderModelIsProgrammedAsAPulseAtTheNextSecond) {
@@ -59,8 +60,8 @@ TEST_F(HeartbeatE2e, AnOlderModelIsProgrammedAsAPulseAtTheNextSecond) {
     HeartbeatSetDialog set(services);
     testing::FakeView view;
     open(set, view);
-    view.setListSelection(HeartbeatSetDialog::kIdType, HeartbeatSetDialog::kSquare);
-    view.setText(HeartbeatSetDialog::kIdFrequency, "10");
+    view.setListSelection(controls::heartbeat_set::kType, HeartbeatSetDialog::kSquare);
+    view.setText(controls::heartbeat_set::kFrequency, "10");
     set.onEnterKey(view);
     EXPECT_TRUE(view.messages.empty());
     const vornhost::BoardState programmed = board();

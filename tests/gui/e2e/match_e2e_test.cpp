@@ -14,12 +14,12 @@ TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck) {
     testing::FakeView setView;
     open(set, setView);
     // The board started at 12:00:00 on day 61 and has run 5.4 s.
-    EXPECT_EQ(setView.text(MatchSetDialog::kIdDays), "61");
-    EXPECT_EQ(setView.text(MatchSetDialog::kIdHours), "12");
-    EXPECT_EQ(setView.text(MatchSetDialog::kIdMinutes), "0");
-    EXPECT_EQ(setView.text(MatchSetDialog::kIdSeconds), "5");
-    setView.setText(MatchSetDialog::kIdSeconds, "8");
-    set.onCommand(setView, MatchSetDialog::kIdSet);
+    EXPECT_EQ(setView.text(controls::match_set::kDays), "61");
+    EXPECT_EQ(setView.text(controls::match_set::kHours), "12");
+    EXPECT_EQ(setView.text(controls::match_set::kMinutes), "0");
+    EXPECT_EQ(setView.text(controls::match_set::kSeconds), "5");
+    setView.setText(controls::match_set::kSeconds, "8");
+    set.onCommand(setView, controls::match_set::kSet);
     EXPECT_TRUE(setView.messages.empty());
     EXPECT_EQ(setView.ended, DialogResult::Ok);
     const vornhost::BoardState armed = board();
@@ -33,10 +33,11 @@ TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck) {
     MatchCheckDialog check(services);
     testing::FakeView view;
     open(check, view);
-    view.setText(InterruptCheckDialog::kIdTimeout, "60");
-    pressWhileWaiting(check, view, InterruptCheckDialog::kIdCheck, [&] { advance(3 * kSecond); });
+    view.setText(controls::interrupt_check::kTimeout, "60");
+    pressWhileWaiting(check, view, controls::interrupt_check::kCheck,
+                      [&] { advance(3 * kSecond); });
     EXPECT_TRUE(view.messages.empty());
-    EXPECT_TRUE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_TRUE(view.isChecked(controls::interrupt_check::kMatch));
     EXPECT_EQ(board().matches, 1u);
 }
 
@@ -44,7 +45,7 @@ TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen) {
     MatchSetDialog set(services);
     testing::FakeView view;
     open(set, view);
-    view.setText(MatchSetDialog::kIdMinutes, "75");
+    view.setText(controls::match_set::kMinutes, "75");
     set.onEnterKey(view);
     EXPECT_EQ(view.messages, std::vector<std::string>{"Could not set match time!!"});
     EXPECT_FALSE(view.ended);
@@ -55,11 +56,11 @@ TEST_F(MatchE2e, CheckTimesOutBeforeAMatchFarAhead) {
     MatchCheckDialog check(services);
     testing::FakeView view;
     open(check, view);
-    view.setText(InterruptCheckDialog::kIdTimeout, "2");
-    pressWhileWaiting(check, view, InterruptCheckDialog::kIdCheck,
+    view.setText(controls::interrupt_check::kTimeout, "2");
+    pressWhileWaiting(check, view, controls::interrupt_check::kCheck,
                       [&] { advance(2 * kSecond + kMilli); });
     EXPECT_EQ(view.messages, std::vector<std::string>{"Match Timeout!!"});
-    EXPECT_FALSE(view.isChecked(MatchCheckDialog::kIdMatch));
+    EXPECT_FALSE(view.isChecked(controls::interrupt_check::kMatch));
 }
 
 } // namespace

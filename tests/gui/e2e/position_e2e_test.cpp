@@ -26,24 +26,24 @@ TEST_F(PositionE2e, TheDialogsShowTheGpsScenario) {
     AltitudeDialog altitude(services);
     testing::FakeView altitudeView;
     open(altitude, altitudeView);
-    EXPECT_EQ(altitudeView.text(AltitudeDialog::kIdAltitude), "1234.5");
+    EXPECT_EQ(altitudeView.text(controls::position::kAltitude), "1234.5");
 
     LatitudeDialog latitude(services);
     testing::FakeView latitudeView;
     open(latitude, latitudeView);
-    EXPECT_EQ(latitudeView.text(ArcDialog::kIdDegrees), "-35  (South)");
-    EXPECT_EQ(latitudeView.text(ArcDialog::kIdMinutes), "12.3456");
+    EXPECT_EQ(latitudeView.text(controls::position::kDegrees), "-35  (South)");
+    EXPECT_EQ(latitudeView.text(controls::position::kMinutes), "12.3456");
 
     LongitudeDialog longitude(services);
     testing::FakeView longitudeView;
     open(longitude, longitudeView);
-    EXPECT_EQ(longitudeView.text(ArcDialog::kIdDegrees), "75   East");
-    EXPECT_EQ(longitudeView.text(ArcDialog::kIdMinutes), "50");
+    EXPECT_EQ(longitudeView.text(controls::position::kDegrees), "75   East");
+    EXPECT_EQ(longitudeView.text(controls::position::kMinutes), "50");
 
     SatelliteDialog satellites(services);
     testing::FakeView satelliteView;
     open(satellites, satelliteView);
-    EXPECT_EQ(satelliteView.text(SatelliteDialog::kIdSatellites), "7");
+    EXPECT_EQ(satelliteView.text(controls::position::kSatellites), "7");
 
     for (const testing::FakeView* view :
          {&altitudeView, &latitudeView, &longitudeView, &satelliteView}) {
@@ -57,8 +57,8 @@ TEST_F(PositionE2e, RetrieveFollowsAChangedScenario) {
     testing::FakeView view;
     open(satellites, view);
     setScenario();
-    satellites.onCommand(view, PositionDialog::kIdRetrieve);
-    EXPECT_EQ(view.text(SatelliteDialog::kIdSatellites), "7");
+    satellites.onCommand(view, controls::position::kRetrieve);
+    EXPECT_EQ(view.text(controls::position::kSatellites), "7");
 }
 
 TEST_F(PositionE2e, ABoardThatDoesNotAnswerClosesTheDialogAtOpening) {

@@ -11,7 +11,7 @@ protected:
         SyncSetupDialog setup(services);
         testing::FakeView view;
         open(setup, view);
-        view.setListSelection(SyncSetupDialog::kIdControl, position);
+        view.setListSelection(controls::sync_setup::kControl, position);
         setup.onEnterKey(view);
         EXPECT_TRUE(view.messages.empty());
         EXPECT_EQ(view.ended, DialogResult::Ok);
@@ -20,9 +20,9 @@ protected:
         SyncCheckDialog check(services);
         testing::FakeView view;
         open(check, view);
-        check.onCommand(view, SyncCheckDialog::kIdCheck);
+        check.onCommand(view, controls::sync_check::kCheck);
         EXPECT_TRUE(view.messages.empty());
-        return view.isChecked(SyncCheckDialog::kIdSynchronized);
+        return view.isChecked(controls::sync_check::kSynchronized);
     }
 };
 
@@ -49,8 +49,8 @@ TEST_F(SyncE2e, ACorrectionReachesTheBoard) {
     PropDelayDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    view.setText(PropDelayDialog::kIdCorrection, "-250");
-    dialog.onCommand(view, PropDelayDialog::kIdSet);
+    view.setText(controls::prop_delay::kCorrection, "-250");
+    dialog.onCommand(view, controls::prop_delay::kSet);
     EXPECT_TRUE(view.messages.empty());
     EXPECT_EQ(view.ended, DialogResult::Ok);
     EXPECT_EQ(board().propagationDelayMicros, -250);
@@ -60,18 +60,18 @@ TEST_F(SyncE2e, ACorrectionTheBoardCannotTakeLeavesZeroAndTheBoardAlone) {
     PropDelayDialog first(services);
     testing::FakeView firstView;
     open(first, firstView);
-    firstView.setText(PropDelayDialog::kIdCorrection, "4999");
+    firstView.setText(controls::prop_delay::kCorrection, "4999");
     first.onEnterKey(firstView);
     ASSERT_EQ(board().propagationDelayMicros, 4999);
 
     PropDelayDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
-    view.setText(PropDelayDialog::kIdCorrection, "5000");
+    view.setText(controls::prop_delay::kCorrection, "5000");
     dialog.onEnterKey(view);
     EXPECT_EQ(view.messages,
               std::vector<std::string>{"Could not set Propagation Delay Correction!!"});
-    EXPECT_EQ(view.text(PropDelayDialog::kIdCorrection), "0");
+    EXPECT_EQ(view.text(controls::prop_delay::kCorrection), "0");
     EXPECT_FALSE(view.ended);
     EXPECT_EQ(board().propagationDelayMicros, 4999);
 }

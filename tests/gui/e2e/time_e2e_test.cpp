@@ -8,7 +8,7 @@
 namespace vorngui::e2e {
 namespace {
 
-using namespace time_controls;
+using namespace controls::time_of_day;
 using testing::FakeView;
 
 // The operator types a time into "Set Time" and presses "Set".
@@ -66,9 +66,9 @@ TEST_F(GuiEndToEnd, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpe
 TEST_F(GuiEndToEnd, SetYearThenRetrieveDateShowsTheYear) {
     MainDialog& main = openMain();
     runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
-        EXPECT_EQ(v.text(date_controls::kYear), "0");
-        v.setText(date_controls::kYear, "2031");
-        d.onCommand(v, date_controls::kSet);
+        EXPECT_EQ(v.text(controls::date::kYear), "0");
+        v.setText(controls::date::kYear, "2031");
+        d.onCommand(v, controls::date::kSet);
     });
     main.onMenuCommand(mainView, commands::kYearSet);
     EXPECT_EQ(lastView().ended, DialogResult::Ok);
@@ -76,13 +76,13 @@ TEST_F(GuiEndToEnd, SetYearThenRetrieveDateShowsTheYear) {
 
     main.onMenuCommand(mainView, commands::kDateRetrieve);
     EXPECT_TRUE(lastView().messages.empty());
-    EXPECT_EQ(lastView().text(date_controls::kYear), "2031");
+    EXPECT_EQ(lastView().text(controls::date::kYear), "2031");
 }
 
 TEST_F(GuiEndToEnd, YearTheBoardCannotTakeIsRefused) {
     MainDialog& main = openMain();
     runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
-        v.setText(date_controls::kYear, "0");
+        v.setText(controls::date::kYear, "0");
         d.onEnterKey(v);
     });
     main.onMenuCommand(mainView, commands::kYearSet);

@@ -66,7 +66,7 @@ TEST_F(FrameWindows, DemonstrationBoardThroughTheMenusAndOut) {
         menuAction(window, commands::kTimeRetrieve)->trigger();
     });
     script.on("timeRetrieveDialog", [&](QDialog& window) {
-        days = control<QLineEdit>(window, time_controls::kDays)->text();
+        days = control<QLineEdit>(window, controls::time_of_day::kDays)->text();
         QTest::mouseClick(control<QPushButton>(window, 1005), Qt::LeftButton);
     });
     script.on("mainDialog", [](QDialog& window) {
@@ -117,7 +117,7 @@ TEST_F(FrameWindows, SetYearRefusesTextThatIsNotAYear) {
     QStringList messages;
     QLineEdit* year = nullptr;
     script.on("yearSetDialog", [&](QDialog& window) {
-        year = control<QLineEdit>(window, date_controls::kYear);
+        year = control<QLineEdit>(window, controls::date::kYear);
         EXPECT_EQ(year->text(), "0");
         year->selectAll();
         QTest::keyClicks(year, "20x4");

@@ -54,7 +54,11 @@ QString expectedSuffix(const QWidget& widget) {
 
 TEST(Templates, EveryTemplateLoadsAndKeepsTheConvention) {
     const std::vector<int> ids = availableTemplates();
-    for (int id : {100, 102, 130, 131, 136, 137, 144}) {
+    using namespace templates;
+    for (int id : {kAbout,         kMainWindow, kTimeSet,      kTimeRetrieve, kHeartbeatSet,
+                   kMatchSet,      kMatchCheck, kDateRetrieve, kYearSet,      kEvent,
+                   kSimulateEvent, kSyncCheck,  kPropDelay,    kAltitude,     kLatitude,
+                   kBoardSelect,   kSatellite,  kLongitude,    kSyncSetup,    kHeartbeatCheck}) {
         EXPECT_NE(std::find(ids.begin(), ids.end(), id), ids.end()) << "template " << id;
     }
     for (int id : ids) {
@@ -251,7 +255,7 @@ TEST(Templates, AboutListsDriverFpgaFirmwareTopToBottom) {
     };
     EXPECT_LT(y(1017), y(1018));
     EXPECT_LT(y(1018), y(1016));
-    expectButton(*window, kIdOk, "OK");
+    expectButton(*window, controls::kOk, "OK");
 }
 
 } // namespace

@@ -93,8 +93,8 @@ TEST(BlockedInput, ClickOnCancelDuringAWaitIsDroppedNotDeliveredAfter) {
     script.on(
         "eventDialog",
         [&](QDialog& window) {
-            cancel = control<QPushButton>(window, EventDialog::kIdCancel);
-            check = control<QPushButton>(window, EventDialog::kIdCheck);
+            cancel = control<QPushButton>(window, controls::event::kCancel);
+            check = control<QPushButton>(window, controls::event::kCheck);
             QTest::mouseClick(check, Qt::LeftButton);
         },
         [] { return QApplication::activeWindow() != nullptr; });
@@ -112,7 +112,7 @@ TEST(BlockedInput, ClickOnCancelDuringAWaitIsDroppedNotDeliveredAfter) {
     script.on(
         "eventDialog",
         [&](QDialog& window) {
-            EXPECT_EQ(control<QLineEdit>(window, EventDialog::kIdDays)->text(), "123");
+            EXPECT_EQ(control<QLineEdit>(window, controls::event::kDays)->text(), "123");
             // A real key after the wait, queued behind the click: it still reaches the dialog
             // (the cancel path), which a delivered click would already have closed.
             xdotool({"key", "Escape"});

@@ -1,5 +1,6 @@
 // The control utility's resource ids: dialog templates, the main window's menu commands, the
-// system-menu entry and the other resources the front supplies.
+// system-menu entry and the other resources the front supplies. The ids of the controls inside
+// the templates are in control_ids.h.
 #pragma once
 
 namespace vorngui {
