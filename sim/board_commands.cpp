@@ -213,6 +213,7 @@ void BoardModel::onFreewheel(uint8_t) {
 void BoardModel::onResetFirmware(uint8_t) {
     ++m_s.counters.firmwareResets;
     m_s.fifo.clear();
+    m_s.frameLostStamps.clear();
     m_s.headDelay = 0;
     m_s.entry = Entry{};
     m_s.timeLatched = false;
@@ -230,7 +231,7 @@ void BoardModel::onQuery(uint8_t byte) {
     Frame frame = answer(byte);
     if (m_s.faults.badEcho)
         frame[1] = static_cast<uint8_t>(~byte);
-    pushFrame(frame);
+    pushFrame(frame, false);
     ++m_s.counters.queriesAnswered;
 }
 

@@ -74,6 +74,10 @@ uint16_t BoardModel::readRegister(uint32_t offset) {
         return readStatus();
     case reg::FpgaVersion:
         return m_config.fpgaVersion;
+    case reg::LostEventsLow:
+        return readLostEventsLow();
+    case reg::LostEventsHigh:
+        return m_s.lostHighLatch;
     case reg::Days:
     case reg::HoursMinutes:
     case reg::MicrosHigh:
@@ -129,6 +133,8 @@ uint16_t BoardModel::readData() {
     }
     uint8_t byte = m_s.fifo.front();
     m_s.fifo.pop_front();
+    if (m_s.fifo.size() % kFrameLength == 0)
+        m_s.frameLostStamps.pop_front();
     m_s.headDelay = m_s.fifo.empty() ? 0 : m_s.faults.slowFifoReads;
     updateIrq();
     return byte;
@@ -176,12 +182,24 @@ void BoardModel::writeSimEvent(uint16_t value) {
         ++m_s.counters.ignoredWrites;
 }
 
+uint16_t BoardModel::readLostEventsLow() {
+    const uint32_t stamp =
+        m_s.frameLostStamps.empty() ? m_s.lostEvents : m_s.frameLostStamps.front();
+    m_s.lostHighLatch = static_cast<uint16_t>(stamp >> 16);
+    return static_cast<uint16_t>(stamp & 0xFFFF);
+}
+
 // A frame goes in whole or not at all, so the FIFO never holds a partial frame.
-void BoardModel::pushFrame(const Frame& frame) {
+void BoardModel::pushFrame(const Frame& frame, bool isEvent) {
     if (m_s.fifo.size() + frame.size() > kFifoCapacity) {
         ++m_s.counters.droppedFrames;
+        if (isEvent) {
+            ++m_s.counters.eventsRefused;
+            ++m_s.lostEvents;
+        }
         return;
     }
+    m_s.frameLostStamps.push_back(m_s.lostEvents);
     if (m_s.fifo.empty())
         m_s.headDelay = m_s.faults.slowFifoReads;
     m_s.fifo.insert(m_s.fifo.end(), frame.begin(), frame.end());
@@ -202,7 +220,7 @@ void BoardModel::tagEvents(unsigned count) {
                    bcd2(micros / 100 % 100),
                    bcd2(micros % 100)};
     for (unsigned i = 0; i < count; ++i) {
-        pushFrame(frame);
+        pushFrame(frame, true);
         ++m_s.counters.eventsTagged;
     }
     updateIrq();

@@ -69,6 +69,7 @@ struct BoardCounters {
     uint64_t refusedLoads = 0;     // loads whose value is out of range (bad digits included)
     uint64_t unknownCommands = 0;
     uint64_t droppedFrames = 0;    // frames that did not fit into the FIFO
+    uint64_t eventsRefused = 0;    // of those, event time tags
     uint64_t fifoUnderflows = 0;   // data reads with no byte ready
     uint64_t heartbeats = 0;
     uint64_t matches = 0;
@@ -164,6 +165,10 @@ private:
         bool heartPending = false;
         bool matchPending = false;
         std::deque<uint8_t> fifo;
+        // Per frame in the FIFO, oldest first: the count of refused event tags when it went in.
+        std::deque<uint32_t> frameLostStamps;
+        uint32_t lostEvents = 0;    // free-running count of refused event tags
+        uint16_t lostHighLatch = 0; // high half of the last LostEventsLow reading
         unsigned headDelay = 0; // status reads left before the head byte shows
         Entry entry;
         BoardTime freeBase;     // free-running time base: board time at freeBaseAt
@@ -197,7 +202,8 @@ private:
     void writeControl(uint16_t value);
     void writeIntAck(uint16_t value);
     void writeSimEvent(uint16_t value);
-    void pushFrame(const Frame& frame);
+    uint16_t readLostEventsLow();
+    void pushFrame(const Frame& frame, bool isEvent);
     void tagEvents(unsigned count);
     void updateIrq();
     void resetLocked();

@@ -18,6 +18,12 @@ constexpr uint32_t MicrosHigh = 0x0C;   // read: upper 4 BCD digits of the time 
 constexpr uint32_t MicrosLow = 0x0E;    // read: lower 4 BCD digits; latches the time registers
 constexpr uint32_t IntAck = 0x10;       // write: acknowledge heartbeat / match interrupt
 constexpr uint32_t SimEvent = 0x12;     // write: 0xFF time-tags a simulated event
+// read: the event time tags the full FIFO has refused, a free-running 32-bit count, as it stood
+// when the frame of the FIFO's next byte went in (the count now when the FIFO is empty). The
+// reader differences two readings: the tags refused between two frames came between them.
+// Reading the low half latches the high half for the read of LostEventsHigh that follows.
+constexpr uint32_t LostEventsLow = 0x14;
+constexpr uint32_t LostEventsHigh = 0x16;
 // The window's length: the power of two that covers every register.
 constexpr uint32_t WindowLength = 0x20;
 } // namespace reg

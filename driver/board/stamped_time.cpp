@@ -100,9 +100,7 @@ UCHAR CVORNpci::ReadStampedTimeWithQuery(vornpci::StampedTimeObj* Stamped) {
     return VORN_UNSETTLED;
 }
 
-NTSTATUS CVORNpci::VORNpciIoctlGetStampedTime(PIRP Irp, PIO_STACK_LOCATION Stack) {
-    if (Stack->Parameters.DeviceIoControl.InputBufferLength != sizeof(vornpci::StampedTimeObj))
-        return STATUS_INVALID_PARAMETER;
+NTSTATUS CVORNpci::VORNpciIoctlGetStampedTime(PIRP Irp) {
     vornpci::StampedTimeObj reading{};
     BOOLEAN yearKnown = FALSE;
     UCHAR result = BoardExchange(FALSE, [&](ULONG_PTR Port) {
@@ -115,9 +113,7 @@ NTSTATUS CVORNpci::VORNpciIoctlGetStampedTime(PIRP Irp, PIO_STACK_LOCATION Stack
     if (!yearKnown)
         result = BoardExchange(TRUE, [&](ULONG_PTR) { return ReadStampedTimeWithQuery(&reading); });
     const NTSTATUS status = vornResultToStatus(result);
-    if (NT_SUCCESS(status)) {
+    if (NT_SUCCESS(status))
         RtlCopyMemory(Irp->AssociatedIrp.SystemBuffer, &reading, sizeof(reading));
-        Irp->IoStatus.Information = sizeof(reading);
-    }
     return status;
 }

@@ -31,33 +31,16 @@ public:
              CardSearch* Search);
     ~CVORNpci() override;
 
-    // Request handlers: (request, its stack location) -> status; Information set on success.
-    // PASSIVE_LEVEL, caller's thread. The wait handlers may return STATUS_PENDING.
-    NTSTATUS VORNpciIoctlOpen(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetAltitude(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetDate(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetDriver(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetFirmware(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetLatitude(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetLongitude(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetSatInfo(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetTime(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlResetFirmware(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSetHeartbeat(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSetMatchTime(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSetPropDelay(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSetTime(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSetYear(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSimEvent(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSynchCtrl(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlSynchStatus(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlWaitEvent(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlWaitHeart(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlWaitMatch(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciPeek(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciPoke(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlFlushFifo(PIRP Irp, PIO_STACK_LOCATION Stack);
-    NTSTATUS VORNpciIoctlGetStampedTime(PIRP Irp, PIO_STACK_LOCATION Stack);
+    // Request handlers that are more than one board operation (the rest are rows of the
+    // dispatch routine's table, which checks every request's lengths and sets Information on
+    // success). PASSIVE_LEVEL, caller's thread. The waits may return STATUS_PENDING.
+    NTSTATUS VORNpciIoctlOpen(PIRP Irp);
+    NTSTATUS VORNpciIoctlGetDriver(PIRP Irp);
+    NTSTATUS VORNpciIoctlWaitEvent(PIRP Irp);
+    NTSTATUS VORNpciIoctlWaitHeart(PIRP Irp);
+    NTSTATUS VORNpciIoctlWaitMatch(PIRP Irp);
+    NTSTATUS VORNpciIoctlFlushFifo(PIRP Irp);
+    NTSTATUS VORNpciIoctlGetStampedTime(PIRP Irp);
 
     // Interrupt service routine; the context is the CVORNpci. Device IRQL.
     static BOOLEAN VORNpciIsr(PKINTERRUPT Interrupt, PVOID Context);
@@ -81,6 +64,10 @@ public:
     // Runs `Operation` on the board under BoardMutex; with `Fifo` the interrupt service
     // routine keeps off the FIFO meanwhile. Returns the board operation's result.
     template <typename Operation> UCHAR BoardExchange(BOOLEAN Fifo, Operation&& Work);
+
+    // Switches an interrupt source on for good: sets its bit in ControlShadow and writes the
+    // shadow to the board in step with the interrupt service routine. PASSIVE_LEVEL.
+    VOID WriteControlShadow(UCHAR EnableBit);
 
     ULONG_PTR PortBase() const { return reinterpret_cast<ULONG_PTR>(PortAddress.MappedAddress); }
 
@@ -128,7 +115,7 @@ public:
     USHORT KnownYear;
     USHORT KnownYearDay;
     UCHAR KnownYearInSync;
-    ULONGLONG KnownYearAt; // interrupt time when it was learnt
+    ULONGLONG KnownYearAt;    // interrupt time when it was learnt
     LONG KnownYearGeneration; // TimeGeneration when it was learnt
     // Counts the requests that may have moved the board's time or year (entries, sync control,
     // firmware reset, raw writes): a year learnt before one of them is learnt again. Interlocked.
@@ -145,9 +132,8 @@ private:
     VOID SetFifoExchange(BOOLEAN Active);
     BOOLEAN YearFromCache(const vornpci::StampedTimeObj* Stamped, UCHAR InSyncNow, USHORT* Year);
     UCHAR ReadStampedTimeWithQuery(vornpci::StampedTimeObj* Stamped);
-    VOID WriteControlShadow(UCHAR EnableBit);
 
-    NTSTATUS StartWait(const WaitKind& Kind, PIRP Irp, PIO_STACK_LOCATION Stack);
+    NTSTATUS StartWait(const WaitKind& Kind, PIRP Irp);
     BOOLEAN TakeEventOrArm(PIRP Irp);
     // Under DeviceLock: takes the kind's slot if its request can be completed by the caller.
     PIRP ClaimSlot(const WaitKind& Kind);

@@ -13,8 +13,6 @@
 #include "vornpci_records.h"
 
 struct CVORNpci::WaitKind {
-    UCHAR EnableBit;
-    ULONG InputLength;
     PIRP CVORNpci::*Slot;
     KTIMER CVORNpci::*Timer;
     KDPC CVORNpci::*TimerDpc;
@@ -62,7 +60,7 @@ VOID CVORNpci::DecodeLastEvent(PIRP Irp) {
     record->microsInMinute = micros;
 }
 
-// Sets the kind's enable bit in ControlShadow and writes the whole shadow to the board. The
+// Sets an interrupt enable bit in ControlShadow and writes the whole shadow to the board. The
 // board lock keeps the write from falling inside a query's off-and-on of the event source, and
 // the write is made in step with the interrupt service routine.
 VOID CVORNpci::WriteControlShadow(UCHAR EnableBit) {
@@ -73,17 +71,14 @@ VOID CVORNpci::WriteControlShadow(UCHAR EnableBit) {
     });
 }
 
-// The common wait handler. PASSIVE_LEVEL.
-NTSTATUS CVORNpci::StartWait(const WaitKind& Kind, PIRP Irp, PIO_STACK_LOCATION Stack) {
-    WriteControlShadow(Kind.EnableBit);
-    if (Stack->Parameters.DeviceIoControl.InputBufferLength != Kind.InputLength)
-        return STATUS_INVALID_PARAMETER;
+// The common wait handler; the dispatch routine has switched the source on and checked the
+// lengths. PASSIVE_LEVEL.
+NTSTATUS CVORNpci::StartWait(const WaitKind& Kind, PIRP Irp) {
     const ULONG timeoutMs = *static_cast<PULONG>(Irp->AssociatedIrp.SystemBuffer);
     const KIRQL irql = KfAcquireSpinLock(&DeviceLock);
     if (Kind.IsEvent && KeSynchronizeExecution(InterruptObject, PopOrArmSync, this)) {
         DecodeLastEvent(Irp);
         KfReleaseSpinLock(&DeviceLock, irql);
-        Irp->IoStatus.Information = sizeof(vornpci::EventWaitRecord);
         return STATUS_SUCCESS;
     }
     PIRP& slot = this->*Kind.Slot;
@@ -108,16 +103,16 @@ NTSTATUS CVORNpci::StartWait(const WaitKind& Kind, PIRP Irp, PIO_STACK_LOCATION 
     return STATUS_PENDING;
 }
 
-NTSTATUS CVORNpci::VORNpciIoctlWaitEvent(PIRP Irp, PIO_STACK_LOCATION Stack) {
-    return StartWait(*EventKind(), Irp, Stack);
+NTSTATUS CVORNpci::VORNpciIoctlWaitEvent(PIRP Irp) {
+    return StartWait(*EventKind(), Irp);
 }
 
-NTSTATUS CVORNpci::VORNpciIoctlWaitHeart(PIRP Irp, PIO_STACK_LOCATION Stack) {
-    return StartWait(*HeartKind(), Irp, Stack);
+NTSTATUS CVORNpci::VORNpciIoctlWaitHeart(PIRP Irp) {
+    return StartWait(*HeartKind(), Irp);
 }
 
-NTSTATUS CVORNpci::VORNpciIoctlWaitMatch(PIRP Irp, PIO_STACK_LOCATION Stack) {
-    return StartWait(*MatchKind(), Irp, Stack);
+NTSTATUS CVORNpci::VORNpciIoctlWaitMatch(PIRP Irp) {
+    return StartWait(*MatchKind(), Irp);
 }
 
 // Caller holds DeviceLock at DISPATCH_LEVEL. The slot's request, now the caller's to complete,
@@ -239,26 +234,14 @@ VOID CVORNpci::VORNpciMatchCancelCallback(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 
 namespace {
 
-const CVORNpci::WaitKind kEventKind{ExtIntrEnable,
-                                    sizeof(vornpci::EventWaitRecord),
-                                    &CVORNpci::EventIrp,
-                                    &CVORNpci::EventTmr,
-                                    &CVORNpci::EventTmrDpc,
-                                    CVORNpci::VORNpciEventCancelCallback,
+const CVORNpci::WaitKind kEventKind{&CVORNpci::EventIrp, &CVORNpci::EventTmr,
+                                    &CVORNpci::EventTmrDpc, CVORNpci::VORNpciEventCancelCallback,
                                     TRUE};
-const CVORNpci::WaitKind kHeartKind{HeartIntrEnable,
-                                    sizeof(ULONG),
-                                    &CVORNpci::HeartIrp,
-                                    &CVORNpci::HeartTmr,
-                                    &CVORNpci::HeartTmrDpc,
-                                    CVORNpci::VORNpciHeartCancelCallback,
+const CVORNpci::WaitKind kHeartKind{&CVORNpci::HeartIrp, &CVORNpci::HeartTmr,
+                                    &CVORNpci::HeartTmrDpc, CVORNpci::VORNpciHeartCancelCallback,
                                     FALSE};
-const CVORNpci::WaitKind kMatchKind{MatchIntrEnable,
-                                    sizeof(ULONG),
-                                    &CVORNpci::MatchIrp,
-                                    &CVORNpci::MatchTmr,
-                                    &CVORNpci::MatchTmrDpc,
-                                    CVORNpci::VORNpciMatchCancelCallback,
+const CVORNpci::WaitKind kMatchKind{&CVORNpci::MatchIrp, &CVORNpci::MatchTmr,
+                                    &CVORNpci::MatchTmrDpc, CVORNpci::VORNpciMatchCancelCallback,
                                     FALSE};
 
 const CVORNpci::WaitKind* EventKind() {

@@ -117,6 +117,30 @@ TEST_F(BoardTest, EventStormFillsTheFifoAndDropsWholeFrames) {
     EXPECT_TRUE(status() & status::FifoEmpty);
 }
 
+// The lost-events registers show, for the frame at the FIFO's head, the refused event tags
+// before it went in: a reader's difference between two frames places the loss between them.
+TEST_F(BoardTest, LostEventRegistersStampEachFrameWithTheTagsRefusedBeforeIt) {
+    auto lost = [&] {
+        const uint32_t low = rd(reg::LostEventsLow);
+        return (uint32_t(rd(reg::LostEventsHigh)) << 16) | low;
+    };
+    board->strobeEvents(102 + 70'000); // past the low half's range
+    send({cmd::GetDate});              // a refused answer is no lost event
+    EXPECT_EQ(lost(), 0u) << "the head frame went in before any loss";
+    readFifo(101 * 10 + 5);
+    EXPECT_EQ(lost(), 0u) << "the last frame, half read";
+    readFifo(5);
+    EXPECT_EQ(lost(), 70'000u) << "with the FIFO empty, the count now";
+    board->strobeEvents(1);
+    board->strobeEvents(103); // 101 more fit, 2 refused
+    EXPECT_EQ(lost(), 70'000u);
+    readFrame();
+    EXPECT_EQ(lost(), 70'000u);
+    EXPECT_EQ(board->counters().eventsRefused, 70'002u);
+    wr(reg::Command, cmd::ResetFirmware);
+    EXPECT_EQ(lost(), 70'002u) << "a firmware reset keeps the count";
+}
+
 TEST_F(BoardTest, ConcurrentGuestsClockAndControlKeepEveryFrameWhole) {
     constexpr int kEvents = 2000;
     send({0xF0, 0xA0, 0xB0, 0xC0, 0xD7, 0xE6}); // heartbeat every 700 us

@@ -20,7 +20,7 @@ TEST_F(BoardTest, TimeRegistersShowBcdTimeAndLatchOnTheLowRead) {
 }
 
 TEST_F(BoardTest, UnknownOffsetsReadZeroAndIgnoreWrites) {
-    for (uint32_t offset : {0x06u, 0x10u, 0x12u, 0x14u, 0x1Eu, 0x01u, 0xFFFFu})
+    for (uint32_t offset : {0x06u, 0x10u, 0x12u, 0x18u, 0x1Eu, 0x01u, 0xFFFFu})
         EXPECT_EQ(rd(offset), 0) << offset;
     wr(0x06, 0x1234);
     wr(0x08, 0x1234); // a read-only register
