@@ -73,6 +73,8 @@ bool parseGlobal(const std::vector<std::string>& args, Global* global, std::stri
 
 int finish(const Global& global, const Context& context, int exit, std::ostream& out,
            std::ostream& err) {
+    if (exit == kExitOk && context.streamed)
+        return exit;
     if (global.json) {
         Report report;
         report.add("command", global.command);
@@ -112,6 +114,8 @@ int runCommand(const Global& global, const Command& command, Context& context,
         return finish(global, context, kExitNoBoard, out, err);
     }
     context.board = board;
+    context.out = &out;
+    context.json = global.json;
     const int exit = command.run(context);
     VORN_close(board);
     return finish(global, context, exit, out, err);

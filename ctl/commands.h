@@ -16,6 +16,11 @@ struct Context {
     ParsedArgs args;
     Report report;
     std::string error; // what went wrong, when the handler returns non-zero
+    // For a command that prints as it goes: where, in which form, and whether it did (its
+    // report is then not printed after it).
+    std::ostream* out = nullptr;
+    bool json = false;
+    bool streamed = false;
 };
 
 // A handler returns an exit status (cli.h) and fills `report`, or `error` on failure.
@@ -72,5 +77,6 @@ int runWaitMatch(Context& c);
 int runFlush(Context& c);
 int runSimEvent(Context& c);
 int runSim(Context& c);
+int runEvents(Context& c);
 
 } // namespace vornctl

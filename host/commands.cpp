@@ -164,6 +164,41 @@ Prepared prepareStatus(std::span<const uint8_t> payload) {
     });
 }
 
+Prepared prepareSubscribe(std::span<const uint8_t> payload) {
+    auto request = wire::decodeSubscribe(payload);
+    if (!request)
+        return malformed();
+    if (request->device.empty())
+        return refuse(WireError::BadArgument);
+    return run([r = std::move(*request)](CommandContext& c) {
+        uint32_t subscription = 0;
+        NTSTATUS status = c.events.subscribe(r.device, &subscription);
+        return wire::encodeReply(ok(status), uint64_t(subscription));
+    });
+}
+
+Prepared prepareNextEvent(std::span<const uint8_t> payload) {
+    auto request = wire::decodeNextEvent(payload);
+    if (!request)
+        return malformed();
+    return run([r = *request](CommandContext& c) {
+        HostEvent event;
+        NTSTATUS status = c.events.next(r.subscription, r.timeoutMs, &event);
+        if (status != STATUS_SUCCESS)
+            return wire::encodeReply(ok(status));
+        return wire::encodeReply(ok(status), event);
+    });
+}
+
+Prepared prepareUnsubscribe(std::span<const uint8_t> payload) {
+    auto request = wire::decodeUnsubscribe(payload);
+    if (!request)
+        return malformed();
+    return run([r = *request](CommandContext& c) {
+        return wire::encodeReply(ok(c.events.unsubscribe(r.subscription)));
+    });
+}
+
 using wire::MessageType;
 
 constexpr std::array kCommands = {
@@ -175,6 +210,12 @@ constexpr std::array kCommands = {
     Command{MessageType::Simulate, "simulate", Permission::Client, true, prepareSimulate, nullptr},
     Command{MessageType::Inspect, "inspect", Permission::Client, true, prepareInspect, nullptr},
     Command{MessageType::Status, "status", Permission::Client, true, prepareStatus, nullptr},
+    Command{MessageType::Subscribe, "subscribe", Permission::Client, true, prepareSubscribe,
+            nullptr},
+    Command{MessageType::NextEvent, "next event", Permission::Client, true, prepareNextEvent,
+            nullptr},
+    Command{MessageType::Unsubscribe, "unsubscribe", Permission::Client, true, prepareUnsubscribe,
+            nullptr},
 };
 
 } // namespace

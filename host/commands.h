@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver_host.h"
+#include "event_fanout.h"
 #include "host_process.h"
 #include "wire.h"
 
@@ -21,12 +22,14 @@ public:
 };
 
 // Everything a command may touch while it runs: the host, the sending connection's process,
-// the client thread it came from, and the server's counts.
+// the client thread it came from, the server's counts and the connection's event
+// subscriptions.
 struct CommandContext {
     DriverHost& host;
     HostProcess& process;
     ServerView& server;
     uint32_t threadId;
+    EventSubscriptions& events;
 };
 
 // The reply payload of a command that ran.

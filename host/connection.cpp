@@ -112,9 +112,9 @@ private:
 Connection::Connection(int fd, uint64_t number, PeerCredentials peer, DriverHost& host,
                        ServerView& server, std::function<void()> onEnd)
     : m_fd(fd), m_number(number), m_peer(peer), m_host(host), m_server(server),
-      m_onEnd(std::move(onEnd)),
-      m_process(std::make_unique<HostProcess>(host, "client " + std::to_string(number),
-                                              kMaxClientThreads)) {}
+      m_onEnd(std::move(onEnd)), m_process(std::make_unique<HostProcess>(
+                                     host, "client " + std::to_string(number), kMaxClientThreads)),
+      m_events(std::make_unique<EventSubscriptions>(host.events())) {}
 
 Connection::~Connection() {
     shutdown();
@@ -175,7 +175,7 @@ bool Connection::dispatch(const wire::Header& header, std::span<const uint8_t> p
         return true;
     }
     if (greeting) {
-        CommandContext context{m_host, *m_process, m_server, header.threadId};
+        CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
         sendReply(header, prepared.job(context));
         m_greeted = true;
         return true;
@@ -206,7 +206,7 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         posted = found->second->post(header, command, payload);
     else
         posted = found->second->post([this, header, job = std::move(prepared.job)] {
-            CommandContext context{m_host, *m_process, m_server, header.threadId};
+            CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
             sendReply(header, job(context));
         });
     if (!posted)
@@ -228,7 +228,7 @@ bool Connection::retireIdleThread() {
 
 void Connection::runInPlace(const wire::Header& header, const Command* command,
                             std::span<const uint8_t> payload) {
-    CommandContext context{m_host, *m_process, m_server, header.threadId};
+    CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
     thread_local std::vector<uint8_t> reply;
     reply.clear();
     command->execute(context, header, payload, reply);
@@ -253,11 +253,14 @@ void Connection::sendFrame(std::span<const uint8_t> bytes) {
 // closed. Request threads still busy find the process terminating, so each joins promptly.
 void Connection::end() {
     ::shutdown(m_fd, SHUT_RDWR);
+    // A request thread waiting for an event returns at once instead of at its time-out.
+    m_events->unsubscribeAll();
     for (auto& [id, thread] : m_threads)
         thread->stop();
     size_t handles = m_process->handleCount();
     m_process->terminate();
     m_threads.clear();
+    m_events.reset();
     m_process.reset();
     logLine("connection %llu: ended, %zu handle(s) left open were closed",
             (unsigned long long)m_number, handles);

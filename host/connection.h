@@ -65,6 +65,7 @@ private:
     ServerView& m_server;
     std::function<void()> m_onEnd;
     std::unique_ptr<HostProcess> m_process;
+    std::unique_ptr<EventSubscriptions> m_events;
     bool m_greeted = false;                                       // reader thread only
     std::map<uint32_t, std::unique_ptr<RequestThread>> m_threads; // reader thread only
     std::mutex m_writeLock;

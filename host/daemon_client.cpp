@@ -254,6 +254,50 @@ NTSTATUS DaemonClient::inspectBoard(uint32_t board, BoardState* state) {
     return STATUS_SUCCESS;
 }
 
+NTSTATUS DaemonClient::subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) {
+    if (deviceName.empty() || deviceName.size() > wire::kMaxNameLength)
+        return STATUS_OBJECT_NAME_INVALID;
+    auto reply = call(MessageType::Subscribe,
+                      wire::encode(wire::SubscribeRequest{std::u16string(deviceName)}));
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    if (head->error != WireError::Ok)
+        return statusForWireError(head->error);
+    auto number = wire::decodeHandleReply(*reply);
+    if (!number)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    if (head->status == STATUS_SUCCESS)
+        *subscription = uint32_t(*number);
+    return head->status;
+}
+
+NTSTATUS DaemonClient::nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) {
+    auto reply =
+        call(MessageType::NextEvent, wire::encode(wire::NextEventRequest{subscription, timeoutMs}));
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    if (head->error != WireError::Ok)
+        return statusForWireError(head->error);
+    if (head->status != STATUS_SUCCESS)
+        return head->status;
+    auto decoded = wire::decodeEventReply(*reply);
+    if (!decoded)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    *event = *decoded;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS DaemonClient::unsubscribeEvents(uint32_t subscription) {
+    auto reply =
+        call(MessageType::Unsubscribe, wire::encode(wire::UnsubscribeRequest{subscription}));
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
+}
+
 std::optional<wire::HostStatus> DaemonClient::hostStatus(const wire::StatusRequest& request) {
     auto reply = call(MessageType::Status, wire::encode(request));
     auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;

@@ -35,6 +35,9 @@ public:
     NTSTATUS close(uint64_t handle) override;
     NTSTATUS simulate(const SimCommand& command) override;
     NTSTATUS inspectBoard(uint32_t board, BoardState* state) override;
+    NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) override;
+    NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) override;
+    NTSTATUS unsubscribeEvents(uint32_t subscription) override;
 
     // The daemon's counts, after waiting (bounded) for the condition asked for; null when the
     // connection has gone or the request was refused.

@@ -90,6 +90,18 @@ struct BoardState {
     uint64_t matches = 0;
 };
 
+// One time tag as an event subscriber receives it.
+struct HostEvent {
+    uint64_t sequence = 0; // the board's count of tagged events, those it lost included
+    // Events numbered between the subscriber's previous event and this one that it will never
+    // receive: lost before the driver held them, or pushed out of the subscriber's full queue.
+    uint64_t droppedBefore = 0;
+    uint16_t year = 0; // the board's year for that day; 0 when it could not be told
+    uint16_t dayOfYear = 0;
+    uint64_t microsOfDay = 0;      // UTC, 0 to 86,399,999,999
+    int64_t receivedUnixNanos = 0; // the host's system time when the event reached it
+};
+
 // A connection to a driver host. Every call may be made from any number of threads at once:
 // each calling OS thread acts as a thread of its own in the host, so a request blocked in the
 // driver (a wait) holds up no other thread's requests. A channel is destroyed only when
@@ -118,6 +130,15 @@ public:
 
     // Reads a snapshot of the simulated board; errors as for simulate.
     virtual NTSTATUS inspectBoard(uint32_t board, BoardState* state) = 0;
+
+    // Every event the board tags from now on, for this channel, with a queue of its own: a
+    // nonzero subscription, or the status of opening the device or reading its events.
+    virtual NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) = 0;
+    // The subscription's next event, waiting up to `timeoutMs` for one (0: none waited for).
+    // STATUS_DEVICE_NOT_READY on the time-out, STATUS_INVALID_HANDLE for a subscription this
+    // channel does not hold, STATUS_CANCELLED when it is ended meanwhile.
+    virtual NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) = 0;
+    virtual NTSTATUS unsubscribeEvents(uint32_t subscription) = 0;
 };
 
 // Options of an in-process host.

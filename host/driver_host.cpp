@@ -1,5 +1,6 @@
 // The driver host: machine, kernel layer and the VORNpci driver wired together.
 #include "driver_host.h"
+#include "event_fanout.h"
 
 #include "vornpci_device.h"
 
@@ -31,6 +32,7 @@ DriverHost::DriverHost(const vornsim::MachineDescription& description, HostOptio
 DriverHost::~DriverHost() {
     if (m_driver != nullptr)
         unload();
+    m_events.reset();
     m_machine->unwireInterrupts();
     m_system.reset();
     m_machine.reset();
@@ -47,10 +49,27 @@ NTSTATUS DriverHost::load() {
 bool DriverHost::unload() {
     if (m_driver == nullptr)
         return false;
+    stopEventPumps();
     if (!m_system->io().unloadDriver(m_driver))
         return false;
     m_driver = nullptr;
     return true;
+}
+
+EventFanout& DriverHost::events() {
+    std::lock_guard guard(m_eventsLock);
+    if (!m_events)
+        m_events = std::make_unique<EventFanout>(
+            *m_clock, [this](std::u16string_view device, std::unique_ptr<EventSource>* source) {
+                return openDriverEventSource(*this, device, source);
+            });
+    return *m_events;
+}
+
+void DriverHost::stopEventPumps() {
+    std::lock_guard guard(m_eventsLock);
+    if (m_events)
+        m_events->stopAll();
 }
 
 std::shared_ptr<ntemu::Process> DriverHost::createProcess(std::string name) {

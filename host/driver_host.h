@@ -10,9 +10,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vornhost {
+
+class EventFanout;
 
 struct HostOptions {
     // Virtual time (advanced by hand) for tests; the real clock otherwise.
@@ -50,6 +53,10 @@ public:
     // The board of card `index` in description order, or null.
     vornsim::BoardModel* board(size_t index) { return m_machine->board(index); }
 
+    // The board event subscriptions of this host, made at the first use; their pumps stop
+    // before the driver unloads.
+    EventFanout& events();
+
     // A user process whose threads send requests; "\\.\VORNpci0" and the like open devices.
     std::shared_ptr<ntemu::Process> createProcess(std::string name = {});
 
@@ -57,12 +64,16 @@ public:
     static const char16_t* const kRegistryPath;
 
 private:
+    void stopEventPumps();
+
     std::unique_ptr<ntemu::Clock> m_ownedClock;
     ntemu::Clock* m_clock = nullptr;
     ntemu::VirtualClock* m_virtualClock = nullptr;
     std::unique_ptr<vornsim::SimMachine> m_machine;
     std::unique_ptr<ntemu::System> m_system;
     PDRIVER_OBJECT m_driver = nullptr;
+    std::mutex m_eventsLock;
+    std::unique_ptr<EventFanout> m_events;
 };
 
 // The name a board device is opened by: "\\.\VORNpci" + n.

@@ -3,6 +3,7 @@
 #include "board_control.h"
 #include "device_channel.h"
 #include "driver_host.h"
+#include "event_fanout.h"
 #include "host_process.h"
 
 #include <pthread.h>
@@ -25,9 +26,11 @@ class InProcessChannel final : public DeviceChannel {
 public:
     explicit InProcessChannel(std::unique_ptr<DriverHost> host)
         : m_host(std::move(host)),
-          m_process(std::make_unique<HostProcess>(*m_host, "in-process", kMaxCallerThreads)) {}
+          m_process(std::make_unique<HostProcess>(*m_host, "in-process", kMaxCallerThreads)),
+          m_subscriptions(std::make_unique<EventSubscriptions>(m_host->events())) {}
 
     ~InProcessChannel() override {
+        m_subscriptions.reset();
         // The process ends (requests cancelled, handles closed) before the driver unloads.
         m_process.reset();
         m_host->unload();
@@ -53,9 +56,22 @@ public:
         return readBoardState(m_host->machine(), board, state);
     }
 
+    NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) override {
+        return m_subscriptions->subscribe(deviceName, subscription);
+    }
+
+    NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) override {
+        return m_subscriptions->next(subscription, timeoutMs, event);
+    }
+
+    NTSTATUS unsubscribeEvents(uint32_t subscription) override {
+        return m_subscriptions->unsubscribe(subscription);
+    }
+
 private:
     std::unique_ptr<DriverHost> m_host;
     std::unique_ptr<HostProcess> m_process;
+    std::unique_ptr<EventSubscriptions> m_subscriptions;
 };
 
 } // namespace

@@ -68,6 +68,23 @@ template <> struct Fields<StatusRequest> {
     }
 };
 
+template <> struct Fields<SubscribeRequest> {
+    template <class Io, class R> static void visit(Io& io, R& s) {
+        uint16_t length = uint16_t(s.device.size());
+        io.u16(length).units(s.device, length, kMaxNameLength);
+    }
+};
+
+template <> struct Fields<NextEventRequest> {
+    template <class Io, class R> static void visit(Io& io, R& n) {
+        io.u32(n.subscription).u32(n.timeoutMs);
+    }
+};
+
+template <> struct Fields<UnsubscribeRequest> {
+    template <class Io, class R> static void visit(Io& io, R& u) { io.u32(u.subscription); }
+};
+
 template <> struct Fields<ReplyHead> {
     template <class Io, class R> static void visit(Io& io, R& h) { io.u32(h.error).u32(h.status); }
 };
@@ -105,6 +122,13 @@ template <> struct Fields<BoardState> {
 template <> struct Fields<HostStatus> {
     template <class Io, class R> static void visit(Io& io, R& s) {
         io.u32(s.connections).u32(s.liveRequests).u8(s.reached);
+    }
+};
+
+template <> struct Fields<HostEvent> {
+    template <class Io, class R> static void visit(Io& io, R& e) {
+        io.u64(e.sequence).u64(e.droppedBefore).u16(e.year).u16(e.dayOfYear);
+        io.u64(e.microsOfDay).u64(e.receivedUnixNanos);
     }
 };
 
@@ -253,6 +277,18 @@ std::vector<uint8_t> encode(const StatusRequest& r) {
     return encodeAll(r);
 }
 
+std::vector<uint8_t> encode(const SubscribeRequest& r) {
+    return encodeAll(r);
+}
+
+std::vector<uint8_t> encode(const NextEventRequest& r) {
+    return encodeAll(r);
+}
+
+std::vector<uint8_t> encode(const UnsubscribeRequest& r) {
+    return encodeAll(r);
+}
+
 std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p) {
     return decodeOne<HelloRequest>(p);
 }
@@ -289,6 +325,18 @@ std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p) {
     return decodeOne<StatusRequest>(p);
 }
 
+std::optional<SubscribeRequest> decodeSubscribe(std::span<const uint8_t> p) {
+    return decodeOne<SubscribeRequest>(p);
+}
+
+std::optional<NextEventRequest> decodeNextEvent(std::span<const uint8_t> p) {
+    return decodeOne<NextEventRequest>(p);
+}
+
+std::optional<UnsubscribeRequest> decodeUnsubscribe(std::span<const uint8_t> p) {
+    return decodeOne<UnsubscribeRequest>(p);
+}
+
 std::vector<uint8_t> encodeReply(const ReplyHead& h) {
     return encodeAll(h);
 }
@@ -307,6 +355,10 @@ std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardState& s) {
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostStatus& s) {
     return encodeAll(h, s);
+}
+
+std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostEvent& e) {
+    return encodeAll(h, e);
 }
 
 // The head alone: what follows is the type's to read.
@@ -346,6 +398,10 @@ std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p) {
 
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p) {
     return decodeReplyBody<HostStatus>(p);
+}
+
+std::optional<HostEvent> decodeEventReply(std::span<const uint8_t> p) {
+    return decodeReplyBody<HostEvent>(p);
 }
 
 } // namespace vornhost::wire

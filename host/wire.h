@@ -35,6 +35,9 @@ enum class MessageType : uint16_t {
     Simulate = 5,
     Inspect = 6,
     Status = 7,
+    Subscribe = 8, // events of a board to a queue of the connection's own
+    NextEvent = 9, // the next event of a subscription, waiting up to a time-out
+    Unsubscribe = 10,
 };
 
 // Stable numbers: never renumber, only add.
@@ -105,7 +108,22 @@ struct StatusRequest {
     uint32_t boundMs = 0;
 };
 
+// Event subscriptions: the reply to Subscribe carries the subscription number as its handle.
+struct SubscribeRequest {
+    std::u16string device;
+};
+struct NextEventRequest {
+    uint32_t subscription = 0;
+    uint32_t timeoutMs = 0;
+};
+struct UnsubscribeRequest {
+    uint32_t subscription = 0;
+};
+
 std::vector<uint8_t> encode(const HelloRequest& r);
+std::vector<uint8_t> encode(const SubscribeRequest& r);
+std::vector<uint8_t> encode(const NextEventRequest& r);
+std::vector<uint8_t> encode(const UnsubscribeRequest& r);
 std::vector<uint8_t> encode(const OpenRequest& r);
 std::vector<uint8_t> encode(const ControlRequest& r);
 std::vector<uint8_t> encode(const CloseRequest& r);
@@ -127,6 +145,9 @@ std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p);
 std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p);
 std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p);
 std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p);
+std::optional<SubscribeRequest> decodeSubscribe(std::span<const uint8_t> p);
+std::optional<NextEventRequest> decodeNextEvent(std::span<const uint8_t> p);
+std::optional<UnsubscribeRequest> decodeUnsubscribe(std::span<const uint8_t> p);
 
 // Replies: the common part, then what the type adds.
 struct ReplyHead {
@@ -144,6 +165,7 @@ std::vector<uint8_t> encodeReply(const ReplyHead& head, uint64_t handle);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, std::span<const uint8_t> output);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardState& state);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostStatus& status);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostEvent& event);
 
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p);
 std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p);
@@ -155,5 +177,6 @@ void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const Re
                       std::span<const uint8_t> output);
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p);
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p);
+std::optional<HostEvent> decodeEventReply(std::span<const uint8_t> p);
 
 } // namespace vornhost::wire

@@ -149,6 +149,23 @@ typedef struct StampedTimeObj {
     struct timespec after;  /* CLOCK_REALTIME just after it was read */
 } StampedTimeObj;
 
+/* One time tag as an event subscriber receives it: timeoutMs goes in (how long VORN_nextEvent
+ * waits for an event) and is left unchanged; the rest comes out. */
+typedef struct SequencedEventObj {
+    uint32_t timeoutMs;
+    uint16_t year;      /* the board's year of that day; 0 when it could not be told */
+    uint16_t dayOfYear; /* 1..366 */
+    /* The board's count of tagged events, those it lost included: consecutive events of a
+     * subscription differ by droppedBefore + 1. */
+    uint64_t sequence;
+    /* Events tagged between the subscription's previous event (or its start) and this one that
+     * it will never receive: lost on the board or in the driver, or pushed out of the
+     * subscription's own full queue. */
+    uint64_t droppedBefore;
+    uint64_t microsOfDay;     /* UTC, microseconds since 00:00:00 of that day */
+    struct timespec received; /* CLOCK_REALTIME when the event reached the host */
+} SequencedEventObj;
+
 /* Opens a board by its device name as typed ("VORNpci0", "VORNpci1", ...) and stores a handle
  * valid until VORN_close. Results: VORN_ERR_ARGUMENT, VORN_ERR_NO_DEVICE, VORN_ERR_BUSY,
  * VORN_ERR_HOST, VORN_ERR_DEVICE; on failure *handle is set to null. The first open of a process
@@ -210,6 +227,25 @@ VORN_API uint8_t VORN_waitHeartbeat(BoardHandle handle, uint32_t* timeoutMs);
 VORN_API uint8_t VORN_waitMatch(BoardHandle handle, uint32_t* timeoutMs);
 VORN_API uint8_t VORN_waitEvent(BoardHandle handle, EventObj* event);
 
+/* Event subscriptions: every time tag the board makes from the subscription on, to every
+ * subscriber, each with a queue of its own of 4,096 events; what a full queue cannot take is
+ * counted in the next event's droppedBefore. They work beside VORN_waitEvent and take nothing
+ * from it. A subscription belongs to the process and ends with VORN_unsubscribeEvents or when
+ * the connection to the host ends (after a daemon restart, subscribe again).
+ * VORN_subscribeEvents stores a nonzero subscription number. Results: VORN_ERR_HANDLE,
+ * VORN_ERR_ARGUMENT, VORN_ERR_BUSY (64 subscriptions held already), VORN_ERR_HOST,
+ * VORN_ERR_DEVICE (the driver gives no events). */
+VORN_API uint8_t VORN_subscribeEvents(BoardHandle handle, uint32_t* subscription);
+/* The subscription's next event, waiting up to event->timeoutMs (0: none waited for). As the
+ * waits: 0 with the event, VORN_WAIT_TIMEOUT when none came within the time-out,
+ * VORN_WAIT_NOT_STARTED otherwise (a bad handle or subscription, a null pointer, the
+ * subscription ended meanwhile, the host gone); on anything but 0 *event is left as passed. */
+VORN_API uint8_t VORN_nextEvent(BoardHandle handle, uint32_t subscription,
+                                SequencedEventObj* event);
+/* Ends the subscription; a VORN_nextEvent waiting on it returns VORN_WAIT_NOT_STARTED.
+ * VORN_ERR_HANDLE for a bad handle or a subscription not held, VORN_ERR_HOST. */
+VORN_API uint8_t VORN_unsubscribeEvents(BoardHandle handle, uint32_t subscription);
+
 /* Discards every queued time tag (board and driver). */
 VORN_API uint8_t VORN_flushFIFO(BoardHandle handle);
 /* Has the board time-tag a simulated event. */
@@ -263,4 +299,11 @@ VORN_STATIC_ASSERT(sizeof(StampedTimeObj) == 48 && offsetof(StampedTimeObj, dayO
                        offsetof(StampedTimeObj, before) == 16 &&
                        offsetof(StampedTimeObj, after) == 32,
                    "StampedTimeObj layout");
+VORN_STATIC_ASSERT(sizeof(SequencedEventObj) == 48 && offsetof(SequencedEventObj, year) == 4 &&
+                       offsetof(SequencedEventObj, dayOfYear) == 6 &&
+                       offsetof(SequencedEventObj, sequence) == 8 &&
+                       offsetof(SequencedEventObj, droppedBefore) == 16 &&
+                       offsetof(SequencedEventObj, microsOfDay) == 24 &&
+                       offsetof(SequencedEventObj, received) == 32,
+                   "SequencedEventObj layout");
 #undef VORN_STATIC_ASSERT

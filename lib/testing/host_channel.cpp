@@ -3,6 +3,7 @@
 #include "vorn_testing.h"
 
 #include "board_control.h"
+#include "event_fanout.h"
 
 #include <chrono>
 #include <limits>
@@ -14,6 +15,7 @@ namespace vornlib::testing {
 
 struct HostChannel::Impl {
     std::shared_ptr<ntemu::Process> process;
+    std::unique_ptr<vornhost::EventSubscriptions> subscriptions;
     mutable std::mutex mutex;
     std::unordered_map<std::thread::id, ntemu::Thread*> threads;
 
@@ -41,10 +43,12 @@ bool toHostHandle(uint64_t handle, ntemu::Handle* hostHandle) {
 HostChannel::HostChannel(std::shared_ptr<vornhost::DriverHost> host)
     : m_host(std::move(host)), m_impl(std::make_unique<Impl>()) {
     m_impl->process = m_host->createProcess("vorn-library");
+    m_impl->subscriptions = std::make_unique<vornhost::EventSubscriptions>(m_host->events());
 }
 
 // The process ends as a program's does: pending requests cancelled, handles closed.
 HostChannel::~HostChannel() {
+    m_impl->subscriptions.reset();
     m_impl->process->terminate();
 }
 
@@ -84,6 +88,19 @@ NTSTATUS HostChannel::simulate(const vornhost::SimCommand& command) {
 
 NTSTATUS HostChannel::inspectBoard(uint32_t index, vornhost::BoardState* state) {
     return vornhost::readBoardState(m_host->machine(), index, state);
+}
+
+NTSTATUS HostChannel::subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) {
+    return m_impl->subscriptions->subscribe(deviceName, subscription);
+}
+
+NTSTATUS HostChannel::nextEvent(uint32_t subscription, uint32_t timeoutMs,
+                                vornhost::HostEvent* event) {
+    return m_impl->subscriptions->next(subscription, timeoutMs, event);
+}
+
+NTSTATUS HostChannel::unsubscribeEvents(uint32_t subscription) {
+    return m_impl->subscriptions->unsubscribe(subscription);
 }
 
 size_t HostChannel::pendingCount() const {

@@ -25,6 +25,10 @@ public:
     NTSTATUS close(uint64_t handle) override;
     NTSTATUS simulate(const vornhost::SimCommand& command) override;
     NTSTATUS inspectBoard(uint32_t board, vornhost::BoardState* state) override;
+    NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) override;
+    NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs,
+                       vornhost::HostEvent* event) override;
+    NTSTATUS unsubscribeEvents(uint32_t subscription) override;
 
     // Requests the driver holds pending, over every thread of the channel.
     size_t pendingCount() const;

@@ -1,9 +1,14 @@
 // vornctl's waits, event FIFO commands and event simulation on the virtual clock.
 #include "ctl_fixture.h"
 
+#include "event_fanout.h"
 #include "vorn.h"
 
+#include <chrono>
 #include <future>
+#include <regex>
+#include <sstream>
+#include <thread>
 
 namespace ctltest {
 namespace {
@@ -85,6 +90,40 @@ TEST_F(CtlTest, WaitEventReportsAnEventTaggedWhileItWaits) {
     auto object = parseJsonObject(outcome.out);
     ASSERT_TRUE(object) << outcome.out;
     EXPECT_DOUBLE_EQ((*object)["seconds"].number(), 0.25);
+}
+
+TEST_F(CtlTest, EventsFollowPrintsEachEventAsOneJsonObjectALine) {
+    std::future<Outcome> following = std::async(std::launch::async, [this] {
+        return run({"events", "--follow", "--count", "3", "--json"});
+    });
+    // A safety bound only: the subscription is made long before it.
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (channel().host().events().pumpCount() == 0 && std::chrono::steady_clock::now() < bound)
+        std::this_thread::yield();
+    vornhost::SimCommand strobe;
+    strobe.action = vornhost::SimAction::StrobeEvents;
+    strobe.count = 3;
+    ASSERT_EQ(channel().simulate(strobe), STATUS_SUCCESS);
+    const Outcome outcome = following.get();
+    ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
+    std::istringstream lines(outcome.out);
+    std::string line;
+    int64_t sequence = 0;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(std::getline(lines, line)) << outcome.out;
+        auto object = parseJsonObject(line);
+        ASSERT_TRUE(object) << line;
+        EXPECT_EQ((*object)["seq"].number(), double(++sequence));
+        // The virtual clock stands at 12:00 of day 61 of 2024; board exchanges move it on a little.
+        const std::string utc = (*object)["utc"].text, received = (*object)["received"].text;
+        EXPECT_TRUE(std::regex_match(utc, std::regex(R"(2024-03-01T12:00:0\d\.\d{6}Z)"))) << utc;
+        EXPECT_EQ((*object)["day_of_year"].text, "61");
+        EXPECT_EQ((*object)["dropped_before"].text, "0");
+        EXPECT_TRUE(std::regex_match(received, std::regex(R"(2024-03-01T12:00:0\d\.\d{9}Z)")))
+            << received;
+    }
+    EXPECT_FALSE(std::getline(lines, line)) << "nothing after the third event";
+    EXPECT_EQ(channel().host().events().pumpCount(), 0u) << "the subscription was ended";
 }
 
 TEST_F(CtlTest, SimEventCountOutsideTheBoardsRangeIsUsageError) {

@@ -244,6 +244,17 @@ TEST(WireCodec, EncodingsKeepTheirBytes) {
               "006d01163a11000000e00000040000010000000100000000000000000100007f00000000000000");
     EXPECT_EQ(hex(wire::encodeReply(head, wire::HostStatus{2, 3, true})),
               "04000000a30000c0020000000300000001");
+    EXPECT_EQ(hex(wire::encode(wire::SubscribeRequest{u"V0"})), "020056003000");
+    EXPECT_EQ(hex(wire::encode(wire::NextEventRequest{0x0A0B0C0D, 250})), "0d0c0b0afa000000");
+    EXPECT_EQ(hex(wire::encode(wire::UnsubscribeRequest{7})), "07000000");
+    const HostEvent event{0x0102030405060708, 2, 2026, 343, 0x1122334455, 0x0A0B0C0D0E0F1011};
+    const std::vector<uint8_t> eventReply = wire::encodeReply(head, event);
+    EXPECT_EQ(hex(eventReply), "04000000a30000c008070605040302010200000000000000ea07570155443322"
+                               "1100000011100f0e0d0c0b0a");
+    auto decoded = wire::decodeEventReply(eventReply);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->receivedUnixNanos, event.receivedUnixNanos);
+    EXPECT_EQ(decoded->microsOfDay, event.microsOfDay);
     EXPECT_EQ(hex(wire::frame(3, 0x0A0B0C0D, 0x01020304, std::vector<uint8_t>{0xEE})),
               "5648535401000300010000000d0c0b0a04030201ee");
     std::vector<uint8_t> appended;
@@ -271,6 +282,12 @@ bool decodesAsItsType(uint16_t type, std::span<const uint8_t> payload) {
         return wire::decodeInspect(payload).has_value();
     case wire::MessageType::Status:
         return wire::decodeStatus(payload).has_value();
+    case wire::MessageType::Subscribe:
+        return wire::decodeSubscribe(payload).has_value();
+    case wire::MessageType::NextEvent:
+        return wire::decodeNextEvent(payload).has_value();
+    case wire::MessageType::Unsubscribe:
+        return wire::decodeUnsubscribe(payload).has_value();
     }
     return true; // a type the daemon does not know has no payload to check
 }

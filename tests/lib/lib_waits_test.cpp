@@ -196,7 +196,112 @@ TEST(LibDaemonLoss, CallsFailWithTheHostResultWhenTheDaemonEnds) {
     EXPECT_TRUE(vornlib::testing::resetChannel());
 }
 
+// Event subscriptions beside VORN_waitEvent: every subscriber gets every event, and what one
+// loses is counted to the event.
+class LibEvents : public LibWaits {
+protected:
+    uint32_t subscribe() {
+        uint32_t subscription = 0;
+        EXPECT_EQ(VORN_subscribeEvents(m_handle, &subscription), VORN_OK);
+        return subscription;
+    }
+
+    // The next event, waited for as long as a test may take.
+    SequencedEventObj next(uint32_t subscription) {
+        SequencedEventObj event{};
+        event.timeoutMs = longWait();
+        EXPECT_EQ(VORN_nextEvent(m_handle, subscription, &event), VORN_OK);
+        return event;
+    }
+
+    void strobe(uint32_t count) {
+        vornhost::SimCommand command;
+        command.action = vornhost::SimAction::StrobeEvents;
+        command.count = count;
+        simulate(command);
+    }
+
+    // A call that waits on the host's clock: under virtual time the clock moves on a
+    // millisecond at a time until the call returns.
+    uint8_t timedCall(const std::function<uint8_t()>& call) {
+        std::future<uint8_t> result = std::async(std::launch::async, call);
+        while (virtualTime() &&
+               result.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            advance(kMilli);
+        return result.get();
+    }
+};
+
+TEST_P(LibEvents, EverySubscriberAndAWaitEventCallerGetEachEvent) {
+    const uint64_t before = board().eventsTagged;
+    const uint32_t first = subscribe(), second = subscribe();
+    ASSERT_NE(first, second);
+    strobe(3);
+    const vornhost::BoardState state = board();
+    for (uint32_t subscription : {first, second}) {
+        for (uint64_t sequence = before + 1; sequence <= before + 3; ++sequence) {
+            SequencedEventObj event = next(subscription);
+            EXPECT_EQ(event.sequence, sequence);
+            EXPECT_EQ(event.droppedBefore, 0u);
+            EXPECT_EQ(event.year, state.year);
+            EXPECT_EQ(event.dayOfYear, state.dayOfYear);
+            EXPECT_GT(event.received.tv_sec, 0);
+        }
+    }
+    for (int i = 0; i < 3; ++i) {
+        EventObj event{uint32_t(longWait()), {}, -1.0, 0, 0, 0, {}};
+        EXPECT_EQ(VORN_waitEvent(m_handle, &event), VORN_OK) << "event " << i;
+    }
+}
+
+TEST_P(LibEvents, DeliveredPlusCountedDropsAreEveryEventTagged) {
+    const uint64_t before = board().eventsTagged;
+    const uint32_t subscription = subscribe();
+    // Past what the board, the driver and the subscription's queue can hold, read by no one.
+    for (int burst = 0; burst < 6; ++burst)
+        strobe(1000);
+    // Read until the last event tagged is in; whenever none comes, one more is tagged, as the
+    // drops after the last event read are counted with the next one.
+    uint64_t delivered = 0, dropped = 0, last = before;
+    for (int read = 0; read < 10'000 && last != board().eventsTagged; ++read) {
+        SequencedEventObj event{};
+        event.timeoutMs = 50;
+        if (timedCall([&] { return VORN_nextEvent(m_handle, subscription, &event); }) != VORN_OK) {
+            strobe(1);
+            continue;
+        }
+        EXPECT_EQ(event.sequence, last + event.droppedBefore + 1);
+        last = event.sequence;
+        ++delivered;
+        dropped += event.droppedBefore;
+    }
+    EXPECT_GT(dropped, 0u);
+    EXPECT_EQ(delivered + dropped, board().eventsTagged - before);
+}
+
+TEST_P(LibEvents, NextTimesOutWithThirteenAndEndsWithItsSubscription) {
+    const uint32_t subscription = subscribe();
+    SequencedEventObj event{};
+    event.timeoutMs = 20;
+    event.sequence = 77;
+    EXPECT_EQ(timedCall([&] { return VORN_nextEvent(m_handle, subscription, &event); }),
+              VORN_WAIT_TIMEOUT);
+    EXPECT_EQ(event.sequence, 77u) << "a timed-out take leaves the record";
+
+    event.timeoutMs = longWait();
+    std::future<uint8_t> waiting = std::async(std::launch::async, [&] {
+        SequencedEventObj taken = event;
+        return VORN_nextEvent(m_handle, subscription, &taken);
+    });
+    EXPECT_EQ(VORN_unsubscribeEvents(m_handle, subscription), VORN_OK);
+    EXPECT_EQ(waiting.get(), VORN_WAIT_NOT_STARTED);
+    EXPECT_EQ(VORN_unsubscribeEvents(m_handle, subscription), VORN_ERR_HANDLE);
+    EXPECT_EQ(VORN_subscribeEvents(m_handle, nullptr), VORN_ERR_ARGUMENT);
+    EXPECT_EQ(VORN_nextEvent(m_handle, subscription, nullptr), VORN_WAIT_NOT_STARTED);
+}
+
 INSTANTIATE_TEST_SUITE_P(Rigs, LibWaits, ::testing::ValuesIn(rigKinds()), rigName);
+INSTANTIATE_TEST_SUITE_P(Rigs, LibEvents, ::testing::ValuesIn(rigKinds()), rigName);
 
 } // namespace
 } // namespace libtest

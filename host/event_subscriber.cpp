@@ -1,0 +1,107 @@
+// One event subscriber's bounded queue and its timed take.
+#include "event_subscriber.h"
+
+namespace vornhost {
+
+// Lives on the waiting thread's stack; disarming before it goes waits for a fire under way.
+struct EventSubscriber::TimedWait {
+    ntemu::ClockAlarm alarm;
+    EventSubscriber* owner = nullptr;
+    bool expired = false;
+};
+
+EventSubscriber::EventSubscriber(ntemu::Clock& clock, size_t capacity)
+    : m_clock(clock), m_capacity(capacity == 0 ? 1 : capacity) {}
+
+void EventSubscriber::push(const HostEvent& event) {
+    {
+        std::lock_guard guard(m_lock);
+        if (m_closed)
+            return;
+        if (m_queue.size() >= m_capacity) {
+            m_pendingGap += event.droppedBefore + 1;
+            ++m_queueDrops;
+            return;
+        }
+        HostEvent queued = event;
+        queued.droppedBefore += m_pendingGap;
+        m_pendingGap = 0;
+        m_queue.push_back(queued);
+    }
+    m_changed.notify_all();
+}
+
+void EventSubscriber::fail(NTSTATUS status) {
+    {
+        std::lock_guard guard(m_lock);
+        m_failure = status;
+    }
+    m_changed.notify_all();
+}
+
+void EventSubscriber::close() {
+    {
+        std::lock_guard guard(m_lock);
+        m_closed = true;
+        m_queue.clear();
+    }
+    m_changed.notify_all();
+}
+
+uint64_t EventSubscriber::queueDrops() const {
+    std::lock_guard guard(m_lock);
+    return m_queueDrops;
+}
+
+size_t EventSubscriber::waiterCount() const {
+    std::lock_guard guard(m_lock);
+    return m_waiters;
+}
+
+bool EventSubscriber::ready() const {
+    return m_closed || !m_queue.empty() || m_failure != STATUS_SUCCESS;
+}
+
+void EventSubscriber::onTimeout(ntemu::ClockAlarm* alarm) {
+    auto* wait = static_cast<TimedWait*>(alarm->context);
+    {
+        std::lock_guard guard(wait->owner->m_lock);
+        wait->expired = true;
+    }
+    wait->owner->m_changed.notify_all();
+}
+
+NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event) {
+    TimedWait wait;
+    wait.owner = this;
+    wait.alarm.fire = &EventSubscriber::onTimeout;
+    wait.alarm.context = &wait;
+    bool armed = false;
+    std::unique_lock lock(m_lock);
+    if (!ready() && timeoutMs > 0) {
+        // The alarm is armed and disarmed without the queue's lock: its fire takes that lock.
+        lock.unlock();
+        m_clock.arm(wait.alarm, m_clock.now() + ntemu::Ticks100ns(timeoutMs) * ntemu::kMillisecond);
+        armed = true;
+        lock.lock();
+        ++m_waiters;
+        m_changed.wait(lock, [&] { return ready() || wait.expired; });
+        --m_waiters;
+    }
+    NTSTATUS status = STATUS_DEVICE_NOT_READY;
+    if (m_closed) {
+        status = STATUS_CANCELLED;
+    } else if (!m_queue.empty()) {
+        *event = m_queue.front();
+        m_queue.pop_front();
+        status = STATUS_SUCCESS;
+    } else if (m_failure != STATUS_SUCCESS) {
+        status = m_failure;
+    }
+    lock.unlock();
+    if (armed)
+        m_clock.disarm(wait.alarm);
+    return status;
+}
+
+} // namespace vornhost

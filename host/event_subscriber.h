@@ -1,0 +1,55 @@
+// One event subscriber's bounded queue: the pump pushes every event it reads, the subscriber
+// takes them with a time-out on the host's clock, and what the full queue pushes out is counted
+// and reported with the next event delivered.
+#pragma once
+
+#include "device_channel.h"
+#include "ntemu/clock.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+namespace vornhost {
+
+class EventSubscriber {
+public:
+    EventSubscriber(ntemu::Clock& clock, size_t capacity);
+    EventSubscriber(const EventSubscriber&) = delete;
+    EventSubscriber& operator=(const EventSubscriber&) = delete;
+
+    // Pump side. `event.droppedBefore` is the gap the driver reported before it; the events this
+    // queue lost since its last delivered event are added to it. A full queue keeps what it
+    // holds and counts the new event as dropped.
+    void push(const HostEvent& event);
+    // The pump can read no more: once the queue is empty, next returns `status`.
+    void fail(NTSTATUS status);
+    // Unsubscribed: every next under way and later returns STATUS_CANCELLED.
+    void close();
+
+    NTSTATUS next(uint32_t timeoutMs, HostEvent* event);
+
+    // Events this queue pushed out since it was made.
+    uint64_t queueDrops() const;
+    // Takers blocked in next right now.
+    size_t waiterCount() const;
+
+private:
+    struct TimedWait;
+    static void onTimeout(ntemu::ClockAlarm* alarm);
+    bool ready() const; // m_lock held
+
+    ntemu::Clock& m_clock;
+    const size_t m_capacity;
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<HostEvent> m_queue;
+    uint64_t m_pendingGap = 0; // lost since the last event queued, driver gaps included
+    uint64_t m_queueDrops = 0;
+    size_t m_waiters = 0;
+    NTSTATUS m_failure = STATUS_SUCCESS;
+    bool m_closed = false;
+};
+
+} // namespace vornhost

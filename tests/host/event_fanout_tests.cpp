@@ -1,0 +1,228 @@
+// The event fan-out over a fake event source: every subscriber gets every event in order, a
+// full queue's drops are counted exactly, pumps start and stop with their subscribers, and a
+// subscriber's time-out runs on the host's clock.
+#include "event_fanout.h"
+#include "event_year.h"
+#include "ntemu/clock.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace vornhost {
+namespace {
+
+// Hands out the events a test adds, by sequence number, as the driver does.
+class FakeSource final : public EventSource {
+public:
+    struct Shared {
+        std::mutex lock;
+        std::condition_variable added;
+        std::map<uint64_t, vornpci::SequencedEventRecord> events;
+        uint64_t tagged = 0;
+        bool shutDown = false;
+        int sources = 0;
+    };
+    explicit FakeSource(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {
+        std::lock_guard guard(m_shared->lock);
+        ++m_shared->sources;
+        m_shared->shutDown = false;
+    }
+
+    NTSTATUS lastSequence(uint64_t* sequence) override {
+        std::lock_guard guard(m_shared->lock);
+        *sequence = m_shared->tagged;
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS next(uint64_t after, uint32_t, vornpci::SequencedEventRecord* event) override {
+        std::unique_lock lock(m_shared->lock);
+        m_shared->added.wait(lock, [&] {
+            return m_shared->shutDown ||
+                   m_shared->events.upper_bound(after) != m_shared->events.end();
+        });
+        if (m_shared->shutDown)
+            return STATUS_CANCELLED;
+        *event = m_shared->events.upper_bound(after)->second;
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS stampedTime(vornpci::StampedTimeObj* stamped) override {
+        stamped->year = 2026;
+        stamped->dayOfYear = 365;
+        return STATUS_SUCCESS;
+    }
+    void shutdown() override {
+        std::lock_guard guard(m_shared->lock);
+        m_shared->shutDown = true;
+        m_shared->added.notify_all();
+    }
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+class EventFanoutTest : public ::testing::Test {
+protected:
+    static constexpr size_t kCapacity = 8;
+
+    // Tags an event on day 365 with seconds = its number; `lostBefore` are skipped first.
+    void tag(uint64_t lostBefore = 0, uint16_t day = 365) {
+        std::lock_guard guard(m_shared->lock);
+        m_shared->tagged += lostBefore + 1;
+        vornpci::SequencedEventRecord record{};
+        record.sequence = m_shared->tagged;
+        record.dayOfYear = day;
+        record.hours = 23;
+        record.microsInMinute = uint32_t(record.sequence * 1'000'000);
+        m_shared->events[record.sequence] = record;
+        m_shared->added.notify_all();
+    }
+
+    HostEvent take(EventSubscriptions& client, uint32_t subscription) {
+        HostEvent event;
+        EXPECT_EQ(client.next(subscription, 0, &event), STATUS_SUCCESS);
+        return event;
+    }
+
+    // Waits for the subscriber's next event, the host's clock moving a millisecond at a time
+    // (a minute of it at most), so the pump's delivery is settled before a test looks.
+    HostEvent await(EventSubscriptions& client, uint32_t subscription) {
+        HostEvent event;
+        for (int attempt = 0; attempt < 60'000; ++attempt) {
+            auto waiting = std::async(std::launch::async,
+                                      [&] { return client.next(subscription, 1, &event); });
+            while (waiting.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+                m_clock.advance(ntemu::kMillisecond);
+            const NTSTATUS status = waiting.get();
+            if (status != STATUS_DEVICE_NOT_READY) {
+                EXPECT_EQ(status, STATUS_SUCCESS);
+                return event;
+            }
+        }
+        ADD_FAILURE() << "no event within a minute of the host's clock";
+        return {};
+    }
+
+    ntemu::VirtualClock m_clock{0};
+    std::shared_ptr<FakeSource::Shared> m_shared = std::make_shared<FakeSource::Shared>();
+    EventFanout m_fanout{m_clock,
+                         [this](std::u16string_view, std::unique_ptr<EventSource>* source) {
+                             *source = std::make_unique<FakeSource>(m_shared);
+                             return STATUS_SUCCESS;
+                         },
+                         kCapacity};
+};
+
+TEST_F(EventFanoutTest, TwoSubscribersGetEveryLaterEventInOrderWithItsYear) {
+    tag();
+    tag(); // before anyone subscribed: not delivered
+    EventSubscriptions first(m_fanout), second(m_fanout);
+    uint32_t a = 0, b = 0;
+    ASSERT_EQ(first.subscribe(u"\\\\.\\VORNpci0", &a), STATUS_SUCCESS);
+    ASSERT_EQ(second.subscribe(u"\\\\.\\vornpci0", &b), STATUS_SUCCESS);
+    EXPECT_EQ(m_fanout.pumpCount(), 1u);
+    tag();
+    tag();
+    tag(0, 1); // the next day is in the next year
+    for (EventSubscriptions* client : {&first, &second}) {
+        const uint32_t subscription = client == &first ? a : b;
+        for (uint64_t sequence = 3; sequence <= 5; ++sequence) {
+            HostEvent event = await(*client, subscription);
+            EXPECT_EQ(event.sequence, sequence);
+            EXPECT_EQ(event.droppedBefore, 0u);
+            EXPECT_EQ(event.year, sequence == 5 ? 2027 : 2026);
+            EXPECT_EQ(event.microsOfDay, 23 * 3'600'000'000ULL + sequence * 1'000'000);
+        }
+    }
+}
+
+TEST_F(EventFanoutTest, FullQueueCountsItsDropsAndTheDriversGapExactly) {
+    EventSubscriptions fast(m_fanout), slow(m_fanout);
+    uint32_t f = 0, s = 0;
+    // The slow one first: each event reaches it before the fast one sees it.
+    ASSERT_EQ(slow.subscribe(u"VORNpci0", &s), STATUS_SUCCESS);
+    ASSERT_EQ(fast.subscribe(u"VORNpci0", &f), STATUS_SUCCESS);
+    constexpr uint64_t kBurst = 20;
+    for (uint64_t sequence = 1; sequence <= kBurst; ++sequence) {
+        tag();
+        EXPECT_EQ(await(fast, f).sequence, sequence);
+    }
+    tag(4); // the driver lost four before this one
+    HostEvent gap = await(fast, f);
+    EXPECT_EQ(gap.sequence, kBurst + 5);
+    EXPECT_EQ(gap.droppedBefore, 4u);
+
+    // The slow one holds the first eight; the rest, and the event after the gap, were dropped.
+    uint64_t delivered = 0, counted = 0;
+    for (HostEvent event{}; slow.next(s, 0, &event) == STATUS_SUCCESS; ++delivered) {
+        EXPECT_EQ(event.sequence, delivered + 1);
+        counted += event.droppedBefore;
+    }
+    EXPECT_EQ(delivered, kCapacity);
+    EXPECT_EQ(counted, 0u);
+    tag();
+    const HostEvent last = await(fast, f);
+    const HostEvent next = await(slow, s);
+    EXPECT_EQ(next.sequence, last.sequence);
+    EXPECT_EQ(next.droppedBefore, (kBurst - kCapacity) + 4 + 1);
+    EXPECT_EQ(delivered + 1 + next.droppedBefore, last.sequence);
+}
+
+TEST_F(EventFanoutTest, PumpStopsWithItsLastSubscriberAndEndsAWaitUnderWay) {
+    std::shared_ptr<EventSubscriber> first, second;
+    ASSERT_EQ(m_fanout.subscribe(u"VORNpci0", &first), STATUS_SUCCESS);
+    ASSERT_EQ(m_fanout.subscribe(u"VORNpci0", &second), STATUS_SUCCESS);
+    HostEvent event;
+    auto waiting = std::async(std::launch::async, [&] { return first->next(60'000, &event); });
+    while (first->waiterCount() == 0)
+        std::this_thread::yield();
+    m_fanout.unsubscribe(first);
+    EXPECT_EQ(waiting.get(), STATUS_CANCELLED);
+    EXPECT_EQ(m_fanout.pumpCount(), 1u);
+    m_fanout.unsubscribe(second);
+    EXPECT_EQ(m_fanout.pumpCount(), 0u);
+    EXPECT_TRUE(m_shared->shutDown);
+
+    // A later subscriber starts a fresh pump that reads on from the events tagged by then.
+    tag();
+    EventSubscriptions client(m_fanout);
+    uint32_t again = 0;
+    ASSERT_EQ(client.subscribe(u"VORNpci0", &again), STATUS_SUCCESS);
+    tag();
+    EXPECT_EQ(await(client, again).sequence, 2u);
+    EXPECT_EQ(m_shared->sources, 2);
+}
+
+TEST_F(EventFanoutTest, NextTimesOutOnTheHostClockAndSubscriptionsAreTheClientsOwn) {
+    EventSubscriptions owner(m_fanout), other(m_fanout);
+    uint32_t subscription = 0;
+    ASSERT_EQ(owner.subscribe(u"VORNpci0", &subscription), STATUS_SUCCESS);
+    HostEvent event;
+    EXPECT_EQ(other.next(subscription, 0, &event), STATUS_INVALID_HANDLE);
+    EXPECT_EQ(other.unsubscribe(subscription), STATUS_INVALID_HANDLE);
+
+    const ntemu::Ticks100ns start = m_clock.now();
+    auto waiting =
+        std::async(std::launch::async, [&] { return owner.next(subscription, 50, &event); });
+    while (waiting.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        m_clock.advance(ntemu::kMillisecond);
+    EXPECT_EQ(waiting.get(), STATUS_DEVICE_NOT_READY);
+    EXPECT_GE(m_clock.now() - start, 50 * ntemu::kMillisecond);
+}
+
+TEST(EventYear, DayNextToTheKnownOneAcrossTheYearsEnd) {
+    EXPECT_EQ(yearOfEventDay(2024, 366, 366), 2024);
+    EXPECT_EQ(yearOfEventDay(2024, 366, 1), 2025); // leap year's last day, then the turn
+    EXPECT_EQ(yearOfEventDay(2025, 365, 1), 2026);
+    EXPECT_EQ(yearOfEventDay(2025, 1, 366), 2024); // tagged before the turn, read after
+    EXPECT_EQ(yearOfEventDay(2026, 1, 365), 2025);
+    EXPECT_EQ(yearOfEventDay(2025, 365, 366), 0); // no day 366 in 2025
+    EXPECT_EQ(yearOfEventDay(2025, 100, 200), 0); // the board's time jumped
+    EXPECT_EQ(yearOfEventDay(9999, 365, 1), 0);
+}
+
+} // namespace
+} // namespace vornhost
