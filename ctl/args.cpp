@@ -1,6 +1,8 @@
 // A command's options and arguments read with CLI11, and checked number parsing.
 #include "args.h"
 
+#include "command_line.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cmath>

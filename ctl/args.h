@@ -2,14 +2,16 @@
 // checked against their ranges with a message that names what is wrong.
 #pragma once
 
-#include "command_line.h"
-
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
+
+namespace vorncmdline {
+struct Refusal;
+}
 
 namespace vornctl {
 

@@ -1,6 +1,7 @@
 // Running one command line: global options, help, opening the board, and writing the outcome.
 #include "cli.h"
 
+#include "command_line.h"
 #include "commands.h"
 
 #include <ostream>
