@@ -1,8 +1,9 @@
 // vornclock: sets the computer's clock (UTC) from the date and time of the board "VORNpci0".
 #include "clock_tool.h"
 
+#include "command_line.h"
+
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 
 namespace {
@@ -16,14 +17,25 @@ constexpr const char* kUsage =
     "date and time never agreed).\n"
     "Any argument other than --help is ignored, as it always has been.\n";
 
+// True when the command line asks for help; every other argument is ignored, whatever it is.
+bool helpAsked(int argc, char** argv) {
+    CLI::App app{"vornclock"};
+    vorncmdline::reportOnly(app);
+    CLI::Option* help = vorncmdline::plainFlag(app.add_flag("-h,--help"));
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        return false;
+    }
+    return help->count() != 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return vornclock::kExitDone;
-        }
+    if (helpAsked(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return vornclock::kExitDone;
     }
     const auto board = vornclock::makeVornLibrary();
     const int code = vornclock::setClockFromBoard(win32::systemApi(), *board, std::cout);

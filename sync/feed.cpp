@@ -1,6 +1,8 @@
 // The feed: samples from the board to the time daemon's outputs.
 #include "feed.h"
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -126,16 +128,9 @@ void Feed::warnOfExpiredList(int64_t unixSeconds) {
 
 namespace {
 
+// Bytes that are not UTF-8 become U+FFFD, so that the status line is always valid JSON.
 std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\')
-            quoted += '\\';
-        if (static_cast<unsigned char>(c) < 0x20)
-            continue;
-        quoted += c;
-    }
-    return quoted + "\"";
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string optionalSeconds(const std::optional<int64_t>& nanos) {

@@ -1,8 +1,9 @@
 // vornsync's command line.
 #include "options.h"
 
+#include "command_line.h"
+
 #include <charconv>
-#include <set>
 
 namespace vornsync {
 
@@ -36,78 +37,87 @@ bool parseInt(const std::string& text, int base, int low, int high, int& value) 
     return !text.empty() && failure == std::errc() && stop == end && value >= low && value <= high;
 }
 
-// Applies an option that takes no value; false when `name` is none of them.
-bool applyFlag(const std::string& name, Options& options, std::string& error, bool& failed) {
-    if (name == "--help" || name == "-h")
-        options.mode = Mode::Help;
-    else if (name == "--allow-freewheel")
-        options.allowFreewheel = true;
-    else if (name == "--json")
-        options.json = true;
-    else if (name == "--once" || name == "--step") {
-        if (options.mode == Mode::Once || options.mode == Mode::Step) {
-            error = "--once and --step exclude each other";
-            failed = true;
-        }
-        options.mode = name == "--once" ? Mode::Once : Mode::Step;
-    } else
+// The options with a number, as typed; checked after the command line is read.
+struct Numbers {
+    std::optional<std::string> rate;
+    std::optional<std::string> shm;
+    std::optional<std::string> shmPerm;
+};
+
+// Checks the numbers and stores them in `options`; false with `error` set.
+bool applyNumbers(const Numbers& numbers, Options& options, std::string& error) {
+    int number = 0;
+    if (numbers.rate && !parseInt(*numbers.rate, 10, 1, 64, options.rate)) {
+        error = "--rate must be a whole number of samples a second from 1 to 64, not '" +
+                *numbers.rate + "'";
         return false;
+    }
+    if (numbers.shm && !parseInt(*numbers.shm, 10, 0, 255, number)) {
+        error = "--shm must be a unit from 0 to 255, not '" + *numbers.shm + "'";
+        return false;
+    }
+    if (numbers.shm)
+        options.shmUnit = number;
+    if (numbers.shmPerm && !parseInt(*numbers.shmPerm, 8, 0, 0777, number)) {
+        error = "--shm-perm must be an octal mode from 0 to 777, not '" + *numbers.shmPerm + "'";
+        return false;
+    }
+    if (numbers.shmPerm)
+        options.shmPermissions = static_cast<mode_t>(number);
     return true;
 }
 
-// Applies an option with its value; false with `error` set.
-bool applyValued(const std::string& name, const std::string& text, Options& options,
-                 std::string& error) {
-    int number = 0;
-    if (name == "--device")
-        options.deviceName = text;
-    else if (name == "--sock")
-        options.sockPath = text;
-    else if (name == "--leap-seconds")
-        options.leapSecondList = text;
-    else if (name == "--rate" && parseInt(text, 10, 1, 64, number))
-        options.rate = number;
-    else if (name == "--rate")
-        error =
-            "--rate must be a whole number of samples a second from 1 to 64, not '" + text + "'";
-    else if (name == "--shm" && parseInt(text, 10, 0, 255, number))
-        options.shmUnit = number;
-    else if (name == "--shm")
-        error = "--shm must be a unit from 0 to 255, not '" + text + "'";
-    else if (name == "--shm-perm" && parseInt(text, 8, 0, 0777, number))
-        options.shmPermissions = static_cast<mode_t>(number);
-    else if (name == "--shm-perm")
-        error = "--shm-perm must be an octal mode from 0 to 777, not '" + text + "'";
-    else
-        error = "unknown argument '" + name + "'";
-    return error.empty();
-}
-
-// Applies the option at `arguments[i]`, advancing `i` past its value; false with `error` set.
-bool applyOption(const std::vector<std::string>& arguments, size_t& i, Options& options,
-                 std::string& error) {
-    const std::string& name = arguments[i];
-    bool failed = false;
-    if (applyFlag(name, options, error, failed))
-        return !failed;
-    static const std::set<std::string> kValued = {"--device", "--sock", "--leap-seconds",
-                                                  "--rate",   "--shm",  "--shm-perm"};
-    if (kValued.count(name) == 0)
-        error = "unknown argument '" + name + "'";
-    else if (i + 1 >= arguments.size())
-        error = name + " needs a value";
-    if (!error.empty())
+// Reads the command line into `options` and `numbers`; false with `error` set.
+bool readCommandLine(const std::vector<std::string>& arguments, Options& options, Numbers& numbers,
+                     std::string& error) {
+    CLI::App app{"vornsync"};
+    vorncmdline::reportOnly(app);
+    CLI::Option* help = app.add_flag("-h,--help");
+    CLI::Option* once = app.add_flag("--once");
+    CLI::Option* step = app.add_flag("--step");
+    app.add_flag("--allow-freewheel", options.allowFreewheel);
+    app.add_flag("--json", options.json);
+    vorncmdline::lastWins(app.add_option("--device", options.deviceName));
+    vorncmdline::lastWins(app.add_option("--sock", options.sockPath));
+    vorncmdline::lastWins(app.add_option("--leap-seconds", options.leapSecondList));
+    vorncmdline::lastWins(app.add_option("--rate", numbers.rate));
+    vorncmdline::lastWins(app.add_option("--shm", numbers.shm));
+    vorncmdline::lastWins(app.add_option("--shm-perm", numbers.shmPerm));
+    try {
+        app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+    } catch (const CLI::ParseError& refused) {
+        const vorncmdline::Refusal refusal = vorncmdline::explain(app, refused);
+        if (refusal.kind == vorncmdline::Refusal::Kind::MissingValue)
+            error = refusal.option + " needs a value";
+        else if (refusal.kind == vorncmdline::Refusal::Kind::UnwantedValue)
+            error = refusal.option + " takes no value";
+        else
+            error = refusal.message;
         return false;
-    return applyValued(name, arguments[++i], options, error);
+    }
+    if (const auto unknown = vorncmdline::unknownArguments(app); !unknown.empty()) {
+        error = "unknown argument '" + unknown.front() + "'";
+        return false;
+    }
+    if (once->count() != 0 && step->count() != 0) {
+        error = "--once and --step exclude each other";
+        return false;
+    }
+    options.mode = help->count() != 0   ? Mode::Help
+                   : once->count() != 0 ? Mode::Once
+                   : step->count() != 0 ? Mode::Step
+                                        : Mode::Feed;
+    return true;
 }
 
 } // namespace
 
 std::optional<Options> parseOptions(const std::vector<std::string>& arguments, std::string& error) {
     Options options;
-    for (size_t i = 0; i < arguments.size(); ++i)
-        if (!applyOption(arguments, i, options, error))
-            return std::nullopt;
+    Numbers numbers;
+    if (!readCommandLine(arguments, options, numbers, error) ||
+        !applyNumbers(numbers, options, error))
+        return std::nullopt;
     if (options.mode == Mode::Feed && !options.sockPath && !options.shmUnit) {
         error = "give an output: --sock PATH, --shm UNIT or both (or --once, --step)";
         return std::nullopt;

@@ -5,6 +5,8 @@
 #include "commands.h"
 #include "report.h"
 
+#include <nlohmann/json.hpp>
+
 #include <sstream>
 
 namespace ctltest {
@@ -116,6 +118,24 @@ TEST(CtlArgs, OptionsTakeValuesInEitherFormAndDoubleDashEndsThem) {
     EXPECT_EQ(parsed->positionals, (std::vector<std::string>{"a", "--b"}));
     EXPECT_FALSE(vornctl::parseArgs({"--stop=1"}, accepted, &error));
     EXPECT_FALSE(vornctl::parseArgs({"--timeout"}, accepted, &error));
+}
+
+TEST(CtlArgs, ARepeatedOptionKeepsItsLastValue) {
+    std::string error;
+    auto parsed =
+        vornctl::parseArgs({"--timeout", "1", "--timeout=2"}, {{}, {"--timeout"}}, &error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->values["--timeout"], "2");
+}
+
+TEST(CtlReport, TextThatIsNotUtf8StillGivesValidJson) {
+    vornctl::Report report;
+    report.add("device", std::string("VORN\xffpci0"));
+    std::ostringstream out;
+    vornctl::writeJson(report, out);
+    const auto parsed = nlohmann::json::parse(out.str(), nullptr, false);
+    ASSERT_FALSE(parsed.is_discarded()) << out.str();
+    EXPECT_EQ(parsed["device"], "VORN\xef\xbf\xbdpci0");
 }
 
 TEST(CtlReport, JsonEscapesAndKeepsTheOrderAdded) {

@@ -39,4 +39,11 @@ TEST(Options, RefusesRatesOutsideOneToSixtyFourAndOtherBadValues) {
     EXPECT_EQ(parseOptions({"--step"}, error)->mode, Mode::Step);
 }
 
+TEST(Options, ARepeatedOptionCountsWithItsLastValue) {
+    std::string error;
+    auto options = parseOptions({"--shm", "1", "--rate", "8", "--rate=16"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->rate, 16);
+}
+
 } // namespace
