@@ -93,7 +93,7 @@ Prepared prepareClose(std::span<const uint8_t> payload) {
 }
 
 bool knownAction(SimAction action) {
-    return action >= SimAction::StrobeEvent && action <= SimAction::SetReferenceRate;
+    return action >= SimAction::StrobeEvent && action <= SimAction::StrobeEventTrain;
 }
 
 Prepared prepareSimulate(std::span<const uint8_t> payload) {

@@ -215,6 +215,7 @@ std::vector<uint8_t> encode(const SimCommand& c) {
     w.u16(c.longitudeDegrees).u32(c.latitudeMinutes).u32(c.longitudeMinutes);
     w.u8(c.satellites).u32(c.faultSlowFifoReads);
     w.u64(uint64_t(c.referenceOffsetMicros)).u64(uint64_t(c.referencePpb));
+    w.u32(c.intervalMicros);
     return w.take();
 }
 
@@ -293,6 +294,7 @@ std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p) {
     c.faultSlowFifoReads = r.u32();
     c.referenceOffsetMicros = int64_t(r.u64());
     c.referencePpb = int64_t(r.u64());
+    c.intervalMicros = r.u32();
     return done(r, c);
 }
 
