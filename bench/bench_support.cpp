@@ -60,7 +60,27 @@ int64_t bareTimedWaitLateness(int64_t nanos) {
     return nanosSince(start) - nanos;
 }
 
-void tightenTimerSlack() { ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
+int64_t barePacedSteps(int steps, int64_t pauseNanos) {
+    // A sleep wakes tens of microseconds late; the last stretch of each pause is spun.
+    constexpr auto kSpin = std::chrono::microseconds(60);
+    const auto start = Clock::now();
+    for (int i = 0; i < steps; ++i) {
+        const auto deadline = Clock::now() + std::chrono::nanoseconds(pauseNanos);
+        if (Clock::now() < deadline - kSpin)
+            std::this_thread::sleep_until(deadline - kSpin);
+        while (Clock::now() < deadline) {
+        }
+    }
+    return nanosSince(start);
+}
+
+double timeoutOverFloor(double timeoutMicros, double lateP99Micros, double bareLateP99Micros) {
+    return (timeoutMicros + lateP99Micros) / (timeoutMicros + bareLateP99Micros);
+}
+
+void tightenTimerSlack() {
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+}
 
 std::string allowedCpus() {
     cpu_set_t set;

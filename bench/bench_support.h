@@ -42,6 +42,15 @@ void reportComparison(benchmark::State& state, const Samples& ours, const Sample
 // every time-out; its lateness in nanoseconds.
 int64_t bareTimedWaitLateness(int64_t nanos);
 
+// A bare loop of `steps` paced steps of `pauseNanos` each, as precise as this machine lets a
+// program pace them (sleep to just short of each step's end, then spin): the floor under the
+// time-set entry's pauses; its whole length in nanoseconds.
+int64_t barePacedSteps(int steps, int64_t pauseNanos);
+
+// The time-out ratio judged against the floor of the same run: (time-out + p99 lateness)
+// over (time-out + the bare timed wait's p99 lateness).
+double timeoutOverFloor(double timeoutMicros, double lateP99Micros, double bareLateP99Micros);
+
 // Timer slack of 1 ns for the calling thread (and threads it starts later), as the host's
 // clock thread has, so that baselines wake as precisely as the host can.
 void tightenTimerSlack();

@@ -189,7 +189,8 @@ void WaitTimeout(benchmark::State& state) {
     state.counters["bare_late_p50_us"] = bare.percentileMicros(50);
     state.counters["bare_late_p99_us"] = bare.percentileMicros(99);
     state.counters["late_max_us"] = lateness.percentileMicros(100);
-    state.counters["ratio_p99"] = (timeoutMs * 1000.0 + p99) / (timeoutMs * 1000.0);
+    state.counters["ratio_p99"] =
+        timeoutOverFloor(timeoutMs * 1000.0, p99, bare.percentileMicros(99));
     state.counters["ended_early"] = double(early);
     state.counters["unexpected_events"] = double(events);
     state.counters["samples"] = double(lateness.size());

@@ -100,10 +100,15 @@ def main():
     rows.append(("getTime in-process, system calls per request (all threads)",
                  "n/a" if sc is None else f"{sc:.3f}", "0",
                  "n/a" if sc is None else ("met" if sc == 0 else "NOT met")))
-    row("time-set entry / 11 x 100 us, median", inproc, "TimeSetEntry", "ratio_p50", "<= 1.05",
-        lambda v: v <= 1.05)
-    row("time-set entry / 11 x 100 us, p99", inproc, "TimeSetEntry", "ratio_p99", "<= 1.15",
-        lambda v: v <= 1.15)
+    row("time-set entry / bare 11 x 100 us paced loop, median", inproc, "TimeSetEntry",
+        "ratio_p50", "<= 1.05", lambda v: v <= 1.05)
+    row("time-set entry / bare 11 x 100 us paced loop, p99", inproc, "TimeSetEntry",
+        "ratio_p99", "<= 1.1", lambda v: v <= 1.1)
+    for key, what in (("ours_p50_us", "time-set entry median us"),
+                      ("ours_p99_us", "time-set entry p99 us"),
+                      ("floor_p50_us", "bare paced loop median us"),
+                      ("floor_p99_us", "bare paced loop p99 us")):
+        row(f"  {what}", inproc, "TimeSetEntry", key, "", lambda v: True)
     row("time-set entry, command gaps under 100 us", inproc, "TimeSetEntry", "gaps_under_100us",
         "0", lambda v: v == 0, "{:.0f}")
     row("  shortest gap between commands, us", inproc, "TimeSetEntry", "min_gap_us", ">= 100",
@@ -116,18 +121,22 @@ def main():
         lambda v: True)
     row("  eventfd chain median us", daemon, "EventVsEventfdChain/2000", "base_p50_us", "",
         lambda v: True)
-    for ms, goal in ((1, 1.25), (10, 1.05)):
+    for ms, goal in ((1, 1.05), (10, 1.05)):
         name = f"WaitTimeout/{ms}/{2000 if ms == 1 else 300}"
-        row(f"wait time-out {ms} ms: (time-out + p99 lateness) / time-out", daemon, name,
-            "ratio_p99", f"<= {goal}", lambda v, g=goal: v <= g)
+        row(f"wait time-out {ms} ms: (time-out + p99 late) / (time-out + bare p99 late)",
+            daemon, name, "ratio_p99", f"<= {goal}", lambda v, g=goal: v <= g)
         row(f"  waits of {ms} ms that ended early", daemon, name, "ended_early", "0",
             lambda v: v == 0, "{:.0f}")
         row(f"  p99 lateness us: vornhost", daemon, name, "late_p99_us", "", lambda v: True)
         row(f"  p99 lateness us: bare timed wait, same run", daemon, name, "bare_late_p99_us", "",
             lambda v: True)
         inname = f"WaitTimeoutInProcess/{ms}/{1000 if ms == 1 else 200}"
-        row(f"  in-process: (time-out + p99 lateness) / time-out", inproc, inname, "ratio_p99",
-            f"<= {goal}", lambda v, g=goal: v <= g)
+        row(f"  in-process: (time-out + p99 late) / (time-out + bare p99 late)", inproc,
+            inname, "ratio_p99", f"<= {goal}", lambda v, g=goal: v <= g)
+        row(f"  in-process p99 lateness us: ours", inproc, inname, "late_p99_us", "",
+            lambda v: True)
+        row(f"  in-process p99 lateness us: bare timed wait", inproc, inname, "bare_late_p99_us",
+            "", lambda v: True)
     row("events delivered per second (one client)", daemon, "EventThroughput/20000/10",
         "delivered_per_s", ">= 20000", lambda v: v >= 20000, "{:.0f}")
     row("  events lost", daemon, "EventThroughput/20000/10", "lost", "0", lambda v: v == 0,

@@ -61,14 +61,13 @@ const std::vector<Command>& commandTable() {
         {"position", "", "altitude, latitude and longitude (GPS boards)", kNone, 0, 0, runPosition},
         {"satellites", "", "satellites tracked (GPS boards)", kNone, 0, 0, runSatellites},
         {"sim",
-         "event [--count N] | reference present|found|lost |\n"
+         "event [--count N] [--interval-us U] | reference present|found|lost |\n"
          "                    reference offset US | reference ppm P |\n"
          "                    gps --latitude DEG --longitude DEG [--altitude M] [--satellites N]",
          "drive the simulated board: events, reference (offset us, rate ppm), GPS receiver",
-         {{}, {"--count", "--latitude", "--longitude", "--altitude", "--satellites"}},
-         1,
-         3,
-         runSim},
+         {{},
+          {"--count", "--interval-us", "--latitude", "--longitude", "--altitude", "--satellites"}},
+         1, 3, runSim},
     };
     return table;
 }

@@ -61,18 +61,34 @@ void toBoardAngle(double degrees, uint16_t* boardDegrees, uint32_t* boardMinutes
     *boardMinutes = minutes;
 }
 
+// Events at one instant: up to 1,000. Paced ones: up to a million, 1 us to a minute apart.
 int simEvents(Context& c) {
+    const auto interval = c.args.values.find("--interval-us");
+    const bool paced = interval != c.args.values.end();
+    int64_t intervalMicros = 0;
+    if (paced) {
+        auto parsed =
+            parseInteger(interval->second, 1, 60'000'000, "event interval (us)", &c.error);
+        if (!parsed)
+            return kExitUsage;
+        intervalMicros = *parsed;
+    }
     int64_t count = 1;
     if (auto it = c.args.values.find("--count"); it != c.args.values.end()) {
-        auto parsed = parseInteger(it->second, 1, 1000, "event count", &c.error);
+        auto parsed =
+            parseInteger(it->second, 1, paced ? 1'000'000 : 1000, "event count", &c.error);
         if (!parsed)
             return kExitUsage;
         count = *parsed;
     }
-    const uint8_t result = VORN_simStrobe(c.board, static_cast<uint32_t>(count));
+    const uint8_t result =
+        paced ? VORN_simStrobeEvery(c.board, uint32_t(count), uint32_t(intervalMicros))
+              : VORN_simStrobe(c.board, static_cast<uint32_t>(count));
     if (result != VORN_OK)
         return callFailed(c, "strobing the external event", result);
     c.report.add("events", count);
+    if (paced)
+        c.report.add("interval_us", intervalMicros);
     return kExitOk;
 }
 

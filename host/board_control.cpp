@@ -51,6 +51,12 @@ NTSTATUS applySimCommand(vornsim::SimMachine& machine, const SimCommand& c) {
             return STATUS_INVALID_PARAMETER;
         board->strobeEvents(c.count);
         return STATUS_SUCCESS;
+    case SimAction::StrobeEventTrain:
+        if (c.count < 1 || c.count > kMaxTrainCount || c.intervalMicros < 1 ||
+            c.intervalMicros > kMaxTrainIntervalMicros)
+            return STATUS_INVALID_PARAMETER;
+        board->strobeEventTrain(c.count, ntemu::Ticks100ns(c.intervalMicros) * 10);
+        return STATUS_SUCCESS;
     case SimAction::StrobeEventAt:
         if (!eventTime(c).valid())
             return STATUS_INVALID_PARAMETER;

@@ -16,6 +16,9 @@ NTSTATUS readBoardState(vornsim::SimMachine& machine, uint32_t board, BoardState
 
 // Largest event count and slow-read count a simulate command accepts.
 constexpr uint32_t kMaxStrobeCount = 1000;
+// A train of events: up to a million, 1 us to a minute apart.
+constexpr uint32_t kMaxTrainCount = 1'000'000;
+constexpr uint32_t kMaxTrainIntervalMicros = 60'000'000;
 constexpr uint32_t kMaxSlowFifoReads = 1000;
 
 } // namespace vornhost

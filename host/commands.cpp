@@ -66,20 +66,47 @@ Prepared prepareControl(std::span<const uint8_t> payload) {
     if (request->outLength > wire::kMaxIoLength ||
         METHOD_FROM_CTL_CODE(request->code) != METHOD_BUFFERED)
         return refuse(WireError::BadArgument);
-    const auto kind = waitsInDriver(request->code) ? Prepared::Kind::InPlace : Prepared::Kind::Inline;
+    const auto kind =
+        waitsInDriver(request->code) ? Prepared::Kind::InPlace : Prepared::Kind::Inline;
     return {kind, WireError::Ok, {}};
 }
 
-void executeControl(CommandContext& c, const wire::Header& header,
-                    std::span<const uint8_t> payload, std::vector<uint8_t>& reply) {
+// A wait's reply, written where the driver completes the request (its output is in place by
+// then): the event reaches the client without waking the request thread first.
+struct EarlyReply {
+    ReplyWriter* writer;
+    const wire::Header& header;
+    const uint8_t* output;
+    uint32_t outLength;
+    bool sent = false; // read by the request thread once the completion has let it go
+};
+
+void sendOnCompletion(void* context, const ntemu::IoResult& result) {
+    auto& early = *static_cast<EarlyReply*>(context);
+    thread_local std::vector<uint8_t> frame;
+    frame.clear();
+    const size_t written = std::min<size_t>(result.information, early.outLength);
+    wire::appendReplyFrame(frame, early.header, ok(NTSTATUS(result.status)),
+                           {early.output, written});
+    early.sent = early.writer->writeWithoutBlocking(frame);
+}
+
+void executeControl(CommandContext& c, const wire::Header& header, std::span<const uint8_t> payload,
+                    std::vector<uint8_t>& reply) {
     const wire::ControlView r = *wire::viewControl(payload);
     // The request thread's own output buffer keeps its size from one request to the next.
     thread_local std::vector<uint8_t> output;
     if (output.size() < r.outLength)
         output.resize(r.outLength);
+    EarlyReply early{c.replyWriter, header, output.data(), r.outLength};
+    ntemu::CompletionHook hook;
+    if (c.replyWriter != nullptr && waitsInDriver(r.code))
+        hook = {sendOnCompletion, &early};
     ChannelResult result = c.process.deviceIoControl(
         c.threadId, r.handle, r.code, r.input.empty() ? nullptr : r.input.data(),
-        uint32_t(r.input.size()), r.outLength == 0 ? nullptr : output.data(), r.outLength);
+        uint32_t(r.input.size()), r.outLength == 0 ? nullptr : output.data(), r.outLength, hook);
+    if (early.sent)
+        return;
     const size_t written = std::min<size_t>(result.information, r.outLength);
     wire::appendReplyFrame(reply, header, ok(result.status), {output.data(), written});
 }
@@ -94,7 +121,7 @@ Prepared prepareClose(std::span<const uint8_t> payload) {
 }
 
 bool knownAction(SimAction action) {
-    return action >= SimAction::StrobeEvent && action <= SimAction::SetReferenceRate;
+    return action >= SimAction::StrobeEvent && action <= SimAction::StrobeEventTrain;
 }
 
 Prepared prepareSimulate(std::span<const uint8_t> payload) {

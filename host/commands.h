@@ -21,15 +21,25 @@ public:
     virtual size_t connectionCount() const = 0;
 };
 
+// Where a reply may be written from the context that completes its request, so that it leaves
+// without a hand-over back to the request thread.
+class ReplyWriter {
+public:
+    virtual ~ReplyWriter() = default;
+    // Writes the whole frame unless that could block; false when nothing was written.
+    virtual bool writeWithoutBlocking(std::span<const uint8_t> frame) = 0;
+};
+
 // Everything a command may touch while it runs: the host, the sending connection's process,
-// the client thread it came from, the server's counts and the connection's event
-// subscriptions.
+// the client thread it came from, the server's counts, the connection's event subscriptions,
+// and where a reply may leave early.
 struct CommandContext {
     DriverHost& host;
     HostProcess& process;
     ServerView& server;
     uint32_t threadId;
     EventSubscriptions& events;
+    ReplyWriter* replyWriter = nullptr;
 };
 
 // The reply payload of a command that ran.
@@ -51,7 +61,8 @@ struct Prepared {
     CommandJob job;                              // Run
 };
 
-// Runs a request that prepare found sound and appends its whole reply frame to `reply`.
+// Runs a request that prepare found sound and appends its whole reply frame to `reply`, or
+// leaves `reply` empty when the frame already went out through the context's reply writer.
 using InPlaceExecute = void (*)(CommandContext& context, const wire::Header& request,
                                 std::span<const uint8_t> payload, std::vector<uint8_t>& reply);
 

@@ -5,6 +5,7 @@
 #include "log.h"
 
 #include <array>
+#include <cerrno>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -228,11 +229,12 @@ bool Connection::retireIdleThread() {
 
 void Connection::runInPlace(const wire::Header& header, const Command* command,
                             std::span<const uint8_t> payload) {
-    CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
+    CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events, this};
     thread_local std::vector<uint8_t> reply;
     reply.clear();
     command->execute(context, header, payload, reply);
-    sendFrame(reply);
+    if (!reply.empty())
+        sendFrame(reply);
 }
 
 void Connection::sendReply(const wire::Header& request, const std::vector<uint8_t>& payload) {
@@ -247,6 +249,24 @@ void Connection::sendFrame(std::span<const uint8_t> bytes) {
     std::lock_guard guard(m_writeLock);
     // A client that has gone misses its reply; the reader notices the end on its own.
     writeAll(m_fd, bytes);
+}
+
+// Called where a request completes, often a DPC: it must not wait for the socket or for a
+// frame another thread is writing. A send that took part of the frame has committed it, so the
+// rest follows even if that blocks; a frame that small is taken whole or not at all anyway.
+bool Connection::writeWithoutBlocking(std::span<const uint8_t> frame) {
+    std::unique_lock guard(m_writeLock, std::try_to_lock);
+    if (!guard.owns_lock())
+        return false;
+    ssize_t n;
+    do
+        n = ::send(m_fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return errno != EAGAIN && errno != EWOULDBLOCK; // any other error: the client has gone
+    if (size_t(n) < frame.size())
+        writeAll(m_fd, frame.subspan(size_t(n)));
+    return true;
 }
 
 // As for a process that exits: pending requests cancelled, then every handle cleaned up and

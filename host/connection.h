@@ -27,7 +27,7 @@ constexpr size_t kMaxClientThreads = 64;
 constexpr size_t kMaxQueuedPerThread = 16;
 constexpr int kMessageGapMs = 2000;
 
-class Connection {
+class Connection final : private ReplyWriter {
 public:
     // Takes the socket. `onEnd` runs on the connection's reader thread once it has ended.
     Connection(int fd, uint64_t number, PeerCredentials peer, DriverHost& host, ServerView& server,
@@ -56,6 +56,7 @@ private:
     bool retireIdleThread();
     void sendReply(const wire::Header& request, const std::vector<uint8_t>& payload);
     void sendFrame(std::span<const uint8_t> bytes);
+    bool writeWithoutBlocking(std::span<const uint8_t> frame) override;
     void end();
 
     int m_fd;
@@ -68,7 +69,7 @@ private:
     std::unique_ptr<EventSubscriptions> m_events;
     bool m_greeted = false;                                       // reader thread only
     std::map<uint32_t, std::unique_ptr<RequestThread>> m_threads; // reader thread only
-    std::mutex m_writeLock;
+    std::mutex m_writeLock; // one frame at a time on the socket
     std::atomic<bool> m_ended{false};
     std::thread m_reader;
 };

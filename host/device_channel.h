@@ -33,6 +33,8 @@ enum class SimAction : uint8_t {
     // from now on (at the same rate); the reference runs `referencePpb` parts per billion fast.
     SetReferenceOffset = 7,
     SetReferenceRate = 8,
+    // `count` events `intervalMicros` apart on the board's clock, the first at once.
+    StrobeEventTrain = 9,
 };
 
 // A command for the simulated board `board` (index in machine description order). Fields that
@@ -40,7 +42,8 @@ enum class SimAction : uint8_t {
 struct SimCommand {
     uint32_t board = 0;
     SimAction action = SimAction::StrobeEvent;
-    uint32_t count = 1; // StrobeEvents
+    uint32_t count = 1;          // StrobeEvents, StrobeEventTrain
+    uint32_t intervalMicros = 0; // StrobeEventTrain
     // StrobeEventAt: day of year 1 to 366, hours, minutes, microseconds within the minute.
     uint16_t atDayOfYear = 1;
     uint8_t atHours = 0;

@@ -72,7 +72,7 @@ NTSTATUS HostProcess::open(std::u16string_view name, uint16_t shareAccess, uint6
 
 ChannelResult HostProcess::deviceIoControl(uint64_t threadKey, uint64_t handle, uint32_t code,
                                            const void* in, uint32_t inLength, void* out,
-                                           uint32_t outLength) {
+                                           uint32_t outLength, ntemu::CompletionHook hook) {
     ntemu::Handle h = 0;
     if (!toHandle(handle, &h))
         return {STATUS_INVALID_HANDLE, 0};
@@ -82,7 +82,7 @@ ChannelResult HostProcess::deviceIoControl(uint64_t threadKey, uint64_t handle, 
     ntemu::Thread* thread = threadFor(threadKey);
     if (!thread)
         return {STATUS_INSUFFICIENT_RESOURCES, 0};
-    ntemu::IoResult result = thread->deviceIoControl(h, code, in, inLength, out, outLength);
+    ntemu::IoResult result = thread->deviceIoControl(h, code, in, inLength, out, outLength, hook);
     return {result.status, uint32_t(result.information)};
 }
 

@@ -31,8 +31,10 @@ public:
     // Blocks until the request completes. STATUS_INSUFFICIENT_RESOURCES when `threadKey` is new
     // and every thread of the limit has a request pending, STATUS_INVALID_HANDLE for a handle this
     // process does not hold.
+    // `hook` hears of the completion in the completing context, before this returns.
     ChannelResult deviceIoControl(uint64_t threadKey, uint64_t handle, uint32_t code,
-                                  const void* in, uint32_t inLength, void* out, uint32_t outLength);
+                                  const void* in, uint32_t inLength, void* out, uint32_t outLength,
+                                  ntemu::CompletionHook hook = {});
     // Cancels this process's requests on the handle, then closes it.
     NTSTATUS close(uint64_t handle);
     // Ends the process as the kernel does for one that exits: no request starts afterwards,

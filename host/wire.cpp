@@ -54,7 +54,7 @@ template <> struct Fields<SimCommand> {
         io.u32(c.atMicrosInMinute).u32(c.altitudeDecimetres).u16(c.latitudeDegrees);
         io.u16(c.longitudeDegrees).u32(c.latitudeMinutes).u32(c.longitudeMinutes);
         io.u8(c.satellites).u32(c.faultSlowFifoReads);
-        io.u64(c.referenceOffsetMicros).u64(c.referencePpb);
+        io.u64(c.referenceOffsetMicros).u64(c.referencePpb).u32(c.intervalMicros);
     }
 };
 

@@ -30,6 +30,10 @@ typedef struct VornGpsScenario {
 
 /* `count` external events (1 to 1,000), all tagged at the same instant. */
 VORN_API uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count);
+/* `count` external events (1 to 1,000,000) `intervalMicros` apart (1 to 60,000,000 us) on the
+ * board's clock, the first at once; the call returns at once and the board strobes the rest
+ * on its own. VORN_ERR_RANGE for a count or interval out of range. */
+VORN_API uint8_t VORN_simStrobeEvery(BoardHandle handle, uint32_t count, uint32_t intervalMicros);
 /* The reference signal is present (nonzero) or lost (0). */
 VORN_API uint8_t VORN_simReference(BoardHandle handle, uint8_t present);
 VORN_API uint8_t VORN_simGps(BoardHandle handle, const VornGpsScenario* scenario);

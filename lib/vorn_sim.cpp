@@ -68,6 +68,14 @@ uint8_t VORN_simStrobe(BoardHandle handle, uint32_t count) {
     return simulate(handle, command);
 }
 
+uint8_t VORN_simStrobeEvery(BoardHandle handle, uint32_t count, uint32_t intervalMicros) {
+    vornhost::SimCommand command;
+    command.action = vornhost::SimAction::StrobeEventTrain;
+    command.count = count;
+    command.intervalMicros = intervalMicros;
+    return simulate(handle, command);
+}
+
 uint8_t VORN_simReference(BoardHandle handle, uint8_t present) {
     vornhost::SimCommand command;
     command.action = vornhost::SimAction::SetReference;

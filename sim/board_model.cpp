@@ -268,6 +268,17 @@ void BoardModel::strobeEvents(unsigned count) {
     tagEvents(count);
 }
 
+void BoardModel::strobeEventTrain(uint32_t count, ntemu::Ticks100ns interval) {
+    Lock lock(m_mutex);
+    if (count == 0)
+        return;
+    tagEvents(1);
+    if (count == 1)
+        return;
+    m_s.trains.push_back({count - 1, interval, m_clock.now() + interval});
+    armEventAlarm();
+}
+
 bool BoardModel::strobeEventAt(const TimeOfYear& when) {
     Lock lock(m_mutex);
     ntemu::Ticks100ns delta = ticksUntil(currentTime(), when);

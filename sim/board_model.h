@@ -111,6 +111,9 @@ public:
     // Control interface.
     void strobeEvent();
     void strobeEvents(unsigned count); // an event storm: `count` events at the same instant
+    // `count` events `interval` apart on the board's clock, the first now; trains started
+    // while another runs go on side by side.
+    void strobeEventTrain(uint32_t count, ntemu::Ticks100ns interval);
     // Time-tags an event when the board time next reaches `when`; false if it never will.
     bool strobeEventAt(const TimeOfYear& when);
     void setReferencePresent(bool present);
@@ -157,6 +160,12 @@ private:
         TimeOfYear when;
         ntemu::Ticks100ns due = 0;
     };
+    // Paced on the clock, not on the board time: a jump of the board time leaves it alone.
+    struct EventTrain {
+        uint32_t remaining = 0;
+        ntemu::Ticks100ns interval = 0;
+        ntemu::Ticks100ns due = 0;
+    };
     using Frame = std::array<uint8_t, kFrameLength>;
 
     // Every field of the board; reset() replaces it whole.
@@ -185,6 +194,7 @@ private:
         ntemu::Ticks100ns matchDue = 0;
         bool matchOutput = false;
         std::vector<ScheduledEvent> scheduled;
+        std::vector<EventTrain> trains;
         GpsScenario gps;
         BoardFaults faults;
         std::deque<CommandRecord> log;
@@ -240,6 +250,7 @@ private:
     void startHeartbeat(const HeartbeatProgramme& programme);
     void armMatch(const MatchProgramme& programme);
     void armEventAlarm();
+    void tagDueTrainEvents(ntemu::Ticks100ns now);
     void onHeartAlarm();
     void onMatchAlarm();
     void onEventAlarm();

@@ -3,6 +3,7 @@
 #include "sim/board_model.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace vornsim {
 
@@ -104,11 +105,26 @@ void BoardModel::armMatch(const MatchProgramme& programme) {
 }
 
 void BoardModel::armEventAlarm() {
-    if (m_s.scheduled.empty())
+    if (m_s.scheduled.empty() && m_s.trains.empty())
         return;
-    auto earliest = std::min_element(m_s.scheduled.begin(), m_s.scheduled.end(),
-                                     [](const auto& a, const auto& b) { return a.due < b.due; });
-    armAlarm(m_eventAlarm, earliest->due);
+    auto byDue = [](const auto& a, const auto& b) { return a.due < b.due; };
+    auto due = std::numeric_limits<ntemu::Ticks100ns>::max();
+    if (!m_s.scheduled.empty())
+        due = std::min_element(m_s.scheduled.begin(), m_s.scheduled.end(), byDue)->due;
+    if (!m_s.trains.empty())
+        due = std::min(due, std::min_element(m_s.trains.begin(), m_s.trains.end(), byDue)->due);
+    armAlarm(m_eventAlarm, due);
+}
+
+// Each event of a train that has fallen due is tagged on its own, as the strobes would come.
+void BoardModel::tagDueTrainEvents(ntemu::Ticks100ns now) {
+    for (EventTrain& train : m_s.trains) {
+        for (; train.remaining > 0 && train.due <= now; --train.remaining) {
+            tagEvents(1);
+            train.due += train.interval;
+        }
+    }
+    std::erase_if(m_s.trains, [](const EventTrain& train) { return train.remaining == 0; });
 }
 
 // "Immediately" starts the first cycle at the load; "next cycle" at the next whole second of
@@ -182,6 +198,7 @@ void BoardModel::onEventAlarm() {
     m_s.scheduled.erase(due, m_s.scheduled.end());
     if (count)
         tagEvents(count);
+    tagDueTrainEvents(now);
     armEventAlarm();
 }
 

@@ -129,7 +129,23 @@ TEST_F(CtlTest, EventsFollowPrintsEachEventAsOneJsonObjectALine) {
 TEST_F(CtlTest, SimEventCountOutsideTheBoardsRangeIsUsageError) {
     EXPECT_EQ(run({"sim", "event", "--count", "1001"}).exit, vornctl::kExitUsage);
     EXPECT_EQ(run({"sim", "event", "--count", "0"}).exit, vornctl::kExitUsage);
+    EXPECT_EQ(run({"sim", "event", "--count", "1000001", "--interval-us", "10"}).exit,
+              vornctl::kExitUsage);
+    EXPECT_EQ(run({"sim", "event", "--count", "2", "--interval-us", "0"}).exit,
+              vornctl::kExitUsage);
+    EXPECT_EQ(run({"sim", "event", "--count", "2", "--interval-us", "60000001"}).exit,
+              vornctl::kExitUsage);
     EXPECT_EQ(board().eventsTagged, 0u);
+}
+
+TEST_F(CtlTest, SimEventIntervalPacesTheEventsOnTheBoardsClock) {
+    const Outcome outcome = run({"--json", "sim", "event", "--count", "3", "--interval-us", "500"});
+    ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
+    EXPECT_EQ(board().eventsTagged, 1u);
+    advance(kMilli);
+    EXPECT_EQ(board().eventsTagged, 3u);
+    for (const char* time : {"12:00:00.000000", "12:00:00.000500", "12:00:00.001000"})
+        EXPECT_EQ(json({"wait-event", "--timeout", "0"})["time"].text, time);
 }
 
 } // namespace

@@ -37,7 +37,7 @@ constexpr int64_t kHeartbeatBudget = 2'000; // each one is an interrupt and a DP
 
 // The driver's requests, and two codes of its range that have no handler.
 constexpr uint32_t kFirstCode = vornpci::IOCTL_VORNPCI_OPEN;
-constexpr uint32_t kLastCode = vornpci::IOCTL_VORNPCI_GET_STAMPED_TIME;
+constexpr uint32_t kLastCode = vornpci::IOCTL_VORNPCI_GET_EVENT_COUNTERS;
 bool handledCode(uint32_t code) {
     return code >= kFirstCode && code <= kLastCode && code != vornpci::requestCode(0x05) &&
            code != vornpci::requestCode(0x0D);

@@ -143,7 +143,7 @@ LENGTHS = {  # k: (input, output) as the driver checks them
     0x06: (8, 8), 0x07: (8, 8), 0x08: (2, 2), 0x09: (16, 16), 0x0A: (0, 0), 0x0B: (6, 0),
     0x0C: (12, 0), 0x0D: (4, 0), 0x0E: (4, 0), 0x0F: (16, 0), 0x10: (4, 0), 0x11: (0, 0),
     0x12: (4, 4), 0x13: (4, 4), 0x14: (12, 12), 0x15: (4, 0), 0x16: (4, 0), 0x17: (8, 8),
-    0x18: (8, 0), 0x19: (0, 0), 0x1A: (32, 32),
+    0x18: (8, 0), 0x19: (0, 0), 0x1A: (32, 32), 0x1B: (40, 40), 0x1C: (0, 32),
 }
 NAMES = {
     0x00: "open", 0x01: "get_altitude", 0x02: "get_date", 0x03: "get_driver",
@@ -152,7 +152,8 @@ NAMES = {
     0x0C: "set_match_time", 0x0D: "unhandled_0d", 0x0E: "set_prop_delay", 0x0F: "set_time",
     0x10: "set_year", 0x11: "sim_event", 0x12: "synch_ctrl", 0x13: "synch_status",
     0x14: "wait_event", 0x15: "wait_heart", 0x16: "wait_match", 0x17: "peek", 0x18: "poke",
-    0x19: "flush_fifo", 0x1A: "get_stamped_time",
+    0x19: "flush_fifo", 0x1A: "get_stamped_time", 0x1B: "next_event",
+    0x1C: "get_event_counters",
 }
 
 
@@ -297,7 +298,7 @@ SIM_FIELDS = [
     ("board", "I"), ("action", "B"), ("reference", "B"), ("no_answer", "B"), ("bad_echo", "B"),
     ("count", "I"), ("day", "H"), ("hours", "B"), ("minutes", "B"), ("micros", "I"),
     ("alt", "I"), ("lat", "H"), ("lon", "H"), ("lat_min", "I"), ("lon_min", "I"), ("sats", "B"),
-    ("slow", "I"), ("offset", "q"), ("ppb", "q"),
+    ("slow", "I"), ("offset", "q"), ("ppb", "q"), ("interval", "I"),
 ]
 
 
@@ -324,7 +325,7 @@ def protocol_seeds():
         "hello_only": hello(),
         "open_time_close": hello() + p_open() + p_control(0x09) + p_close(),
         "open_every_request": hello() + p_open() + b"".join(
-            p_control(k, rid=10 + k) for k in LENGTHS if k not in (0x14, 0x15, 0x16)),
+            p_control(k, rid=10 + k) for k in LENGTHS if k not in (0x14, 0x15, 0x16, 0x1B)),
         "wait_event_then_strobe": hello() + p_open() + p_control(0x14, u32(60_000), thread=2) +
         p_simulate(1) + p_status(1, 1, 2),
         "wait_heart_left_pending": hello() + p_open() + p_control(0x15, u32(60_000), thread=3),
@@ -333,7 +334,8 @@ def protocol_seeds():
              p_simulate(4, reference=1), p_simulate(5, alt=1234567, lat=40, lon=250,
                                                     lat_min=123456, lon_min=654321, sats=9),
              p_simulate(6, no_answer=1, bad_echo=1, slow=5), p_simulate(7, offset=-1_500_000),
-             p_simulate(8, ppb=250_000), p_simulate(1, board=3)]),
+             p_simulate(8, ppb=250_000), p_simulate(9, count=5, interval=100),
+             p_simulate(1, board=3)]),
         "inspect_boards": hello() + p_inspect(0) + p_inspect(1),
         "status_waits": hello() + p_status() + p_status(1, 2, 2) + p_status(2, 0, 2) + p_status(3),
         "request_before_hello": p_open(),

@@ -175,6 +175,7 @@ private:
         c.faultNoAnswer = m_in.flag();
         c.faultBadEcho = m_in.flag();
         c.faultSlowFifoReads = m_in.range(0u, 1100u);
+        c.intervalMicros = m_in.range(0u, 50u);
         if (c.action == vornhost::SimAction::SetReferenceOffset ||
             c.action == vornhost::SimAction::SetReferenceRate) {
             // Both reach past their limits, a day and 1,000 ppm, on either side.

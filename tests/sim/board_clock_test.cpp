@@ -218,5 +218,24 @@ TEST_F(BoardTest, ScheduledEventIsTaggedAtTheGivenBoardTime) {
     EXPECT_EQ(readFrame(), (Frame{0, 0, 0x00, 0x20, 0x08, 0x00, 0x30, 0x00, 0x00, 0x05}));
 }
 
+// A train is paced on the board's clock: each event tagged exactly one interval after the last.
+TEST_F(BoardTest, EventTrainTagsEachEventOneIntervalAfterTheLast) {
+    build(utc(2001, 20, 8));
+    board->strobeEventTrain(4, 250 * kMicro);
+    EXPECT_EQ(board->fifoLevel(), 10u) << "the first at once";
+    clock->advance(250 * kMicro - 1);
+    EXPECT_EQ(board->fifoLevel(), 10u);
+    clock->advance(kSec);
+    EXPECT_EQ(board->fifoLevel(), 40u) << "four in all, no more";
+    // The last two BCD bytes: microseconds in hundreds, then the rest (0, 250, 500, 750).
+    const std::array<std::array<uint8_t, 2>, 4> tags{
+        {{0x00, 0x00}, {0x02, 0x50}, {0x05, 0x00}, {0x07, 0x50}}};
+    for (const auto& tag : tags) {
+        const Frame frame = readFrame();
+        EXPECT_EQ(frame[8], tag[0]);
+        EXPECT_EQ(frame[9], tag[1]);
+    }
+}
+
 } // namespace
 } // namespace simtest

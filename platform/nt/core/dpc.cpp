@@ -6,6 +6,12 @@
 // engine queues expiry DPCs on the last processor; every other thread (request threads, the
 // interrupt thread, tests) queues on processor 0. So an interrupt DPC and a timer DPC of the
 // same device can run at the same time, and the choice never depends on thread scheduling.
+//
+// Interrupts arrive on processor 0. When one finds the processor idle it holds it for the
+// service routines, and as its IRQL drops the DPCs queued there run in the interrupt thread
+// itself, with no switch to the processor thread, as NT retires them when the ISR returns.
+// An interrupt that finds a DPC running there preempts it: what it queues runs after that
+// DPC, on the processor thread.
 #include "kernel_impl.h"
 
 namespace ntemu {
@@ -26,38 +32,88 @@ struct DpcCall {
     PVOID arg2;
 };
 
-// Takes the head of `p`'s queue off it (DpcData cleared first) or waits; false on stop.
-bool nextDpc(Kernel::Impl& k, Processor& p, DpcCall& call) {
-    std::unique_lock lock(k.dpcMutex);
-    p.wake.wait(lock, [&] { return k.stopping || !IsListEmpty(&p.queue); });
-    if (IsListEmpty(&p.queue))
-        return false;
+// Takes the head of `p`'s queue off it (DpcData cleared first); the queue is not empty.
+DpcCall takeHead(Kernel::Impl& k, Processor& p) {
     PRKDPC dpc = CONTAINING_RECORD(RemoveHeadList(&p.queue), KDPC, DpcListEntry);
     dpc->DpcData = nullptr;
     --k.dpcQueued;
     ++k.dpcRunning;
-    call = {dpc, dpc->DeferredRoutine, dpc->DeferredContext, dpc->SystemArgument1,
+    return {dpc, dpc->DeferredRoutine, dpc->DeferredContext, dpc->SystemArgument1,
             dpc->SystemArgument2};
-    return true;
 }
 
+void callDpc(const DpcCall& call) {
+    DriverCallGuard guard("DPC routine");
+    call.routine(call.dpc, call.context, call.arg1, call.arg2);
+}
+
+// Counts a finished routine; the caller holds dpcMutex.
+void finishDpc(Kernel::Impl& k) {
+    if (--k.dpcRunning == 0 && k.dpcQueued == 0)
+        k.dpcIdle.notify_all();
+}
+
+// Takes the head of `p`'s queue, holding the processor, or waits; false on stop.
+bool nextDpc(Kernel::Impl& k, Processor& p, DpcCall& call) {
+    std::unique_lock lock(k.dpcMutex);
+    p.wake.wait(lock, [&] { return k.stopping || (!p.busy && !IsListEmpty(&p.queue)); });
+    if (k.stopping || IsListEmpty(&p.queue))
+        return false;
+    p.busy = true;
+    call = takeHead(k, p);
+    return true;
+}
 void runProcessor(Kernel::Impl& k, Processor& p) {
     t_processor = p.number;
     t_processorOf = &k;
     irql::set(DISPATCH_LEVEL);
     DpcCall call{};
     while (nextDpc(k, p, call)) {
-        {
-            DriverCallGuard guard("DPC routine");
-            call.routine(call.dpc, call.context, call.arg1, call.arg2);
-        }
+        callDpc(call);
         std::lock_guard lock(k.dpcMutex);
-        if (--k.dpcRunning == 0 && k.dpcQueued == 0)
-            k.dpcIdle.notify_all();
+        p.busy = false;
+        finishDpc(k);
     }
 }
 
 } // namespace
+
+bool enterInterrupt(Kernel::Impl& k) {
+    std::lock_guard lock(k.dpcMutex);
+    Processor& p = *k.processors.front();
+    if (p.busy || k.stopping)
+        return false;
+    p.busy = true;
+    return true;
+}
+
+// Runs at DISPATCH_LEVEL as processor 0 until its queue is empty, then gives the processor
+// back; what a routine queues on it meanwhile runs here too, as it would on NT.
+void leaveInterrupt(Kernel::Impl& k, bool entered) {
+    if (!entered) {
+        irql::set(PASSIVE_LEVEL);
+        return;
+    }
+    Processor& p = *k.processors.front();
+    const ULONG outerProcessor = t_processor;
+    Kernel::Impl* const outerKernel = t_processorOf;
+    t_processor = p.number;
+    t_processorOf = &k;
+    irql::set(DISPATCH_LEVEL);
+    std::unique_lock lock(k.dpcMutex);
+    while (!k.stopping && !IsListEmpty(&p.queue)) {
+        const DpcCall call = takeHead(k, p);
+        lock.unlock();
+        callDpc(call);
+        lock.lock();
+        finishDpc(k);
+    }
+    p.busy = false;
+    lock.unlock();
+    irql::set(PASSIVE_LEVEL);
+    t_processor = outerProcessor;
+    t_processorOf = outerKernel;
+}
 
 void startProcessors(Kernel::Impl& k) {
     const unsigned count = k.options.processors ? k.options.processors : 1;
@@ -110,7 +166,9 @@ BOOLEAN queueDpc(Kernel::Impl& k, PRKDPC dpc, PVOID arg1, PVOID arg2, ULONG proc
     else
         InsertTailList(&p.queue, &dpc->DpcListEntry);
     ++k.dpcQueued;
-    p.wake.notify_one();
+    // A held processor runs its queue before it is given back: waking its thread is wasted.
+    if (!p.busy)
+        p.wake.notify_one();
     return TRUE;
 }
 

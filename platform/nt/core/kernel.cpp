@@ -105,6 +105,14 @@ void Kernel::checkFreedRange(const void* begin, size_t length, const char* routi
     detail::forgetLocksInRange(*m_impl, from, to);
 }
 
+bool Kernel::enterInterrupt() {
+    return detail::enterInterrupt(*m_impl);
+}
+
+void Kernel::leaveInterrupt(bool entered) {
+    detail::leaveInterrupt(*m_impl, entered);
+}
+
 void Kernel::addUnloadCheck(std::function<void(PDRIVER_OBJECT, const char* routine)> check) {
     std::lock_guard lock(m_impl->hooksMutex);
     m_impl->unloadChecks.push_back(std::move(check));

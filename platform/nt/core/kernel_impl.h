@@ -22,7 +22,8 @@ namespace ntemu {
 // One emulated processor: a thread that runs the DPCs of its own FIFO queue at DISPATCH_LEVEL.
 struct Processor {
     ULONG number = 0;
-    LIST_ENTRY queue{};                 // KDPC.DpcListEntry links, guarded by Impl::dpcMutex
+    LIST_ENTRY queue{}; // KDPC.DpcListEntry links, guarded by Impl::dpcMutex
+    bool busy = false;  // running a DPC or taking an interrupt; dpcMutex
     std::condition_variable wake;
     std::thread thread;
 };
@@ -85,6 +86,8 @@ void stopProcessors(Kernel::Impl& k);
 bool waitDpcsIdle(Kernel::Impl& k);
 BOOLEAN queueDpc(Kernel::Impl& k, PRKDPC dpc, PVOID arg1, PVOID arg2, ULONG processor);
 void removeDpcsInRange(Kernel::Impl& k, uintptr_t begin, uintptr_t end, const char* routine);
+bool enterInterrupt(Kernel::Impl& k);
+void leaveInterrupt(Kernel::Impl& k, bool entered);
 
 // timer.cpp
 void startTimers(Kernel::Impl& k);

@@ -29,7 +29,7 @@ std::string lineName(unsigned irq) {
 } // namespace
 
 Hal::Impl::Impl(Kernel& kernel_, bus::Machine& machine_)
-    : kernel(kernel_), machine(machine_), interrupts(allProcessorsOf(kernel_)) {}
+    : kernel(kernel_), machine(machine_), interrupts(kernel_, allProcessorsOf(kernel_)) {}
 
 void Hal::Impl::unloadCheck(PDRIVER_OBJECT driver, const char* routine) {
     for (unsigned irq : interrupts.disconnectAllOf(driver))

@@ -122,7 +122,7 @@ private:
 // held while a driver routine runs, so a device may call setLevel with its own locks held.
 class InterruptController {
 public:
-    explicit InterruptController(KAFFINITY allProcessors);
+    InterruptController(Kernel& kernel, KAFFINITY allProcessors);
     ~InterruptController();
     InterruptController(const InterruptController&) = delete;
     InterruptController& operator=(const InterruptController&) = delete;
@@ -166,6 +166,7 @@ private:
     bool callRoutine(_KINTERRUPT* interrupt, std::unique_lock<std::mutex>& lock);
     void disconnectLocked(PKINTERRUPT interrupt, std::unique_lock<std::mutex>& lock);
 
+    Kernel& m_kernel;
     const KAFFINITY m_allProcessors;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;        // the interrupt thread waits here for work

@@ -57,7 +57,8 @@ void releaseInterruptLock(PKSPIN_LOCK lock) {
     __atomic_store_n(lock, 0, __ATOMIC_RELEASE);
 }
 
-InterruptController::InterruptController(KAFFINITY allProcessors) : m_allProcessors(allProcessors) {
+InterruptController::InterruptController(Kernel& kernel, KAFFINITY allProcessors)
+    : m_kernel(kernel), m_allProcessors(allProcessors) {
     for (unsigned irq = 1; irq < kLineCount; ++irq)
         m_lineObjects[irq] = std::make_unique<Line>(*this, irq);
     m_thread = std::thread([this] { run(); });
@@ -150,10 +151,16 @@ void InterruptController::run() {
             continue;
         }
         m_busy = true;
+        lock.unlock();
+        const bool entered = m_kernel.enterInterrupt();
+        lock.lock();
         if (latched(static_cast<unsigned>(irq)))
             serviceLatched(static_cast<unsigned>(irq), lock);
         else
             serviceLevel(static_cast<unsigned>(irq), lock);
+        lock.unlock();
+        m_kernel.leaveInterrupt(entered);
+        lock.lock();
         m_busy = false;
     }
 }
@@ -248,7 +255,7 @@ bool InterruptController::callRoutine(_KINTERRUPT* interrupt, std::unique_lock<s
     }
     if (locked)
         releaseInterruptLock(interrupt->lock);
-    irql::set(PASSIVE_LEVEL);
+    irql::set(DISPATCH_LEVEL); // the DPCs it queued run when the interrupt ends
     lock.lock();
     m_inService = nullptr;
     m_retiring.reset();

@@ -79,6 +79,7 @@ struct RequestRecord {
     NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR information = 0; // bytes copied back to the caller
     bool pendingReturned = false;
+    CompletionHook hook; // the caller's; cleared when the record is reused
 };
 
 // What precedes every IRP in memory, so completion finds the request from the IRP alone.
@@ -192,7 +193,7 @@ public:
     ThreadImpl(ProcessImpl& process, IoManager::Impl& io);
     Process& process() override;
     IoResult deviceIoControl(Handle handle, ULONG code, const void* input, ULONG inputLength,
-                             void* output, ULONG outputLength) override;
+                             void* output, ULONG outputLength, CompletionHook hook) override;
     void exit() override;
     size_t pendingCount() const override;
     bool waitForPending(size_t count, unsigned boundMilliseconds) override;
@@ -206,7 +207,7 @@ public:
 
 private:
     IoResult control(FileRecord* file, ULONG code, const void* input, ULONG inputLength,
-                     void* output, ULONG outputLength);
+                     void* output, ULONG outputLength, CompletionHook hook);
 
     ProcessImpl& m_process;
     IoManager::Impl& m_io;

@@ -202,6 +202,16 @@ VOID IofCompleteRequest(PIRP Irp, CCHAR) {
     }
     record->pendingInDriver = false;
     record->state = RequestRecord::State::Completed;
+    const CompletionHook hook = record->disowned ? CompletionHook{} : record->hook;
+    if (hook.run != nullptr) {
+        // Pinned, the caller keeps waiting (and its buffers stay) until the hook has run.
+        ++record->pins;
+        const IoResult result{record->status, record->information};
+        held.unlock();
+        hook.run(hook.context, result);
+        held.lock();
+        --record->pins;
+    }
     io.releaseIrpIfDone(record);
     io.changed.notify_all();
     io.finishIfDisowned(held, record);

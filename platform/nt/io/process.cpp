@@ -75,7 +75,8 @@ Process& ThreadImpl::process() {
 }
 
 IoResult ThreadImpl::deviceIoControl(Handle handle, ULONG code, const void* input,
-                                     ULONG inputLength, void* output, ULONG outputLength) {
+                                     ULONG inputLength, void* output, ULONG outputLength,
+                                     CompletionHook hook) {
     FileRecord* file;
     {
         std::lock_guard guard(m_io.lock);
@@ -88,13 +89,13 @@ IoResult ThreadImpl::deviceIoControl(Handle handle, ULONG code, const void* inpu
         m_io.changed.wait(held, [&] { return !file->busy; });
         file->busy = true;
     }
-    return control(file, code, input, inputLength, output, outputLength);
+    return control(file, code, input, inputLength, output, outputLength, hook);
 }
 
 // Checks access and method, builds the METHOD_BUFFERED request, dispatches and waits. Consumes
 // the request's file reference unless the request was disowned (its completion drops it then).
 IoResult ThreadImpl::control(FileRecord* file, ULONG code, const void* input, ULONG inputLength,
-                             void* output, ULONG outputLength) {
+                             void* output, ULONG outputLength, CompletionHook hook) {
     IoResult result{STATUS_SUCCESS, 0};
     RequestRecord* record = nullptr;
     bool disowned = false;
@@ -110,6 +111,8 @@ IoResult ThreadImpl::control(FileRecord* file, ULONG code, const void* input, UL
         record = m_io.newRequest(file, this, std::max(inputLength, outputLength));
         if (!record)
             result.status = STATUS_INSUFFICIENT_RESOURCES;
+        else
+            record->hook = hook;
     }
     if (record) {
         prepareBuffered(*record, code, input, inputLength, output, outputLength);

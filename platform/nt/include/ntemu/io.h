@@ -28,7 +28,16 @@ struct OpenOptions {
 
 struct IoResult {
     NTSTATUS status = STATUS_SUCCESS;
-    ULONG_PTR information = 0;        // bytes copied back to the output buffer
+    ULONG_PTR information = 0; // bytes copied back to the output buffer
+};
+
+// Told of a request's completion in the completing context (a DPC, a driver routine or a
+// cancellation), at IRQL <= DISPATCH_LEVEL, once the output is in the caller's buffer and
+// before the caller's deviceIoControl returns; so a caller can pass the result on without
+// waiting to be woken. It must not block. Not called for a request its caller gave up on.
+struct CompletionHook {
+    void (*run)(void* context, const IoResult& result) = nullptr;
+    void* context = nullptr;
 };
 
 // A thread of a user process: the identity that requests are issued under. Any OS thread may
@@ -37,9 +46,11 @@ class Thread {
 public:
     virtual ~Thread() = default;
     virtual Process& process() = 0;
-    // Blocks until the request completes (or is cancelled with the thread).
+    // Blocks until the request completes (or is cancelled with the thread); `hook` hears of
+    // the completion first.
     virtual IoResult deviceIoControl(Handle handle, ULONG code, const void* input,
-                                     ULONG inputLength, void* output, ULONG outputLength) = 0;
+                                     ULONG inputLength, void* output, ULONG outputLength,
+                                     CompletionHook hook = {}) = 0;
     // Cancels every pending IRP this thread issued and waits (bounded) for their completion,
     // as the kernel does for a thread that ends. The Thread stays usable.
     virtual void exit() = 0;

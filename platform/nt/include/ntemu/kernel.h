@@ -53,6 +53,15 @@ public:
     // work; a drain returns true when it found work and waited for it.
     void addDrain(std::function<bool()> drain);
 
+    // Interrupt delivery on processor 0. The interrupt thread calls enterInterrupt before the
+    // service routines of one interrupt and leaveInterrupt (with its result) after them:
+    // leaveInterrupt runs the DPCs queued on processor 0 in the calling thread at
+    // DISPATCH_LEVEL, as NT runs them when an ISR returns, and lowers it to PASSIVE_LEVEL.
+    // enterInterrupt is false when a DPC is running there; the queued ones then follow it on
+    // the processor's own thread.
+    bool enterInterrupt();
+    void leaveInterrupt(bool entered);
+
     // Pool accounting: blocks allocated through ExAllocatePoolWithTag and not freed.
     std::vector<PoolBlockInfo> poolBlocks() const;
     size_t poolBlockCount(ULONG tag) const;

@@ -593,6 +593,116 @@ struct SyncContext {
 
 } // namespace
 
+namespace {
+
+// A service routine that queues DPCs as a driver's does; each DPC records where it ran.
+struct DpcQueuingIsr {
+    struct Run {
+        const char* what;
+        std::thread::id thread;
+        KIRQL irql;
+        ULONG processor;
+    };
+    IrqDevice* device = nullptr;
+    KDPC medium{};
+    KDPC high{};
+    std::mutex mutex;
+    std::vector<Run> runs;
+    BOOLEAN secondInsert = TRUE;
+    std::atomic<bool> serviced{false};
+
+    void note(const char* what) {
+        std::lock_guard lock(mutex);
+        runs.push_back(
+            {what, std::this_thread::get_id(), KeGetCurrentIrql(), KeGetCurrentProcessorNumber()});
+    }
+    static VOID dpc(PKDPC dpc, PVOID context, PVOID, PVOID) {
+        auto* self = static_cast<DpcQueuingIsr*>(context);
+        self->note(dpc == &self->high ? "high" : "medium");
+    }
+    static BOOLEAN isr(PKINTERRUPT, PVOID context) {
+        auto* self = static_cast<DpcQueuingIsr*>(context);
+        self->device->acknowledge();
+        KeInsertQueueDpc(&self->medium, nullptr, nullptr);
+        self->secondInsert = KeInsertQueueDpc(&self->medium, nullptr, nullptr);
+        KeInsertQueueDpc(&self->high, nullptr, nullptr);
+        self->note("isr");
+        self->serviced = true;
+        return TRUE;
+    }
+};
+
+// Holds processor 0 in a DPC until released, and notes its end among the isr's runs.
+struct ProcessorHolder {
+    DpcQueuingIsr* isr = nullptr;
+    std::atomic<bool> holding{false};
+    std::atomic<bool> release{false};
+    static VOID dpc(PKDPC, PVOID context, PVOID, PVOID) {
+        auto* self = static_cast<ProcessorHolder*>(context);
+        self->holding = true;
+        waitFor(self->release);
+        self->isr->note("held");
+    }
+};
+
+} // namespace
+
+// As on NT, the DPCs a service routine queues on its processor run there when it returns,
+// in the interrupt's own context: high importance first, a DPC queued twice once.
+TEST_F(InterruptTest, DpcsQueuedByTheRoutineRunInItsContextWhenItReturns) {
+    IrqDevice device(hal->irqLine(11));
+    DpcQueuingIsr isr;
+    isr.device = &device;
+    KeInitializeDpc(&isr.medium, &DpcQueuingIsr::dpc, &isr);
+    KeInitializeDpc(&isr.high, &DpcQueuingIsr::dpc, &isr);
+    isr.high.Importance = 2; // HighImportance
+    PKINTERRUPT object = nullptr;
+    ASSERT_EQ(connectRoutine(&object, &DpcQueuingIsr::isr, &isr, 11), STATUS_SUCCESS);
+
+    device.raise();
+    kernel->settle();
+    ASSERT_EQ(isr.runs.size(), 3u);
+    EXPECT_FALSE(isr.secondInsert);
+    EXPECT_STREQ(isr.runs[0].what, "isr");
+    EXPECT_STREQ(isr.runs[1].what, "high");
+    EXPECT_STREQ(isr.runs[2].what, "medium");
+    for (size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(isr.runs[i].thread, isr.runs[0].thread) << "no switch to another thread";
+        EXPECT_EQ(isr.runs[i].irql, DISPATCH_LEVEL);
+        EXPECT_EQ(isr.runs[i].processor, 0u);
+    }
+    IoDisconnectInterrupt(object);
+}
+
+// An interrupt that arrives while a DPC runs on the processor preempts it: the DPCs it queues
+// run after that one, on the processor, never beside it.
+TEST_F(InterruptTest, DpcsOfAnInterruptDuringARunningDpcFollowIt) {
+    IrqDevice device(hal->irqLine(11));
+    DpcQueuingIsr isr;
+    isr.device = &device;
+    KeInitializeDpc(&isr.medium, &DpcQueuingIsr::dpc, &isr);
+    KeInitializeDpc(&isr.high, &DpcQueuingIsr::dpc, &isr);
+    PKINTERRUPT object = nullptr;
+    ASSERT_EQ(connectRoutine(&object, &DpcQueuingIsr::isr, &isr, 11), STATUS_SUCCESS);
+    ProcessorHolder holder;
+    holder.isr = &isr;
+    KDPC holding;
+    KeInitializeDpc(&holding, &ProcessorHolder::dpc, &holder);
+    KeInsertQueueDpc(&holding, nullptr, nullptr);
+    ASSERT_TRUE(waitFor(holder.holding));
+
+    device.raise();
+    ASSERT_TRUE(waitFor(isr.serviced));
+    holder.release = true;
+    kernel->settle();
+    ASSERT_EQ(isr.runs.size(), 4u);
+    EXPECT_STREQ(isr.runs[0].what, "isr");
+    EXPECT_STREQ(isr.runs[1].what, "held");
+    EXPECT_EQ(isr.runs[2].thread, isr.runs[1].thread) << "on the processor's thread";
+    EXPECT_EQ(isr.runs[3].thread, isr.runs[1].thread);
+    IoDisconnectInterrupt(object);
+}
+
 TEST_F(InterruptTest, SynchronizeExecutionRunsAtSynchronizeIrql) {
     Isr isr;
     KIRQL irql = 0;

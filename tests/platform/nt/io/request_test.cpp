@@ -3,6 +3,8 @@
 #include "io_fixture.h"
 
 #include <array>
+#include <future>
+#include <thread>
 
 using namespace ntemu;
 
@@ -133,6 +135,45 @@ TEST_F(IoRequests, PendingRequestIsCompletedByATimerDpc) {
     EXPECT_EQ(done.information, sizeof(ULONG));
     EXPECT_EQ(out, kCompletedMarker);
     EXPECT_EQ(thread->pendingCount(), 0u);
+    EXPECT_EQ(io->liveIrpCount(), 0u);
+}
+
+// The hook hears of the completion where it happens (the timer DPC), with the output already
+// in the caller's buffer, and the caller returns only after it.
+TEST_F(IoRequests, CompletionHookRunsInTheCompletingDpcBeforeTheCallerReturns) {
+    struct Heard {
+        const ULONG* output = nullptr;
+        ULONG seen = 0;
+        IoResult result{};
+        KIRQL irql = 0;
+        std::thread::id thread;
+        static void run(void* context, const IoResult& result) {
+            auto* self = static_cast<Heard*>(context);
+            self->seen = *self->output;
+            self->result = result;
+            self->irql = KeGetCurrentIrql();
+            self->thread = std::this_thread::get_id();
+        }
+    };
+    Handle handle = openDevice();
+    ULONG out = 0;
+    Heard heard;
+    heard.output = &out;
+    const LONG due = LONG(-1 * kMillisecond);
+    auto result = std::async(std::launch::async, [&] {
+        IoResult done = thread->deviceIoControl(handle, kPendTimer, &due, sizeof due, &out,
+                                                sizeof out, {&Heard::run, &heard});
+        EXPECT_NE(heard.thread, std::thread::id()) << "the hook ran first";
+        EXPECT_NE(heard.thread, std::this_thread::get_id());
+        return done;
+    });
+    ASSERT_TRUE(thread->waitForPending(1));
+    clock.advance(1 * kMillisecond);
+    IoResult done = result.get();
+    EXPECT_EQ(heard.seen, kCompletedMarker);
+    EXPECT_EQ(heard.result.status, done.status);
+    EXPECT_EQ(heard.result.information, sizeof(ULONG));
+    EXPECT_EQ(heard.irql, DISPATCH_LEVEL);
     EXPECT_EQ(io->liveIrpCount(), 0u);
 }
 
