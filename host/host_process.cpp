@@ -123,6 +123,14 @@ size_t HostProcess::threadCount() const {
     return m_threads.size();
 }
 
+size_t HostProcess::pendingCount() const {
+    std::lock_guard guard(m_lock);
+    size_t count = 0;
+    for (const auto& [key, thread] : m_threads)
+        count += thread->pendingCount();
+    return count;
+}
+
 ntemu::Thread* HostProcess::threadFor(uint64_t key) {
     std::lock_guard guard(m_lock);
     auto found = m_threads.find(key);

@@ -43,6 +43,8 @@ public:
     void terminate();
     size_t handleCount() const;
     size_t threadCount() const;
+    // Requests of this process that the driver holds pending, over all its threads.
+    size_t pendingCount() const;
 
 private:
     class Call;

@@ -1,10 +1,6 @@
 // The in-process host: the kernel layer, the machine and the driver inside the calling
-// program, on the real clock, with one host process whose threads follow the caller's threads.
-#include "board_control.h"
-#include "device_channel.h"
-#include "driver_host.h"
-#include "event_fanout.h"
-#include "host_process.h"
+// program, with one host process whose threads follow the caller's threads.
+#include "in_process_channel.h"
 
 #include <pthread.h>
 
@@ -22,59 +18,23 @@ uint64_t callerThreadKey() {
     return uint64_t(pthread_self());
 }
 
-class InProcessChannel final : public DeviceChannel {
-public:
-    explicit InProcessChannel(std::unique_ptr<DriverHost> host)
-        : m_host(std::move(host)),
-          m_process(std::make_unique<HostProcess>(*m_host, "in-process", kMaxCallerThreads)),
-          m_subscriptions(std::make_unique<EventSubscriptions>(m_host->events())) {}
-
-    ~InProcessChannel() override {
-        m_subscriptions.reset();
-        // The process ends (requests cancelled, handles closed) before the driver unloads.
-        m_process.reset();
-        m_host->unload();
-    }
-
-    NTSTATUS open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) override {
-        return m_process->open(name, shareAccess, handle);
-    }
-
-    ChannelResult deviceIoControl(uint64_t handle, uint32_t code, const void* in, uint32_t inLength,
-                                  void* out, uint32_t outLength) override {
-        return m_process->deviceIoControl(callerThreadKey(), handle, code, in, inLength, out,
-                                          outLength);
-    }
-
-    NTSTATUS close(uint64_t handle) override { return m_process->close(handle); }
-
-    NTSTATUS simulate(const SimCommand& command) override {
-        return applySimCommand(m_host->machine(), command);
-    }
-
-    NTSTATUS inspectBoard(uint32_t board, BoardState* state) override {
-        return readBoardState(m_host->machine(), board, state);
-    }
-
-    NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) override {
-        return m_subscriptions->subscribe(deviceName, subscription);
-    }
-
-    NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) override {
-        return m_subscriptions->next(subscription, timeoutMs, event);
-    }
-
-    NTSTATUS unsubscribeEvents(uint32_t subscription) override {
-        return m_subscriptions->unsubscribe(subscription);
-    }
-
-private:
-    std::unique_ptr<DriverHost> m_host;
-    std::unique_ptr<HostProcess> m_process;
-    std::unique_ptr<EventSubscriptions> m_subscriptions;
-};
-
 } // namespace
+
+InProcessChannel::InProcessChannel(std::shared_ptr<DriverHost> host, std::string processName)
+    : m_host(std::move(host)),
+      m_process(std::make_unique<HostProcess>(*m_host, std::move(processName), kMaxCallerThreads)),
+      m_subscriptions(std::make_unique<EventSubscriptions>(m_host->events())) {}
+
+InProcessChannel::~InProcessChannel() {
+    m_subscriptions.reset();
+    m_process.reset();
+}
+
+ChannelResult InProcessChannel::deviceIoControl(uint64_t handle, uint32_t code, const void* in,
+                                                uint32_t inLength, void* out, uint32_t outLength) {
+    return m_process->deviceIoControl(callerThreadKey(), handle, code, in, inLength, out,
+                                      outLength);
+}
 
 std::unique_ptr<DeviceChannel> openInProcessChannel(const vornsim::MachineDescription& machine,
                                                     InProcessOptions options) {
@@ -87,15 +47,15 @@ std::unique_ptr<DeviceChannel> openInProcessChannel(const vornsim::MachineDescri
     hostOptions.virtualClock = false;
     hostOptions.specialIrpPool = false;
     hostOptions.processors = options.processors;
-    std::unique_ptr<DriverHost> host;
+    std::shared_ptr<DriverHost> host;
     try {
-        host = std::make_unique<DriverHost>(machine, hostOptions);
+        host = std::make_shared<DriverHost>(machine, hostOptions);
     } catch (const std::invalid_argument&) {
         return nullptr;
     }
     if (!NT_SUCCESS(host->load()))
         return nullptr;
-    return std::make_unique<InProcessChannel>(std::move(host));
+    return std::make_unique<InProcessChannel>(std::move(host), "in-process");
 }
 
 } // namespace vornhost

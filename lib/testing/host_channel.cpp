@@ -1,114 +1,17 @@
-// A device channel straight over a driver host in this process, for tests that hold the host
-// (its virtual clock and its boards) themselves.
+// The in-process channel over a driver host that a test holds too, with a way to see the
+// requests the driver holds pending.
 #include "vorn_testing.h"
 
-#include "board_control.h"
-#include "event_fanout.h"
-
 #include <chrono>
-#include <limits>
-#include <mutex>
 #include <thread>
-#include <unordered_map>
 
 namespace vornlib::testing {
 
-struct HostChannel::Impl {
-    std::shared_ptr<ntemu::Process> process;
-    std::unique_ptr<vornhost::EventSubscriptions> subscriptions;
-    mutable std::mutex mutex;
-    std::unordered_map<std::thread::id, ntemu::Thread*> threads;
-
-    // The host thread that acts for the calling OS thread, made at its first request.
-    ntemu::Thread& thread() {
-        std::lock_guard lock(mutex);
-        ntemu::Thread*& slot = threads[std::this_thread::get_id()];
-        if (slot == nullptr)
-            slot = &process->createThread();
-        return *slot;
-    }
-};
-
-namespace {
-
-bool toHostHandle(uint64_t handle, ntemu::Handle* hostHandle) {
-    if (handle == 0 || handle > std::numeric_limits<ntemu::Handle>::max())
-        return false;
-    *hostHandle = static_cast<ntemu::Handle>(handle);
-    return true;
-}
-
-} // namespace
-
 HostChannel::HostChannel(std::shared_ptr<vornhost::DriverHost> host)
-    : m_host(std::move(host)), m_impl(std::make_unique<Impl>()) {
-    m_impl->process = m_host->createProcess("vorn-library");
-    m_impl->subscriptions = std::make_unique<vornhost::EventSubscriptions>(m_host->events());
-}
-
-// The process ends as a program's does: pending requests cancelled, handles closed.
-HostChannel::~HostChannel() {
-    m_impl->subscriptions.reset();
-    m_impl->process->terminate();
-}
-
-NTSTATUS HostChannel::open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) {
-    ntemu::OpenOptions options;
-    options.shareAccess = shareAccess;
-    options.overlapped = true;
-    ntemu::Handle hostHandle = 0;
-    const NTSTATUS status = m_impl->process->open(name, options, &hostHandle);
-    *handle = status == STATUS_SUCCESS ? hostHandle : 0;
-    return status;
-}
-
-vornhost::ChannelResult HostChannel::deviceIoControl(uint64_t handle, uint32_t code, const void* in,
-                                                     uint32_t inLength, void* out,
-                                                     uint32_t outLength) {
-    ntemu::Handle hostHandle = 0;
-    if (!toHostHandle(handle, &hostHandle))
-        return {STATUS_INVALID_HANDLE, 0};
-    const ntemu::IoResult result =
-        m_impl->thread().deviceIoControl(hostHandle, code, in, inLength, out, outLength);
-    return {result.status, static_cast<uint32_t>(result.information)};
-}
-
-NTSTATUS HostChannel::close(uint64_t handle) {
-    ntemu::Handle hostHandle = 0;
-    if (!toHostHandle(handle, &hostHandle))
-        return STATUS_INVALID_HANDLE;
-    m_impl->process->cancelIo(hostHandle);
-    return m_impl->process->close(hostHandle);
-}
-
-// The same checks and effects as the hosts programs use, so tests drive the board the same way.
-NTSTATUS HostChannel::simulate(const vornhost::SimCommand& command) {
-    return vornhost::applySimCommand(m_host->machine(), command);
-}
-
-NTSTATUS HostChannel::inspectBoard(uint32_t index, vornhost::BoardState* state) {
-    return vornhost::readBoardState(m_host->machine(), index, state);
-}
-
-NTSTATUS HostChannel::subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) {
-    return m_impl->subscriptions->subscribe(deviceName, subscription);
-}
-
-NTSTATUS HostChannel::nextEvent(uint32_t subscription, uint32_t timeoutMs,
-                                vornhost::HostEvent* event) {
-    return m_impl->subscriptions->next(subscription, timeoutMs, event);
-}
-
-NTSTATUS HostChannel::unsubscribeEvents(uint32_t subscription) {
-    return m_impl->subscriptions->unsubscribe(subscription);
-}
+    : InProcessChannel(std::move(host), "vorn-library") {}
 
 size_t HostChannel::pendingCount() const {
-    std::lock_guard lock(m_impl->mutex);
-    size_t count = 0;
-    for (const auto& [id, thread] : m_impl->threads)
-        count += thread->pendingCount();
-    return count;
+    return process().pendingCount();
 }
 
 bool HostChannel::waitForPending(size_t count, unsigned boundMilliseconds) const {

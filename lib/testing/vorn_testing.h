@@ -4,6 +4,7 @@
 
 #include "device_channel.h"
 #include "driver_host.h"
+#include "in_process_channel.h"
 
 #include <cstddef>
 #include <memory>
@@ -11,35 +12,16 @@
 
 namespace vornlib::testing {
 
-// A device channel over a driver host that the test holds too: requests run on threads of one
-// process of that host, a thread of its own for each calling OS thread, on overlapped handles.
-class HostChannel : public vornhost::DeviceChannel {
+// The in-process channel over a driver host that the test holds too (its virtual clock and its
+// boards): requests run on threads of one host process, one for each calling OS thread.
+class HostChannel : public vornhost::InProcessChannel {
 public:
     explicit HostChannel(std::shared_ptr<vornhost::DriverHost> host);
-    ~HostChannel() override;
-
-    NTSTATUS open(std::u16string_view name, uint16_t shareAccess, uint64_t* handle) override;
-    vornhost::ChannelResult deviceIoControl(uint64_t handle, uint32_t code, const void* in,
-                                            uint32_t inLength, void* out,
-                                            uint32_t outLength) override;
-    NTSTATUS close(uint64_t handle) override;
-    NTSTATUS simulate(const vornhost::SimCommand& command) override;
-    NTSTATUS inspectBoard(uint32_t board, vornhost::BoardState* state) override;
-    NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) override;
-    NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs,
-                       vornhost::HostEvent* event) override;
-    NTSTATUS unsubscribeEvents(uint32_t subscription) override;
 
     // Requests the driver holds pending, over every thread of the channel.
     size_t pendingCount() const;
     // Blocks until at least `count` requests are pending, or the real-time safety bound passes.
     bool waitForPending(size_t count, unsigned boundMilliseconds = 10'000) const;
-    vornhost::DriverHost& host() { return *m_host; }
-
-private:
-    struct Impl;
-    std::shared_ptr<vornhost::DriverHost> m_host;
-    std::unique_ptr<Impl> m_impl;
 };
 
 // Makes later opens use `channel`. False, with nothing changed, while boards are open.
