@@ -35,6 +35,8 @@ public:
     NTSTATUS close(uint64_t handle) override;
     NTSTATUS simulate(const SimCommand& command) override;
     NTSTATUS inspectBoard(uint32_t board, BoardState* state) override;
+    NTSTATUS readHealth(uint32_t board, BoardHealth* health) override;
+    NTSTATUS reportSyncSample(uint32_t board, const SyncSample& sample) override;
 
     // The daemon's counts, after waiting (bounded) for the condition asked for; null when the
     // connection has gone or the request was refused.

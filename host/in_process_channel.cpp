@@ -53,6 +53,16 @@ public:
         return readBoardState(m_host->machine(), board, state);
     }
 
+    NTSTATUS readHealth(uint32_t board, BoardHealth* health) override {
+        if (!health)
+            return STATUS_INVALID_PARAMETER;
+        return m_host->boardHealth(board, health) ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE;
+    }
+
+    NTSTATUS reportSyncSample(uint32_t board, const SyncSample& sample) override {
+        return m_host->recordSyncSample(board, sample);
+    }
+
 private:
     std::unique_ptr<DriverHost> m_host;
     std::unique_ptr<HostProcess> m_process;

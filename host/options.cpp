@@ -27,6 +27,10 @@ const char* const kDaemonUsage =
     "  --group NAME      admit members of group NAME besides root and the daemon's own user\n"
     "                    (default vorn; a group that does not exist admits nobody extra).\n"
     "                    Where the group exists the socket is 0660 and the group's.\n"
+    "  --metrics ADDRESS:PORT\n"
+    "                    serve the boards' health over HTTP at /metrics in Prometheus' text\n"
+    "                    format; ADDRESS is an IPv4 address, [IPv6] or a host name, and\n"
+    "                    ':PORT' alone listens on loopback (127.0.0.1)\n"
     "\n"
     "With neither --machine nor --board: one board of model 0x9070 on bus 0, slot 3, as\n"
     "VORNpci0. Logs go to standard error. SIGTERM or SIGINT ends every client, unloads the\n"
@@ -68,7 +72,8 @@ bool takeOption(const std::vector<std::string>& args, size_t& i, DaemonOptions& 
         options.help = true;
         return true;
     }
-    if (name != "--socket" && name != "--machine" && name != "--board" && name != "--group") {
+    if (name != "--socket" && name != "--machine" && name != "--board" && name != "--group" &&
+        name != "--metrics") {
         *error = "unknown option '" + name + "'";
         return false;
     }
@@ -81,6 +86,11 @@ bool takeOption(const std::vector<std::string>& args, size_t& i, DaemonOptions& 
         options.socketPath = value;
     } else if (name == "--group") {
         options.group = value;
+    } else if (name == "--metrics") {
+        MetricsAddress address;
+        if (!parseMetricsAddress(value, &address, error))
+            return false;
+        options.metrics = address;
     } else if (name == "--board") {
         collected.machineText += boardLine(value) + "\n";
         collected.haveMachine = true;

@@ -226,6 +226,16 @@ std::vector<uint8_t> encode(const StatusRequest& r) {
     return Writer().u32(uint32_t(r.wait)).u32(r.count).u32(r.boundMs).take();
 }
 
+std::vector<uint8_t> encode(const HealthRequest& r) {
+    return Writer().u32(r.board).take();
+}
+
+std::vector<uint8_t> encode(const SampleReport& r) {
+    Writer w;
+    w.u32(r.board).u64(uint64_t(r.sample.offsetNanos)).u64(uint64_t(r.sample.errorBoundNanos));
+    return w.take();
+}
+
 std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p) {
     Reader r(p);
     HelloRequest h{r.u32()};
@@ -311,6 +321,21 @@ std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p) {
     return done(r, s);
 }
 
+std::optional<HealthRequest> decodeHealth(std::span<const uint8_t> p) {
+    Reader r(p);
+    HealthRequest h{r.u32()};
+    return done(r, h);
+}
+
+std::optional<SampleReport> decodeSampleReport(std::span<const uint8_t> p) {
+    Reader r(p);
+    SampleReport s;
+    s.board = r.u32();
+    s.sample.offsetNanos = int64_t(r.u64());
+    s.sample.errorBoundNanos = int64_t(r.u64());
+    return done(r, s);
+}
+
 std::vector<uint8_t> encodeReply(const ReplyHead& h) {
     Writer w;
     return head(w, h).take();
@@ -341,6 +366,21 @@ std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardState& s) {
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostStatus& s) {
     Writer w;
     return head(w, h).u32(s.connections).u32(s.liveRequests).u8(s.reached).take();
+}
+
+std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardHealth& b) {
+    Writer w;
+    head(w, h).u8(b.synchronized).u64(uint64_t(b.syncChangedAt)).u8(b.referencePresent);
+    w.u8(b.referenceSeen).u64(uint64_t(b.referenceSeenAt)).u64(uint64_t(b.takenAt));
+    w.u8(b.freewheel);
+    for (size_t kind = 0; kind < kRequestKinds; ++kind)
+        w.u64(b.served[kind]).u64(b.failed[kind]).u64(b.timedOut[kind]);
+    w.u64(b.eventsTagged).u64(b.eventsDelivered).u8(b.eventDropsKnown);
+    w.u64(b.eventsFifoOverflows).u64(b.eventsRingDrops).u8(b.subscriberCountsKnown);
+    w.u64(b.subscriberDeliveries).u64(b.subscriberDrops).u8(b.sampleKnown);
+    w.u64(uint64_t(b.sample.offsetNanos)).u64(uint64_t(b.sample.errorBoundNanos));
+    w.u64(uint64_t(b.sampleAt));
+    return w.take();
 }
 
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p) {
@@ -414,6 +454,37 @@ std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p) {
     s.liveRequests = r.u32();
     s.reached = r.u8() != 0;
     return done(r, s);
+}
+
+std::optional<BoardHealth> decodeHealthReply(std::span<const uint8_t> p) {
+    Reader r(p);
+    readHead(r);
+    BoardHealth b;
+    b.synchronized = r.u8() != 0;
+    b.syncChangedAt = int64_t(r.u64());
+    b.referencePresent = r.u8() != 0;
+    b.referenceSeen = r.u8() != 0;
+    b.referenceSeenAt = int64_t(r.u64());
+    b.takenAt = int64_t(r.u64());
+    b.freewheel = r.u8() != 0;
+    for (size_t kind = 0; kind < kRequestKinds; ++kind) {
+        b.served[kind] = r.u64();
+        b.failed[kind] = r.u64();
+        b.timedOut[kind] = r.u64();
+    }
+    b.eventsTagged = r.u64();
+    b.eventsDelivered = r.u64();
+    b.eventDropsKnown = r.u8() != 0;
+    b.eventsFifoOverflows = r.u64();
+    b.eventsRingDrops = r.u64();
+    b.subscriberCountsKnown = r.u8() != 0;
+    b.subscriberDeliveries = r.u64();
+    b.subscriberDrops = r.u64();
+    b.sampleKnown = r.u8() != 0;
+    b.sample.offsetNanos = int64_t(r.u64());
+    b.sample.errorBoundNanos = int64_t(r.u64());
+    b.sampleAt = int64_t(r.u64());
+    return done(r, b);
 }
 
 } // namespace vornhost::wire

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "device_channel.h"
+#include "health.h"
 
 #include <cstdint>
 #include <optional>
@@ -35,6 +36,8 @@ enum class MessageType : uint16_t {
     Simulate = 5,
     Inspect = 6,
     Status = 7,
+    Health = 8,       // a board's health record
+    ReportSample = 9, // a synchronization feed's latest sample of a board
 };
 
 // Stable numbers: never renumber, only add.
@@ -97,6 +100,14 @@ struct CloseRequest {
 struct InspectRequest {
     uint32_t board = 0;
 };
+// Boards by device number, n of "VORNpci" + n.
+struct HealthRequest {
+    uint32_t board = 0;
+};
+struct SampleReport {
+    uint32_t board = 0;
+    SyncSample sample;
+};
 enum class StatusWait : uint32_t { None = 0, PendingAtLeast = 1, Idle = 2 };
 // Idle: no connection but the asker's, and no request in the driver.
 struct StatusRequest {
@@ -112,6 +123,8 @@ std::vector<uint8_t> encode(const CloseRequest& r);
 std::vector<uint8_t> encode(const SimCommand& r);
 std::vector<uint8_t> encode(const InspectRequest& r);
 std::vector<uint8_t> encode(const StatusRequest& r);
+std::vector<uint8_t> encode(const HealthRequest& r);
+std::vector<uint8_t> encode(const SampleReport& r);
 
 // Each decoder takes the whole payload and fails (nullopt) unless it is exactly one record.
 // Values are not range-checked here; the command table does that.
@@ -127,6 +140,8 @@ std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p);
 std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p);
 std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p);
 std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p);
+std::optional<HealthRequest> decodeHealth(std::span<const uint8_t> p);
+std::optional<SampleReport> decodeSampleReport(std::span<const uint8_t> p);
 
 // Replies: the common part, then what the type adds.
 struct ReplyHead {
@@ -144,6 +159,7 @@ std::vector<uint8_t> encodeReply(const ReplyHead& head, uint64_t handle);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, std::span<const uint8_t> output);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardState& state);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostStatus& status);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardHealth& health);
 
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p);
 std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p);
@@ -155,5 +171,6 @@ void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const Re
                       std::span<const uint8_t> output);
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p);
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p);
+std::optional<BoardHealth> decodeHealthReply(std::span<const uint8_t> p);
 
 } // namespace vornhost::wire

@@ -86,6 +86,16 @@ NTSTATUS HostChannel::inspectBoard(uint32_t index, vornhost::BoardState* state) 
     return vornhost::readBoardState(m_host->machine(), index, state);
 }
 
+NTSTATUS HostChannel::readHealth(uint32_t board, vornhost::BoardHealth* health) {
+    if (!health)
+        return STATUS_INVALID_PARAMETER;
+    return m_host->boardHealth(board, health) ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE;
+}
+
+NTSTATUS HostChannel::reportSyncSample(uint32_t board, const vornhost::SyncSample& sample) {
+    return m_host->recordSyncSample(board, sample);
+}
+
 size_t HostChannel::pendingCount() const {
     std::lock_guard lock(m_impl->mutex);
     size_t count = 0;

@@ -25,6 +25,8 @@ public:
     NTSTATUS close(uint64_t handle) override;
     NTSTATUS simulate(const vornhost::SimCommand& command) override;
     NTSTATUS inspectBoard(uint32_t board, vornhost::BoardState* state) override;
+    NTSTATUS readHealth(uint32_t board, vornhost::BoardHealth* health) override;
+    NTSTATUS reportSyncSample(uint32_t board, const vornhost::SyncSample& sample) override;
 
     // Requests the driver holds pending, over every thread of the channel.
     size_t pendingCount() const;
