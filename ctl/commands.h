@@ -72,5 +72,6 @@ int runWaitMatch(Context& c);
 int runFlush(Context& c);
 int runSimEvent(Context& c);
 int runSim(Context& c);
+int runHealth(Context& c);
 
 } // namespace vornctl
