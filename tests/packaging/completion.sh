@@ -35,6 +35,7 @@ expect "--device --help --json " --
 expect "wait-event wait-heartbeat wait-match " --device VORNpci1 wa
 expect "--immediately --next-second --square " --json heartbeat 10 --
 expect "--timeout " wait-event --
+expect "--json " health --
 expect "freewheel synchronize " sync ""
 expect "lost present " sim reference ""
 expect "--altitude --count --latitude --longitude --satellites " sim gps --
