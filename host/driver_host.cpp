@@ -74,7 +74,7 @@ bool DriverHost::unload() {
 }
 
 bool DriverHost::boardHealth(uint32_t index, BoardHealth* health) {
-    return m_health->snapshot(index, *m_machine, m_clock->systemTime(), health);
+    return m_health->snapshot(index, *m_machine, *m_clock, health);
 }
 
 NTSTATUS DriverHost::recordSyncSample(uint32_t index, const SyncSample& sample) {

@@ -107,23 +107,69 @@ bool HealthBook::recordSample(uint32_t board, vornsim::SimMachine& machine,
     return true;
 }
 
+void HealthBook::noteDriverEventCounters(uint32_t board, uint64_t tagged, uint64_t fifoOverflows,
+                                         uint64_t ringDrops) {
+    if (board >= m_boards.size())
+        return;
+    std::lock_guard guard(m_lock);
+    Looked& looked = m_boards[board];
+    looked.driverCountersKnown = true;
+    looked.driverTagged = tagged;
+    looked.fifoOverflows = fifoOverflows;
+    looked.ringDrops = ringDrops;
+}
+
+void HealthBook::addSubscriberEvents(uint32_t board, uint64_t delivered, uint64_t dropped) {
+    if (board >= m_boards.size())
+        return;
+    std::lock_guard guard(m_lock);
+    Looked& looked = m_boards[board];
+    looked.subscriberCountsKnown = true;
+    looked.subscriberDeliveries += delivered;
+    looked.subscriberDrops += dropped;
+}
+
+// m_lock held.
+void HealthBook::copyLooked(const Looked& looked, BoardHealth* health) const {
+    health->syncChangedAt = looked.syncChangedAt;
+    health->referenceSeen = looked.referenceSeen;
+    health->referenceSeenAt = looked.referenceSeenAt;
+    health->sampleKnown = looked.sampleKnown;
+    health->sample = looked.sample;
+    health->sampleAt = looked.sampleAt;
+    // The driver's count of tagged events includes those it lost; the board's own is the
+    // fallback where the driver gives none.
+    if (looked.driverCountersKnown) {
+        health->eventsTagged = looked.driverTagged;
+        health->eventDropsKnown = true;
+        health->eventsFifoOverflows = looked.fifoOverflows;
+        health->eventsRingDrops = looked.ringDrops;
+    }
+    health->subscriberCountsKnown = looked.subscriberCountsKnown;
+    health->subscriberDeliveries = looked.subscriberDeliveries;
+    health->subscriberDrops = looked.subscriberDrops;
+}
+
 vornsim::BoardModel* HealthBook::modelOf(uint32_t board, vornsim::SimMachine& machine) const {
     return board < m_cardOfDevice.size() ? machine.board(m_cardOfDevice[board]) : nullptr;
 }
 
-bool HealthBook::snapshot(uint32_t board, vornsim::SimMachine& machine, int64_t now,
+bool HealthBook::snapshot(uint32_t board, vornsim::SimMachine& machine, const ntemu::Clock& clock,
                           BoardHealth* health) {
     vornsim::BoardModel* model = modelOf(board, machine);
     if (!model || !health)
         return false;
     *health = {};
-    health->takenAt = now;
-    health->synchronized = model->inSync();
-    health->referencePresent = model->referencePresent();
-    health->freewheel = model->syncMode() == vornsim::SyncMode::Freewheel;
-    health->eventsTagged = model->counters().eventsTagged;
     {
+        // The board and the time are read under the lock, so that two looks at once record
+        // its changes in the order they read them.
         std::lock_guard guard(m_lock);
+        const int64_t now = clock.systemTime();
+        health->takenAt = now;
+        health->synchronized = model->inSync();
+        health->referencePresent = model->referencePresent();
+        health->freewheel = model->syncMode() == vornsim::SyncMode::Freewheel;
+        health->eventsTagged = model->counters().eventsTagged;
         Looked& looked = m_boards[board];
         if (!looked.everLooked || looked.synchronized != health->synchronized) {
             looked.everLooked = true;
@@ -134,12 +180,7 @@ bool HealthBook::snapshot(uint32_t board, vornsim::SimMachine& machine, int64_t 
             looked.referenceSeen = true;
             looked.referenceSeenAt = now;
         }
-        health->syncChangedAt = looked.syncChangedAt;
-        health->referenceSeen = looked.referenceSeen;
-        health->referenceSeenAt = looked.referenceSeenAt;
-        health->sampleKnown = looked.sampleKnown;
-        health->sample = looked.sample;
-        health->sampleAt = looked.sampleAt;
+        copyLooked(looked, health);
     }
     const Counters& counters = m_counters[board];
     copyCounts(counters.served, health->served);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ntddk.h"
+#include "ntemu/clock.h"
 
 #include <array>
 #include <atomic>
@@ -66,11 +67,19 @@ public:
     explicit HealthBook(std::vector<size_t> cardOfDevice);
 
     void recordRequest(uint32_t board, uint32_t code, NTSTATUS status);
+    // Event counts that other parts of the host learn: the driver's own event counters, as its
+    // counters request gives them (the latest values replace those before), and deliveries
+    // and drops of events fanned out to subscribers (added up). From then on the snapshot
+    // carries them, marked known.
+    void noteDriverEventCounters(uint32_t board, uint64_t tagged, uint64_t fifoOverflows,
+                                 uint64_t ringDrops);
+    void addSubscriberEvents(uint32_t board, uint64_t delivered, uint64_t dropped);
     // False, with nothing kept, for a board index the machine lacks.
     bool recordSample(uint32_t board, vornsim::SimMachine& machine, const SyncSample& sample,
                       int64_t now);
     // Looks at the board and returns its health; false for a board index the machine lacks.
-    bool snapshot(uint32_t board, vornsim::SimMachine& machine, int64_t now, BoardHealth* health);
+    bool snapshot(uint32_t board, vornsim::SimMachine& machine, const ntemu::Clock& clock,
+                  BoardHealth* health);
     size_t boardCount() const { return m_boards.size(); }
 
 private:
@@ -89,7 +98,15 @@ private:
         bool sampleKnown = false;
         SyncSample sample;
         int64_t sampleAt = 0;
+        bool driverCountersKnown = false;
+        uint64_t driverTagged = 0;
+        uint64_t fifoOverflows = 0;
+        uint64_t ringDrops = 0;
+        bool subscriberCountsKnown = false;
+        uint64_t subscriberDeliveries = 0;
+        uint64_t subscriberDrops = 0;
     };
+    void copyLooked(const Looked& looked, BoardHealth* health) const;
 
     vornsim::BoardModel* modelOf(uint32_t board, vornsim::SimMachine& machine) const;
 

@@ -100,8 +100,10 @@ ChannelResult HostProcess::deviceIoControl(uint64_t threadKey, uint64_t handle, 
     ntemu::Thread* thread = threadFor(threadKey);
     if (!thread)
         return {STATUS_INSUFFICIENT_RESOURCES, 0};
+    // Looked up first: a close while the request waits in the driver forgets the handle.
+    const int64_t board = boardOf(handle);
     ntemu::IoResult result = thread->deviceIoControl(h, code, in, inLength, out, outLength);
-    if (const int64_t board = boardOf(handle); board >= 0)
+    if (board >= 0)
         m_host.health().recordRequest(uint32_t(board), code, result.status);
     return {result.status, uint32_t(result.information)};
 }

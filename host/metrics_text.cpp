@@ -2,6 +2,7 @@
 // board (and per kind or cause where the family has one).
 #include "metrics_text.h"
 
+#include <algorithm>
 #include <functional>
 
 namespace vornhost {
@@ -67,7 +68,8 @@ void writeState(Exposition& e) {
              [&](const BoardHealth& h, const std::string& b) {
                  if (h.referenceSeen)
                      e.sample("vorn_board_reference_last_seen_age_seconds", b,
-                              secondsText(h.takenAt - h.referenceSeenAt, kTicksPerSecond));
+                              secondsText(std::max<int64_t>(0, h.takenAt - h.referenceSeenAt),
+                                          kTicksPerSecond));
              });
     e.family("vorn_board_freewheel", "gauge",
              "The board's mode: 1 for freewheel, 0 for synchronize.",

@@ -109,6 +109,23 @@ TEST_F(HostHealth, SynchronizationChangesAndTheReferenceAreDatedWhenSeen) {
     EXPECT_EQ(health().sample.offsetNanos, -7);
 }
 
+TEST_F(HostHealth, DriverAndSubscriberEventCountsAreKeptOnceGiven) {
+    m_host->board(0)->strobeEvents(3);
+    BoardHealth h = health();
+    EXPECT_EQ(h.eventsTagged, 3u) << "the board's own count while the driver gives none";
+    EXPECT_FALSE(h.eventDropsKnown || h.subscriberCountsKnown);
+    m_host->health().noteDriverEventCounters(0, 9, 2, 1);
+    m_host->health().noteDriverEventCounters(0, 10, 2, 1);
+    m_host->health().addSubscriberEvents(0, 5, 1);
+    m_host->health().addSubscriberEvents(0, 5, 1);
+    h = health();
+    EXPECT_TRUE(h.eventDropsKnown && h.subscriberCountsKnown);
+    EXPECT_EQ(h.eventsTagged, 10u);
+    EXPECT_EQ(h.eventsFifoOverflows + h.eventsRingDrops, 3u);
+    EXPECT_EQ(h.subscriberDeliveries, 10u);
+    EXPECT_EQ(h.subscriberDrops, 2u);
+}
+
 // The driver numbers devices bus by bus and slot by slot, whatever order the machine lists them.
 TEST_F(HostHealth, BoardsAreNumberedAsTheDriverNumbersDevices) {
     m_process.reset();
