@@ -1,4 +1,4 @@
-// Argument splitting and checked number parsing for the commands.
+// A command's options and arguments read with CLI11, and checked number parsing.
 #include "args.h"
 
 #include <cctype>
@@ -9,10 +9,6 @@
 namespace vornctl {
 
 namespace {
-
-bool isOption(const std::string& arg) {
-    return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
-}
 
 std::string rangeText(const std::string& what, const std::string& low, const std::string& high) {
     return what + " must be from " + low + " to " + high;
@@ -28,38 +24,46 @@ std::string numberText(double value) {
 
 } // namespace
 
-std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args, const OptionSpec& accepted,
-                                    std::string* error) {
-    ParsedArgs parsed;
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!optionsEnded && arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (optionsEnded || !isOption(arg)) {
-            parsed.positionals.push_back(arg);
-            continue;
-        }
-        const size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        if (accepted.flags.count(name) != 0 && equals == std::string::npos) {
-            parsed.flags.insert(name);
-        } else if (accepted.withValues.count(name) != 0) {
-            if (equals != std::string::npos) {
-                parsed.values[name] = arg.substr(equals + 1);
-            } else if (i + 1 < args.size()) {
-                parsed.values[name] = args[++i];
-            } else {
-                *error = "option " + name + " needs a value";
-                return std::nullopt;
-            }
-        } else {
-            *error = "unknown option " + arg;
-            return std::nullopt;
-        }
+std::string refusalText(const vorncmdline::Refusal& refusal) {
+    switch (refusal.kind) {
+    case vorncmdline::Refusal::Kind::MissingValue:
+        return "option " + refusal.option + " needs a value";
+    case vorncmdline::Refusal::Kind::UnwantedValue:
+        return "option " + refusal.option + " takes no value";
+    default:
+        return refusal.message;
     }
+}
+
+std::optional<ParsedArgs> parseArgs(const std::vector<std::string>& args,
+                                    const OptionSpec& accepted, std::string* error) {
+    CLI::App app;
+    vorncmdline::reportOnly(app);
+    ParsedArgs parsed;
+    std::map<std::string, const CLI::Option*> flags;
+    for (const std::string& name : accepted.flags)
+        flags[name] = vorncmdline::plainFlag(app.add_flag(name));
+    std::map<std::string, std::string> values;
+    std::map<std::string, const CLI::Option*> valued;
+    for (const std::string& name : accepted.withValues)
+        valued[name] = vorncmdline::lastWins(app.add_option(name, values[name]));
+    app.add_option("arguments", parsed.positionals);
+    try {
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::ParseError& refused) {
+        *error = refusalText(vorncmdline::explain(app, refused));
+        return std::nullopt;
+    }
+    if (const auto unknown = vorncmdline::unknownArguments(app); !unknown.empty()) {
+        *error = "unknown option " + unknown.front();
+        return std::nullopt;
+    }
+    for (const auto& [name, option] : flags)
+        if (option->count() != 0)
+            parsed.flags.insert(name);
+    for (const auto& [name, option] : valued)
+        if (option->count() != 0)
+            parsed.values[name] = values[name];
     return parsed;
 }
 
@@ -69,7 +73,8 @@ std::optional<int64_t> parseInteger(const std::string& text, int64_t min, int64_
     char* end = nullptr;
     errno = 0;
     const long long value = std::strtoll(begin, &end, 10);
-    const bool whole = !text.empty() && *end == '\0' && !std::isspace(static_cast<unsigned char>(text[0]));
+    const bool whole =
+        !text.empty() && *end == '\0' && !std::isspace(static_cast<unsigned char>(text[0]));
     if (!whole) {
         *error = what + " must be a whole number, not '" + text + "'";
         return std::nullopt;
@@ -81,8 +86,8 @@ std::optional<int64_t> parseInteger(const std::string& text, int64_t min, int64_
     return value;
 }
 
-std::optional<double> parseNumber(const std::string& text, double min, double max,
-                                  bool maxExcluded, const std::string& what, std::string* error) {
+std::optional<double> parseNumber(const std::string& text, double min, double max, bool maxExcluded,
+                                  const std::string& what, std::string* error) {
     const char* begin = text.c_str();
     char* end = nullptr;
     const double value = std::strtod(begin, &end);
@@ -110,9 +115,9 @@ std::optional<ClockTime> parseClockTime(const std::string& text, bool fraction,
     }
     ClockTime time;
     auto hours = parseInteger(text.substr(0, first), 0, 23, "hours", error);
-    auto minutes = hours ? parseInteger(text.substr(first + 1, second - first - 1), 0, 59,
-                                        "minutes", error)
-                         : std::nullopt;
+    auto minutes =
+        hours ? parseInteger(text.substr(first + 1, second - first - 1), 0, 59, "minutes", error)
+              : std::nullopt;
     if (!minutes)
         return std::nullopt;
     const std::string secondsText = text.substr(second + 1);

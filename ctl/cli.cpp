@@ -42,31 +42,38 @@ void writeUsage(std::ostream& out) {
 
 void writeCommandHelp(const Command& command, std::ostream& out) {
     out << "Usage: vornctl [--device NAME] [--json] " << command.name << ' ' << command.synopsis
-        << "\n" << command.summary << '\n';
+        << "\n"
+        << command.summary << '\n';
 }
 
-// Global options come before the command; the command's own after it.
+// Global options come before the command; the command's own after it, read by parseArgs.
 bool parseGlobal(const std::vector<std::string>& args, Global* global, std::string* error) {
-    size_t i = 0;
-    for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help") {
-            global->help = true;
-        } else if (arg == "--json") {
-            global->json = true;
-        } else if (arg == "--device" && i + 1 < args.size() && !args[i + 1].empty()) {
-            global->device = args[++i];
-        } else if (arg.rfind("--device=", 0) == 0 && arg.size() > 9) {
-            global->device = arg.substr(9);
-        } else {
-            *error = arg.rfind("--device", 0) == 0 ? "option --device needs a name"
-                                                   : "unknown option " + arg;
-            return false;
-        }
+    CLI::App app{"vornctl"};
+    vorncmdline::reportOnly(app);
+    app.prefix_command();
+    vorncmdline::plainFlag(app.add_flag("--help", global->help));
+    vorncmdline::plainFlag(app.add_flag("--json", global->json));
+    vorncmdline::lastWins(app.add_option("--device", global->device));
+    try {
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::ParseError& refused) {
+        const vorncmdline::Refusal refusal = vorncmdline::explain(app, refused);
+        *error =
+            refusal.option == "--device" ? "option --device needs a name" : refusalText(refusal);
+        return false;
     }
-    if (i < args.size()) {
-        global->command = args[i];
-        global->rest.assign(args.begin() + static_cast<ptrdiff_t>(i) + 1, args.end());
+    std::vector<std::string> rest = app.remaining();
+    if (global->device.empty()) {
+        *error = "option --device needs a name";
+        return false;
+    }
+    if (!rest.empty() && rest.front().rfind("--", 0) == 0) {
+        *error = "unknown option " + rest.front();
+        return false;
+    }
+    if (!rest.empty()) {
+        global->command = rest.front();
+        global->rest.assign(rest.begin() + 1, rest.end());
     }
     return true;
 }
@@ -110,8 +117,8 @@ int runCommand(Global global, const Command& command, Context& context, std::ost
     BoardHandle board = nullptr;
     const uint8_t opened = VORN_open(&board, global.device.c_str());
     if (opened != VORN_OK) {
-        context.error = "cannot open " + global.device + ": " + resultText(opened) +
-                        " (result " + std::to_string(opened) + ")";
+        context.error = "cannot open " + global.device + ": " + resultText(opened) + " (result " +
+                        std::to_string(opened) + ")";
         return finish(global, context, kExitNoBoard, out, err);
     }
     context.board = board;
@@ -141,8 +148,8 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitOk;
     }
     if (command == nullptr) {
-        err << "vornctl: " << (global.command.empty() ? "no command given"
-                                                      : "unknown command " + global.command)
+        err << "vornctl: "
+            << (global.command.empty() ? "no command given" : "unknown command " + global.command)
             << "\n";
         writeUsage(err);
         return kExitUsage;

@@ -11,26 +11,41 @@ const OptionSpec kTimeout{{}, {"--timeout"}};
 
 } // namespace
 
+// One row per command: name, the synopsis and summary that --help prints (and the man page and
+// bash completion follow), its options as {{flags}, {options with a value}}, how many arguments
+// it takes, and its handler (commands.h). A new command is a new row and a run* function; a new
+// option is one more name in its row's sets, read by the handler from c.args.flags or
+// c.args.values. Options before the command (--device, --json, --help) are read in cli.cpp.
 const std::vector<Command>& commandTable() {
     static const std::vector<Command> table = {
-        {"status", "", "time, date, synchronization, versions; position and satellites on GPS boards",
-         kNone, 0, 0, runStatus},
+        {"status", "",
+         "time, date, synchronization, versions; position and satellites on GPS boards", kNone, 0,
+         0, runStatus},
         {"time", "", "the board's day of year and time of day", kNone, 0, 0, runTime},
         {"date", "", "the board's calendar date", kNone, 0, 0, runDate},
         {"set-time", "DAY HH:MM:SS", "load day of year (1-366) and time of day", kNone, 2, 2,
          runSetTime},
         {"set-year", "YEAR", "set the board's year (1-9999)", kNone, 1, 1, runSetYear},
-        {"heartbeat", "HZ [--square] [--immediately|--next-second]",
+        {"heartbeat",
+         "HZ [--square] [--immediately|--next-second]",
          "program the heartbeat (0 stops it; 10000 Hz / a whole divider 1-65535)",
-         {{"--square", "--immediately", "--next-second"}, {}}, 1, 1, runHeartbeat},
-        {"match", "DAY HH:MM:SS[.ffffff] [--stop]", "program the match time (start by default)",
-         {{"--stop"}, {}}, 2, 2, runMatch},
-        {"wait-event", "[--timeout MS]", "wait for a time-tagged event (default 1000 ms)",
-         kTimeout, 0, 0, runWaitEvent},
+         {{"--square", "--immediately", "--next-second"}, {}},
+         1,
+         1,
+         runHeartbeat},
+        {"match",
+         "DAY HH:MM:SS[.ffffff] [--stop]",
+         "program the match time (start by default)",
+         {{"--stop"}, {}},
+         2,
+         2,
+         runMatch},
+        {"wait-event", "[--timeout MS]", "wait for a time-tagged event (default 1000 ms)", kTimeout,
+         0, 0, runWaitEvent},
         {"wait-heartbeat", "[--timeout MS]", "wait for a heartbeat interrupt (default 1000 ms)",
          kTimeout, 0, 0, runWaitHeartbeat},
-        {"wait-match", "[--timeout MS]", "wait for the match interrupt (default 1000 ms)",
-         kTimeout, 0, 0, runWaitMatch},
+        {"wait-match", "[--timeout MS]", "wait for the match interrupt (default 1000 ms)", kTimeout,
+         0, 0, runWaitMatch},
         {"flush", "", "discard every queued time tag", kNone, 0, 0, runFlush},
         {"sim-event", "", "have the board time-tag a simulated event", kNone, 0, 0, runSimEvent},
         {"sync-status", "", "whether the board is synchronized to its reference", kNone, 0, 0,
@@ -40,8 +55,7 @@ const std::vector<Command>& commandTable() {
         {"prop-delay", "MICROSECONDS", "set the propagation delay correction (-5000 to 4999)",
          kNone, 1, 1, runPropDelay},
         {"versions", "", "firmware, FPGA and driver versions", kNone, 0, 0, runVersions},
-        {"position", "", "altitude, latitude and longitude (GPS boards)", kNone, 0, 0,
-         runPosition},
+        {"position", "", "altitude, latitude and longitude (GPS boards)", kNone, 0, 0, runPosition},
         {"satellites", "", "satellites tracked (GPS boards)", kNone, 0, 0, runSatellites},
         {"health", "[--json]",
          "the driver host's health record: synchronization, reference, requests, events, feed",
@@ -51,7 +65,9 @@ const std::vector<Command>& commandTable() {
          "                    reference offset US | reference ppm P |\n"
          "                    gps --latitude DEG --longitude DEG [--altitude M] [--satellites N]",
          "drive the simulated board: events, reference (offset us, rate ppm), GPS receiver",
-         {{}, {"--count", "--latitude", "--longitude", "--altitude", "--satellites"}}, 1, 3,
+         {{}, {"--count", "--latitude", "--longitude", "--altitude", "--satellites"}},
+         1,
+         3,
          runSim},
     };
     return table;

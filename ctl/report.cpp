@@ -1,6 +1,8 @@
 // Writing a command's report as text lines or as a JSON object.
 #include "report.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <ostream>
 
@@ -30,22 +32,10 @@ struct JsonValue {
 
 } // namespace
 
+// Bytes that are not UTF-8 (a device name as typed, say) become U+FFFD, so that the output is
+// always valid JSON.
 std::string jsonString(const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            quoted += '\\';
-            quoted += c;
-        } else if (byte < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-            quoted += escape;
-        } else {
-            quoted += c;
-        }
-    }
-    return quoted + "\"";
+    return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 void writeText(const Report& report, std::ostream& out) {

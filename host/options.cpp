@@ -1,8 +1,10 @@
-// Parsing the vornhost command line; boards and machine files go through the machine
+// Reading the vornhost command line; boards and machine files go through the machine
 // description's own text form so that both are checked by one parser.
 #include "options.h"
 
 #include "device_channel.h"
+
+#include "command_line.h"
 
 namespace vornhost {
 
@@ -58,51 +60,54 @@ std::string boardLine(const std::string& value) {
 
 namespace {
 
-struct Collected {
-    std::string machineText;
-    bool haveMachine = false;
+struct Given {
+    std::vector<std::string> machineFiles;
+    std::vector<std::string> boards;
+    std::string metrics;
+    bool metricsGiven = false;
 };
 
-// One option with its value; false with `error` set for an unknown option or missing value.
-bool takeOption(const std::vector<std::string>& args, size_t& i, DaemonOptions& options,
-                Collected& collected, bool (*readFile)(const std::string&, std::string*),
-                std::string* error) {
-    const std::string& name = args[i];
-    if (name == "--help") {
-        options.help = true;
-        return true;
-    }
-    if (name != "--socket" && name != "--machine" && name != "--board" && name != "--group" &&
-        name != "--metrics") {
-        *error = "unknown option '" + name + "'";
+// Reads the command line into `options` and `given`; false with `error` set.
+bool readCommandLine(const std::vector<std::string>& args, DaemonOptions& options, Given& given,
+                     std::string* error) {
+    CLI::App app{"vornhost"};
+    vorncmdline::reportOnly(app);
+    app.add_flag("--help", options.help);
+    vorncmdline::lastWins(app.add_option("--socket", options.socketPath));
+    vorncmdline::lastWins(app.add_option("--group", options.group));
+    vorncmdline::repeatable(app.add_option("--machine", given.machineFiles));
+    vorncmdline::repeatable(app.add_option("--board", given.boards));
+    vorncmdline::lastWins(app.add_option("--metrics", given.metrics));
+    try {
+        app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+    } catch (const CLI::ParseError& refused) {
+        const vorncmdline::Refusal refusal = vorncmdline::explain(app, refused);
+        *error = refusal.kind == vorncmdline::Refusal::Kind::MissingValue
+                     ? "option " + refusal.option + " needs a value"
+                     : refusal.message;
         return false;
     }
-    if (i + 1 >= args.size()) {
-        *error = "option " + name + " needs a value";
+    if (const auto unknown = vorncmdline::unknownArguments(app); !unknown.empty()) {
+        *error = "unknown option '" + unknown.front() + "'";
         return false;
     }
-    const std::string& value = args[++i];
-    if (name == "--socket") {
-        options.socketPath = value;
-    } else if (name == "--group") {
-        options.group = value;
-    } else if (name == "--metrics") {
-        MetricsAddress address;
-        if (!parseMetricsAddress(value, &address, error))
-            return false;
-        options.metrics = address;
-    } else if (name == "--board") {
-        collected.machineText += boardLine(value) + "\n";
-        collected.haveMachine = true;
-    } else {
-        std::string text;
-        if (!readFile(value, &text)) {
-            *error = "cannot read machine file '" + value + "'";
+    given.metricsGiven = app.count("--metrics") > 0;
+    return true;
+}
+
+// The machine files, in the order given, then the boards: one machine description text.
+bool machineText(const Given& given, bool (*readFile)(const std::string&, std::string*),
+                 std::string* text, std::string* error) {
+    for (const std::string& path : given.machineFiles) {
+        std::string file;
+        if (!readFile(path, &file)) {
+            *error = "cannot read machine file '" + path + "'";
             return false;
         }
-        collected.machineText = text + "\n" + collected.machineText;
-        collected.haveMachine = true;
+        *text += file + "\n";
     }
+    for (const std::string& board : given.boards)
+        *text += boardLine(board) + "\n";
     return true;
 }
 
@@ -112,20 +117,28 @@ OptionsResult parseDaemonOptions(const std::vector<std::string>& args,
                                  bool (*readFile)(const std::string& path, std::string* text)) {
     OptionsResult result;
     result.options.socketPath = defaultSocketPath();
-    Collected collected;
-    for (size_t i = 0; i < args.size(); ++i)
-        if (!takeOption(args, i, result.options, collected, readFile, &result.error))
-            return result;
+    Given given;
+    if (!readCommandLine(args, result.options, given, &result.error))
+        return result;
     if (result.options.help) {
         result.ok = true;
         return result;
     }
-    if (!collected.haveMachine) {
+    if (given.metricsGiven) {
+        MetricsAddress address;
+        if (!parseMetricsAddress(given.metrics, &address, &result.error))
+            return result;
+        result.options.metrics = address;
+    }
+    if (given.machineFiles.empty() && given.boards.empty()) {
         result.options.machine = defaultMachine();
         result.ok = true;
         return result;
     }
-    vornsim::ParseResult parsed = vornsim::parseMachineDescription(collected.machineText);
+    std::string text;
+    if (!machineText(given, readFile, &text, &result.error))
+        return result;
+    vornsim::ParseResult parsed = vornsim::parseMachineDescription(text);
     if (!parsed.ok) {
         result.error = "machine: " + parsed.error;
         return result;
