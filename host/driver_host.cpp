@@ -15,9 +15,10 @@ std::vector<size_t> cardsInDeviceOrder(const vornsim::MachineDescription& descri
     const auto& cards = description.cards;
     std::vector<size_t> order(cards.size());
     std::iota(order.begin(), order.end(), size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        return std::tie(cards[a].bus, cards[a].slot, cards[a].function) <
-               std::tie(cards[b].bus, cards[b].slot, cards[b].function);
+    // A plain sort with the index as the last key: stable without a temporary buffer.
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return std::tie(cards[a].bus, cards[a].slot, cards[a].function, a) <
+               std::tie(cards[b].bus, cards[b].slot, cards[b].function, b);
     });
     return order;
 }
