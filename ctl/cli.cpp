@@ -103,9 +103,12 @@ int finish(const Global& global, const Context& context, int exit, std::ostream&
     return exit;
 }
 
-int runCommand(const Global& global, const Command& command, Context& context, std::ostream& out,
+int runCommand(Global global, const Command& command, Context& context, std::ostream& out,
                std::ostream& err) {
     auto parsed = parseArgs(global.rest, command.options, &context.error);
+    // A command that takes --json after its name writes JSON as the global option would.
+    if (parsed && parsed->flags.count("--json"))
+        global.json = true;
     if (!parsed)
         return finish(global, context, kExitUsage, out, err);
     const size_t count = parsed->positionals.size();

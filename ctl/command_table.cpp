@@ -60,6 +60,9 @@ const std::vector<Command>& commandTable() {
         {"versions", "", "firmware, FPGA and driver versions", kNone, 0, 0, runVersions},
         {"position", "", "altitude, latitude and longitude (GPS boards)", kNone, 0, 0, runPosition},
         {"satellites", "", "satellites tracked (GPS boards)", kNone, 0, 0, runSatellites},
+        {"health", "[--json]",
+         "the driver host's health record: synchronization, reference, requests, events, feed",
+         {{"--json"}, {}}, 0, 0, runHealth},
         {"sim",
          "event [--count N] [--interval-us U] | reference present|found|lost |\n"
          "                    reference offset US | reference ppm P |\n"

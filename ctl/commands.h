@@ -78,5 +78,6 @@ int runFlush(Context& c);
 int runSimEvent(Context& c);
 int runSim(Context& c);
 int runEvents(Context& c);
+int runHealth(Context& c);
 
 } // namespace vornctl

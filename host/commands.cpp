@@ -226,6 +226,29 @@ Prepared prepareUnsubscribe(std::span<const uint8_t> payload) {
     });
 }
 
+Prepared prepareHealth(std::span<const uint8_t> payload) {
+    auto request = wire::decodeHealth(payload);
+    if (!request)
+        return malformed();
+    return run([r = *request](CommandContext& c) {
+        BoardHealth health;
+        if (!c.host.boardHealth(r.board, &health))
+            return wire::encodeReply(ok(STATUS_NO_SUCH_DEVICE));
+        return wire::encodeReply(ok(STATUS_SUCCESS), health);
+    });
+}
+
+Prepared prepareReportSample(std::span<const uint8_t> payload) {
+    auto report = wire::decodeSampleReport(payload);
+    if (!report)
+        return malformed();
+    if (report->sample.errorBoundNanos < 0)
+        return refuse(WireError::BadArgument);
+    return run([r = *report](CommandContext& c) {
+        return wire::encodeReply(ok(c.host.recordSyncSample(r.board, r.sample)));
+    });
+}
+
 using wire::MessageType;
 
 constexpr std::array kCommands = {
@@ -243,6 +266,9 @@ constexpr std::array kCommands = {
             nullptr},
     Command{MessageType::Unsubscribe, "unsubscribe", Permission::Client, true, prepareUnsubscribe,
             nullptr},
+    Command{MessageType::Health, "health", Permission::Client, false, prepareHealth, nullptr},
+    Command{MessageType::ReportSample, "report sample", Permission::Client, false,
+            prepareReportSample, nullptr},
 };
 
 } // namespace

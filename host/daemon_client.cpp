@@ -298,6 +298,32 @@ NTSTATUS DaemonClient::unsubscribeEvents(uint32_t subscription) {
     return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
 }
 
+NTSTATUS DaemonClient::readHealth(uint32_t board, BoardHealth* health) {
+    if (!health)
+        return STATUS_INVALID_PARAMETER;
+    auto reply = call(MessageType::Health, wire::encode(wire::HealthRequest{board}));
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    if (head->error != WireError::Ok)
+        return statusForWireError(head->error);
+    if (!NT_SUCCESS(head->status))
+        return head->status;
+    auto decoded = wire::decodeHealthReply(*reply);
+    if (!decoded)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    *health = *decoded;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS DaemonClient::reportSyncSample(uint32_t board, const SyncSample& sample) {
+    auto reply = call(MessageType::ReportSample, wire::encode(wire::SampleReport{board, sample}));
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
+}
+
 std::optional<wire::HostStatus> DaemonClient::hostStatus(const wire::StatusRequest& request) {
     auto reply = call(MessageType::Status, wire::encode(request));
     auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;

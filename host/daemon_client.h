@@ -38,6 +38,8 @@ public:
     NTSTATUS subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) override;
     NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) override;
     NTSTATUS unsubscribeEvents(uint32_t subscription) override;
+    NTSTATUS readHealth(uint32_t board, BoardHealth* health) override;
+    NTSTATUS reportSyncSample(uint32_t board, const SyncSample& sample) override;
 
     // The daemon's counts, after waiting (bounded) for the condition asked for; null when the
     // connection has gone or the request was refused.

@@ -5,6 +5,14 @@ namespace vornhost {
 
 DeviceChannel::~DeviceChannel() = default;
 
+NTSTATUS DeviceChannel::readHealth(uint32_t, BoardHealth*) {
+    return STATUS_NOT_IMPLEMENTED;
+}
+
+NTSTATUS DeviceChannel::reportSyncSample(uint32_t, const SyncSample&) {
+    return STATUS_NOT_IMPLEMENTED;
+}
+
 const char* defaultSocketPath() {
     return "/run/vornhost/vornhost.sock";
 }

@@ -2,6 +2,7 @@
 // the operator's control of the simulated boards, either in-process or through the vornhost daemon.
 #pragma once
 
+#include "health.h"
 #include "ntddk.h"
 #include "sim/machine_description.h"
 
@@ -142,6 +143,13 @@ public:
     // channel does not hold, STATUS_CANCELLED when it is ended meanwhile.
     virtual NTSTATUS nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) = 0;
     virtual NTSTATUS unsubscribeEvents(uint32_t subscription) = 0;
+    // The host's health record of board device `board` (n of "VORNpci" + n), looked at now.
+    // STATUS_NO_SUCH_DEVICE for a device number without a board; STATUS_NOT_IMPLEMENTED from a
+    // channel that keeps none.
+    virtual NTSTATUS readHealth(uint32_t board, BoardHealth* health);
+    // Hands the host a synchronization feed's latest sample of board device `board`; errors as
+    // readHealth, and STATUS_INVALID_PARAMETER for a negative error bound.
+    virtual NTSTATUS reportSyncSample(uint32_t board, const SyncSample& sample);
 };
 
 // Options of an in-process host.

@@ -4,7 +4,27 @@
 
 #include "vornpci_device.h"
 
+#include <algorithm>
+#include <numeric>
+#include <tuple>
+
 namespace vornhost {
+namespace {
+
+// The driver numbers its devices as it finds the cards: bus by bus, slot by slot.
+std::vector<size_t> cardsInDeviceOrder(const vornsim::MachineDescription& description) {
+    const auto& cards = description.cards;
+    std::vector<size_t> order(cards.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    // A plain sort with the index as the last key: stable without a temporary buffer.
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        return std::tie(cards[a].bus, cards[a].slot, cards[a].function, a) <
+               std::tie(cards[b].bus, cards[b].slot, cards[b].function, b);
+    });
+    return order;
+}
+
+} // namespace
 
 const char16_t* const DriverHost::kDriverName = u"\\Driver\\VORNpci";
 const char16_t* const DriverHost::kRegistryPath =
@@ -27,6 +47,7 @@ DriverHost::DriverHost(const vornsim::MachineDescription& description, HostOptio
     m_system = std::make_unique<ntemu::System>(*m_machine, kernel);
     m_machine->wireInterrupts(
         [this](unsigned irq) -> ntemu::bus::IrqLine* { return &m_system->hal().irqLine(irq); });
+    m_health = std::make_unique<HealthBook>(cardsInDeviceOrder(description));
 }
 
 DriverHost::~DriverHost() {
@@ -72,6 +93,18 @@ void DriverHost::stopEventPumps() {
         m_events->stopAll();
 }
 
+bool DriverHost::boardHealth(uint32_t index, BoardHealth* health) {
+    return m_health->snapshot(index, *m_machine, *m_clock, health);
+}
+
+NTSTATUS DriverHost::recordSyncSample(uint32_t index, const SyncSample& sample) {
+    if (sample.errorBoundNanos < 0)
+        return STATUS_INVALID_PARAMETER;
+    if (!m_health->recordSample(index, *m_machine, sample, m_clock->systemTime()))
+        return STATUS_NO_SUCH_DEVICE;
+    return STATUS_SUCCESS;
+}
+
 std::shared_ptr<ntemu::Process> DriverHost::createProcess(std::string name) {
     return m_system->io().createProcess(std::move(name));
 }
@@ -81,6 +114,25 @@ std::u16string deviceName(unsigned index) {
     for (char digit : std::to_string(index))
         name += char16_t(digit);
     return name;
+}
+
+} // namespace vornhost
+
+namespace vornhost {
+
+bool deviceIndex(std::u16string_view name, uint32_t* index) {
+    constexpr std::u16string_view prefix = u"\\\\.\\VORNpci";
+    if (name.size() <= prefix.size() || name.size() > prefix.size() + 9 ||
+        name.substr(0, prefix.size()) != prefix)
+        return false;
+    uint32_t value = 0;
+    for (char16_t digit : name.substr(prefix.size())) {
+        if (digit < u'0' || digit > u'9')
+            return false;
+        value = value * 10 + uint32_t(digit - u'0');
+    }
+    *index = value;
+    return true;
 }
 
 } // namespace vornhost

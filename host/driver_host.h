@@ -3,6 +3,7 @@
 // Tests run it on the virtual clock; the daemon and the in-process library on the real one.
 #pragma once
 
+#include "health.h"
 #include "ntemu/clock.h"
 #include "ntemu/io.h"
 #include "ntemu/system.h"
@@ -56,6 +57,13 @@ public:
     // The board event subscriptions of this host, made at the first use; their pumps stop
     // before the driver unloads.
     EventFanout& events();
+    // The health record of every card's board, by card index.
+    HealthBook& health() { return *m_health; }
+    // Looks at board `index` now; false for an index without a board.
+    bool boardHealth(uint32_t index, BoardHealth* health);
+    // Keeps a feed's latest sample of board `index`: STATUS_NO_SUCH_DEVICE for an index without
+    // a board, STATUS_INVALID_PARAMETER for a negative error bound.
+    NTSTATUS recordSyncSample(uint32_t index, const SyncSample& sample);
 
     // A user process whose threads send requests; "\\.\VORNpci0" and the like open devices.
     std::shared_ptr<ntemu::Process> createProcess(std::string name = {});
@@ -74,9 +82,12 @@ private:
     PDRIVER_OBJECT m_driver = nullptr;
     std::mutex m_eventsLock;
     std::unique_ptr<EventFanout> m_events;
+    std::unique_ptr<HealthBook> m_health;
 };
 
 // The name a board device is opened by: "\\.\VORNpci" + n.
 std::u16string deviceName(unsigned index);
+// n of a board device name, "\\.\VORNpci" + n; false for any other name.
+bool deviceIndex(std::u16string_view name, uint32_t* index);
 
 } // namespace vornhost

@@ -48,7 +48,7 @@ private:
 };
 
 HostProcess::HostProcess(DriverHost& host, std::string name, size_t maxThreads)
-    : m_process(host.createProcess(std::move(name))), m_maxThreads(maxThreads) {}
+    : m_host(host), m_process(host.createProcess(std::move(name))), m_maxThreads(maxThreads) {}
 
 HostProcess::~HostProcess() {
     m_process->terminate();
@@ -67,7 +67,25 @@ NTSTATUS HostProcess::open(std::u16string_view name, uint16_t shareAccess, uint6
     ntemu::Handle opened = 0;
     NTSTATUS status = m_process->open(name, options, &opened);
     *handle = NT_SUCCESS(status) ? opened : 0;
+    if (NT_SUCCESS(status))
+        rememberBoard(opened, name);
     return status;
+}
+
+void HostProcess::rememberBoard(uint64_t handle, std::u16string_view name) {
+    uint32_t device = 0;
+    const bool board = deviceIndex(name, &device);
+    std::lock_guard guard(m_lock);
+    if (board)
+        m_boards[handle] = device;
+    else
+        m_boards.erase(handle);
+}
+
+int64_t HostProcess::boardOf(uint64_t handle) const {
+    std::lock_guard guard(m_lock);
+    auto found = m_boards.find(handle);
+    return found == m_boards.end() ? -1 : int64_t(found->second);
 }
 
 ChannelResult HostProcess::deviceIoControl(uint64_t threadKey, uint64_t handle, uint32_t code,
@@ -82,7 +100,11 @@ ChannelResult HostProcess::deviceIoControl(uint64_t threadKey, uint64_t handle, 
     ntemu::Thread* thread = threadFor(threadKey);
     if (!thread)
         return {STATUS_INSUFFICIENT_RESOURCES, 0};
+    // Looked up first: a close while the request waits in the driver forgets the handle.
+    const int64_t board = boardOf(handle);
     ntemu::IoResult result = thread->deviceIoControl(h, code, in, inLength, out, outLength, hook);
+    if (board >= 0)
+        m_host.health().recordRequest(uint32_t(board), code, result.status);
     return {result.status, uint32_t(result.information)};
 }
 
@@ -95,7 +117,12 @@ NTSTATUS HostProcess::close(uint64_t handle) {
         return STATUS_PROCESS_IS_TERMINATING;
     // A thread blocked in a wait on this handle is released rather than left to its time-out.
     m_process->cancelIo(h);
-    return m_process->close(h);
+    const NTSTATUS status = m_process->close(h);
+    if (NT_SUCCESS(status)) {
+        std::lock_guard guard(m_lock);
+        m_boards.erase(handle);
+    }
+    return status;
 }
 
 // A call that took its handle just before a cancelling pass reaches the driver after it, where

@@ -53,9 +53,15 @@ private:
     // At the limit: hands a thread with nothing pending over to `key`; null when none is idle.
     ntemu::Thread* reuseIdleThread(uint64_t key); // m_lock held
 
+    void rememberBoard(uint64_t handle, std::u16string_view name);
+    // The device number behind `handle`, for the host's health record; -1 when not a board.
+    int64_t boardOf(uint64_t handle) const;
+
+    DriverHost& m_host;
     std::shared_ptr<ntemu::Process> m_process;
     const size_t m_maxThreads;
-    mutable std::mutex m_lock; // guards m_threads, m_terminating and m_callsUnderWay
+    mutable std::mutex m_lock; // guards m_threads, m_boards, m_terminating and m_callsUnderWay
+    std::unordered_map<uint64_t, uint32_t> m_boards;        // handle -> device number
     std::unordered_map<uint64_t, ntemu::Thread*> m_threads; // owned by m_process
     bool m_terminating = false;
     size_t m_callsUnderWay = 0;

@@ -45,6 +45,14 @@ public:
     NTSTATUS unsubscribeEvents(uint32_t subscription) override {
         return m_subscriptions->unsubscribe(subscription);
     }
+    NTSTATUS readHealth(uint32_t board, BoardHealth* health) override {
+        if (!health)
+            return STATUS_INVALID_PARAMETER;
+        return m_host->boardHealth(board, health) ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE;
+    }
+    NTSTATUS reportSyncSample(uint32_t board, const SyncSample& sample) override {
+        return m_host->recordSyncSample(board, sample);
+    }
 
     DriverHost& host() { return *m_host; }
     const HostProcess& process() const { return *m_process; }

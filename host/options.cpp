@@ -29,6 +29,10 @@ const char* const kDaemonUsage =
     "  --group NAME      admit members of group NAME besides root and the daemon's own user\n"
     "                    (default vorn; a group that does not exist admits nobody extra).\n"
     "                    Where the group exists the socket is 0660 and the group's.\n"
+    "  --metrics ADDRESS:PORT\n"
+    "                    serve the boards' health over HTTP at /metrics in Prometheus' text\n"
+    "                    format; ADDRESS is an IPv4 address, [IPv6] or a host name, and\n"
+    "                    ':PORT' alone listens on loopback (127.0.0.1)\n"
     "\n"
     "With neither --machine nor --board: one board of model 0x9070 on bus 0, slot 3, as\n"
     "VORNpci0. Logs go to standard error. SIGTERM or SIGINT ends every client, unloads the\n"
@@ -59,6 +63,8 @@ namespace {
 struct Given {
     std::vector<std::string> machineFiles;
     std::vector<std::string> boards;
+    std::string metrics;
+    bool metricsGiven = false;
 };
 
 // Reads the command line into `options` and `given`; false with `error` set.
@@ -71,6 +77,7 @@ bool readCommandLine(const std::vector<std::string>& args, DaemonOptions& option
     vorncmdline::lastWins(app.add_option("--group", options.group));
     vorncmdline::repeatable(app.add_option("--machine", given.machineFiles));
     vorncmdline::repeatable(app.add_option("--board", given.boards));
+    vorncmdline::lastWins(app.add_option("--metrics", given.metrics));
     try {
         app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
     } catch (const CLI::ParseError& refused) {
@@ -84,6 +91,7 @@ bool readCommandLine(const std::vector<std::string>& args, DaemonOptions& option
         *error = "unknown option '" + unknown.front() + "'";
         return false;
     }
+    given.metricsGiven = app.count("--metrics") > 0;
     return true;
 }
 
@@ -115,6 +123,12 @@ OptionsResult parseDaemonOptions(const std::vector<std::string>& args,
     if (result.options.help) {
         result.ok = true;
         return result;
+    }
+    if (given.metricsGiven) {
+        MetricsAddress address;
+        if (!parseMetricsAddress(given.metrics, &address, &result.error))
+            return result;
+        result.options.metrics = address;
     }
     if (given.machineFiles.empty() && given.boards.empty()) {
         result.options.machine = defaultMachine();

@@ -1,8 +1,11 @@
-// The vornhost command line: socket path, admitted group and the simulated machine.
+// The vornhost command line: socket path, admitted group, the simulated machine and the
+// metrics address.
 #pragma once
 
+#include "metrics_server.h"
 #include "sim/machine_description.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@ struct DaemonOptions {
     std::string socketPath;
     std::string group = "vorn";
     vornsim::MachineDescription machine;
+    std::optional<MetricsAddress> metrics; // serve /metrics there
 };
 
 struct OptionsResult {

@@ -2,6 +2,7 @@
 // Unix socket until SIGTERM or SIGINT, then ends the clients and unloads the driver.
 #include "driver_host.h"
 #include "log.h"
+#include "metrics_server.h"
 #include "options.h"
 #include "server.h"
 
@@ -44,6 +45,34 @@ bool unloadCleanly(vornhost::DriverHost& host) {
     return unloaded && blocks == 0;
 }
 
+// Often enough to date a loss of synchronization well within a scrape interval.
+constexpr std::chrono::milliseconds kHealthWatchInterval{200};
+
+bool startMetrics(vornhost::MetricsServer& metrics, const vornhost::MetricsAddress& address) {
+    std::string error;
+    if (!metrics.start(address, &error)) {
+        vornhost::logLine("%s", error.c_str());
+        return false;
+    }
+    vornhost::logLine("metrics at http://%s:%u/metrics", address.host.c_str(),
+                      unsigned(metrics.port()));
+    return true;
+}
+
+// Serves clients until SIGTERM or SIGINT, with the health watch looking at the boards meanwhile.
+void serveUntilSignal(vornhost::DriverHost& host, vornhost::Server& server) {
+    std::thread serving([&] { server.run(); });
+    sigset_t signals = stopSignals();
+    int received = 0;
+    {
+        vornhost::HealthWatch watch(host, kHealthWatchInterval);
+        sigwait(&signals, &received);
+    }
+    vornhost::logLine("signal %d: stopping", received);
+    server.stop();
+    serving.join();
+}
+
 int serve(const vornhost::DaemonOptions& options) {
     vornhost::HostOptions hostOptions;
     hostOptions.virtualClock = false;
@@ -61,20 +90,19 @@ int serve(const vornhost::DaemonOptions& options) {
         return 1;
     }
     vornhost::logLine("driver loaded; %zu card(s)", options.machine.cards.size());
+    vornhost::MetricsServer metrics(*host);
     vornhost::Server server(*host, {options.socketPath, options.group});
     std::string error;
-    if (!server.listen(&error)) {
-        vornhost::logLine("%s", error.c_str());
+    const bool started = !options.metrics || startMetrics(metrics, *options.metrics);
+    if (!started || !server.listen(&error)) {
+        if (started)
+            vornhost::logLine("%s", error.c_str());
+        metrics.stop();
         unloadCleanly(*host);
         return 1;
     }
-    std::thread serving([&] { server.run(); });
-    sigset_t signals = stopSignals();
-    int received = 0;
-    sigwait(&signals, &received);
-    vornhost::logLine("signal %d: stopping", received);
-    server.stop();
-    serving.join();
+    serveUntilSignal(*host, server);
+    metrics.stop();
     return unloadCleanly(*host) ? 0 : 2;
 }
 

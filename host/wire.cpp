@@ -132,6 +132,29 @@ template <> struct Fields<HostEvent> {
     }
 };
 
+template <> struct Fields<HealthRequest> {
+    template <class Io, class R> static void visit(Io& io, R& h) { io.u32(h.board); }
+};
+
+template <> struct Fields<SampleReport> {
+    template <class Io, class R> static void visit(Io& io, R& r) {
+        io.u32(r.board).u64(r.sample.offsetNanos).u64(r.sample.errorBoundNanos);
+    }
+};
+
+template <> struct Fields<BoardHealth> {
+    template <class Io, class R> static void visit(Io& io, R& b) {
+        io.u8(b.synchronized).u64(b.syncChangedAt).u8(b.referencePresent);
+        io.u8(b.referenceSeen).u64(b.referenceSeenAt).u64(b.takenAt).u8(b.freewheel);
+        for (size_t kind = 0; kind < kRequestKinds; ++kind)
+            io.u64(b.served[kind]).u64(b.failed[kind]).u64(b.timedOut[kind]);
+        io.u64(b.eventsTagged).u64(b.eventsDelivered).u8(b.eventDropsKnown);
+        io.u64(b.eventsFifoOverflows).u64(b.eventsRingDrops).u8(b.subscriberCountsKnown);
+        io.u64(b.subscriberDeliveries).u64(b.subscriberDrops).u8(b.sampleKnown);
+        io.u64(b.sample.offsetNanos).u64(b.sample.errorBoundNanos).u64(b.sampleAt);
+    }
+};
+
 // The records in order, appended to the writer.
 template <class... Records> Writer& write(Writer& w, const Records&... records) {
     (Fields<Records>::visit(w, records), ...);
@@ -289,6 +312,14 @@ std::vector<uint8_t> encode(const UnsubscribeRequest& r) {
     return encodeAll(r);
 }
 
+std::vector<uint8_t> encode(const HealthRequest& r) {
+    return encodeAll(r);
+}
+
+std::vector<uint8_t> encode(const SampleReport& r) {
+    return encodeAll(r);
+}
+
 std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p) {
     return decodeOne<HelloRequest>(p);
 }
@@ -337,6 +368,14 @@ std::optional<UnsubscribeRequest> decodeUnsubscribe(std::span<const uint8_t> p) 
     return decodeOne<UnsubscribeRequest>(p);
 }
 
+std::optional<HealthRequest> decodeHealth(std::span<const uint8_t> p) {
+    return decodeOne<HealthRequest>(p);
+}
+
+std::optional<SampleReport> decodeSampleReport(std::span<const uint8_t> p) {
+    return decodeOne<SampleReport>(p);
+}
+
 std::vector<uint8_t> encodeReply(const ReplyHead& h) {
     return encodeAll(h);
 }
@@ -359,6 +398,10 @@ std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostStatus& s) {
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostEvent& e) {
     return encodeAll(h, e);
+}
+
+std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardHealth& b) {
+    return encodeAll(h, b);
 }
 
 // The head alone: what follows is the type's to read.
@@ -402,6 +445,10 @@ std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p) {
 
 std::optional<HostEvent> decodeEventReply(std::span<const uint8_t> p) {
     return decodeReplyBody<HostEvent>(p);
+}
+
+std::optional<BoardHealth> decodeHealthReply(std::span<const uint8_t> p) {
+    return decodeReplyBody<BoardHealth>(p);
 }
 
 } // namespace vornhost::wire

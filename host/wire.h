@@ -9,6 +9,7 @@
 #pragma once
 
 #include "device_channel.h"
+#include "health.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,6 +39,8 @@ enum class MessageType : uint16_t {
     Subscribe = 8, // events of a board to a queue of the connection's own
     NextEvent = 9, // the next event of a subscription, waiting up to a time-out
     Unsubscribe = 10,
+    Health = 11,      // a board's health record
+    ReportSample = 12,// a synchronization feed's latest sample of a board
 };
 
 // Stable numbers: never renumber, only add.
@@ -100,6 +103,14 @@ struct CloseRequest {
 struct InspectRequest {
     uint32_t board = 0;
 };
+// Boards by device number, n of "VORNpci" + n.
+struct HealthRequest {
+    uint32_t board = 0;
+};
+struct SampleReport {
+    uint32_t board = 0;
+    SyncSample sample;
+};
 enum class StatusWait : uint32_t { None = 0, PendingAtLeast = 1, Idle = 2 };
 // Idle: no connection but the asker's, and no request in the driver.
 struct StatusRequest {
@@ -130,6 +141,8 @@ std::vector<uint8_t> encode(const CloseRequest& r);
 std::vector<uint8_t> encode(const SimCommand& r);
 std::vector<uint8_t> encode(const InspectRequest& r);
 std::vector<uint8_t> encode(const StatusRequest& r);
+std::vector<uint8_t> encode(const HealthRequest& r);
+std::vector<uint8_t> encode(const SampleReport& r);
 
 // Each decoder takes the whole payload and fails (nullopt) unless it is exactly one record.
 // Values are not range-checked here; the command table does that.
@@ -148,6 +161,8 @@ std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p);
 std::optional<SubscribeRequest> decodeSubscribe(std::span<const uint8_t> p);
 std::optional<NextEventRequest> decodeNextEvent(std::span<const uint8_t> p);
 std::optional<UnsubscribeRequest> decodeUnsubscribe(std::span<const uint8_t> p);
+std::optional<HealthRequest> decodeHealth(std::span<const uint8_t> p);
+std::optional<SampleReport> decodeSampleReport(std::span<const uint8_t> p);
 
 // Replies: the common part, then what the type adds.
 struct ReplyHead {
@@ -166,6 +181,7 @@ std::vector<uint8_t> encodeReply(const ReplyHead& head, std::span<const uint8_t>
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardState& state);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostStatus& status);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostEvent& event);
+std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardHealth& health);
 
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p);
 std::optional<uint64_t> decodeHandleReply(std::span<const uint8_t> p);
@@ -178,5 +194,6 @@ void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const Re
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p);
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p);
 std::optional<HostEvent> decodeEventReply(std::span<const uint8_t> p);
+std::optional<BoardHealth> decodeHealthReply(std::span<const uint8_t> p);
 
 } // namespace vornhost::wire

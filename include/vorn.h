@@ -260,6 +260,50 @@ VORN_API uint8_t VORN_synchStatus(BoardHandle handle, uint8_t* status);
  * complement). */
 VORN_API uint8_t VORN_setPropDelayCorr(BoardHandle handle, int32_t* microseconds);
 
+/* The driver host's health record of a board, for monitoring. Times are the system's
+ * (CLOCK_REALTIME); the host dates a change when it sees it, within a fraction of a second while
+ * the vornhost daemon runs, and at each VORN_getHealth call with a host in the program. */
+#define VORN_REQUEST_KINDS 33
+typedef struct VornHealth {
+    uint8_t synchronized;          /* 1 while synchronized to the reference */
+    uint8_t referencePresent;      /* 1 while the reference signal is received */
+    uint8_t referenceSeen;         /* 1 when the host has seen the reference since it started */
+    uint8_t freewheel;             /* the board's mode: 1 freewheel, 0 synchronize */
+    uint8_t eventDropsKnown;       /* eventsFifoOverflows and eventsRingDrops are filled */
+    uint8_t subscriberCountsKnown; /* subscriberDeliveries and subscriberDrops are filled */
+    uint8_t sampleKnown; /* a synchronization feed has reported a sample (the sample fields) */
+    uint8_t reserved;
+    struct timespec syncChangedAt;   /* when `synchronized` last changed (or was first seen) */
+    struct timespec referenceSeenAt; /* the last time the host saw the reference present */
+    struct timespec takenAt;         /* when the record was taken */
+    /* Requests to the board by kind (VORN_requestKindName): completed with success, failed,
+     * and (waits only) failed because the time-out passed. */
+    uint64_t requestsServed[VORN_REQUEST_KINDS];
+    uint64_t requestsFailed[VORN_REQUEST_KINDS];
+    uint64_t waitsTimedOut[VORN_REQUEST_KINDS];
+    uint64_t eventsTagged;    /* external events the board time-tagged */
+    uint64_t eventsDelivered; /* handed to programs by the event waits */
+    uint64_t eventsFifoOverflows;
+    uint64_t eventsRingDrops;
+    uint64_t subscriberDeliveries;
+    uint64_t subscriberDrops;
+    int64_t sampleOffsetNanos;     /* the feed's last sample: board time minus system time */
+    int64_t sampleErrorBoundNanos; /* and its error bound */
+    struct timespec sampleAt;      /* when the feed reported it */
+} VornHealth;
+
+/* Fills *health for the board. VORN_ERR_HANDLE, VORN_ERR_ARGUMENT, VORN_ERR_HOST (also for a
+ * host too old to keep health), VORN_ERR_NO_DEVICE (a device not named VORNpci + number). */
+VORN_API uint8_t VORN_getHealth(BoardHandle handle, VornHealth* health);
+/* The name of request kind `kind` (below VORN_REQUEST_KINDS): "get_time", "wait_event", ...,
+ * "other" for codes the driver does not define; NULL for a number no request uses. */
+VORN_API const char* VORN_requestKindName(unsigned kind);
+/* For synchronization feeds: hands the host the offset (board minus system time) and the error
+ * bound of the latest sample taken from the board, which VORN_getHealth and the daemon's metrics
+ * then show. VORN_ERR_RANGE for a negative error bound; errors otherwise as VORN_getHealth. */
+VORN_API uint8_t VORN_reportSyncSample(BoardHandle handle, int64_t offsetNanos,
+                                       int64_t errorBoundNanos);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

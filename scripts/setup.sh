@@ -12,6 +12,7 @@ packages=(
     strace
     scdoc lintian dpkg-dev fakeroot file binutils gzip systemd bash-completion desktop-file-utils
     chrony
+    libcpp-httplib-dev prometheus
 )
 
 missing=()
@@ -27,8 +28,9 @@ if ((${#missing[@]})); then
     if [[ $(id -u) -ne 0 ]]; then sudo_cmd=(sudo); fi
     export DEBIAN_FRONTEND=noninteractive
     "${sudo_cmd[@]}" apt-get update -qq
-    # The tests start the time daemon themselves, on private files and without clock control:
-    # the packages' own services are not started by the installation.
+    # The tests start the time daemon and the monitoring server themselves, on private files
+    # and ports and without clock control: the packages' own services are not started by the
+    # installation.
     policy=/usr/sbin/policy-rc.d
     if [[ ! -e $policy ]]; then
         printf '#!/bin/sh\nexit 101\n' | "${sudo_cmd[@]}" tee "$policy" >/dev/null

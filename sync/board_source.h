@@ -25,6 +25,12 @@ public:
     virtual ~BoardSource() = default;
     virtual uint8_t readStamped(StampedRead& read) = 0;
     virtual uint8_t synchronized(bool& inSync) = 0;
+    // Tells the board's driver host of a sample the feed sent, for its health record; a host
+    // that keeps none is no fault of the feed's, so nothing is returned.
+    virtual void reportSample(int64_t offsetNanos, int64_t errorBoundNanos) {
+        (void)offsetNanos;
+        (void)errorBoundNanos;
+    }
 };
 
 // Opens the named board through libvorn; null with `error` set when it cannot be opened.

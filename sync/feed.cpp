@@ -115,6 +115,7 @@ void Feed::deliver(const Sample& sample) {
     ++m_status.sent;
     m_status.lastOffsetNanos = sample.offsetNanos;
     m_status.lastErrorBoundNanos = sample.errorBoundNanos;
+    m_board.reportSample(sample.offsetNanos, sample.errorBoundNanos);
 }
 
 void Feed::warnOfExpiredList(int64_t unixSeconds) {

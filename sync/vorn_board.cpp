@@ -37,6 +37,10 @@ public:
         return code;
     }
 
+    void reportSample(int64_t offsetNanos, int64_t errorBoundNanos) override {
+        VORN_reportSyncSample(m_handle, offsetNanos, errorBoundNanos);
+    }
+
 private:
     BoardHandle m_handle;
 };

@@ -12,11 +12,13 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <random>
@@ -149,6 +151,55 @@ TEST_F(DaemonTest, HelpAndBadOptionsExitAtOnce) {
     output.clear();
     EXPECT_EQ(vorntest::runDaemonToExit({"--frobnicate"}, &output), 64);
     EXPECT_NE(output.find("unknown option '--frobnicate'"), std::string::npos) << output;
+}
+
+TEST_F(DaemonTest, MetricsOnAPortInUseRefusesToStart) {
+    const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(taken, 1), 0);
+    ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    const std::string directory = vorntest::makeDirectory();
+    std::string output;
+    EXPECT_EQ(vorntest::runDaemonToExit({"--socket", directory + "/s.sock", "--metrics",
+                                         "127.0.0.1:" + port},
+                                        &output),
+              1);
+    EXPECT_NE(output.find("cannot serve metrics on 127.0.0.1:" + port + ": Address already in use"),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(std::filesystem::exists(directory + "/s.sock"));
+    ::close(taken);
+    std::filesystem::remove_all(directory);
+}
+
+// vornctl health through the library and the daemon: the board's state, the requests the
+// daemon served, and the sample a feed reported.
+TEST_F(DaemonTest, HealthShowsStateRequestsAndTheFeedsSample) {
+    start({"--board", "model=0x9070,bus=0,slot=3,reference=1"});
+    auto c = client();
+    ASSERT_TRUE(c);
+    ASSERT_EQ(c->reportSyncSample(0, {-1'250, 40'000}), STATUS_SUCCESS);
+    EXPECT_EQ(c->reportSyncSample(7, {0, 0}), STATUS_NO_SUCH_DEVICE);
+    const std::string command = "VORN_HOST_SOCKET='" + m_daemon->socketPath() + "' '" +
+                                VORN_BUILD_DIR + "/ctl/vornctl' health --json 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[4096];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    EXPECT_EQ(::pclose(pipe), 0) << output;
+    for (const char* field : {"\"synchronized\":true", "\"mode\":\"synchronize\"",
+                              "\"served_open\":1", "\"sync_offset_s\":-0.000001250",
+                              "\"sync_error_bound_s\":0.000040000"})
+        EXPECT_NE(output.find(field), std::string::npos) << field << " in " << output;
+    c.reset();
+    stopCleanly();
 }
 
 TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {

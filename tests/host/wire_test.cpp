@@ -108,6 +108,26 @@ TEST(WireCodecTest, RepliesSurviveTheRoundTrip) {
     EXPECT_EQ(decodedState->heartbeats, 1ull << 40);
 
     EXPECT_EQ(wire::decodeHandleReply(wire::encodeReply(head, uint64_t(0x44))), 0x44u);
+
+    BoardHealth health;
+    health.synchronized = true;
+    health.syncChangedAt = -3;
+    health.failed[kRequestKinds - 1] = 11;
+    health.timedOut[0] = 12;
+    health.subscriberDrops = 13;
+    health.sampleKnown = true;
+    health.sample = {-14, 15};
+    health.sampleAt = 16;
+    auto decodedHealth = wire::decodeHealthReply(wire::encodeReply(head, health));
+    ASSERT_TRUE(decodedHealth);
+    EXPECT_TRUE(decodedHealth->synchronized);
+    EXPECT_EQ(decodedHealth->syncChangedAt, -3);
+    EXPECT_EQ(decodedHealth->failed[kRequestKinds - 1], 11u);
+    EXPECT_EQ(decodedHealth->timedOut[0], 12u);
+    EXPECT_EQ(decodedHealth->subscriberDrops, 13u);
+    EXPECT_EQ(decodedHealth->sample.offsetNanos, -14);
+    EXPECT_EQ(decodedHealth->sample.errorBoundNanos, 15);
+    EXPECT_EQ(decodedHealth->sampleAt, 16);
 }
 
 // Every proper prefix and every one-byte extension of a valid payload is refused.
@@ -289,6 +309,10 @@ bool decodesAsItsType(uint16_t type, std::span<const uint8_t> payload) {
         return wire::decodeNextEvent(payload).has_value();
     case wire::MessageType::Unsubscribe:
         return wire::decodeUnsubscribe(payload).has_value();
+    case wire::MessageType::Health:
+        return wire::decodeHealth(payload).has_value();
+    case wire::MessageType::ReportSample:
+        return wire::decodeSampleReport(payload).has_value();
     }
     return true; // a type the daemon does not know has no payload to check
 }
@@ -368,6 +392,9 @@ TEST(WireDaemonOptionsTest, MistakesAreNamed) {
         {{"--board", "model=0x1234,bus=0,slot=3"}, "machine: line 1"},
         {{"--board", "model=0x9070,bus=0,slot=3", "--board", "model=0x9070,bus=0,slot=3"},
          "already holds a card"},
+        {{"--metrics", "9100"}, "bad --metrics address '9100': expected ADDRESS:PORT"},
+        {{"--metrics", "127.0.0.1:65536"}, "bad --metrics address"},
+        {{"--metrics", "127.0.0.1:"}, "bad --metrics address"},
     };
     for (const auto& c : cases) {
         auto parsed = parseDaemonOptions(c.args, fakeFile);
@@ -375,6 +402,17 @@ TEST(WireDaemonOptionsTest, MistakesAreNamed) {
         EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
     }
     EXPECT_TRUE(parseDaemonOptions({"--help"}, noFile).options.help);
+}
+
+TEST(DaemonOptions, MetricsListenOnLoopbackUnlessToldOtherwise) {
+    auto parsed = parseDaemonOptions({"--metrics", ":9100"}, noFile);
+    ASSERT_TRUE(parsed.ok && parsed.options.metrics) << parsed.error;
+    EXPECT_EQ(parsed.options.metrics->host, "127.0.0.1");
+    EXPECT_EQ(parsed.options.metrics->port, 9100);
+    parsed = parseDaemonOptions({"--metrics", "[::1]:9101"}, noFile);
+    ASSERT_TRUE(parsed.ok && parsed.options.metrics) << parsed.error;
+    EXPECT_EQ(parsed.options.metrics->host, "::1");
+    EXPECT_FALSE(parseDaemonOptions({}, noFile).options.metrics);
 }
 
 } // namespace

@@ -35,7 +35,8 @@ expect "--device --help --json " --
 expect "wait-event wait-heartbeat wait-match " --device VORNpci1 wa
 expect "--immediately --next-second --square " --json heartbeat 10 --
 expect "--timeout " wait-event --
+expect "--json " health --
 expect "freewheel synchronize " sync ""
 expect "lost present " sim reference ""
-expect "--altitude --count --latitude --longitude --satellites " sim gps --
+expect "--altitude --count --interval-us --latitude --longitude --satellites " sim gps --
 exit $failed

@@ -41,7 +41,7 @@ if grep -q '^Commands:' <<<"$help"; then
     compare "commands" "$help_commands" "$(cut -f1 <<<"$man_entries" | sort)"
     for command in $help_commands; do
         # The command's usage line repeats the general options; only what follows is its own.
-        own=$("$program" --help "$command" | sed 's/.*\[--json\]//' | options)
+        own=$("$program" --help "$command" | sed 's/.*\] \[--json\]//' | options)
         listed=$(awk -F'\t' -v c="$command" '$1 == c {print $2}' <<<"$man_entries" | options)
         compare "options of '$command'" "$own" "$listed"
     done

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace synctest {
@@ -70,6 +71,9 @@ public:
         inSync = inSyncNow;
         return syncCode;
     }
+    void reportSample(int64_t offset, int64_t errorBound) override {
+        reported.emplace_back(offset, errorBound);
+    }
 
     std::deque<int64_t> widths{2'000};
     int64_t offsetNanos = 1'500'000;
@@ -77,7 +81,8 @@ public:
     bool inSyncNow = true;
     uint8_t readCode = 0;
     uint8_t syncCode = 0;
-    std::optional<StampedRead> fixedRead; // given as it is, when set
+    std::optional<StampedRead> fixedRead;              // given as it is, when set
+    std::vector<std::pair<int64_t, int64_t>> reported; // offset, error bound
 };
 
 class RecordingSink final : public SampleSink {

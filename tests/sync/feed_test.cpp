@@ -78,6 +78,10 @@ TEST_F(FeedTest, AFailedDeliveryIsAdvisedOnceAndRetriedUntilItWorks) {
     f.tick();
     EXPECT_EQ(sink.samples.size(), 1u);
     EXPECT_EQ(occurrences(log.str(), "delivering again"), 1u) << log.str();
+    // Only the sample that went out reaches the host's health record.
+    ASSERT_EQ(board.reported.size(), 1u);
+    EXPECT_EQ(board.reported[0],
+              std::make_pair(sink.samples[0].offsetNanos, sink.samples[0].errorBoundNanos));
 }
 
 TEST_F(FeedTest, RunsAtItsRateWithAStatusLineASecondThatSaysWhyNothingIsSent) {

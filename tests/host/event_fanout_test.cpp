@@ -213,7 +213,7 @@ TEST_F(EventFanoutTest, NextTimesOutOnTheHostClockAndSubscriptionsAreTheClientsO
     EXPECT_GE(m_clock.now() - start, 50 * ntemu::kMillisecond);
 }
 
-TEST(EventYear, DayNextToTheKnownOneAcrossTheYearsEnd) {
+TEST(EventFanoutYearTest, DayNextToTheKnownOneAcrossTheYearsEnd) {
     EXPECT_EQ(yearOfEventDay(2024, 366, 366), 2024);
     EXPECT_EQ(yearOfEventDay(2024, 366, 1), 2025); // leap year's last day, then the turn
     EXPECT_EQ(yearOfEventDay(2025, 365, 1), 2026);
