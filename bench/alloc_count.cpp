@@ -24,7 +24,9 @@ namespace {
 std::atomic<uint64_t> g_localCount{0};
 std::atomic<uint64_t>* g_count = &g_localCount;
 
-inline void countOne() { g_count->fetch_add(1, std::memory_order_relaxed); }
+inline void countOne() {
+    g_count->fetch_add(1, std::memory_order_relaxed);
+}
 
 // Maps the file named by VORN_ALLOC_COUNT_FILE as the counter. Neither getenv nor the system
 // calls below allocate, so this may run before anything else in the process.
@@ -50,7 +52,9 @@ __attribute__((constructor)) void publishCount() {
 
 extern "C" {
 
-uint64_t vornAllocCount() { return g_count->load(std::memory_order_relaxed); }
+uint64_t vornAllocCount() {
+    return g_count->load(std::memory_order_relaxed);
+}
 
 void* malloc(size_t size) {
     countOne();
@@ -68,7 +72,9 @@ void* realloc(void* block, size_t size) {
     return __libc_realloc(block, size);
 }
 
-void free(void* block) { __libc_free(block); }
+void free(void* block) {
+    __libc_free(block);
+}
 
 void* memalign(size_t alignment, size_t size) {
     countOne();
@@ -110,4 +116,6 @@ SharedAllocCounter::~SharedAllocCounter() {
         ::munmap(const_cast<uint64_t*>(m_count), 4096);
 }
 
-uint64_t SharedAllocCounter::read() const { return m_count != nullptr ? *m_count : 0; }
+uint64_t SharedAllocCounter::read() const {
+    return m_count != nullptr ? *m_count : 0;
+}

@@ -3,8 +3,8 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/prctl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -12,10 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <thread>

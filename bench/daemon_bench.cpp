@@ -10,8 +10,8 @@
 #include "wire.h"
 
 #include <atomic>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -118,8 +118,8 @@ void EventVsEventfdChain(benchmark::State& state) {
         if (VORN_waitEvent(rig->board(), &event) != VORN_OK)
             return false;
         const int64_t returned = realtimeNanos();
-        *latency = returned - tagRealtimeNanos(event.dayOfYear, event.hours, event.minutes,
-                                               event.seconds);
+        *latency =
+            returned - tagRealtimeNanos(event.dayOfYear, event.hours, event.minutes, event.seconds);
         return true;
     };
     // The strobe's answer is left unread until the next round, as the baseline's trigger
@@ -283,10 +283,21 @@ void StampedTimeThroughDaemon(benchmark::State& state) {
     clearKnownReference(rig->board());
 }
 
-BENCHMARK(StampedTimeThroughDaemon)->Arg(4)->Iterations(5000)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(GetTimeVsBareRoundTrip)->Iterations(20000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(StampedTimeThroughDaemon)
+    ->Arg(4)
+    ->Iterations(5000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(GetTimeVsBareRoundTrip)
+    ->Iterations(20000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(EventVsEventfdChain)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(WaitTimeout)->Args({1, 2000})->Args({10, 300})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(WaitTimeout)
+    ->Args({1, 2000})
+    ->Args({10, 300})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(EventThroughput)->Args({20000, 10})->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(AllocationsPerRequest)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
 

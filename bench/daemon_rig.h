@@ -43,8 +43,8 @@ private:
     std::unique_ptr<vorntest::DaemonProcess> m_daemon;
     SharedAllocCounter m_allocs;
     std::unique_ptr<vornhost::DaemonClient> m_control;
-    int m_rawControl = -1;   // a connection of its own for strobes sent ahead of their answer
-    bool m_rawOwed = false;  // a strobe's answer is still to be read
+    int m_rawControl = -1;  // a connection of its own for strobes sent ahead of their answer
+    bool m_rawOwed = false; // a strobe's answer is still to be read
     uint32_t m_rawId = 1;
     BoardHandle m_board = nullptr;
 };

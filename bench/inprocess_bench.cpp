@@ -171,8 +171,16 @@ void StampedTimeInProcess(benchmark::State& state) {
     vornlib::testing::resetChannel();
 }
 
-BENCHMARK(StampedTimeInProcess)->Arg(4)->Iterations(5000)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(WaitTimeoutInProcess)->Args({1, 1000})->Args({10, 200})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(StampedTimeInProcess)
+    ->Arg(4)
+    ->Iterations(5000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(WaitTimeoutInProcess)
+    ->Args({1, 1000})
+    ->Args({10, 200})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(GetTimeInProcess)->Iterations(50000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(TimeSetEntry)->Iterations(1000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

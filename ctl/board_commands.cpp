@@ -26,7 +26,8 @@ int runStatus(Context& c) {
     auto read = [&](const char* part, uint8_t (*reader)(BoardHandle, Report&)) {
         const uint8_t result = reader(c.board, c.report);
         if (result != VORN_OK)
-            failed += std::string(failed.empty() ? "" : ", ") + part + " (" + resultText(result) + ")";
+            failed +=
+                std::string(failed.empty() ? "" : ", ") + part + " (" + resultText(result) + ")";
     };
     read("time", readTime);
     read("date", readDate);
@@ -167,8 +168,8 @@ int runSync(Context& c) {
 }
 
 int runPropDelay(Context& c) {
-    auto micros = parseInteger(c.args.positionals[0], -5000, 4999, "propagation delay (us)",
-                               &c.error);
+    auto micros =
+        parseInteger(c.args.positionals[0], -5000, 4999, "propagation delay (us)", &c.error);
     if (!micros)
         return kExitUsage;
     int32_t value = static_cast<int32_t>(*micros);

@@ -46,9 +46,13 @@ const std::vector<Command>& commandTable() {
          kTimeout, 0, 0, runWaitHeartbeat},
         {"wait-match", "[--timeout MS]", "wait for the match interrupt (default 1000 ms)", kTimeout,
          0, 0, runWaitMatch},
-        {"events", "--follow [--count N]",
+        {"events",
+         "--follow [--count N]",
          "print each time-tagged event as it comes, until N or interrupted",
-         {{"--follow", "--json"}, {"--count"}}, 0, 0, runEvents},
+         {{"--follow", "--json"}, {"--count"}},
+         0,
+         0,
+         runEvents},
         {"flush", "", "discard every queued time tag", kNone, 0, 0, runFlush},
         {"sim-event", "", "have the board time-tag a simulated event", kNone, 0, 0, runSimEvent},
         {"sync-status", "", "whether the board is synchronized to its reference", kNone, 0, 0,
@@ -60,9 +64,13 @@ const std::vector<Command>& commandTable() {
         {"versions", "", "firmware, FPGA and driver versions", kNone, 0, 0, runVersions},
         {"position", "", "altitude, latitude and longitude (GPS boards)", kNone, 0, 0, runPosition},
         {"satellites", "", "satellites tracked (GPS boards)", kNone, 0, 0, runSatellites},
-        {"health", "[--json]",
+        {"health",
+         "[--json]",
          "the driver host's health record: synchronization, reference, requests, events, feed",
-         {{"--json"}, {}}, 0, 0, runHealth},
+         {{"--json"}, {}},
+         0,
+         0,
+         runHealth},
         {"sim",
          "event [--count N] [--interval-us U] | reference present|found|lost |\n"
          "                    reference offset US | reference ppm P |\n"
@@ -70,7 +78,9 @@ const std::vector<Command>& commandTable() {
          "drive the simulated board: events, reference (offset us, rate ppm), GPS receiver",
          {{},
           {"--count", "--interval-us", "--latitude", "--longitude", "--altitude", "--satellites"}},
-         1, 3, runSim},
+         1,
+         3,
+         runSim},
     };
     return table;
 }

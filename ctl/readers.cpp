@@ -28,8 +28,8 @@ std::string versionText(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-void addAngle(Report& report, const std::string& name, const LongLat& angle,
-              const char* positive, const char* negative) {
+void addAngle(Report& report, const std::string& name, const LongLat& angle, const char* positive,
+              const char* negative) {
     const bool other = angle.degrees >= 180;
     report.add(name + "_degrees", int64_t{other ? angle.degrees - 180 : angle.degrees});
     report.add(name + "_minutes", Decimal{angle.minutes, 4});

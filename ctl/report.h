@@ -25,7 +25,9 @@ struct Field {
 
 class Report {
 public:
-    void add(std::string key, Value value) { m_fields.push_back({std::move(key), std::move(value)}); }
+    void add(std::string key, Value value) {
+        m_fields.push_back({std::move(key), std::move(value)});
+    }
     const std::vector<Field>& fields() const { return m_fields; }
 
 private:

@@ -17,8 +17,8 @@ std::optional<uint32_t> timeoutOf(Context& c) {
     auto it = c.args.values.find("--timeout");
     if (it == c.args.values.end())
         return kDefaultTimeoutMs;
-    auto value = parseInteger(it->second, 0, std::numeric_limits<uint32_t>::max(),
-                              "time-out (ms)", &c.error);
+    auto value = parseInteger(it->second, 0, std::numeric_limits<uint32_t>::max(), "time-out (ms)",
+                              &c.error);
     return value ? std::optional<uint32_t>(static_cast<uint32_t>(*value)) : std::nullopt;
 }
 
@@ -150,13 +150,13 @@ int simGps(Context& c) {
     if (c.args.values.count("--satellites") == 0)
         c.args.values["--satellites"] = "0";
     auto latitude = valueOf(c, "--latitude", -90, 90, false, "latitude (degrees)");
-    auto longitude = latitude ? valueOf(c, "--longitude", -180, 180, true, "longitude (degrees)")
-                              : std::nullopt;
-    auto altitude = longitude ? valueOf(c, "--altitude", 0, 999999.9, false, "altitude (m)")
-                              : std::nullopt;
-    auto satellites = altitude ? parseInteger(c.args.values["--satellites"], 0, 15, "satellites",
-                                              &c.error)
-                               : std::nullopt;
+    auto longitude =
+        latitude ? valueOf(c, "--longitude", -180, 180, true, "longitude (degrees)") : std::nullopt;
+    auto altitude =
+        longitude ? valueOf(c, "--altitude", 0, 999999.9, false, "altitude (m)") : std::nullopt;
+    auto satellites =
+        altitude ? parseInteger(c.args.values["--satellites"], 0, 15, "satellites", &c.error)
+                 : std::nullopt;
     if (!satellites)
         return kExitUsage;
     VornGpsScenario scenario{};

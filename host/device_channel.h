@@ -61,7 +61,7 @@ struct SimCommand {
     // SetFaults.
     bool faultNoAnswer = false;
     bool faultBadEcho = false;
-    uint32_t faultSlowFifoReads = 0; // 0 to 1,000
+    uint32_t faultSlowFifoReads = 0;   // 0 to 1,000
     int64_t referenceOffsetMicros = 0; // SetReferenceOffset: a day either way
     int64_t referencePpb = 0;          // SetReferenceRate: 1,000 ppm either way
 };

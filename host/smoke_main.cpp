@@ -19,8 +19,8 @@ struct Board {
 
     template <typename Record>
     NTSTATUS ask(ULONG code, Record& record, ULONG inputLength = sizeof(Record)) {
-        auto result = thread.deviceIoControl(handle, code, &record, inputLength, &record,
-                                             sizeof(Record));
+        auto result =
+            thread.deviceIoControl(handle, code, &record, inputLength, &record, sizeof(Record));
         return result.status;
     }
 };

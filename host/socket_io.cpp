@@ -103,7 +103,8 @@ ReadFrame readFrame(int fd, int waitMs, int gapMs) {
     return result;
 }
 
-FrameReceiver::FrameReceiver(int fd) : m_fd(fd), m_buffer(2 * (wire::kHeaderSize + wire::kMaxPayload)) {}
+FrameReceiver::FrameReceiver(int fd)
+    : m_fd(fd), m_buffer(2 * (wire::kHeaderSize + wire::kMaxPayload)) {}
 
 // Receives whatever is there into the free end of the buffer, moving the unread bytes to the
 // front first when the free end is short of a whole frame.

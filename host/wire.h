@@ -39,8 +39,8 @@ enum class MessageType : uint16_t {
     Subscribe = 8, // events of a board to a queue of the connection's own
     NextEvent = 9, // the next event of a subscription, waiting up to a time-out
     Unsubscribe = 10,
-    Health = 11,      // a board's health record
-    ReportSample = 12,// a synchronization feed's latest sample of a board
+    Health = 11,       // a board's health record
+    ReportSample = 12, // a synchronization feed's latest sample of a board
 };
 
 // Stable numbers: never renumber, only add.

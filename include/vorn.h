@@ -141,10 +141,10 @@ typedef struct EventObj {
 
 /* The board's full UTC date and time, bracketed by two system time readings. */
 typedef struct StampedTimeObj {
-    uint16_t year;        /* the board's year */
-    uint16_t dayOfYear;   /* 1..366, always of that year */
+    uint16_t year;      /* the board's year */
+    uint16_t dayOfYear; /* 1..366, always of that year */
     uint32_t reserved;
-    uint64_t microsOfDay; /* microseconds since 00:00:00 of that day, 0..86,399,999,999 */
+    uint64_t microsOfDay;   /* microseconds since 00:00:00 of that day, 0..86,399,999,999 */
     struct timespec before; /* CLOCK_REALTIME just before the board's time was latched */
     struct timespec after;  /* CLOCK_REALTIME just after it was read */
 } StampedTimeObj;

@@ -5,8 +5,8 @@
 namespace vornsim {
 
 namespace {
-constexpr uint16_t kPropPositions = 0x000F;  // positions 0x0 to 0x3
-constexpr uint16_t kTimePositions = 0x3FE0;  // positions 0x5 to 0xD
+constexpr uint16_t kPropPositions = 0x000F; // positions 0x0 to 0x3
+constexpr uint16_t kTimePositions = 0x3FE0; // positions 0x5 to 0xD
 constexpr ntemu::Ticks100ns kShortGap = 100 * kTicksPerMicro;
 constexpr unsigned kLastDigitPosition = 0xD;
 } // namespace
@@ -111,9 +111,13 @@ bool BoardModel::subsecondDigits(uint32_t& value) {
     return ok;
 }
 
-void BoardModel::onEntryBegin(uint8_t) { m_s.entry = Entry{}; }
+void BoardModel::onEntryBegin(uint8_t) {
+    m_s.entry = Entry{};
+}
 
-void BoardModel::onSubsecondBank(uint8_t) { m_s.entry.subBank = true; }
+void BoardModel::onSubsecondBank(uint8_t) {
+    m_s.entry.subBank = true;
+}
 
 void BoardModel::onEntryLoad(uint8_t byte) {
     if (byte == cmd::EntryLoad && (m_s.entry.latched & kPropPositions))
@@ -148,7 +152,8 @@ void BoardModel::loadPropagation() {
         ++m_s.counters.refusedLoads;
         return;
     }
-    int32_t delay = value >= 5000 ? static_cast<int32_t>(value) - 10'000 : static_cast<int32_t>(value);
+    int32_t delay =
+        value >= 5000 ? static_cast<int32_t>(value) - 10'000 : static_cast<int32_t>(value);
     setSync(m_s.syncMode, m_s.referencePresent, delay);
 }
 
@@ -172,9 +177,9 @@ void BoardModel::onMatchLoad(uint8_t byte) {
 void BoardModel::onHeartbeatLoad(uint8_t byte) {
     const auto& d = m_s.entry.digits;
     HeartbeatProgramme programme;
-    programme.divider = static_cast<uint16_t>((d[pos::HeartFirst] << 12) |
-                                              (d[pos::HeartFirst + 1] << 8) |
-                                              (d[pos::HeartFirst + 2] << 4) | d[pos::HeartFirst + 3]);
+    programme.divider =
+        static_cast<uint16_t>((d[pos::HeartFirst] << 12) | (d[pos::HeartFirst + 1] << 8) |
+                              (d[pos::HeartFirst + 2] << 4) | d[pos::HeartFirst + 3]);
     bool pulse = byte == cmd::HeartPulseNextCycle || byte == cmd::HeartPulseImmediate;
     bool immediate = byte == cmd::HeartPulseImmediate || byte == cmd::HeartSquareImmediate;
     programme.mode = pulse ? HeartMode::Pulse : HeartMode::Square;

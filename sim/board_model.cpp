@@ -43,8 +43,7 @@ GpsScenario GpsScenario::fromDegrees(double latitude, double longitude, double a
     return s;
 }
 
-BoardModel::BoardModel(ntemu::Clock& clock, BoardConfig config)
-    : m_clock(clock), m_config(config) {
+BoardModel::BoardModel(ntemu::Clock& clock, BoardConfig config) : m_clock(clock), m_config(config) {
     m_heartAlarm.fire = &BoardModel::fireHeart;
     m_matchAlarm.fire = &BoardModel::fireMatch;
     m_eventAlarm.fire = &BoardModel::fireEvents;
@@ -261,7 +260,9 @@ void BoardModel::reset() {
     resetLocked();
 }
 
-void BoardModel::strobeEvent() { strobeEvents(1); }
+void BoardModel::strobeEvent() {
+    strobeEvents(1);
+}
 
 void BoardModel::strobeEvents(unsigned count) {
     Lock lock(m_mutex);

@@ -21,9 +21,9 @@ namespace vornsim {
 
 // What a board is built as; it does not change while the board runs.
 struct BoardConfig {
-    uint16_t model = 0x9070;                              // 0x7000, 0x7100, 0x9070 or 0x9072
+    uint16_t model = 0x9070;                                // 0x7000, 0x7100, 0x9070 or 0x9072
     std::array<uint8_t, 4> firmware = {'2', '.', '0', '3'}; // answer bytes of the firmware query
-    uint16_t fpgaVersion = 0x0107;                        // FPGA version register
+    uint16_t fpgaVersion = 0x0107;                          // FPGA version register
 };
 
 // The position a GPS board reports, in the digits its answers carry.
@@ -33,7 +33,7 @@ struct GpsScenario {
     uint32_t latitudeMinutes = 0;    // minutes of arc x 10,000, six digits
     uint16_t longitudeDegrees = 0;   // three digits; 180 and above mean west (value - 180)
     uint32_t longitudeMinutes = 0;
-    uint8_t satellites = 0;          // 0 to 15
+    uint8_t satellites = 0; // 0 to 15
 
     // From signed degrees (north and east positive) and metres; out-of-range values clamp.
     static GpsScenario fromDegrees(double latitude, double longitude, double altitudeMetres,
@@ -68,15 +68,15 @@ struct BoardCounters {
     uint64_t badDigits = 0;        // digits above 9 where a load needs a decimal digit
     uint64_t refusedLoads = 0;     // loads whose value is out of range (bad digits included)
     uint64_t unknownCommands = 0;
-    uint64_t droppedFrames = 0;    // frames that did not fit into the FIFO
-    uint64_t eventsRefused = 0;    // of those, event time tags
-    uint64_t fifoUnderflows = 0;   // data reads with no byte ready
+    uint64_t droppedFrames = 0;  // frames that did not fit into the FIFO
+    uint64_t eventsRefused = 0;  // of those, event time tags
+    uint64_t fifoUnderflows = 0; // data reads with no byte ready
     uint64_t heartbeats = 0;
     uint64_t matches = 0;
     uint64_t eventsTagged = 0;
     uint64_t queriesAnswered = 0;
     uint64_t firmwareResets = 0;
-    uint64_t ignoredWrites = 0;    // writes to read-only or unknown offsets, bad strobes
+    uint64_t ignoredWrites = 0; // writes to read-only or unknown offsets, bad strobes
     uint64_t commandLogDropped = 0;
 };
 
@@ -153,8 +153,8 @@ private:
     struct Entry {
         std::array<uint8_t, pos::Count> digits{};
         std::array<uint8_t, 6> subDigits{};
-        uint16_t latched = 0;  // bit n: position n written since the entry opened
-        bool subBank = false;  // positions 0x8 to 0xD go to the sub-second digits
+        uint16_t latched = 0; // bit n: position n written since the entry opened
+        bool subBank = false; // positions 0x8 to 0xD go to the sub-second digits
     };
     struct ScheduledEvent {
         TimeOfYear when;
@@ -178,15 +178,15 @@ private:
         std::deque<uint32_t> frameLostStamps;
         uint32_t lostEvents = 0;    // free-running count of refused event tags
         uint16_t lostHighLatch = 0; // high half of the last LostEventsLow reading
-        unsigned headDelay = 0; // status reads left before the head byte shows
+        unsigned headDelay = 0;     // status reads left before the head byte shows
         Entry entry;
-        BoardTime freeBase;     // free-running time base: board time at freeBaseAt
+        BoardTime freeBase; // free-running time base: board time at freeBaseAt
         ntemu::Ticks100ns freeBaseAt = 0;
         bool timeLatched = false; // set by a MicrosLow read, released by a Days read
         BoardTime latchedTime;
         SyncMode syncMode = SyncMode::Synchronize;
         bool referencePresent = false;
-        int32_t propDelay = 0;  // microseconds
+        int32_t propDelay = 0; // microseconds
         HeartbeatProgramme heart;
         ntemu::Ticks100ns heartOrigin = 0;
         ntemu::Ticks100ns heartNext = 0;

@@ -13,11 +13,17 @@ constexpr int kDaysBeforeMonth[2][13] = {
 constexpr int kLookAheadYears = 8;
 } // namespace
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
-int daysInYear(int year) { return isLeapYear(year) ? 366 : 365; }
+int daysInYear(int year) {
+    return isLeapYear(year) ? 366 : 365;
+}
 
-ntemu::Ticks100ns yearLength(int year) { return daysInYear(year) * kTicksPerDay; }
+ntemu::Ticks100ns yearLength(int year) {
+    return daysInYear(year) * kTicksPerDay;
+}
 
 void BoardTime::normalize() {
     while (ticksInYear < 0) {
@@ -36,9 +42,13 @@ BoardTime BoardTime::plus(ntemu::Ticks100ns ticks) const {
     return t;
 }
 
-int BoardTime::dayOfYear() const { return static_cast<int>(ticksInYear / kTicksPerDay) + 1; }
+int BoardTime::dayOfYear() const {
+    return static_cast<int>(ticksInYear / kTicksPerDay) + 1;
+}
 
-int BoardTime::hours() const { return static_cast<int>(ticksInYear % kTicksPerDay / kTicksPerHour); }
+int BoardTime::hours() const {
+    return static_cast<int>(ticksInYear % kTicksPerDay / kTicksPerHour);
+}
 
 int BoardTime::minutes() const {
     return static_cast<int>(ticksInYear % kTicksPerHour / kTicksPerMinute);

@@ -27,12 +27,12 @@ struct BoardTime {
     void normalize();
     BoardTime plus(ntemu::Ticks100ns ticks) const;
 
-    int dayOfYear() const;              // 1 to 366
+    int dayOfYear() const; // 1 to 366
     int hours() const;
     int minutes() const;
-    uint32_t microsInMinute() const;    // seconds * 1,000,000 + microseconds
-    int month() const;                  // 1 to 12
-    int dayOfMonth() const;             // 1 to 31
+    uint32_t microsInMinute() const; // seconds * 1,000,000 + microseconds
+    int month() const;               // 1 to 12
+    int dayOfMonth() const;          // 1 to 31
 };
 
 // A time of year as a match entry or a scheduled event gives it (no year).

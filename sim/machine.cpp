@@ -45,10 +45,11 @@ SimMachine::SimMachine(ntemu::Clock& clock, const MachineDescription& descriptio
 
 SimMachine::~SimMachine() = default;
 
-bool SimMachine::busExists(uint32_t bus) const { return bus < kBusCount && m_buses[bus]; }
+bool SimMachine::busExists(uint32_t bus) const {
+    return bus < kBusCount && m_buses[bus];
+}
 
-ntemu::bus::PciFunction* SimMachine::pciFunction(uint32_t bus, uint32_t device,
-                                                 uint32_t function) {
+ntemu::bus::PciFunction* SimMachine::pciFunction(uint32_t bus, uint32_t device, uint32_t function) {
     for (auto& slot : m_cards)
         if (slot.bus == bus && slot.slot == device && slot.function == function)
             return slot.card.get();
@@ -68,7 +69,9 @@ void SimMachine::wireInterrupts(const std::function<ntemu::bus::IrqLine*(unsigne
             board->setIrqLine(lineFor ? lineFor(slot.card->irq()) : nullptr);
 }
 
-void SimMachine::unwireInterrupts() { wireInterrupts(nullptr); }
+void SimMachine::unwireInterrupts() {
+    wireInterrupts(nullptr);
+}
 
 BoardModel* SimMachine::boardAt(unsigned bus, unsigned slot, unsigned function) {
     auto* f = pciFunction(bus, slot, function);

@@ -20,15 +20,21 @@ struct KeyRule {
 };
 
 constexpr KeyRule kBoardKeys[] = {
-    {"model", true, 0xFFFF},  {"bus", true, kBusCount - 1}, {"slot", true, kSlotCount - 1},
-    {"irq", true, 15},        {"bridge", false, 0xFFFF},    {"function", false, kFunctionCount - 1},
+    {"model", true, 0xFFFF}, {"bus", true, kBusCount - 1}, {"slot", true, kSlotCount - 1},
+    {"irq", true, 15},       {"bridge", false, 0xFFFF},    {"function", false, kFunctionCount - 1},
     {"reference", false, 1},
 };
 
 constexpr KeyRule kCardKeys[] = {
-    {"vendor", true, 0xFFFF},    {"device", true, 0xFFFF},    {"bus", true, kBusCount - 1},
-    {"slot", true, kSlotCount - 1}, {"irq", true, 15},        {"subvendor", false, 0xFFFF},
-    {"subsystem", false, 0xFFFF}, {"header", false, 0xFF},    {"function", false, kFunctionCount - 1},
+    {"vendor", true, 0xFFFF},
+    {"device", true, 0xFFFF},
+    {"bus", true, kBusCount - 1},
+    {"slot", true, kSlotCount - 1},
+    {"irq", true, 15},
+    {"subvendor", false, 0xFFFF},
+    {"subsystem", false, 0xFFFF},
+    {"header", false, 0xFF},
+    {"function", false, kFunctionCount - 1},
 };
 
 bool parseNumber(std::string_view text, uint32_t& value) {
@@ -134,8 +140,9 @@ std::string parseBoard(std::istringstream& words, MachineDescription& out) {
     Values v;
     if (auto error = readKeys(rest, kBoardKeys, v); !error.empty())
         return error;
-    auto card = CardDescription::board(static_cast<uint16_t>(v["model"]), v["bus"], v["slot"],
-                                       v["irq"], static_cast<uint16_t>(valueOr(v, "bridge", 0x9050)));
+    auto card =
+        CardDescription::board(static_cast<uint16_t>(v["model"]), v["bus"], v["slot"], v["irq"],
+                               static_cast<uint16_t>(valueOr(v, "bridge", 0x9050)));
     card.function = valueOr(v, "function", 0);
     card.referencePresent = valueOr(v, "reference", 0) != 0;
     card.referenceOffsetMicros = reference.referenceOffsetMicros;

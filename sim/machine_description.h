@@ -20,9 +20,9 @@ struct CardDescription {
     unsigned bus = 0;
     unsigned slot = 0;
     unsigned function = 0;
-    unsigned irq = 0;       // 1 to 15
+    unsigned irq = 0; // 1 to 15
     CardIds ids;
-    bool hasBoard = true;   // a timing board behind the bridge, of model ids.subsystemId
+    bool hasBoard = true; // a timing board behind the bridge, of model ids.subsystemId
     bool referencePresent = false;
     // The board's reference against this machine's clock (see ReferenceClock).
     int64_t referenceOffsetMicros = 0; // true − system at start-up

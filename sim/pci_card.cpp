@@ -79,8 +79,8 @@ uint32_t PciCard::windowBase() const {
 // An I/O BAR at address 0 counts as unassigned and decodes nothing.
 PciCard::Region PciCard::decode(uint32_t port, uint32_t& offset) const {
     std::lock_guard lock(m_mutex);
-    uint16_t command = static_cast<uint16_t>(m_config[pci::CommandReg] |
-                                             (m_config[pci::CommandReg + 1] << 8));
+    uint16_t command =
+        static_cast<uint16_t>(m_config[pci::CommandReg] | (m_config[pci::CommandReg + 1] << 8));
     if (!(command & pci::CommandIoEnable))
         return Region::None;
     uint32_t local = config32(pci::Bar1) & kIoAddressMask;

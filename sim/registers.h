@@ -79,8 +79,8 @@ constexpr unsigned DayHundreds = 0x5, DayTens = 0x6, DayUnits = 0x7;
 constexpr unsigned HoursTens = 0x8, HoursUnits = 0x9;
 constexpr unsigned MinutesTens = 0xA, MinutesUnits = 0xB;
 constexpr unsigned SecondsTens = 0xC, SecondsUnits = 0xD;
-constexpr unsigned YearThousands = 0x6; // the year uses 0x6 to 0x9
-constexpr unsigned HeartFirst = 0xA;    // the heartbeat divider uses 0xA to 0xD
+constexpr unsigned YearThousands = 0x6;  // the year uses 0x6 to 0x9
+constexpr unsigned HeartFirst = 0xA;     // the heartbeat divider uses 0xA to 0xD
 constexpr unsigned SubsecondFirst = 0x8; // the sub-second bank uses 0x8 to 0xD
 constexpr unsigned Count = 0xE;          // positions 0x0 to 0xD
 } // namespace pos
@@ -99,6 +99,8 @@ enum class BoardModelCode : uint16_t {
 constexpr bool isKnownModel(uint16_t code) {
     return code == 0x7000 || code == 0x7100 || code == 0x9070 || code == 0x9072;
 }
-constexpr bool isGpsModel(uint16_t code) { return code == 0x9070 || code == 0x9072; }
+constexpr bool isGpsModel(uint16_t code) {
+    return code == 0x9070 || code == 0x9072;
+}
 
 } // namespace vornsim

@@ -17,9 +17,9 @@ ULONG CreateBusDevices(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath
             return Index;
         CVORNpci* device = nullptr;
         PDEVICE_OBJECT deviceObject = nullptr;
-        NTSTATUS status = CreateDevice(DriverObject, name.UnicodeString.Buffer,
-                                       VORNPCI_DEVICE_TYPE, RegistryPath, Index, &device,
-                                       &deviceObject, &search, 0, FALSE, 0);
+        NTSTATUS status =
+            CreateDevice(DriverObject, name.UnicodeString.Buffer, VORNPCI_DEVICE_TYPE, RegistryPath,
+                         Index, &device, &deviceObject, &search, 0, FALSE, 0);
         if (!NT_SUCCESS(status))
             return Index;
         ++Index;

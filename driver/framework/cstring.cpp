@@ -12,19 +12,28 @@ constexpr ULONG kMaximumBufferBytes = 0xFFFE;
 ULONG NumberCharacters(ULONG base) {
     switch (base) {
     case 0:
-    case 10: return 10;
-    case 2: return 32;
-    case 8: return 11;
-    case 16: return 8;
-    default: return 0;
+    case 10:
+        return 10;
+    case 2:
+        return 32;
+    case 8:
+        return 11;
+    case 16:
+        return 8;
+    default:
+        return 0;
     }
 }
 
 } // namespace
 
-void* CString::operator new(size_t size) noexcept { return DrvFwAllocate(size, FALSE); }
+void* CString::operator new(size_t size) noexcept {
+    return DrvFwAllocate(size, FALSE);
+}
 
-void CString::operator delete(void* block) noexcept { DrvFwFree(block); }
+void CString::operator delete(void* block) noexcept {
+    DrvFwFree(block);
+}
 
 PWSTR CString::AllocateBuffer(ULONG bytes) {
     if (bytes == 0)
@@ -167,7 +176,9 @@ VOID CString::PadWithZeros(ULONG minimumDigits) {
     UnicodeString.Length = USHORT(minimumDigits * sizeof(WCHAR));
 }
 
-CString::~CString() { FreeBuffer(); }
+CString::~CString() {
+    FreeBuffer();
+}
 
 CString& CString::operator=(const CString& source) {
     if (!source.IsValid) {

@@ -57,9 +57,9 @@ void* CDevice::operator new(size_t Size, PDRIVER_OBJECT DriverObject, PCWSTR Nam
     if (!fullName.IsValid)
         ExRaiseStatus(STATUS_INSUFFICIENT_RESOURCES);
     ULONG extensionSize = ULONG(Size) + ExtraSize;
-    NTSTATUS status =
-        IoCreateDevice(DriverObject, extensionSize, Name != nullptr ? &fullName.UnicodeString : nullptr,
-                       DeviceType, Characteristics, Exclusive, DeviceObject);
+    NTSTATUS status = IoCreateDevice(DriverObject, extensionSize,
+                                     Name != nullptr ? &fullName.UnicodeString : nullptr,
+                                     DeviceType, Characteristics, Exclusive, DeviceObject);
     if (!NT_SUCCESS(status)) {
         *DeviceObject = nullptr;
         ExRaiseStatus(status);
@@ -78,14 +78,17 @@ CDevice::CDevice(PDRIVER_OBJECT DriverObject, PCWSTR Name, DEVICE_TYPE DeviceTyp
       DeviceLockIrql(PASSIVE_LEVEL), InterruptWords{}, LegacyQueuing(0) {
     if (!DeviceName.IsValid)
         ThrowStatusExceptionFromConstructor(
-            STATUS_INSUFFICIENT_RESOURCES, "CDevice: Constructor failed to create device name string");
+            STATUS_INSUFFICIENT_RESOURCES,
+            "CDevice: Constructor failed to create device name string");
     this->DeviceObject->Flags |= DO_DIRECT_IO;
     KeInitializeSpinLock(&DeviceLock);
     OpenCount = 0;
     SetLegacyQueuing(TRUE);
 }
 
-CDevice::~CDevice() { CleanupDeviceOnExit(); }
+CDevice::~CDevice() {
+    CleanupDeviceOnExit();
+}
 
 void CDevice::operator delete(CDevice* Device, std::destroying_delete_t) {
     PDEVICE_OBJECT object = Device->CBaseDevice::DeviceObject;
@@ -211,13 +214,15 @@ VOID CDevice::CompleteIrpAndStartNext(PIRP Irp, NTSTATUS Status, ULONG PriorityB
     IrpQueue.CompleteIrpAndStartNext(Irp, Status, PriorityBoost);
 }
 
-VOID CDevice::StartNextPacket() { IrpQueue.StartNextPacket(); }
+VOID CDevice::StartNextPacket() {
+    IrpQueue.StartNextPacket();
+}
 
 VOID CDevice::ReleaseResourceClaim() {
     if (ResourceClaim == 1) {
         IoAssignResources(&ResourceKey.UnicodeString,
-                          ClassName != nullptr ? &ClassName->UnicodeString : nullptr,
-                          DriverObject, CBaseDevice::DeviceObject, nullptr, nullptr);
+                          ClassName != nullptr ? &ClassName->UnicodeString : nullptr, DriverObject,
+                          CBaseDevice::DeviceObject, nullptr, nullptr);
     } else if (ResourceClaim == 2) {
         EmptyResourceList empty{};
         BOOLEAN conflict = FALSE;
@@ -268,6 +273,10 @@ CDriver::CDriver(PDRIVER_OBJECT DriverObject) : DriverObject(DriverObject) {
 
 CDriver::~CDriver() = default;
 
-void* CDriver::operator new(size_t size) noexcept { return DrvFwAllocate(size, TRUE); }
+void* CDriver::operator new(size_t size) noexcept {
+    return DrvFwAllocate(size, TRUE);
+}
 
-void CDriver::operator delete(void* block) noexcept { DrvFwFree(block); }
+void CDriver::operator delete(void* block) noexcept {
+    DrvFwFree(block);
+}

@@ -85,9 +85,9 @@ public:
     KAFFINITY InterruptAffinity;
     ULONG InterruptVector;
     PKINTERRUPT InterruptObject;
-    ULONG ResourceClaim;           // 0 none, 1 assigned under ResourceKey, 2 reported
+    ULONG ResourceClaim; // 0 none, 1 assigned under ResourceKey, 2 reported
     CString ResourceKey;
-    KSPIN_LOCK DeviceLock;         // guards OpenCount/ExclusiveOpen decisions and wait slots
+    KSPIN_LOCK DeviceLock; // guards OpenCount/ExclusiveOpen decisions and wait slots
     KIRQL DeviceLockIrql;
     ULONG InterruptWords[4];
     UCHAR LegacyQueuing;

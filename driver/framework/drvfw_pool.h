@@ -4,7 +4,8 @@
 #include "ntddk.h"
 
 // "DrFw" as it reads in a pool dump; the same value as the literal 'wFrD'.
-constexpr ULONG DRVFW_POOL_TAG = (ULONG('w') << 24) | (ULONG('F') << 16) | (ULONG('r') << 8) | ULONG('D');
+constexpr ULONG DRVFW_POOL_TAG =
+    (ULONG('w') << 24) | (ULONG('F') << 16) | (ULONG('r') << 8) | ULONG('D');
 
 // Paged pool under DRVFW_POOL_TAG, zero-filled when asked; null when the pool refuses.
 // PASSIVE_LEVEL or APC_LEVEL.

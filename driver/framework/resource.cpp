@@ -27,9 +27,13 @@ BOOLEAN CardMatches(const PCI_COMMON_CONFIG& Config, USHORT VendorId, USHORT Dev
 
 } // namespace
 
-void* CResource::operator new(size_t size) noexcept { return DrvFwAllocate(size, TRUE); }
+void* CResource::operator new(size_t size) noexcept {
+    return DrvFwAllocate(size, TRUE);
+}
 
-void CResource::operator delete(void* block) noexcept { DrvFwFree(block); }
+void CResource::operator delete(void* block) noexcept {
+    DrvFwFree(block);
+}
 
 CResource::CResource(INTERFACE_TYPE InterfaceType, ULONG BusNumber, CDevice* Owner)
     : OwnerDevice(Owner), AllocatedResources(nullptr), InterfaceType(InterfaceType),
@@ -71,8 +75,9 @@ LONG CResource::FindCard(USHORT VendorId, USHORT DeviceId, ULONG, LONG FirstSlot
 // Each step is checked, because a later successful append would hide an earlier failure.
 BOOLEAN CResource::BuildResourceKey(const CString& RegistryPath) {
     const CString separator(u"\\");
-    const CString* parts[] = {&separator, OwnerDevice->SubKeyName, &separator,
-                              &OwnerDevice->DeviceName, &separator, OwnerDevice->ParametersName};
+    const CString* parts[] = {&separator, OwnerDevice->SubKeyName,
+                              &separator, &OwnerDevice->DeviceName,
+                              &separator, OwnerDevice->ParametersName};
     CString key(RegistryPath);
     BOOLEAN valid = key.IsValid;
     for (size_t i = 0; valid && i < sizeof(parts) / sizeof(parts[0]); i += 2) {
@@ -98,9 +103,9 @@ NTSTATUS CResource::AssignCardsResources(const CString& RegistryPath, USHORT, US
         return STATUS_INSUFFICIENT_RESOURCES;
     CString* className = OwnerDevice->ClassName;
     NTSTATUS status = HalAssignSlotResources(
-        &OwnerDevice->ResourceKey.UnicodeString, className != nullptr ? &className->UnicodeString : nullptr,
-        OwnerDevice->DriverObject, OwnerDevice->DeviceObject, PCIBus, BusNumber, slot,
-        &AllocatedResources);
+        &OwnerDevice->ResourceKey.UnicodeString,
+        className != nullptr ? &className->UnicodeString : nullptr, OwnerDevice->DriverObject,
+        OwnerDevice->DeviceObject, PCIBus, BusNumber, slot, &AllocatedResources);
     if (NT_SUCCESS(status))
         OwnerDevice->ResourceClaim = 1;
     return status;
@@ -152,13 +157,19 @@ NTSTATUS CResource::GetBusData(INTERFACE_TYPE InterfaceType, ULONG BusNumber, UL
     BUS_DATA_TYPE type;
     ULONG slot = DeviceNumber;
     switch (InterfaceType) {
-    case Eisa: type = EisaConfiguration; break;
-    case MicroChannel: type = Pos; break;
+    case Eisa:
+        type = EisaConfiguration;
+        break;
+    case MicroChannel:
+        type = Pos;
+        break;
     case PCIBus:
         type = PCIConfiguration;
         slot = PciSlotNumber(DeviceNumber, FunctionNumber);
         break;
-    default: type = ConfigurationSpaceUndefined; break;
+    default:
+        type = ConfigurationSpaceUndefined;
+        break;
     }
     BOOLEAN allowed = type == PCIConfiguration ||
                       (type != ConfigurationSpaceUndefined && Offset == 0 && FunctionNumber == 0);

@@ -9,11 +9,11 @@ class CDevice;
 
 // One register window of a device.
 struct DRVFW_MAPPED_ADDRESS {
-    PVOID MappedAddress;           // port base (I/O space) or mapped virtual address (memory)
+    PVOID MappedAddress; // port base (I/O space) or mapped virtual address (memory)
     ULONG Length;
     PHYSICAL_ADDRESS BusAddress;
-    ULONG AddressSpace;            // 1 = I/O port space, 0 = memory space
-    BOOLEAN Mapped;                // MmMapIoSpace made the mapping; unmap it when done
+    ULONG AddressSpace; // 1 = I/O port space, 0 = memory space
+    BOOLEAN Mapped;     // MmMapIoSpace made the mapping; unmap it when done
     ULONG Flags;
 };
 
@@ -24,8 +24,8 @@ struct DRVFW_INTERRUPT_RESOURCE {
     KAFFINITY Affinity;
     ULONG Flags;
     KINTERRUPT_MODE InterruptMode;
-    KIRQL Irql;                    // written when the interrupt is connected
-    ULONG ShareDisposition;        // CmResourceShareDeviceExclusive means not shared
+    KIRQL Irql;             // written when the interrupt is connected
+    ULONG ShareDisposition; // CmResourceShareDeviceExclusive means not shared
 };
 
 class CResource {

@@ -105,8 +105,7 @@ private:
         const auto found = m_tokens.find(reinterpret_cast<uintptr_t>(token));
         if (found == m_tokens.end())
             return ERROR_INVALID_HANDLE;
-        return (found->second & TOKEN_ADJUST_PRIVILEGES) != 0 ? ERROR_SUCCESS
-                                                               : ERROR_ACCESS_DENIED;
+        return (found->second & TOKEN_ADJUST_PRIVILEGES) != 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     }
 
     KernelCalls m_kernel;
@@ -136,9 +135,9 @@ void applyEntries(const TOKEN_PRIVILEGES& state, __user_cap_data_struct& caps,
     }
 }
 
-BOOL LinuxSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
-                                        TOKEN_PRIVILEGES* newState, DWORD bufferLength,
-                                        TOKEN_PRIVILEGES* previousState, DWORD* returnLength) {
+BOOL LinuxSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, TOKEN_PRIVILEGES* newState,
+                                        DWORD bufferLength, TOKEN_PRIVILEGES* previousState,
+                                        DWORD* returnLength) {
     if (const DWORD error = checkToken(token); error != ERROR_SUCCESS)
         return fail(error);
     if ((!disableAll && newState == nullptr) || (previousState != nullptr && !returnLength))
@@ -152,8 +151,8 @@ BOOL LinuxSystem::AdjustTokenPrivileges(HANDLE token, BOOL disableAll,
         caps.data[0].effective &= ~kSysTimeBit;
     else
         applyEntries(*newState, caps.data[0], notAllAssigned);
-    const bool changed = caps.data[0].effective != before.effective ||
-                         caps.data[0].permitted != before.permitted;
+    const bool changed =
+        caps.data[0].effective != before.effective || caps.data[0].permitted != before.permitted;
     if (previousState != nullptr) {
         // Only a privilege whose state changes is recorded, as Windows does.
         const DWORD count = changed ? 1 : 0;

@@ -59,8 +59,7 @@ bool isValidSystemTime(const SYSTEMTIME& time) {
         return false;
     if (time.wDay < 1 || time.wDay > daysInMonth(time.wYear, time.wMonth))
         return false;
-    return time.wHour < 24 && time.wMinute < 60 && time.wSecond < 60 &&
-           time.wMilliseconds < 1000;
+    return time.wHour < 24 && time.wMinute < 60 && time.wSecond < 60 && time.wMilliseconds < 1000;
 }
 
 timespec systemTimeToUnix(const SYSTEMTIME& time) {

@@ -81,8 +81,8 @@ TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
     // Killed after their open, some clients left a handle that the daemon closed for them.
     std::regex leftOpen("ended, [1-9][0-9]* handle\\(s\\) left open were closed");
     const std::string log = daemon->log();
-    auto closedForDead =
-        std::distance(std::sregex_iterator(log.begin(), log.end(), leftOpen), std::sregex_iterator());
+    auto closedForDead = std::distance(std::sregex_iterator(log.begin(), log.end(), leftOpen),
+                                       std::sregex_iterator());
     EXPECT_GT(closedForDead, 0) << log;
 }
 

@@ -135,8 +135,8 @@ TEST_F(CtlTest, PropDelayTakesNegativeValuesAndRefusesTheOutOfRange) {
 }
 
 TEST_F(CtlTest, GpsScenarioReadsBackAsPositionAndSatellites) {
-    ASSERT_EQ(run({"sim", "gps", "--latitude", "-33.5", "--longitude=151.25", "--altitude",
-                   "42.5", "--satellites", "7"})
+    ASSERT_EQ(run({"sim", "gps", "--latitude", "-33.5", "--longitude=151.25", "--altitude", "42.5",
+                   "--satellites", "7"})
                   .exit,
               vornctl::kExitOk);
     JsonObject position = json({"position"});
@@ -176,8 +176,7 @@ TEST_F(CtlTest, SimulationReachesTheBoardBehindTheDeviceName) {
     machine.cards.push_back(vornsim::CardDescription::board(0x7000, 0, 5, 10));
     start(machine);
     EXPECT_EQ(json({"--device", "VORNpci0", "time"})["command"].text, "time");
-    ASSERT_EQ(run({"--device", "VORNpci0", "sim", "event", "--count", "3"}).exit,
-              vornctl::kExitOk);
+    ASSERT_EQ(run({"--device", "VORNpci0", "sim", "event", "--count", "3"}).exit, vornctl::kExitOk);
     EXPECT_EQ(board(1).eventsTagged, 3u);
     EXPECT_EQ(board(0).eventsTagged, 0u);
 }

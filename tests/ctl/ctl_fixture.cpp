@@ -67,8 +67,7 @@ private:
     std::optional<JsonValue> scalar() {
         if (m_pos < m_text.size() && m_text[m_pos] == '"') {
             auto text = string();
-            return text ? std::optional<JsonValue>({JsonValue::Kind::String, *text})
-                        : std::nullopt;
+            return text ? std::optional<JsonValue>({JsonValue::Kind::String, *text}) : std::nullopt;
         }
         const size_t start = m_pos;
         while (m_pos < m_text.size() && (std::isalnum(static_cast<unsigned char>(m_text[m_pos])) ||

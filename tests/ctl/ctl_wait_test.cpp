@@ -15,8 +15,8 @@ namespace {
 
 TEST_F(CtlTest, WaitHeartbeatEndsWithTheInterrupt) {
     ASSERT_EQ(run({"heartbeat", "10"}).exit, vornctl::kExitOk);
-    const Outcome outcome = runBlocking({"--json", "wait-heartbeat", "--timeout", "5000"},
-                                        200 * kMilli);
+    const Outcome outcome =
+        runBlocking({"--json", "wait-heartbeat", "--timeout", "5000"}, 200 * kMilli);
     ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
     auto object = parseJsonObject(outcome.out);
     ASSERT_TRUE(object) << outcome.out;
@@ -78,8 +78,9 @@ TEST_F(CtlTest, EventsAreTaggedWaitedForAndFlushed) {
 }
 
 TEST_F(CtlTest, WaitEventReportsAnEventTaggedWhileItWaits) {
-    std::future<Outcome> waiting =
-        std::async(std::launch::async, [this] { return run({"--json", "wait-event"}); });
+    std::future<Outcome> waiting = std::async(std::launch::async, [this] {
+        return run({"--json", "wait-event"});
+    });
     ASSERT_TRUE(channel().waitForPending(1));
     advance(250 * kMilli);
     vornhost::SimCommand strobe;

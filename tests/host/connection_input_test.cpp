@@ -1,7 +1,7 @@
 // A daemon connection served in-process over a socket pair, fed what a hostile or careless
 // client may send: its answers, and that nothing it sends reaches the kernel layer's verifier.
-#include "connection.h"
 #include "board_host.h"
+#include "connection.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 

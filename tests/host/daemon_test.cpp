@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <grp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -165,9 +165,8 @@ TEST_F(DaemonTest, MetricsOnAPortInUseRefusesToStart) {
     const std::string port = std::to_string(ntohs(address.sin_port));
     const std::string directory = vorntest::makeDirectory();
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--socket", directory + "/s.sock", "--metrics",
-                                         "127.0.0.1:" + port},
-                                        &output),
+    EXPECT_EQ(vorntest::runDaemonToExit(
+                  {"--socket", directory + "/s.sock", "--metrics", "127.0.0.1:" + port}, &output),
               1);
     EXPECT_NE(output.find("cannot serve metrics on 127.0.0.1:" + port + ": Address already in use"),
               std::string::npos)
@@ -194,9 +193,9 @@ TEST_F(DaemonTest, HealthShowsStateRequestsAndTheFeedsSample) {
     while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
         output.append(buffer, n);
     EXPECT_EQ(::pclose(pipe), 0) << output;
-    for (const char* field : {"\"synchronized\":true", "\"mode\":\"synchronize\"",
-                              "\"served_open\":1", "\"sync_offset_s\":-0.000001250",
-                              "\"sync_error_bound_s\":0.000040000"})
+    for (const char* field :
+         {"\"synchronized\":true", "\"mode\":\"synchronize\"", "\"served_open\":1",
+          "\"sync_offset_s\":-0.000001250", "\"sync_error_bound_s\":0.000040000"})
         EXPECT_NE(output.find(field), std::string::npos) << field << " in " << output;
     c.reset();
     stopCleanly();

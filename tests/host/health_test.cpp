@@ -1,9 +1,9 @@
 // The host's health record: requests counted by kind as they pass a host process, changes of
 // synchronization dated when the host sees them, boards numbered as the driver numbers devices,
 // and the text the metrics endpoint serves.
+#include "board_host.h"
 #include "host_process.h"
 #include "metrics_text.h"
-#include "board_host.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
 

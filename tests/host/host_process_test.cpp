@@ -1,7 +1,7 @@
 // The end of a host process while its callers are still busy: every call under way is let go,
 // including one that reaches the driver just after a cancelling pass, and none starts after.
-#include "host_process.h"
 #include "board_host.h"
+#include "host_process.h"
 #include "vornpci_ioctl.h"
 
 #include <gtest/gtest.h>

@@ -27,8 +27,12 @@ void* operator new(size_t size) {
         return block;
     throw std::bad_alloc();
 }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete(void* block, size_t) noexcept { std::free(block); }
+void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, size_t) noexcept {
+    std::free(block);
+}
 
 namespace vornhost {
 namespace {
@@ -41,8 +45,8 @@ constexpr int kCounted = 1000;
 uint64_t allocationsOfTimeReads(DeviceChannel& channel, uint64_t handle, int count) {
     auto read = [&] {
         vornpci::TimeObj time{};
-        return channel.deviceIoControl(handle, vornpci::IOCTL_VORNPCI_GET_TIME, &time,
-                                       sizeof(time), &time, sizeof(time));
+        return channel.deviceIoControl(handle, vornpci::IOCTL_VORNPCI_GET_TIME, &time, sizeof(time),
+                                       &time, sizeof(time));
     };
     for (int i = 0; i < kWarmUp; ++i)
         EXPECT_EQ(read().status, STATUS_SUCCESS);

@@ -25,7 +25,9 @@ constexpr Ticks100ns kHour = 60 * kMin;
 constexpr Ticks100ns kDay = 24 * kHour;
 
 // Written apart from the model's own calendar so that the two check each other.
-inline bool leap(int y) { return y % 400 == 0 || (y % 4 == 0 && y % 100 != 0); }
+inline bool leap(int y) {
+    return y % 400 == 0 || (y % 4 == 0 && y % 100 != 0);
+}
 
 // UTC as 100 ns units since 1601-01-01.
 inline int64_t utc(int year, int dayOfYear, int hours = 0, int minutes = 0, Ticks100ns extra = 0) {

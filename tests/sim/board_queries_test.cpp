@@ -14,7 +14,8 @@ TEST_F(BoardTest, DateAnswerCarriesDateAndAltitude) {
     GpsScenario g;
     g.altitudeDecimetres = 1'234'567;
     board->setGpsScenario(g);
-    EXPECT_EQ(query(cmd::GetDate), (Frame{0x5D, 0x5D, 0x31, 0x12, 0x34, 0x56, 0x70, 0x07, 0x20, 0x12}));
+    EXPECT_EQ(query(cmd::GetDate),
+              (Frame{0x5D, 0x5D, 0x31, 0x12, 0x34, 0x56, 0x70, 0x07, 0x20, 0x12}));
     EXPECT_EQ(board->counters().queriesAnswered, 1u);
 }
 
@@ -33,8 +34,7 @@ TEST_F(BoardTest, PositionAndSatelliteAnswers) {
 
 TEST_F(BoardTest, FirmwareAnswerCarriesTheVersionBytes) {
     const auto& fw = board->config().firmware;
-    EXPECT_EQ(query(cmd::GetFirmware),
-              (Frame{0xE9, 0xE9, fw[0], fw[1], fw[2], fw[3], 0, 0, 0, 0}));
+    EXPECT_EQ(query(cmd::GetFirmware), (Frame{0xE9, 0xE9, fw[0], fw[1], fw[2], fw[3], 0, 0, 0, 0}));
 }
 
 TEST_F(BoardTest, BoardWithoutGpsAnswersPositionWithZeros) {
@@ -163,7 +163,8 @@ TEST_F(BoardTest, ConcurrentGuestsClockAndControlKeepEveryFrameWhole) {
     });
     int frames = 0;
     uint64_t spins = 0;
-    while (frames + static_cast<int>(board->counters().droppedFrames) < kEvents && ++spins < 50'000'000) {
+    while (frames + static_cast<int>(board->counters().droppedFrames) < kEvents &&
+           ++spins < 50'000'000) {
         if (status() & status::FifoEmpty)
             continue;
         Frame f = readFrame();

@@ -25,8 +25,12 @@ uint8_t cfg8(ntemu::bus::PciFunction& f, uint32_t offset) {
     f.readConfig(offset, &v, 1);
     return v;
 }
-void put32(ntemu::bus::PciFunction& f, uint32_t offset, uint32_t v) { f.writeConfig(offset, &v, 4); }
-void put16(ntemu::bus::PciFunction& f, uint32_t offset, uint16_t v) { f.writeConfig(offset, &v, 2); }
+void put32(ntemu::bus::PciFunction& f, uint32_t offset, uint32_t v) {
+    f.writeConfig(offset, &v, 4);
+}
+void put16(ntemu::bus::PciFunction& f, uint32_t offset, uint16_t v) {
+    f.writeConfig(offset, &v, 2);
+}
 
 class MachineTest : public testing::Test {
 protected:
@@ -71,8 +75,12 @@ TEST_F(MachineTest, BarSizingByWritingAllOnes) {
     d.cards.push_back(CardDescription::board(0x9070, 0, 5, 10));
     SimMachine m(clock, d);
     auto& f = m.card(0);
-    const uint32_t sizes[][2] = {{pci::Bar0, 0xFFFFFF80}, {pci::Bar1, 0xFFFFFF81},
-                                 {pci::Bar2, 0xFFFFFFE1}, {0x1C, 0}, {0x20, 0}, {0x24, 0}};
+    const uint32_t sizes[][2] = {{pci::Bar0, 0xFFFFFF80},
+                                 {pci::Bar1, 0xFFFFFF81},
+                                 {pci::Bar2, 0xFFFFFFE1},
+                                 {0x1C, 0},
+                                 {0x20, 0},
+                                 {0x24, 0}};
     for (const auto& [bar, sized] : sizes) {
         uint32_t original = cfg32(f, bar);
         put32(f, bar, 0xFFFFFFFF);

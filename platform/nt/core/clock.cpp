@@ -51,9 +51,8 @@ void AlarmList::insert(ClockAlarm& alarm) {
 bool AlarmList::disarm(std::unique_lock<std::mutex>& lock, ClockAlarm& alarm) {
     const bool wasArmed = remove(alarm);
     // A fire that disarms its own alarm does not wait for itself.
-    m_fired.wait(lock, [&] {
-        return m_firing != &alarm || m_firingThread == std::this_thread::get_id();
-    });
+    m_fired.wait(
+        lock, [&] { return m_firing != &alarm || m_firingThread == std::this_thread::get_id(); });
     return wasArmed;
 }
 
@@ -105,7 +104,9 @@ Ticks100ns RealClock::now() const {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed).count() / 100;
 }
 
-int64_t RealClock::systemTime() const { return hostSystemTime(); }
+int64_t RealClock::systemTime() const {
+    return hostSystemTime();
+}
 
 void RealClock::arm(ClockAlarm& alarm, Ticks100ns due) {
     {
@@ -171,7 +172,9 @@ Ticks100ns VirtualClock::now() const {
     return m_now;
 }
 
-int64_t VirtualClock::systemTime() const { return m_systemAtStart + now(); }
+int64_t VirtualClock::systemTime() const {
+    return m_systemAtStart + now();
+}
 
 void VirtualClock::arm(ClockAlarm& alarm, Ticks100ns due) {
     std::lock_guard lock(m_mutex);
@@ -190,7 +193,9 @@ void VirtualClock::sleepFor(Ticks100ns interval) {
         advanceTo(now() + interval);
 }
 
-void VirtualClock::advance(Ticks100ns interval) { advanceTo(now() + (interval > 0 ? interval : 0)); }
+void VirtualClock::advance(Ticks100ns interval) {
+    advanceTo(now() + (interval > 0 ? interval : 0));
+}
 
 void VirtualClock::advanceTo(Ticks100ns when) {
     std::lock_guard advancing(m_advanceMutex);

@@ -49,8 +49,8 @@ PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE DeviceQueue) {
     } else if (IsListEmpty(&DeviceQueue->DeviceListHead)) {
         DeviceQueue->Busy = FALSE;
     } else {
-        entry = CONTAINING_RECORD(RemoveHeadList(&DeviceQueue->DeviceListHead),
-                                  KDEVICE_QUEUE_ENTRY, DeviceListEntry);
+        entry = CONTAINING_RECORD(RemoveHeadList(&DeviceQueue->DeviceListHead), KDEVICE_QUEUE_ENTRY,
+                                  DeviceListEntry);
         entry->Inserted = FALSE;
     }
     detail::releaseKeepingIrql(&DeviceQueue->Lock, routine);

@@ -11,7 +11,7 @@ namespace {
 
 struct Point {
     uint64_t calls = 0;
-    uint64_t failAt = 0;      // absolute call number that fails; 0 = none
+    uint64_t failAt = 0; // absolute call number that fails; 0 = none
     bool fromThereOn = false;
 };
 
@@ -25,7 +25,9 @@ State& state() {
     return instance;
 }
 
-Point& pointOf(FaultPoint point) { return state().points[static_cast<size_t>(point)]; }
+Point& pointOf(FaultPoint point) {
+    return state().points[static_cast<size_t>(point)];
+}
 
 void arm(FaultPoint point, uint64_t n, bool fromThereOn) {
     std::lock_guard lock(state().mutex);
@@ -36,9 +38,13 @@ void arm(FaultPoint point, uint64_t n, bool fromThereOn) {
 
 } // namespace
 
-void failNth(FaultPoint point, uint64_t n) { arm(point, n, false); }
+void failNth(FaultPoint point, uint64_t n) {
+    arm(point, n, false);
+}
 
-void failFrom(FaultPoint point, uint64_t n) { arm(point, n, true); }
+void failFrom(FaultPoint point, uint64_t n) {
+    arm(point, n, true);
+}
 
 bool shouldFail(FaultPoint point) {
     std::lock_guard lock(state().mutex);

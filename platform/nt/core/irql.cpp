@@ -38,7 +38,9 @@ void checkExactly(const char* routine, KIRQL required) {
                              std::to_string(required));
 }
 
-void set(KIRQL irql) { t_irql = irql; }
+void set(KIRQL irql) {
+    t_irql = irql;
+}
 
 } // namespace irql
 
@@ -64,7 +66,9 @@ DriverCallGuard::~DriverCallGuard() {
 using namespace ntemu;
 
 // Any IRQL. Returns the calling processor's IRQL.
-KIRQL KeGetCurrentIrql() { return t_irql; }
+KIRQL KeGetCurrentIrql() {
+    return t_irql;
+}
 
 // Any IRQL; newIrql must not be below the current one. Returns the previous IRQL.
 KIRQL KfRaiseIrql(KIRQL newIrql) {
@@ -93,4 +97,6 @@ VOID KfLowerIrql(KIRQL newIrql) {
 }
 
 // Any IRQL. Processor threads return their number; every other thread counts as processor 0.
-ULONG KeGetCurrentProcessorNumber() { return detail::t_processor; }
+ULONG KeGetCurrentProcessorNumber() {
+    return detail::t_processor;
+}

@@ -58,13 +58,21 @@ Kernel& Kernel::current() {
     return *kernel;
 }
 
-Kernel* Kernel::currentOrNull() { return g_current.load(); }
+Kernel* Kernel::currentOrNull() {
+    return g_current.load();
+}
 
-Clock& Kernel::clock() { return *m_impl->clock; }
+Clock& Kernel::clock() {
+    return *m_impl->clock;
+}
 
-const KernelOptions& Kernel::options() const { return m_impl->options; }
+const KernelOptions& Kernel::options() const {
+    return m_impl->options;
+}
 
-Kernel::Impl& Kernel::impl() { return *m_impl; }
+Kernel::Impl& Kernel::impl() {
+    return *m_impl;
+}
 
 // Repeats whole passes (DPCs, then every drain) until one finds nothing to wait for. On a
 // processor thread it returns at once: that processor cannot become idle while it waits.
@@ -128,8 +136,12 @@ void Kernel::runUnloadChecks(PDRIVER_OBJECT driver, const char* routine) {
         check(driver, routine);
 }
 
-void Kernel::setIntegerDigitLimit(unsigned digits) { m_impl->integerDigitLimit = digits; }
+void Kernel::setIntegerDigitLimit(unsigned digits) {
+    m_impl->integerDigitLimit = digits;
+}
 
-unsigned Kernel::integerDigitLimit() const { return m_impl->integerDigitLimit; }
+unsigned Kernel::integerDigitLimit() const {
+    return m_impl->integerDigitLimit;
+}
 
 } // namespace ntemu

@@ -11,9 +11,9 @@ namespace ntemu {
 
 namespace {
 
-constexpr unsigned char kNewFill = 0xC5;      // fresh, uninitialised block
-constexpr unsigned char kGuardFill = 0xFD;    // bytes behind the block
-constexpr unsigned char kFreedFill = 0xDF;    // quarantined block
+constexpr unsigned char kNewFill = 0xC5;   // fresh, uninitialised block
+constexpr unsigned char kGuardFill = 0xFD; // bytes behind the block
+constexpr unsigned char kFreedFill = 0xDF; // quarantined block
 constexpr size_t kGuardBytes = 16;
 constexpr size_t kPageSize = 4096;
 // Larger requests fail as an exhausted pool would: no driver of this machine asks for this much.
@@ -22,7 +22,9 @@ constexpr size_t kQuarantineBlocks = 256;
 // "None", the tag ExAllocatePool uses.
 constexpr ULONG kUntagged = 0x656E6F4E;
 
-bool isPaged(POOL_TYPE type) { return type == PagedPool || type == PagedPoolCacheAligned; }
+bool isPaged(POOL_TYPE type) {
+    return type == PagedPool || type == PagedPoolCacheAligned;
+}
 
 bool isKnownType(POOL_TYPE type) {
     switch (type) {
@@ -88,8 +90,8 @@ void freeBlock(PVOID p, const ULONG* expectedTag, const char* routine) {
         if (it == k.pool.end()) {
             const bool twice = k.quarantined.count(at) != 0;
             verifier::report(Check::PoolBadFree, routine,
-                             detail::hexAddress(p) + (twice ? " was already freed"
-                                                            : " was not allocated from pool"));
+                             detail::hexAddress(p) +
+                                 (twice ? " was already freed" : " was not allocated from pool"));
             return;
         }
         block = it->second;
@@ -142,7 +144,7 @@ size_t Kernel::poolBlockCount(ULONG tag) const {
 }
 
 size_t Kernel::reportPoolLeaks(const char* routine) {
-    std::map<ULONG, std::pair<size_t, size_t>> byTag;   // tag -> blocks, bytes
+    std::map<ULONG, std::pair<size_t, size_t>> byTag; // tag -> blocks, bytes
     for (const PoolBlockInfo& block : poolBlocks()) {
         auto& [count, bytes] = byTag[block.tag];
         ++count;
@@ -196,7 +198,11 @@ PVOID ExAllocatePool(POOL_TYPE PoolType, SIZE_T NumberOfBytes) {
 }
 
 // IRQL as for the allocation's pool type. P must be a live block (NULL is not accepted).
-VOID ExFreePool(PVOID P) { freeBlock(P, nullptr, "ExFreePool"); }
+VOID ExFreePool(PVOID P) {
+    freeBlock(P, nullptr, "ExFreePool");
+}
 
 // As ExFreePool; Tag must be the tag the block was allocated with.
-VOID ExFreePoolWithTag(PVOID P, ULONG Tag) { freeBlock(P, &Tag, "ExFreePoolWithTag"); }
+VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
+    freeBlock(P, &Tag, "ExFreePoolWithTag");
+}

@@ -8,7 +8,7 @@ using namespace ntemu;
 
 namespace {
 
-constexpr USHORT kMaxLength = 0xFFFC;       // largest even length that leaves room for a NUL
+constexpr USHORT kMaxLength = 0xFFFC; // largest even length that leaves room for a NUL
 constexpr size_t kWchar = sizeof(WCHAR);
 
 size_t wideLength(PCWSTR s) {

@@ -22,9 +22,13 @@ thread_local char t_ownerTag;
 
 KSPIN_LOCK g_cancelSpinLock = 0;
 
-ULONG_PTR ownerToken() { return reinterpret_cast<ULONG_PTR>(&t_ownerTag); }
+ULONG_PTR ownerToken() {
+    return reinterpret_cast<ULONG_PTR>(&t_ownerTag);
+}
 
-ULONG_PTR lockWord(PKSPIN_LOCK lock) { return __atomic_load_n(lock, __ATOMIC_RELAXED); }
+ULONG_PTR lockWord(PKSPIN_LOCK lock) {
+    return __atomic_load_n(lock, __ATOMIC_RELAXED);
+}
 
 void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -126,22 +130,32 @@ void releaseAndLower(PKSPIN_LOCK lock, KIRQL newIrql, const char* routine) {
 } // namespace
 
 namespace irql {
-size_t heldLockCount() { return t_held.size(); }
+size_t heldLockCount() {
+    return t_held.size();
+}
 } // namespace irql
 
 namespace detail {
-void acquireKeepingIrql(PKSPIN_LOCK lock, const char* routine) { acquire(lock, routine); }
-void releaseKeepingIrql(PKSPIN_LOCK lock, const char* routine) { release(lock, routine); }
+void acquireKeepingIrql(PKSPIN_LOCK lock, const char* routine) {
+    acquire(lock, routine);
+}
+void releaseKeepingIrql(PKSPIN_LOCK lock, const char* routine) {
+    release(lock, routine);
+}
 } // namespace detail
 
-PKSPIN_LOCK Kernel::cancelSpinLock() { return &g_cancelSpinLock; }
+PKSPIN_LOCK Kernel::cancelSpinLock() {
+    return &g_cancelSpinLock;
+}
 
 } // namespace ntemu
 
 using namespace ntemu;
 
 // Any IRQL (the lock must be in nonpaged storage).
-VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) { __atomic_store_n(SpinLock, 0, __ATOMIC_RELEASE); }
+VOID KeInitializeSpinLock(PKSPIN_LOCK SpinLock) {
+    __atomic_store_n(SpinLock, 0, __ATOMIC_RELEASE);
+}
 
 // IRQL <= DISPATCH_LEVEL. Raises to DISPATCH_LEVEL, spins until it owns the lock, returns the
 // previous IRQL.

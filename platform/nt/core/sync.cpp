@@ -18,7 +18,9 @@ std::condition_variable g_released;
 
 thread_local char t_threadTag;
 
-PVOID currentThreadTag() { return &t_threadTag; }
+PVOID currentThreadTag() {
+    return &t_threadTag;
+}
 
 bool isMutex(PVOID object) {
     return static_cast<DISPATCHER_HEADER*>(object)->Type == kMutantObject;

@@ -15,7 +15,9 @@ constexpr UCHAR kTimerNotificationObject = 8;
 // Far enough in the future never to come, far enough from the limit never to overflow.
 constexpr Ticks100ns kNever = std::numeric_limits<Ticks100ns>::max() / 4;
 
-Ticks100ns dueOf(const KTIMER* timer) { return static_cast<Ticks100ns>(timer->DueTime.QuadPart); }
+Ticks100ns dueOf(const KTIMER* timer) {
+    return static_cast<Ticks100ns>(timer->DueTime.QuadPart);
+}
 
 PKTIMER headTimer(Kernel::Impl& k) {
     if (IsListEmpty(&k.timerQueue))
@@ -127,9 +129,9 @@ void removeTimersInRange(Kernel::Impl& k, uintptr_t begin, uintptr_t end, const 
                 found.emplace_back(Check::TimerInFreedMemory,
                                    "timer " + hexAddress(timer) + " is still set");
             else if (timer->Dpc && inside(timer->Dpc, sizeof(KDPC)))
-                found.emplace_back(Check::DpcInFreedMemory,
-                                   "set timer " + hexAddress(timer) + " would queue DPC " +
-                                       hexAddress(timer->Dpc));
+                found.emplace_back(Check::DpcInFreedMemory, "set timer " + hexAddress(timer) +
+                                                                " would queue DPC " +
+                                                                hexAddress(timer->Dpc));
             else
                 continue;
             unlinkTimer(k, timer);

@@ -25,38 +25,70 @@ Log& log() {
 
 const char* checkName(Check check) {
     switch (check) {
-    case Check::IrqlTooHigh: return "IrqlTooHigh";
-    case Check::IrqlNotExact: return "IrqlNotExact";
-    case Check::RaiseToLower: return "RaiseToLower";
-    case Check::LowerToHigher: return "LowerToHigher";
-    case Check::SleepAtDispatch: return "SleepAtDispatch";
-    case Check::SpinLockReleaseIrql: return "SpinLockReleaseIrql";
-    case Check::SpinLockRecursion: return "SpinLockRecursion";
-    case Check::SpinLockNotOwned: return "SpinLockNotOwned";
-    case Check::LockOrder: return "LockOrder";
-    case Check::IrqlUnbalanced: return "IrqlUnbalanced";
-    case Check::DoubleCompletion: return "DoubleCompletion";
-    case Check::CompleteWithCancelRoutine: return "CompleteWithCancelRoutine";
-    case Check::CompleteWithPendingStatus: return "CompleteWithPendingStatus";
-    case Check::PendingNotReturned: return "PendingNotReturned";
-    case Check::PendingNotMarked: return "PendingNotMarked";
-    case Check::DispatchStatusMismatch: return "DispatchStatusMismatch";
-    case Check::DispatchLeftIrp: return "DispatchLeftIrp";
-    case Check::IrpTouchedAfterCompletion: return "IrpTouchedAfterCompletion";
-    case Check::InformationOverrun: return "InformationOverrun";
-    case Check::PoolLeak: return "PoolLeak";
-    case Check::PoolBadFree: return "PoolBadFree";
-    case Check::PoolOverrun: return "PoolOverrun";
-    case Check::PoolZeroBytes: return "PoolZeroBytes";
-    case Check::TimerInFreedMemory: return "TimerInFreedMemory";
-    case Check::DpcInFreedMemory: return "DpcInFreedMemory";
-    case Check::ResourceLeak: return "ResourceLeak";
-    case Check::UnclaimedInterrupt: return "UnclaimedInterrupt";
-    case Check::DeviceQueueNotBusy: return "DeviceQueueNotBusy";
-    case Check::CancelLockHeld: return "CancelLockHeld";
-    case Check::DoubleDelete: return "DoubleDelete";
-    case Check::InvalidParameter: return "InvalidParameter";
-    case Check::NotImplemented: return "NotImplemented";
+    case Check::IrqlTooHigh:
+        return "IrqlTooHigh";
+    case Check::IrqlNotExact:
+        return "IrqlNotExact";
+    case Check::RaiseToLower:
+        return "RaiseToLower";
+    case Check::LowerToHigher:
+        return "LowerToHigher";
+    case Check::SleepAtDispatch:
+        return "SleepAtDispatch";
+    case Check::SpinLockReleaseIrql:
+        return "SpinLockReleaseIrql";
+    case Check::SpinLockRecursion:
+        return "SpinLockRecursion";
+    case Check::SpinLockNotOwned:
+        return "SpinLockNotOwned";
+    case Check::LockOrder:
+        return "LockOrder";
+    case Check::IrqlUnbalanced:
+        return "IrqlUnbalanced";
+    case Check::DoubleCompletion:
+        return "DoubleCompletion";
+    case Check::CompleteWithCancelRoutine:
+        return "CompleteWithCancelRoutine";
+    case Check::CompleteWithPendingStatus:
+        return "CompleteWithPendingStatus";
+    case Check::PendingNotReturned:
+        return "PendingNotReturned";
+    case Check::PendingNotMarked:
+        return "PendingNotMarked";
+    case Check::DispatchStatusMismatch:
+        return "DispatchStatusMismatch";
+    case Check::DispatchLeftIrp:
+        return "DispatchLeftIrp";
+    case Check::IrpTouchedAfterCompletion:
+        return "IrpTouchedAfterCompletion";
+    case Check::InformationOverrun:
+        return "InformationOverrun";
+    case Check::PoolLeak:
+        return "PoolLeak";
+    case Check::PoolBadFree:
+        return "PoolBadFree";
+    case Check::PoolOverrun:
+        return "PoolOverrun";
+    case Check::PoolZeroBytes:
+        return "PoolZeroBytes";
+    case Check::TimerInFreedMemory:
+        return "TimerInFreedMemory";
+    case Check::DpcInFreedMemory:
+        return "DpcInFreedMemory";
+    case Check::ResourceLeak:
+        return "ResourceLeak";
+    case Check::UnclaimedInterrupt:
+        return "UnclaimedInterrupt";
+    case Check::DeviceQueueNotBusy:
+        return "DeviceQueueNotBusy";
+    case Check::CancelLockHeld:
+        return "CancelLockHeld";
+    case Check::DoubleDelete:
+        return "DoubleDelete";
+    case Check::InvalidParameter:
+        return "InvalidParameter";
+    case Check::NotImplemented:
+        return "NotImplemented";
     }
     return "UnknownCheck";
 }

@@ -67,8 +67,7 @@ typedef LARGE_INTEGER PHYSICAL_ADDRESS, *PPHYSICAL_ADDRESS;
 
 enum { KernelMode = 0, UserMode = 1 };
 
-#define CONTAINING_RECORD(address, type, field)                                                    \
-    ((type*)((PCHAR)(address) - offsetof(type, field)))
+#define CONTAINING_RECORD(address, type, field) ((type*)((PCHAR)(address)-offsetof(type, field)))
 
 #define RtlZeroMemory(d, n) memset((d), 0, (n))
 #define RtlFillMemory(d, n, v) memset((d), (v), (n))
@@ -119,8 +118,12 @@ typedef struct _LIST_ENTRY {
     struct _LIST_ENTRY* Blink;
 } LIST_ENTRY, *PLIST_ENTRY;
 
-inline void InitializeListHead(PLIST_ENTRY head) { head->Flink = head->Blink = head; }
-inline BOOLEAN IsListEmpty(const LIST_ENTRY* head) { return head->Flink == head; }
+inline void InitializeListHead(PLIST_ENTRY head) {
+    head->Flink = head->Blink = head;
+}
+inline BOOLEAN IsListEmpty(const LIST_ENTRY* head) {
+    return head->Flink == head;
+}
 inline BOOLEAN RemoveEntryList(PLIST_ENTRY entry) {
     PLIST_ENTRY next = entry->Flink;
     PLIST_ENTRY prev = entry->Blink;
@@ -183,8 +186,12 @@ ULONG KeGetCurrentProcessorNumber();
 // ---------------------------------------------------------------------------------------------
 // Interlocked operations (full barriers)
 // ---------------------------------------------------------------------------------------------
-inline LONG InterlockedIncrement(LONG volatile* p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(LONG volatile* p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(LONG volatile* p) {
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* p) {
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedExchange(LONG volatile* p, LONG v) {
     return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
 }
@@ -250,19 +257,19 @@ struct NtStatusException {
 // DPCs, timers, delays
 // ---------------------------------------------------------------------------------------------
 struct _KDPC;
-typedef VOID (*PKDEFERRED_ROUTINE)(struct _KDPC* Dpc, PVOID DeferredContext,
-                                   PVOID SystemArgument1, PVOID SystemArgument2);
+typedef VOID (*PKDEFERRED_ROUTINE)(struct _KDPC* Dpc, PVOID DeferredContext, PVOID SystemArgument1,
+                                   PVOID SystemArgument2);
 
 typedef struct _KDPC {
     CSHORT Type;
     UCHAR Number;
     UCHAR Importance;
-    LIST_ENTRY DpcListEntry;          // link in a processor's DPC queue while queued
+    LIST_ENTRY DpcListEntry; // link in a processor's DPC queue while queued
     PKDEFERRED_ROUTINE DeferredRoutine;
     PVOID DeferredContext;
     PVOID SystemArgument1;
     PVOID SystemArgument2;
-    PVOID DpcData;                    // non-null while the DPC is queued
+    PVOID DpcData; // non-null while the DPC is queued
 } KDPC, *PKDPC, *PRKDPC;
 
 VOID KeInitializeDpc(PRKDPC Dpc, PKDEFERRED_ROUTINE DeferredRoutine, PVOID DeferredContext);
@@ -280,8 +287,8 @@ typedef struct _DISPATCHER_HEADER {
 
 typedef struct _KTIMER {
     DISPATCHER_HEADER Header;
-    ULARGE_INTEGER DueTime;           // interrupt time of expiry, 100 ns units
-    LIST_ENTRY TimerListEntry;        // link in the kernel's timer queue while inserted
+    ULARGE_INTEGER DueTime;    // interrupt time of expiry, 100 ns units
+    LIST_ENTRY TimerListEntry; // link in the kernel's timer queue while inserted
     struct _KDPC* Dpc;
     LONG Period;
 } KTIMER, *PKTIMER, *PRKTIMER;
@@ -300,8 +307,8 @@ ULONGLONG KeQueryInterruptTime();
 // Kernel mutexes: a lock for PASSIVE_LEVEL code that may sleep while it holds it
 // ---------------------------------------------------------------------------------------------
 typedef struct _KMUTEX {
-    DISPATCHER_HEADER Header;         // SignalState 1 when free, 1 - depth while held
-    PVOID OwnerThread;                // the holder, null when free
+    DISPATCHER_HEADER Header; // SignalState 1 when free, 1 - depth while held
+    PVOID OwnerThread;        // the holder, null when free
     ULONG Level;
 } KMUTEX, *PKMUTEX, *PRKMUTEX;
 
@@ -338,8 +345,7 @@ typedef struct _KDEVICE_QUEUE {
 VOID KeInitializeDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
 BOOLEAN KeInsertDeviceQueue(PKDEVICE_QUEUE DeviceQueue, PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
 PKDEVICE_QUEUE_ENTRY KeRemoveDeviceQueue(PKDEVICE_QUEUE DeviceQueue);
-BOOLEAN KeRemoveEntryDeviceQueue(PKDEVICE_QUEUE DeviceQueue,
-                                 PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
+BOOLEAN KeRemoveEntryDeviceQueue(PKDEVICE_QUEUE DeviceQueue, PKDEVICE_QUEUE_ENTRY DeviceQueueEntry);
 
 // ---------------------------------------------------------------------------------------------
 // I/O manager objects
@@ -467,7 +473,7 @@ struct _IRP {
         LONG IrpCount;
         PVOID SystemBuffer;
     } AssociatedIrp;
-    LIST_ENTRY ThreadListEntry;       // link in the requesting thread's list of IRPs
+    LIST_ENTRY ThreadListEntry; // link in the requesting thread's list of IRPs
     IO_STATUS_BLOCK IoStatus;
     KPROCESSOR_MODE RequestorMode;
     BOOLEAN PendingReturned;
@@ -498,11 +504,10 @@ struct _IRP {
     } Tail;
 };
 
-
 struct _DEVICE_OBJECT {
     CSHORT Type;
     USHORT Size;
-    LONG ReferenceCount;              // open file objects and outstanding requests
+    LONG ReferenceCount; // open file objects and outstanding requests
     PDRIVER_OBJECT DriverObject;
     PDEVICE_OBJECT NextDevice;
     PDEVICE_OBJECT AttachedDevice;
@@ -527,7 +532,7 @@ struct _DEVICE_OBJECT {
 struct _DRIVER_OBJECT {
     CSHORT Type;
     CSHORT Size;
-    PDEVICE_OBJECT DeviceObject;      // head of the driver's device list, newest first
+    PDEVICE_OBJECT DeviceObject; // head of the driver's device list, newest first
     ULONG Flags;
     PVOID DriverStart;
     ULONG DriverSize;
@@ -776,9 +781,8 @@ NTSTATUS HalAssignSlotResources(PUNICODE_STRING RegistryPath, PUNICODE_STRING Dr
 BOOLEAN HalTranslateBusAddress(INTERFACE_TYPE InterfaceType, ULONG BusNumber,
                                PHYSICAL_ADDRESS BusAddress, PULONG AddressSpace,
                                PPHYSICAL_ADDRESS TranslatedAddress);
-ULONG HalGetInterruptVector(INTERFACE_TYPE InterfaceType, ULONG BusNumber,
-                            ULONG BusInterruptLevel, ULONG BusInterruptVector, PKIRQL Irql,
-                            PKAFFINITY Affinity);
+ULONG HalGetInterruptVector(INTERFACE_TYPE InterfaceType, ULONG BusNumber, ULONG BusInterruptLevel,
+                            ULONG BusInterruptVector, PKIRQL Irql, PKAFFINITY Affinity);
 PVOID MmMapIoSpace(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes,
                    MEMORY_CACHING_TYPE CacheType);
 VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes);

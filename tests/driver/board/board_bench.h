@@ -3,9 +3,9 @@
 #pragma once
 
 #include "ntemu/clock.h"
-#include "one_board.h"
 #include "ntemu/hal.h"
 #include "ntemu/kernel.h"
+#include "one_board.h"
 #include "sim/machine.h"
 
 #include <cstdint>

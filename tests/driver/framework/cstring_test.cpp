@@ -20,7 +20,7 @@ TEST_F(CstringTest, NumbersInEveryBaseWithPadding) {
         {7, 10, 3, u"007"},
         {7, 10, 0, u"7"},
         {7, 10, 1, u"7"},
-        {7, 10, 11, u"7"},            // more than the ten characters of base 10: no padding
+        {7, 10, 11, u"7"}, // more than the ten characters of base 10: no padding
         {7, 10, 10, u"0000000007"},
         {42, 0, 0, u"42"},
         {0, 10, 0, u"0"},
@@ -85,7 +85,7 @@ TEST_F(CstringTest, FailedAllocationsLeaveInvalidEmptyStrings) {
 
     faults::failNth(FaultPoint::PoolAllocation, 1);
     EXPECT_EQ(new CString(u"x"), nullptr);
-    EXPECT_EQ(frameworkBlocks(), 1u);   // only `source`
+    EXPECT_EQ(frameworkBlocks(), 1u); // only `source`
 }
 
 TEST_F(CstringTest, ConstructionFromTextAndCountedStrings) {
@@ -93,7 +93,7 @@ TEST_F(CstringTest, ConstructionFromTextAndCountedStrings) {
     EXPECT_TRUE(name.IsValid);
     EXPECT_EQ(textOf(name), u"VORNpci0");
     EXPECT_EQ(name.UnicodeString.Length, 16);
-    EXPECT_EQ(name.UnicodeString.MaximumLength, 20);   // measured size 18, two to spare
+    EXPECT_EQ(name.UnicodeString.MaximumLength, 20); // measured size 18, two to spare
     EXPECT_TRUE(terminated(name));
 
     CString none(static_cast<PCWSTR>(nullptr));
@@ -103,7 +103,7 @@ TEST_F(CstringTest, ConstructionFromTextAndCountedStrings) {
     EXPECT_TRUE(terminated(none));
 
     WCHAR storage[6] = {u'a', u'b', u'c', u'X', u'X', u'X'};
-    UNICODE_STRING counted{6, 10, storage};          // not terminated in its own buffer
+    UNICODE_STRING counted{6, 10, storage}; // not terminated in its own buffer
     CString fromCounted(&counted);
     EXPECT_EQ(textOf(fromCounted), u"abc");
     EXPECT_EQ(fromCounted.UnicodeString.MaximumLength, 12);
@@ -145,14 +145,14 @@ TEST_F(CstringTest, AssignmentCopiesOnlyWhatDiffers) {
     target = target;
     target = CString(u"VORNpci0");
     EXPECT_EQ(target.UnicodeString.Buffer, buffer);
-    EXPECT_EQ(faults::calls(FaultPoint::PoolAllocation), before + 1);   // the temporary only
+    EXPECT_EQ(faults::calls(FaultPoint::PoolAllocation), before + 1); // the temporary only
 
-    target = CString(u"ab");                          // fits: the buffer is kept
+    target = CString(u"ab"); // fits: the buffer is kept
     EXPECT_EQ(target.UnicodeString.Buffer, buffer);
     EXPECT_EQ(textOf(target), u"ab");
     EXPECT_TRUE(terminated(target));
 
-    target = CString(u"a longer name than before");   // grows
+    target = CString(u"a longer name than before"); // grows
     EXPECT_EQ(textOf(target), u"a longer name than before");
     EXPECT_TRUE(terminated(target));
     EXPECT_EQ(frameworkBlocks(), 1u);
@@ -160,11 +160,11 @@ TEST_F(CstringTest, AssignmentCopiesOnlyWhatDiffers) {
 
 TEST_F(CstringTest, AssignmentFailuresAndRecovery) {
     CString target(u"old");
-    target = CString(1, 3, 0);                        // invalid source: text stays, mark goes
+    target = CString(1, 3, 0); // invalid source: text stays, mark goes
     EXPECT_FALSE(target.IsValid);
     EXPECT_EQ(textOf(target), u"old");
 
-    target = CString(u"new");                         // a successful assignment makes it valid
+    target = CString(u"new"); // a successful assignment makes it valid
     EXPECT_TRUE(target.IsValid);
     EXPECT_EQ(textOf(target), u"new");
 
@@ -172,7 +172,7 @@ TEST_F(CstringTest, AssignmentFailuresAndRecovery) {
     faults::failNth(FaultPoint::PoolAllocation, 1);
     target = longer;
     EXPECT_FALSE(target.IsValid);
-    EXPECT_EQ(textOf(target), u"new");                // old buffer kept
+    EXPECT_EQ(textOf(target), u"new"); // old buffer kept
     EXPECT_FALSE(target == longer);
     EXPECT_EQ(frameworkBlocks(), 2u);
 }
@@ -183,7 +183,7 @@ TEST_F(CstringTest, AppendingGrowsAndPropagatesInvalidity) {
     EXPECT_EQ(textOf(path), u"\\Registry\\VORNpci");
     EXPECT_TRUE(terminated(path));
 
-    path += path;                                     // its own text, as it was
+    path += path; // its own text, as it was
     EXPECT_EQ(textOf(path), u"\\Registry\\VORNpci\\Registry\\VORNpci");
     EXPECT_TRUE(terminated(path));
 
@@ -191,7 +191,7 @@ TEST_F(CstringTest, AppendingGrowsAndPropagatesInvalidity) {
     empty += CString(u"x");
     EXPECT_EQ(textOf(empty), u"x");
 
-    faults::failNth(FaultPoint::PoolAllocation, 2);   // the operand succeeds, the growth fails
+    faults::failNth(FaultPoint::PoolAllocation, 2); // the operand succeeds, the growth fails
     path += CString(u"\\more");
     EXPECT_FALSE(path.IsValid);
     EXPECT_EQ(textOf(path), u"\\Registry\\VORNpci\\Registry\\VORNpci");

@@ -68,7 +68,7 @@ TEST_F(DeviceTest, UnnamedDeviceHasNoNameAndNoLink) {
     EXPECT_NE(unnamed->CreateWin32Name(CString(u"FwUnnamed")), STATUS_SUCCESS);
     EXPECT_FALSE(io().linkExists(u"\\DosDevices\\FwUnnamed"));
     EXPECT_EQ(unnamed->Win32Name.UnicodeString.Length, 0);
-    EXPECT_TRUE(unload());                        // takes both devices
+    EXPECT_TRUE(unload()); // takes both devices
     EXPECT_EQ(frameworkBlocks(), 0u);
 }
 
@@ -159,7 +159,8 @@ TEST_F(DeviceConstructionTest, UnloadOfThreeDevicesReleasesEverything) {
     EXPECT_EQ(third->Slot, 0);
     EXPECT_EQ(textOf(first->ResourceKey),
               u"\\Registry\\Machine\\System\\Services\\FwTest\\FwRes0\\Parameters");
-    EXPECT_EQ(third->PortAddress.BusAddress.QuadPart, vornsim::SimMachine::firmwareAssignment(2).window);
+    EXPECT_EQ(third->PortAddress.BusAddress.QuadPart,
+              vornsim::SimMachine::firmwareAssignment(2).window);
     EXPECT_EQ(third->InterruptResource.Irql, ntemu::irqlForIrq(11));
     EXPECT_EQ(third->InterruptVector, ntemu::vectorForIrq(11));
     EXPECT_TRUE(io().linkExists(u"\\DosDevices\\FwRes2"));

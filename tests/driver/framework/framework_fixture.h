@@ -21,7 +21,9 @@ inline std::u16string textOf(const UNICODE_STRING& string) {
     return std::u16string(string.Buffer, string.Length / sizeof(WCHAR));
 }
 
-inline std::u16string textOf(const CString& string) { return textOf(string.UnicodeString); }
+inline std::u16string textOf(const CString& string) {
+    return textOf(string.UnicodeString);
+}
 
 // The zero the string keeps behind its text, where its buffer has room for one.
 inline bool terminated(const CString& string) {

@@ -34,8 +34,8 @@ void runRound(ntemu::Process& process, QueueDevice& device, ntemu::Handle handle
                 std::this_thread::yield();
     });
     for (ULONG n = 0; n < kRequestsPerRound; ++n)
-        requests.push_back(std::make_unique<Request>(process, handle, round * 100 + n + 1,
-                                                     n % 4 == 3 ? kIoctlQueueAndFinish : kIoctlQueue));
+        requests.push_back(std::make_unique<Request>(
+            process, handle, round * 100 + n + 1, n % 4 == 3 ? kIoctlQueueAndFinish : kIoctlQueue));
     std::vector<std::thread> cancellers;
     for (ULONG n = 0; n < kRequestsPerRound; n += 3)
         cancellers.emplace_back([&, n] { requests[n]->cancel(); });

@@ -34,7 +34,7 @@ vornsim::MachineDescription searchMachine() {
     d.cards.push_back(vornsim::CardDescription::other(foreign, 0, 5, 10));
     vornsim::CardIds bridge;
     bridge.deviceId = 0x9030;
-    bridge.headerType = 0x81;                     // type 1, multi-function
+    bridge.headerType = 0x81; // type 1, multi-function
     bridge.subsystemVendorId = 0;
     bridge.subsystemId = 0;
     d.cards.push_back(vornsim::CardDescription::other(bridge, 0, 7, 9));
@@ -47,15 +47,15 @@ TEST_F(ResourceTest, FindCardSearchesOneBusFromTheFirstSlot) {
     bootWith(searchMachine());
     CResource bus0(PCIBus, 0, nullptr);
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 0, 0, 0), 3);
-    EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 4, 0, 0), 5);      // any subsystem ids
+    EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 4, 0, 0), 5); // any subsystem ids
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 6, 0, 0), 31);
-    EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 4, 0x1347, 0x7000), 31);   // ids must be equal
+    EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 4, 0x1347, 0x7000), 31); // ids must be equal
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 4, 0x1347, 0x9070), -32);
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 0, 0x1347, 0x9070), 3);
     // A header that is not type 0 matches on vendor and device alone.
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9030, 0, 0, 0x1347, 0x9070), 7);
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9054, 0, 5, 0, 0), -32);
-    EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 32, 0, 0), -32);   // nothing read at all
+    EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 32, 0, 0), -32); // nothing read at all
     EXPECT_EQ(bus0.FindCard(kPlx, 0x9050, 0, 40, 0, 0), -40);
 
     CResource emptyBus(PCIBus, 2, nullptr);
@@ -98,9 +98,9 @@ TEST_F(ResourceTest, AssignedCardGivesAMemoryRangeAndTwoPortRanges) {
     ASSERT_NE(resource, nullptr);
     ASSERT_NE(m_owner->ParametersName, nullptr);
     DRVFW_MAPPED_ADDRESS port{};
-    EXPECT_FALSE(resource->GetPortResource(&port, 0));           // nothing assigned yet
-    ASSERT_EQ(resource->AssignCardsResources(CString(u"\\Registry\\Machine\\System\\Services\\FwTest"),
-                                             kPlx, 0x9050, 3, 0),
+    EXPECT_FALSE(resource->GetPortResource(&port, 0)); // nothing assigned yet
+    ASSERT_EQ(resource->AssignCardsResources(
+                  CString(u"\\Registry\\Machine\\System\\Services\\FwTest"), kPlx, 0x9050, 3, 0),
               STATUS_SUCCESS);
     EXPECT_EQ(textOf(m_owner->ResourceKey),
               u"\\Registry\\Machine\\System\\Services\\FwTest\\FwQueue0\\Parameters");
@@ -132,8 +132,9 @@ TEST_F(ResourceTest, AssignedCardGivesAMemoryRangeAndTwoPortRanges) {
 TEST_F(ResourceTest, InterruptRecordsFollowTheDescriptorFlags) {
     bootWith(oneBoard());
     CResource resource(PCIBus, 0, m_owner);
-    auto* list = static_cast<PCM_RESOURCE_LIST>(
-        ExAllocatePoolWithTag(PagedPool, sizeof(CM_RESOURCE_LIST) + 2 * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR), 0x74736554));
+    auto* list = static_cast<PCM_RESOURCE_LIST>(ExAllocatePoolWithTag(
+        PagedPool, sizeof(CM_RESOURCE_LIST) + 2 * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR),
+        0x74736554));
     std::memset(list, 0, sizeof(CM_RESOURCE_LIST) + 2 * sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR));
     list->Count = 1;
     CM_PARTIAL_RESOURCE_LIST& partial = list->List[0].PartialResourceList;
@@ -148,7 +149,7 @@ TEST_F(ResourceTest, InterruptRecordsFollowTheDescriptorFlags) {
     d[2].Flags = CM_RESOURCE_INTERRUPT_LEVEL_SENSITIVE;
     d[2].ShareDisposition = CmResourceShareShared;
     d[2].u.Interrupt = {9, 9, 1};
-    resource.AllocatedResources = list;          // the resource frees it
+    resource.AllocatedResources = list; // the resource frees it
 
     DRVFW_INTERRUPT_RESOURCE latched{}, level{};
     ASSERT_TRUE(resource.GetInterruptResource(&latched, 0));
@@ -170,14 +171,16 @@ TEST_F(ResourceTest, ResourceKeyTakesTheSubKeyAndFailuresClaimNothing) {
     CResource resource(PCIBus, 0, m_owner);
     CString path(u"\\Svc");
     faults::failNth(FaultPoint::HalAssignSlotResources, 1);
-    EXPECT_EQ(resource.AssignCardsResources(path, kPlx, 0x9050, 3, 0), STATUS_CONFLICTING_ADDRESSES);
+    EXPECT_EQ(resource.AssignCardsResources(path, kPlx, 0x9050, 3, 0),
+              STATUS_CONFLICTING_ADDRESSES);
     EXPECT_EQ(textOf(m_owner->ResourceKey), u"\\Svc\\Sub\\FwQueue0\\Parameters");
     EXPECT_EQ(m_owner->ResourceClaim, 0u);
 
     for (uint64_t n = 1; n <= 4; ++n) {
         faults::failNth(FaultPoint::PoolAllocation, n);
         EXPECT_EQ(resource.AssignCardsResources(path, kPlx, 0x9050, 3, 0),
-                  STATUS_INSUFFICIENT_RESOURCES) << "allocation " << n;
+                  STATUS_INSUFFICIENT_RESOURCES)
+            << "allocation " << n;
         EXPECT_EQ(m_owner->ResourceClaim, 0u);
     }
     faults::clear();
@@ -188,7 +191,7 @@ TEST_F(ResourceTest, ResourceKeyTakesTheSubKeyAndFailuresClaimNothing) {
 
 TEST_F(ResourceTest, ParametersNameIsLeftOutWhenItCannotBeMade) {
     bootWith(oneBoard());
-    for (uint64_t n : {1u, 2u}) {           // the object, then its text
+    for (uint64_t n : {1u, 2u}) { // the object, then its text
         faults::failNth(FaultPoint::PoolAllocation, n);
         CResource resource(PCIBus, 0, m_owner);
         EXPECT_EQ(m_owner->ParametersName, nullptr) << "allocation " << n;

@@ -33,8 +33,8 @@ public:
         : m_thread(process.createThread()), m_id(id) {
         m_result = std::async(std::launch::async, [this, handle, code] {
             ULONG output = 0;
-            ntemu::IoResult result = m_thread.deviceIoControl(handle, code, &m_id, sizeof m_id,
-                                                              &output, sizeof output);
+            ntemu::IoResult result =
+                m_thread.deviceIoControl(handle, code, &m_id, sizeof m_id, &output, sizeof output);
             return std::make_pair(result, output);
         });
     }
@@ -125,8 +125,7 @@ protected:
         return unloaded;
     }
 
-    ntemu::Handle open(const std::u16string& name, USHORT shareAccess,
-                       NTSTATUS* status = nullptr) {
+    ntemu::Handle open(const std::u16string& name, USHORT shareAccess, NTSTATUS* status = nullptr) {
         ntemu::OpenOptions options;
         options.shareAccess = shareAccess;
         options.overlapped = true;

@@ -62,7 +62,11 @@ TEST_F(StressTest, EveryRequestCompletesOnceAndNoEventIsLost) {
 
     // A match 30 ms of board time from now.
     vornsim::BoardTime now = board().time().plus(30 * kMillisecond);
-    MatchObj match{0, {}, now.microsInMinute(), UCHAR(now.minutes()), UCHAR(now.hours()),
+    MatchObj match{0,
+                   {},
+                   now.microsInMinute(),
+                   UCHAR(now.minutes()),
+                   UCHAR(now.hours()),
                    USHORT(now.dayOfYear())};
     Bytes none;
     ASSERT_EQ(send(IOCTL_VORNPCI_SET_MATCH_TIME, bytesOf(match), none).status, STATUS_SUCCESS);
@@ -93,10 +97,9 @@ TEST_F(StressTest, EveryRequestCompletesOnceAndNoEventIsLost) {
                     k = 0;
                 const Kind& kind = kinds[k];
                 Bytes output(kind.outputLength);
-                ntemu::IoResult result =
-                    thread.deviceIoControl(handle, kind.code, kind.input.data(),
-                                           ULONG(kind.input.size()), output.data(),
-                                           ULONG(output.size()));
+                ntemu::IoResult result = thread.deviceIoControl(
+                    handle, kind.code, kind.input.data(), ULONG(kind.input.size()), output.data(),
+                    ULONG(output.size()));
                 if (std::find(kind.allowed.begin(), kind.allowed.end(), result.status) ==
                     kind.allowed.end()) {
                     ADD_FAILURE() << std::hex << kind.code << " ended with " << result.status;

@@ -19,9 +19,9 @@ namespace vornpcitest {
 
 using Bytes = std::vector<uint8_t>;
 
+using vorntest::boardHostOptions;
 using vorntest::kNewYearsEveNoon;
 using vorntest::oneBoard;
-using vorntest::boardHostOptions;
 
 // The board device behind a loaded device object.
 inline CVORNpci* boardDevice(vornhost::DriverHost& host, unsigned index) {
@@ -85,7 +85,9 @@ template <typename T> T valueOf(const Bytes& bytes) {
     return value;
 }
 
-inline Bytes timeoutOf(uint32_t milliseconds) { return bytesOf(milliseconds); }
+inline Bytes timeoutOf(uint32_t milliseconds) {
+    return bytesOf(milliseconds);
+}
 
 inline Bytes eventWait(uint32_t milliseconds) {
     vornpci::EventWaitRecord record{};
@@ -120,9 +122,8 @@ protected:
 
     // Sends a request from a new thread of the test process and waits for it.
     ntemu::IoResult send(ULONG code, const Bytes& input, Bytes& output) {
-        return m_process->createThread().deviceIoControl(m_handle, code, input.data(),
-                                                         ULONG(input.size()), output.data(),
-                                                         ULONG(output.size()));
+        return m_process->createThread().deviceIoControl(
+            m_handle, code, input.data(), ULONG(input.size()), output.data(), ULONG(output.size()));
     }
     std::unique_ptr<AsyncRequest> start(ULONG code, Bytes input, ULONG outputLength) {
         return std::make_unique<AsyncRequest>(*m_process, m_handle, code, std::move(input),

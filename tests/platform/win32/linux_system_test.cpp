@@ -153,22 +153,21 @@ TEST_F(LinuxSystemTest, PreviousStateNeedsRoomAndRecordsWhatChanged) {
     TOKEN_PRIVILEGES request{1, {{LUID{SE_SYSTEMTIME_PRIVILEGE, 0}, SE_PRIVILEGE_ENABLED}}};
     TOKEN_PRIVILEGES previous{};
     DWORD length = 0;
-    EXPECT_EQ(system->AdjustTokenPrivileges(token, FALSE, &request, 4, &previous, &length),
-              FALSE);
+    EXPECT_EQ(system->AdjustTokenPrivileges(token, FALSE, &request, 4, &previous, &length), FALSE);
     EXPECT_EQ(system->GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     EXPECT_EQ(length, sizeof(TOKEN_PRIVILEGES));
     EXPECT_EQ(kernel.caps.effective, 0u) << "a refused adjustment changes nothing";
 
-    ASSERT_EQ(system->AdjustTokenPrivileges(token, FALSE, &request, sizeof previous, &previous,
-                                            &length),
-              TRUE);
+    ASSERT_EQ(
+        system->AdjustTokenPrivileges(token, FALSE, &request, sizeof previous, &previous, &length),
+        TRUE);
     EXPECT_EQ(previous.PrivilegeCount, 1u);
     EXPECT_EQ(previous.Privileges[0].Attributes, 0u);
     EXPECT_EQ(kernel.caps.effective, kSysTime);
 
-    ASSERT_EQ(system->AdjustTokenPrivileges(token, FALSE, &request, sizeof previous, &previous,
-                                            &length),
-              TRUE);
+    ASSERT_EQ(
+        system->AdjustTokenPrivileges(token, FALSE, &request, sizeof previous, &previous, &length),
+        TRUE);
     EXPECT_EQ(previous.PrivilegeCount, 0u) << "an unchanged privilege is not recorded";
     EXPECT_EQ(length, sizeof(DWORD));
 }
@@ -187,9 +186,9 @@ TEST_F(LinuxSystemTest, TokenHandlesAreCheckedForAccessAndLife) {
     EXPECT_EQ(kernel.caps.effective, 0u);
 
     HANDLE opened = nullptr;
-    EXPECT_EQ(system->OpenProcessToken(reinterpret_cast<HANDLE>(8), TOKEN_ADJUST_PRIVILEGES,
-                                       &opened),
-              FALSE);
+    EXPECT_EQ(
+        system->OpenProcessToken(reinterpret_cast<HANDLE>(8), TOKEN_ADJUST_PRIVILEGES, &opened),
+        FALSE);
     EXPECT_EQ(system->GetLastError(), ERROR_INVALID_HANDLE);
 
     HANDLE live = openToken();
@@ -203,12 +202,10 @@ TEST_F(LinuxSystemTest, TokenHandlesAreCheckedForAccessAndLife) {
 TEST_F(LinuxSystemTest, InvalidTimeIsRefusedBeforeTheClockIsTouched) {
     kernel.caps.permitted = kernel.caps.effective = kSysTime;
     const SYSTEMTIME bad[] = {
-        {2026, 0, 0, 1, 0, 0, 0, 0},     {2026, 13, 0, 1, 0, 0, 0, 0},
-        {2026, 4, 0, 31, 0, 0, 0, 0},    {2026, 2, 0, 29, 0, 0, 0, 0},
-        {1900, 2, 0, 29, 0, 0, 0, 0},    {2026, 1, 0, 0, 0, 0, 0, 0},
-        {2026, 1, 0, 1, 24, 0, 0, 0},    {2026, 1, 0, 1, 0, 60, 0, 0},
-        {2026, 1, 0, 1, 0, 0, 60, 0},    {2026, 1, 0, 1, 0, 0, 0, 1000},
-        {1600, 12, 0, 31, 0, 0, 0, 0},   {30828, 1, 0, 1, 0, 0, 0, 0},
+        {2026, 0, 0, 1, 0, 0, 0, 0},    {2026, 13, 0, 1, 0, 0, 0, 0},  {2026, 4, 0, 31, 0, 0, 0, 0},
+        {2026, 2, 0, 29, 0, 0, 0, 0},   {1900, 2, 0, 29, 0, 0, 0, 0},  {2026, 1, 0, 0, 0, 0, 0, 0},
+        {2026, 1, 0, 1, 24, 0, 0, 0},   {2026, 1, 0, 1, 0, 60, 0, 0},  {2026, 1, 0, 1, 0, 0, 60, 0},
+        {2026, 1, 0, 1, 0, 0, 0, 1000}, {1600, 12, 0, 31, 0, 0, 0, 0}, {30828, 1, 0, 1, 0, 0, 0, 0},
     };
     for (const SYSTEMTIME& time : bad) {
         EXPECT_EQ(system->SetSystemTime(&time), FALSE)
@@ -222,8 +219,8 @@ TEST_F(LinuxSystemTest, InvalidTimeIsRefusedBeforeTheClockIsTouched) {
 
 TEST(SystemTime, EdgesOfTheCalendarAreValid) {
     const SYSTEMTIME good[] = {
-        {2024, 2, 0, 29, 0, 0, 0, 0},     {2000, 2, 0, 29, 0, 0, 0, 0},
-        {1601, 1, 0, 1, 0, 0, 0, 0},      {30827, 12, 0, 31, 23, 59, 59, 999},
+        {2024, 2, 0, 29, 0, 0, 0, 0},       {2000, 2, 0, 29, 0, 0, 0, 0},
+        {1601, 1, 0, 1, 0, 0, 0, 0},        {30827, 12, 0, 31, 23, 59, 59, 999},
         {2026, 12, 0, 31, 23, 59, 59, 999},
     };
     for (const SYSTEMTIME& time : good)

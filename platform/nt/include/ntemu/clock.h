@@ -108,7 +108,7 @@ public:
 
 private:
     mutable std::mutex m_mutex;
-    std::mutex m_advanceMutex;        // one advance at a time
+    std::mutex m_advanceMutex; // one advance at a time
     AlarmList m_alarms;
     Ticks100ns m_now = 0;
     int64_t m_systemAtStart;

@@ -7,12 +7,12 @@
 namespace ntemu {
 
 enum class FaultPoint {
-    PoolAllocation,          // ExAllocatePoolWithTag returns NULL
-    IoCreateDevice,          // STATUS_INSUFFICIENT_RESOURCES
-    IoCreateSymbolicLink,    // STATUS_INSUFFICIENT_RESOURCES
-    HalAssignSlotResources,  // STATUS_CONFLICTING_ADDRESSES
-    MmMapIoSpace,            // NULL
-    IoConnectInterrupt,      // STATUS_INSUFFICIENT_RESOURCES
+    PoolAllocation,         // ExAllocatePoolWithTag returns NULL
+    IoCreateDevice,         // STATUS_INSUFFICIENT_RESOURCES
+    IoCreateSymbolicLink,   // STATUS_INSUFFICIENT_RESOURCES
+    HalAssignSlotResources, // STATUS_CONFLICTING_ADDRESSES
+    MmMapIoSpace,           // NULL
+    IoConnectInterrupt,     // STATUS_INSUFFICIENT_RESOURCES
     Count
 };
 

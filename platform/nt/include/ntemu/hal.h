@@ -12,8 +12,12 @@
 namespace ntemu {
 
 // Vector and IRQL of a bus interrupt line, as the PIC HAL maps them.
-constexpr ULONG vectorForIrq(ULONG irq) { return 0x30 + irq; }
-constexpr KIRQL irqlForIrq(ULONG irq) { return static_cast<KIRQL>(27 - irq); }
+constexpr ULONG vectorForIrq(ULONG irq) {
+    return 0x30 + irq;
+}
+constexpr KIRQL irqlForIrq(ULONG irq) {
+    return static_cast<KIRQL>(27 - irq);
+}
 
 // Pool tag of the CM_RESOURCE_LIST that HalAssignSlotResources returns ("HalR"); the list is
 // paged pool owned by the caller, so it shows under this tag in the caller's leak checks.
@@ -38,7 +42,7 @@ public:
 
     size_t connectedInterruptCount() const;
     size_t mappingCount() const;
-    size_t claimCount() const;          // resource claims made through the HAL and IoAssign...
+    size_t claimCount() const; // resource claims made through the HAL and IoAssign...
     // Lines that were asserted with nobody claiming them and are masked now.
     bool lineMasked(unsigned irq) const;
 

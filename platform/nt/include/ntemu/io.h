@@ -16,7 +16,7 @@ namespace ntemu {
 class IoManager;
 class Process;
 
-using Handle = uint32_t;              // 0 is never a valid handle
+using Handle = uint32_t; // 0 is never a valid handle
 
 struct OpenOptions {
     ACCESS_MASK desiredAccess = GENERIC_READ | GENERIC_WRITE;
@@ -66,8 +66,7 @@ public:
     virtual ~Process() = default;
     virtual Thread& createThread() = 0;
     // Opens "\\.\NAME", "\DosDevices\NAME", "\??\NAME" or "\Device\NAME" (any case).
-    virtual NTSTATUS open(std::u16string_view name, const OpenOptions& options,
-                          Handle* handle) = 0;
+    virtual NTSTATUS open(std::u16string_view name, const OpenOptions& options, Handle* handle) = 0;
     // Closes the handle: CLEANUP when it was the last handle of its file object, CLOSE when the
     // last reference goes (after its outstanding IRPs complete).
     virtual NTSTATUS close(Handle handle) = 0;
@@ -80,7 +79,7 @@ public:
 
 struct DriverLoad {
     NTSTATUS status = STATUS_UNSUCCESSFUL;
-    PDRIVER_OBJECT driver = nullptr;  // null when DriverEntry failed
+    PDRIVER_OBJECT driver = nullptr; // null when DriverEntry failed
 };
 
 class IoManager {
@@ -109,9 +108,9 @@ public:
     void setCancelBound(unsigned milliseconds);
 
     // Object directory inspection, for tests.
-    PDEVICE_OBJECT findDevice(std::u16string_view deviceName) const;   // "\Device\X"
-    bool linkExists(std::u16string_view linkName) const;                // "\DosDevices\X"
-    size_t liveIrpCount() const;   // IRPs on their thread's list: dispatched, not yet freed
+    PDEVICE_OBJECT findDevice(std::u16string_view deviceName) const; // "\Device\X"
+    bool linkExists(std::u16string_view linkName) const;             // "\DosDevices\X"
+    size_t liveIrpCount() const; // IRPs on their thread's list: dispatched, not yet freed
 
     struct Impl;
     Impl& impl();

@@ -41,7 +41,7 @@ public:
     Kernel(const Kernel&) = delete;
     Kernel& operator=(const Kernel&) = delete;
 
-    static Kernel& current();           // asserts that one is active
+    static Kernel& current(); // asserts that one is active
     static Kernel* currentOrNull();
 
     Clock& clock();

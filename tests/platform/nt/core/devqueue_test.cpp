@@ -53,7 +53,8 @@ TEST_F(DevqueueTest, RemoveEntryNeverChangesBusy) {
     EXPECT_FALSE(KeRemoveEntryDeviceQueue(&queue, &entries[1]));
     EXPECT_FALSE(entries[1].Inserted);
     EXPECT_EQ(KeRemoveDeviceQueue(&queue), &entries[2]);
-    EXPECT_FALSE(KeRemoveEntryDeviceQueue(&queue, &entries[0])) << "the started entry is not queued";
+    EXPECT_FALSE(KeRemoveEntryDeviceQueue(&queue, &entries[0]))
+        << "the started entry is not queued";
     EXPECT_TRUE(queue.Busy);
 }
 

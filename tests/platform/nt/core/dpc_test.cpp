@@ -162,7 +162,9 @@ TEST_F(DpcTest, AProcessorQueuesOnItself) {
     EXPECT_EQ(chain.seen.processor, 1u) << "timer DPCs run on the last processor";
 }
 
-VOID raiseAndReturn(PKDPC, PVOID, PVOID, PVOID) { KfRaiseIrql(HIGH_LEVEL); }
+VOID raiseAndReturn(PKDPC, PVOID, PVOID, PVOID) {
+    KfRaiseIrql(HIGH_LEVEL);
+}
 
 VOID returnHoldingLock(PKDPC, PVOID context, PVOID, PVOID) {
     KeAcquireSpinLockAtDpcLevel(static_cast<PKSPIN_LOCK>(context));

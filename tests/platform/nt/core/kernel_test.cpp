@@ -4,7 +4,9 @@
 namespace ntemu::test {
 namespace {
 
-VOID countRun(PKDPC, PVOID context, PVOID, PVOID) { ++*static_cast<int*>(context); }
+VOID countRun(PKDPC, PVOID context, PVOID, PVOID) {
+    ++*static_cast<int*>(context);
+}
 
 TEST(KernelTest, CurrentFollowsTheKernelAndARealClockIsOwned) {
     EXPECT_EQ(Kernel::currentOrNull(), nullptr);

@@ -7,8 +7,8 @@
 namespace ntemu::test {
 namespace {
 
-constexpr ULONG kDrFw = 0x77467244;    // "DrFw" as pool dumps show it
-constexpr ULONG kOther = 0x3174734B;   // "Kst1"
+constexpr ULONG kDrFw = 0x77467244;  // "DrFw" as pool dumps show it
+constexpr ULONG kOther = 0x3174734B; // "Kst1"
 
 class PoolTest : public KernelTest {
 protected:

@@ -176,7 +176,7 @@ TEST_F(SpinlockTest, FreedLocksLeaveTheOrderGraph) {
 TEST_F(SpinlockTest, ConcurrencyLockExcludesOtherThreads) {
     constexpr int kThreads = 4;
     constexpr int kIterations = 20000;
-    long counter = 0;           // deliberately not atomic: only the spin lock protects it
+    long counter = 0; // deliberately not atomic: only the spin lock protects it
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&] {

@@ -136,8 +136,8 @@ TEST_F(TimerTest, PeriodicTimerRearmsItself) {
     prepare(t, 5);
     KeSetTimerEx(&t.timer, relative(10 * kMillisecond), 5, &t.dpc);
     clock().advance(21 * kMillisecond);
-    EXPECT_EQ(log.times(), (std::vector<Ticks100ns>{10 * kMillisecond, 15 * kMillisecond,
-                                                    20 * kMillisecond}));
+    EXPECT_EQ(log.times(),
+              (std::vector<Ticks100ns>{10 * kMillisecond, 15 * kMillisecond, 20 * kMillisecond}));
     EXPECT_TRUE(KeCancelTimer(&t.timer));
     clock().advance(20 * kMillisecond);
     EXPECT_EQ(log.ids().size(), 3u);
@@ -231,7 +231,7 @@ TEST_F(TimerTickedTimerTest, ExpiryWaitsForTheNextTick) {
     Timed t[2];
     prepare(t[0], 0);
     prepare(t[1], 1);
-    KeSetTimer(&t[0].timer, relative(10), &t[0].dpc);       // the 1 us of a time-out of 0
+    KeSetTimer(&t[0].timer, relative(10), &t[0].dpc); // the 1 us of a time-out of 0
     KeSetTimer(&t[1].timer, relative(15 * kMillisecond), &t[1].dpc);
     clock().advance(10 * kMillisecond - 1);
     EXPECT_TRUE(log.ids().empty());
