@@ -8,7 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev libqt6uitools6 libqt6opengl6-dev
     xvfb xauth fonts-dejavu-core xdotool
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     strace
     scdoc lintian dpkg-dev fakeroot file binutils gzip systemd bash-completion desktop-file-utils
     chrony

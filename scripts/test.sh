@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the whole suite normally and under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and again under ThreadSanitizer (every binary has concurrent cases),
-# then a short run of each fuzz target on its seeds.
+# then a short run of each fuzz target on its seeds. Unformatted C or C++ fails it first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+scripts/check-format.sh
 
 started=$SECONDS
 for preset in default asan tsan; do
