@@ -94,7 +94,7 @@ public:
             append(stream, uint16_t(wire::MessageType::Hello),
                    wire::encode(wire::HelloRequest{42}));
         for (size_t i = 0; i < kMaxMessages && m_in.remaining() > 0; ++i) {
-            uint16_t type = m_in.chance(95) ? m_in.range<uint16_t>(1, 8) : m_in.u16();
+            uint16_t type = m_in.chance(95) ? m_in.range<uint16_t>(1, 13) : m_in.u16();
             Bytes body = m_in.flag() ? payload(type) : rawPayload();
             append(stream, type, body);
         }
@@ -151,6 +151,20 @@ private:
             r.count = m_in.range(0u, 3u);
             r.boundMs = m_in.range(0u, kStatusBoundCapMs);
             return wire::encode(r);
+        }
+        case wire::MessageType::Subscribe:
+            return wire::encode(wire::SubscribeRequest{m_in.flag() ? u"VORNpci0" : u"VORNpci9"});
+        case wire::MessageType::NextEvent:
+            // Short time-outs: each take waits in real time on the daemon's side.
+            return wire::encode(wire::NextEventRequest{m_in.range(0u, 3u), m_in.range(0u, 20u)});
+        case wire::MessageType::Unsubscribe:
+            return wire::encode(wire::UnsubscribeRequest{m_in.range(0u, 3u)});
+        case wire::MessageType::Health:
+            return wire::encode(wire::HealthRequest{m_in.range(0u, 2u)});
+        case wire::MessageType::ReportSample: {
+            const int64_t offset = int64_t(m_in.u32()) - int64_t(1u << 31);
+            const int64_t bound = int64_t(m_in.u32()) - int64_t(1u << 30);
+            return wire::encode(wire::SampleReport{m_in.range(0u, 2u), {offset, bound}});
         }
         }
         return rawPayload();
