@@ -20,10 +20,15 @@ if [[ ${1:-} == --long ]]; then
 fi
 
 scripts/setup.sh
-scripts/build.sh fuzz "${targets[@]}" >/dev/null
 
 out=build/fuzz
 mkdir -p "$out/findings" "$out/logs"
+# The build is quiet unless it fails; then its last lines say why.
+if ! scripts/build.sh fuzz "${targets[@]}" >"$out/logs/build.log" 2>&1; then
+    echo "== fuzz: the build failed ($out/logs/build.log):" >&2
+    tail -n 40 "$out/logs/build.log" >&2
+    exit 1
+fi
 failed=0
 for target in "${targets[@]}"; do
     seeds=tests/data/fuzz/$target
