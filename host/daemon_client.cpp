@@ -49,6 +49,37 @@ NTSTATUS statusForWireError(WireError error) {
     return STATUS_UNSUCCESSFUL;
 }
 
+namespace {
+
+using Reply = std::optional<std::vector<uint8_t>>;
+
+// The status a reply's head carries, for the commands whose reply is the head alone.
+NTSTATUS headStatus(const Reply& reply) {
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
+}
+
+// A reply whose head, on success, is followed by one record that `decode` reads into `*out`.
+template <class Record, class Decode>
+NTSTATUS recordReply(const Reply& reply, Decode decode, Record* out) {
+    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
+    if (!head)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    if (head->error != WireError::Ok)
+        return statusForWireError(head->error);
+    if (!NT_SUCCESS(head->status))
+        return head->status;
+    auto decoded = decode(*reply);
+    if (!decoded)
+        return STATUS_DEVICE_NOT_CONNECTED;
+    *out = *decoded;
+    return STATUS_SUCCESS;
+}
+
+} // namespace
+
 std::unique_ptr<DaemonClient> DaemonClient::connect(const std::string& socketPath,
                                                     int handshakeMs) {
     int fd = connectUnix(socketPath);
@@ -221,37 +252,18 @@ ChannelResult DaemonClient::deviceIoControl(uint64_t handle, uint32_t code, cons
 }
 
 NTSTATUS DaemonClient::close(uint64_t handle) {
-    auto reply = call(MessageType::Close, wire::encode(wire::CloseRequest{handle}));
-    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
-    if (!head)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
+    return headStatus(call(MessageType::Close, wire::encode(wire::CloseRequest{handle})));
 }
 
 NTSTATUS DaemonClient::simulate(const SimCommand& command) {
-    auto reply = call(MessageType::Simulate, wire::encode(command));
-    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
-    if (!head)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
+    return headStatus(call(MessageType::Simulate, wire::encode(command)));
 }
 
 NTSTATUS DaemonClient::inspectBoard(uint32_t board, BoardState* state) {
     if (!state)
         return STATUS_INVALID_PARAMETER;
     auto reply = call(MessageType::Inspect, wire::encode(wire::InspectRequest{board}));
-    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
-    if (!head)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    if (head->error != WireError::Ok)
-        return statusForWireError(head->error);
-    if (!NT_SUCCESS(head->status))
-        return head->status;
-    auto decoded = wire::decodeStateReply(*reply);
-    if (!decoded)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    *state = *decoded;
-    return STATUS_SUCCESS;
+    return recordReply(reply, wire::decodeStateReply, state);
 }
 
 NTSTATUS DaemonClient::subscribeEvents(std::u16string_view deviceName, uint32_t* subscription) {
@@ -302,26 +314,12 @@ NTSTATUS DaemonClient::readHealth(uint32_t board, BoardHealth* health) {
     if (!health)
         return STATUS_INVALID_PARAMETER;
     auto reply = call(MessageType::Health, wire::encode(wire::HealthRequest{board}));
-    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
-    if (!head)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    if (head->error != WireError::Ok)
-        return statusForWireError(head->error);
-    if (!NT_SUCCESS(head->status))
-        return head->status;
-    auto decoded = wire::decodeHealthReply(*reply);
-    if (!decoded)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    *health = *decoded;
-    return STATUS_SUCCESS;
+    return recordReply(reply, wire::decodeHealthReply, health);
 }
 
 NTSTATUS DaemonClient::reportSyncSample(uint32_t board, const SyncSample& sample) {
-    auto reply = call(MessageType::ReportSample, wire::encode(wire::SampleReport{board, sample}));
-    auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
-    if (!head)
-        return STATUS_DEVICE_NOT_CONNECTED;
-    return head->error == WireError::Ok ? head->status : statusForWireError(head->error);
+    return headStatus(
+        call(MessageType::ReportSample, wire::encode(wire::SampleReport{board, sample})));
 }
 
 std::optional<wire::HostStatus> DaemonClient::hostStatus(const wire::StatusRequest& request) {
