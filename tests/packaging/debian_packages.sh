@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages with `cpack -G DEB` and checks them without installing them on
 # this machine: their names, files and dependencies, no file in two packages, lintian without
-# errors, and their contents unpacked into a private root, where the group entry, the unit, the
-# programs and a C program built against the packaged library all work.
+# errors; then installs them with dpkg into a private root, where the group entry, the unit, the
+# programs and a C program built against the packaged library all work, and purges them again.
 # Usage: debian_packages.sh BUILD_DIR TEST_SOURCE_DIR LIBDIR
 set -euo pipefail
 build=$1
@@ -53,20 +53,23 @@ lintian --tag-display-limit 0 "$work"/out/*.deb >"$work/lintian.log" 2>&1 || tru
 grep -v '^running with root' "$work/lintian.log" || true
 ! grep -q '^E:' "$work/lintian.log" || fail "lintian reports errors"
 
+# A private dpkg root: the maintainer scripts run for real (chrootless, with DPKG_ROOT set), and
+# the libraries the packages depend on are this machine's, which the root does not list.
 root=$work/root
-for d in "$work"/out/*.deb; do
-    dpkg-deb -x "$d" "$root"
-    dpkg-deb -e "$d" "$work/control"
-    for script in "$work"/control/post*; do
-        [[ -e $script ]] && { sh -n "$script" || fail "$(basename "$d") $(basename "$script")"; }
-    done
-    rm -rf "$work/control"
+mkdir -p "$root/etc" "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+in_root() {
+    dpkg --root="$root" --force-script-chrootless --force-depends --force-not-root \
+        --log=/dev/null "$@" >>"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log"; fail "dpkg $*"; }
+}
+in_root -i "$work"/out/*.deb
+for package in vorn libvorn1 libvorn-dev vorngui; do
+    dpkg --root="$root" -s "$package" | grep -qx 'Status: install ok installed' ||
+        fail "$package is not installed"
 done
 grep -qx 'ExecStart=/usr/sbin/vornhost .*' "$root/usr/lib/systemd/system/vornhost.service" || fail "unit ExecStart"
 grep -qx 'prefix=/usr' "$root/usr/$libdir/pkgconfig/vorn.pc" || fail "vorn.pc prefix"
-mkdir -p "$root/etc"
-systemd-sysusers --root="$root" vorn.conf >/dev/null 2>&1 || fail "systemd-sysusers"
-grep -q '^vorn:x:[0-9]*:$' "$root/etc/group" || fail "sysusers.d made no group vorn"
+grep -q '^vorn:x:[0-9]*:$' "$root/etc/group" || fail "the postinst made no group vorn"
 
 export VORN_HOST_SOCKET=$work/none.sock
 export LD_LIBRARY_PATH=$root/usr/$libdir
@@ -75,4 +78,10 @@ PKG_CONFIG_SYSROOT_DIR=$root PKG_CONFIG_LIBDIR=$root/usr/$libdir/pkgconfig \
     cc -std=c11 "$here/read_time.c" -o "$work/read_time" $(PKG_CONFIG_SYSROOT_DIR=$root \
     PKG_CONFIG_LIBDIR=$root/usr/$libdir/pkgconfig pkg-config --cflags --libs vorn)
 "$work/read_time" >/dev/null || fail "program against the packaged library"
+
+# Purging leaves nothing of the packages behind; the group stays, as system groups do.
+in_root -P vorngui libvorn-dev vorn libvorn1
+left=$(cd "$root" && find . ! -type d ! -path './var/lib/dpkg/*' ! -path './etc/*')
+[[ -z $left ]] || fail "left after purge: $left"
+grep -q '^vorn:x:' "$root/etc/group" || fail "purge removed group vorn"
 echo "packages: $(cd "$work/out" && ls *.deb | tr '\n' ' ')"
