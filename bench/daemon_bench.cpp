@@ -1,14 +1,18 @@
 // Client-side benchmarks through the vornhost daemon, each measured side by side with a bare
 // baseline of the same shape in the same run: a time read against a plain socket round trip,
-// an event against an eventfd wake-up and reply, wait time-outs against their nominal length,
-// sustained event delivery, and heap allocations per request on both sides of the socket.
+// an event (to VORN_waitEvent and to a subscriber) against an eventfd wake-up and reply, wait
+// time-outs against their nominal length, sustained event delivery to one waiter and to two
+// subscribers, and heap allocations per request on both sides of the socket.
 #include "bare_peers.h"
 #include "daemon_rig.h"
+#include "event_latency.h"
 #include "stamped_time.h"
+#include "subscriber_flow.h"
 
 #include "vornpci_ioctl.h"
 #include "wire.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +33,12 @@ size_t replyFrame(size_t outputBytes) {
     std::vector<uint8_t> output(outputBytes);
     return vornhost::wire::kHeaderSize +
            vornhost::wire::encodeReply({}, std::span<const uint8_t>(output)).size();
+}
+
+// A subscriber's next-event reply frame.
+size_t eventReplyFrame() {
+    return vornhost::wire::kHeaderSize +
+           vornhost::wire::encodeReply({}, vornhost::HostEvent{}).size();
 }
 
 void GetTimeVsBareRoundTrip(benchmark::State& state) {
@@ -65,53 +75,15 @@ void GetTimeVsBareRoundTrip(benchmark::State& state) {
     state.counters["reply_bytes"] = double(replySize);
 }
 
-// Runs `count` rounds in which the calling thread blocks in `wait` while one helper thread,
-// once the round has started, fires the trigger; records what `wait` measured. Odd rounds
-// are ours and even rounds the baseline's, so that both sides meet the same conditions. The
-// helper sleeps between rounds rather than spinning, so that it takes no turns on the shared
-// CPU while an event travels, and it is one thread for the whole run: each client thread
-// takes a thread of its own in the daemon.
-template <typename Wait, typename Trigger, typename BareWait, typename BareTrigger>
-bool alternatingRounds(size_t count, Samples& ours, Samples& bare, Wait wait, Trigger trigger,
-                       BareWait bareWait, BareTrigger bareTrigger) {
-    std::atomic<size_t> round{0};
-    std::atomic<bool> failed{false};
-    std::thread helper([&] {
-        for (size_t r = 1; r <= 2 * count && !failed; ++r) {
-            for (size_t seen = round.load(); seen < r && !failed; seen = round.load())
-                round.wait(seen);
-            if (!failed && !(r % 2 == 1 ? trigger() : bareTrigger()))
-                failed = true;
-        }
-    });
-    for (size_t r = 1; r <= 2 * count && !failed; ++r) {
-        round.store(r);
-        round.notify_one();
-        int64_t latency = 0;
-        if (!(r % 2 == 1 ? wait(&latency) : bareWait(&latency)))
-            failed = true;
-        else
-            (r % 2 == 1 ? ours : bare).add(latency);
-    }
-    failed = true;
-    round.store(2 * count + 1);
-    round.notify_one();
-    helper.join();
-    return ours.size() == count && bare.size() == count;
-}
-
+// An event strobed on the board until VORN_waitEvent returns, measured from the event's own
+// time tag (the board in sync: UTC, whole microseconds) to the return on the realtime clock.
 void EventVsEventfdChain(benchmark::State& state) {
     DaemonRig* rig = DaemonRig::get();
-    const size_t replySize = replyFrame(12);
-    BarePeer peer(BarePeer::Kind::Event, 1, replySize);
-    if (!rig || !peer.connected()) {
-        state.SkipWithError("no daemon or no peer");
+    if (!rig) {
+        state.SkipWithError("no daemon");
         return;
     }
     VORN_flushFIFO(rig->board());
-    const size_t rounds = size_t(state.range(0));
-    Samples ours(rounds), bare(rounds);
-    std::vector<uint8_t> reply(replySize);
     auto waitEvent = [&](int64_t* latency) {
         EventObj event{};
         event.timeoutMs = 5000;
@@ -125,30 +97,42 @@ void EventVsEventfdChain(benchmark::State& state) {
     // The strobe's answer is left unread until the next round, as the baseline's trigger
     // expects none: neither side wakes a thread of this program while the event travels.
     auto strobeWhenParked = [&] { return rig->awaitParkedWait() && rig->strobeUnanswered(); };
-    auto waitReply = [&](int64_t* latency) {
-        if (!readExact(peer.fd(), reply.data(), reply.size()))
+    compareWithEventfdChain(state, replyFrame(12), size_t(state.range(0)), waitEvent,
+                            strobeWhenParked);
+}
+
+// The same for a subscriber's VORN_nextEvent. Its wait parks no request in the driver (the
+// host's event pump always has one there), so the strobe follows the pause the baseline's
+// trigger makes.
+void EventToSubscriberVsEventfdChain(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    if (!rig) {
+        state.SkipWithError("no daemon");
+        return;
+    }
+    VORN_flushFIFO(rig->board());
+    uint32_t subscription = 0;
+    if (VORN_subscribeEvents(rig->board(), &subscription) != VORN_OK) {
+        state.SkipWithError("no subscription");
+        return;
+    }
+    auto nextEvent = [&](int64_t* latency) {
+        SequencedEventObj event{};
+        event.timeoutMs = 5000;
+        if (VORN_nextEvent(rig->board(), subscription, &event) != VORN_OK)
             return false;
         const int64_t returned = realtimeNanos();
-        int64_t stamped;
-        std::memcpy(&stamped, reply.data(), sizeof(stamped));
-        *latency = returned - stamped;
+        *latency =
+            returned - subscribedEventRealtimeNanos(event.year, event.dayOfYear, event.microsOfDay);
         return true;
     };
-    auto goAfterPause = [&] {
+    auto strobeAfterPause = [&] {
         std::this_thread::sleep_for(std::chrono::microseconds(300));
-        const uint8_t go = 1;
-        return writeExact(peer.fd(), &go, 1);
+        return rig->strobeUnanswered();
     };
-    for (auto _ : state) {
-        ours.clear();
-        bare.clear();
-        if (!alternatingRounds(rounds, ours, bare, waitEvent, strobeWhenParked, waitReply,
-                               goAfterPause)) {
-            state.SkipWithError("a round failed");
-            return;
-        }
-    }
-    reportComparison(state, ours, bare);
+    compareWithEventfdChain(state, eventReplyFrame(), size_t(state.range(0)), nextEvent,
+                            strobeAfterPause);
+    VORN_unsubscribeEvents(rig->board(), subscription);
 }
 
 void WaitTimeout(benchmark::State& state) {
@@ -243,6 +227,60 @@ void EventThroughput(benchmark::State& state) {
     }
 }
 
+void reportTrain(benchmark::State& state, const TrainOutcome& outcome, uint32_t trainCount,
+                 const VornHealth& before, const VornHealth& after) {
+    double lostMost = 0, identityFailures = 0, breaks = 0;
+    for (size_t i = 0; i < outcome.counts.size(); ++i) {
+        const SubscriberCount& c = outcome.counts[i];
+        const std::string n = std::to_string(i + 1);
+        const double lost = double(outcome.tagged) - double(c.delivered);
+        state.counters["delivered_" + n] = double(c.delivered);
+        state.counters["counted_drops_" + n] = double(c.countedDrops);
+        state.counters["lost_" + n] = lost;
+        lostMost = std::max(lostMost, lost);
+        identityFailures += c.accounted() == outcome.tagged ? 0 : 1;
+        breaks += double(c.sequenceBreaks);
+    }
+    state.counters["tagged"] = double(outcome.tagged);
+    state.counters["produced_per_s"] = double(trainCount) / outcome.trainSeconds;
+    state.counters["lost_most"] = lostMost;
+    state.counters["identity_failures"] = identityFailures;
+    state.counters["sequence_breaks"] = breaks;
+    state.counters["tail_strobes"] = double(outcome.tailStrobes);
+    if (before.eventDropsKnown && after.eventDropsKnown)
+        state.counters["fifo_overflows"] =
+            double(after.eventsFifoOverflows - before.eventsFifoOverflows);
+}
+
+// Two subscribers take a train of events the board strobes at `rate` a second for `seconds`:
+// each accounts for every event tagged, delivered or counted as dropped, and below capacity
+// all are delivered.
+void EventsToTwoSubscribers(benchmark::State& state) {
+    DaemonRig* rig = DaemonRig::get();
+    if (!rig) {
+        state.SkipWithError("no daemon");
+        return;
+    }
+    const uint32_t rate = uint32_t(state.range(0)), seconds = uint32_t(state.range(1));
+    VORN_flushFIFO(rig->board());
+    for (auto _ : state) {
+        SubscriberReader first(rig->board()), second(rig->board());
+        if (!first.subscribed() || !second.subscribed()) {
+            state.SkipWithError("no subscription");
+            return;
+        }
+        first.start();
+        second.start();
+        VornHealth before{}, after{};
+        VORN_getHealth(rig->board(), &before);
+        TrainOutcome outcome;
+        if (!runEventTrain(*rig, {&first, &second}, rate * seconds, 1'000'000 / rate, &outcome))
+            std::fprintf(stderr, "the subscribers did not account for every event tagged\n");
+        VORN_getHealth(rig->board(), &after);
+        reportTrain(state, outcome, rate * seconds, before, after);
+    }
+}
+
 // Heap allocations per request after warm-up, in this client and in the daemon, over time
 // reads and over waits that an event ends.
 void AllocationsPerRequest(benchmark::State& state) {
@@ -293,12 +331,18 @@ BENCHMARK(GetTimeVsBareRoundTrip)
     ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(EventVsEventfdChain)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EventToSubscriberVsEventfdChain)->Arg(2000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(WaitTimeout)
     ->Args({1, 2000})
     ->Args({10, 300})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(EventThroughput)->Args({20000, 10})->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EventsToTwoSubscribers)
+    ->Args({20000, 10})
+    ->Args({100000, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(AllocationsPerRequest)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -19,10 +19,10 @@ Prepared malformed() {
     return {};
 }
 Prepared refuse(WireError error) {
-    return {Prepared::Kind::Refuse, error, {}};
+    return {Prepared::Kind::Refuse, error, {}, {}};
 }
 Prepared run(CommandJob job) {
-    return {Prepared::Kind::Run, WireError::Ok, std::move(job)};
+    return {Prepared::Kind::Run, WireError::Ok, std::move(job), {}};
 }
 
 ReplyHead ok(NTSTATUS status) {
@@ -68,7 +68,7 @@ Prepared prepareControl(std::span<const uint8_t> payload) {
         return refuse(WireError::BadArgument);
     const auto kind =
         waitsInDriver(request->code) ? Prepared::Kind::InPlace : Prepared::Kind::Inline;
-    return {kind, WireError::Ok, {}};
+    return {kind, WireError::Ok, {}, {}};
 }
 
 // A wait's reply, written where the driver completes the request (its output is in place by
@@ -204,17 +204,46 @@ Prepared prepareSubscribe(std::span<const uint8_t> payload) {
     });
 }
 
+std::vector<uint8_t> nextEventReply(NTSTATUS status, const HostEvent& event) {
+    if (status != STATUS_SUCCESS)
+        return wire::encodeReply(ok(status));
+    return wire::encodeReply(ok(status), event);
+}
+
+// A waiting take's reply, written where the event is pushed: the event reaches the client
+// without waking the request thread first.
+bool sendEventOnPush(void* context, const HostEvent& event) {
+    auto& c = *static_cast<CommandContext*>(context);
+    thread_local std::vector<uint8_t> frame;
+    frame.clear();
+    wire::appendFrame(frame, uint16_t(c.request->type | wire::kReplyBit), c.request->requestId,
+                      c.request->threadId, nextEventReply(STATUS_SUCCESS, event));
+    return c.replyWriter->writeWithoutBlocking(frame);
+}
+
 Prepared prepareNextEvent(std::span<const uint8_t> payload) {
     auto request = wire::decodeNextEvent(payload);
     if (!request)
         return malformed();
-    return run([r = *request](CommandContext& c) {
+    Prepared prepared = run([r = *request](CommandContext& c) {
         HostEvent event;
-        NTSTATUS status = c.events.next(r.subscription, r.timeoutMs, &event);
-        if (status != STATUS_SUCCESS)
-            return wire::encodeReply(ok(status));
-        return wire::encodeReply(ok(status), event);
+        EarlySend early;
+        if (c.replyWriter != nullptr && c.request != nullptr)
+            early = {sendEventOnPush, &c};
+        bool sent = false;
+        const NTSTATUS status = c.events.next(r.subscription, r.timeoutMs, &event, early, &sent);
+        return sent ? std::vector<uint8_t>{} : nextEventReply(status, event);
     });
+    // A take that waits for nothing: an event queued, the subscription unknown or ended.
+    prepared.readyReply = [r = *request](CommandContext& c, std::vector<uint8_t>* reply) {
+        HostEvent event;
+        const NTSTATUS status = c.events.next(r.subscription, 0, &event);
+        if (status == STATUS_DEVICE_NOT_READY && r.timeoutMs > 0)
+            return false;
+        *reply = nextEventReply(status, event);
+        return true;
+    };
+    return prepared;
 }
 
 Prepared prepareUnsubscribe(std::span<const uint8_t> payload) {

@@ -40,9 +40,11 @@ struct CommandContext {
     uint32_t threadId;
     EventSubscriptions& events;
     ReplyWriter* replyWriter = nullptr;
+    const wire::Header* request = nullptr; // for a reply that leaves through replyWriter
 };
 
-// The reply payload of a command that ran.
+// The reply payload of a command that ran; empty when the reply went out through the
+// context's reply writer already.
 using CommandJob = std::function<std::vector<uint8_t>(CommandContext&)>;
 
 enum class Permission {
@@ -59,6 +61,10 @@ struct Prepared {
     Kind kind = Kind::Malformed;
     wire::WireError error = wire::WireError::Ok; // Refuse
     CommandJob job;                              // Run
+    // Run, optional: tried first on the connection's reader when the client thread has nothing
+    // ahead; gives the reply when it has one without waiting (an event already queued), so that
+    // the request spares the hand-over to the request thread. Otherwise `job` runs as usual.
+    std::function<bool(CommandContext&, std::vector<uint8_t>* reply)> readyReply;
 };
 
 // Runs a request that prepare found sound and appends its whole reply frame to `reply`, or

@@ -190,10 +190,18 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
     auto found = m_threads.find(header.threadId);
     // A request that does not wait runs here unless its client thread has one ahead of it,
     // which it must not overtake. Only this reader posts work, so an idle thread stays idle.
-    if (prepared.kind == Prepared::Kind::Inline &&
-        (found == m_threads.end() || found->second->idle())) {
+    const bool nothingAhead = found == m_threads.end() || found->second->idle();
+    if (prepared.kind == Prepared::Kind::Inline && nothingAhead) {
         runInPlace(header, command, payload);
         return;
+    }
+    if (prepared.readyReply && nothingAhead) {
+        CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events, this};
+        std::vector<uint8_t> reply;
+        if (prepared.readyReply(context, &reply)) {
+            sendReply(header, reply);
+            return;
+        }
     }
     if (found == m_threads.end()) {
         if (m_threads.size() >= kMaxClientThreads && !retireIdleThread()) {
@@ -207,8 +215,11 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         posted = found->second->post(header, command, payload);
     else
         posted = found->second->post([this, header, job = std::move(prepared.job)] {
-            CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
-            sendReply(header, job(context));
+            CommandContext context{m_host,    *m_process, m_server, header.threadId,
+                                   *m_events, this,       &header};
+            const std::vector<uint8_t> reply = job(context);
+            if (!reply.empty())
+                sendReply(header, reply);
         });
     if (!posted)
         sendReply(header, wire::encodeReply({wire::WireError::Busy, 0}));

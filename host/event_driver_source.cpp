@@ -31,10 +31,19 @@ public:
 
     NTSTATUS next(uint64_t afterSequence, uint32_t timeoutMs,
                   vornpci::SequencedEventRecord* event) override {
+        return nextWithArrival(afterSequence, timeoutMs, event, {});
+    }
+
+    NTSTATUS nextWithArrival(uint64_t afterSequence, uint32_t timeoutMs,
+                             vornpci::SequencedEventRecord* event, ArrivalHook arrived) override {
         vornpci::SequencedEventRecord request{};
         request.timeoutMs = timeoutMs;
         request.afterSequence = afterSequence;
-        return exchange(vornpci::IOCTL_VORNPCI_NEXT_EVENT, &request, sizeof(request), event);
+        Completion completion{arrived, event};
+        ntemu::CompletionHook hook;
+        if (arrived.run != nullptr)
+            hook = {&DriverEventSource::onCompletion, &completion};
+        return exchange(vornpci::IOCTL_VORNPCI_NEXT_EVENT, &request, sizeof(request), event, hook);
     }
 
     NTSTATUS stampedTime(vornpci::StampedTimeObj* stamped) override {
@@ -46,11 +55,24 @@ public:
     void shutdown() override { m_process.terminate(); }
 
 private:
+    // A read's record is in place when the driver completes it; the completion tells it on.
+    struct Completion {
+        ArrivalHook arrived;
+        const vornpci::SequencedEventRecord* event;
+    };
+
+    static void onCompletion(void* context, const ntemu::IoResult& result) {
+        const auto& completion = *static_cast<const Completion*>(context);
+        if (result.status == STATUS_SUCCESS && result.information >= sizeof(*completion.event))
+            completion.arrived.run(completion.arrived.context, *completion.event);
+    }
+
     // A reply shorter than its record is no reply.
     template <typename Record>
-    NTSTATUS exchange(uint32_t code, const void* in, uint32_t inLength, Record* out) {
-        const ChannelResult result =
-            m_process.deviceIoControl(kThreadKey, m_handle, code, in, inLength, out, sizeof(*out));
+    NTSTATUS exchange(uint32_t code, const void* in, uint32_t inLength, Record* out,
+                      ntemu::CompletionHook hook = {}) {
+        const ChannelResult result = m_process.deviceIoControl(kThreadKey, m_handle, code, in,
+                                                               inLength, out, sizeof(*out), hook);
         if (result.status == STATUS_SUCCESS && result.information < sizeof(*out))
             return STATUS_UNSUCCESSFUL;
         return result.status;

@@ -105,7 +105,8 @@ NTSTATUS EventSubscriptions::subscribe(std::u16string_view device, uint32_t* sub
     return STATUS_SUCCESS;
 }
 
-NTSTATUS EventSubscriptions::next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) {
+NTSTATUS EventSubscriptions::next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event,
+                                  EarlySend early, bool* sentEarly) {
     std::shared_ptr<EventSubscriber> subscriber;
     {
         std::lock_guard guard(m_lock);
@@ -114,7 +115,7 @@ NTSTATUS EventSubscriptions::next(uint32_t subscription, uint32_t timeoutMs, Hos
             return STATUS_INVALID_HANDLE;
         subscriber = found->second;
     }
-    return subscriber->next(timeoutMs, event);
+    return subscriber->next(timeoutMs, event, early, sentEarly);
 }
 
 NTSTATUS EventSubscriptions::unsubscribe(uint32_t subscription) {

@@ -57,7 +57,9 @@ public:
 
     // STATUS_INSUFFICIENT_RESOURCES past kMaxPerClient.
     NTSTATUS subscribe(std::u16string_view device, uint32_t* subscription);
-    NTSTATUS next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event);
+    // `early` and `sentEarly` as EventSubscriber::next.
+    NTSTATUS next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event, EarlySend early = {},
+                  bool* sentEarly = nullptr);
     NTSTATUS unsubscribe(uint32_t subscription);
     void unsubscribeAll();
 

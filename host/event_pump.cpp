@@ -56,10 +56,34 @@ void EventPump::stop() {
     m_subscribers.clear();
 }
 
+// An event is handed to the subscribers where the driver completes the pump's read, so that it
+// reaches them without a wake of the pump thread first; only when the year would have to be
+// asked for (a request, which the completion cannot make) is it left to the pump thread.
+struct EventPump::Arrival {
+    EventPump* pump;
+    bool delivered = false;
+};
+
+void EventPump::onArrival(void* context, const vornpci::SequencedEventRecord& record) {
+    auto* arrival = static_cast<Arrival*>(context);
+    EventPump& pump = *arrival->pump;
+    if (record.sequence <= pump.m_lastSequence)
+        return; // run() finds the source broken
+    const uint16_t year = pump.knownYearOf(record.dayOfYear);
+    if (year == 0)
+        return;
+    pump.deliver(record, year);
+    arrival->delivered = true;
+}
+
 void EventPump::run() {
     while (!m_stopping) {
         vornpci::SequencedEventRecord record{};
-        const NTSTATUS status = m_source->next(m_lastSequence, kReadBoundMs, &record);
+        Arrival arrival{this};
+        const NTSTATUS status = m_source->nextWithArrival(m_lastSequence, kReadBoundMs, &record,
+                                                          {&EventPump::onArrival, &arrival});
+        if (arrival.delivered)
+            continue;
         if (status == STATUS_DEVICE_NOT_READY)
             continue;
         // An event at or before the one already read would be delivered twice: the source is
@@ -73,11 +97,11 @@ void EventPump::run() {
                 failAll(status);
             return;
         }
-        deliver(record);
+        deliver(record, yearOf(record.dayOfYear));
     }
 }
 
-void EventPump::deliver(const vornpci::SequencedEventRecord& record) {
+void EventPump::deliver(const vornpci::SequencedEventRecord& record, uint16_t year) {
     HostEvent event;
     event.receivedUnixNanos = (m_clock.systemTime() - kUnixEpochIn100ns) * 100;
     event.sequence = record.sequence;
@@ -86,7 +110,8 @@ void EventPump::deliver(const vornpci::SequencedEventRecord& record) {
     event.dayOfYear = record.dayOfYear;
     event.microsOfDay =
         (uint64_t(record.hours) * 60 + record.minutes) * kMicrosPerMinute + record.microsInMinute;
-    event.year = yearOf(record.dayOfYear);
+    event.year = year;
+    noteYear(year, record.dayOfYear);
     m_lastSequence = record.sequence;
     std::lock_guard guard(m_lock);
     for (const auto& subscriber : m_subscribers)
@@ -103,18 +128,25 @@ void EventPump::failAll(NTSTATUS status) {
 // The year the board showed with a day is carried from day to day as events come; it is asked
 // for again when it is a day old or an event's day does not follow the one known.
 uint16_t EventPump::yearOf(uint16_t dayOfYear) {
-    uint16_t year = 0;
-    if (m_knownYear != 0 && m_clock.now() - m_knownAt <= kYearKnownFor)
-        year = yearOfEventDay(m_knownYear, m_knownDay, dayOfYear);
+    uint16_t year = knownYearOf(dayOfYear);
     if (year == 0) {
         learnYear();
         year = yearOfEventDay(m_knownYear, m_knownDay, dayOfYear);
     }
+    return year;
+}
+
+uint16_t EventPump::knownYearOf(uint16_t dayOfYear) const {
+    if (m_knownYear == 0 || m_clock.now() - m_knownAt > kYearKnownFor)
+        return 0;
+    return yearOfEventDay(m_knownYear, m_knownDay, dayOfYear);
+}
+
+void EventPump::noteYear(uint16_t year, uint16_t dayOfYear) {
     if (year > m_knownYear || (year == m_knownYear && dayOfYear > m_knownDay)) {
         m_knownYear = year;
         m_knownDay = dayOfYear;
     }
-    return year;
 }
 
 void EventPump::learnYear() {

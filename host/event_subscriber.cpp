@@ -8,6 +8,8 @@ struct EventSubscriber::TimedWait {
     ntemu::ClockAlarm alarm;
     EventSubscriber* owner = nullptr;
     bool expired = false;
+    EarlySend early;
+    bool sent = false; // the pusher sent this taker's event
 };
 
 EventSubscriber::EventSubscriber(ntemu::Clock& clock, size_t capacity)
@@ -26,7 +28,13 @@ void EventSubscriber::push(const HostEvent& event) {
         HostEvent queued = event;
         queued.droppedBefore += m_pendingGap;
         m_pendingGap = 0;
-        m_queue.push_back(queued);
+        if (m_queue.empty() && m_earlyTaker != nullptr &&
+            m_earlyTaker->early.run(m_earlyTaker->early.context, queued)) {
+            m_earlyTaker->sent = true;
+            m_earlyTaker = nullptr;
+        } else {
+            m_queue.push_back(queued);
+        }
     }
     m_changed.notify_all();
 }
@@ -71,9 +79,11 @@ void EventSubscriber::onTimeout(ntemu::ClockAlarm* alarm) {
     wait->owner->m_changed.notify_all();
 }
 
-NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event) {
+NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event, EarlySend early,
+                               bool* sentEarly) {
     TimedWait wait;
     wait.owner = this;
+    wait.early = early;
     wait.alarm.fire = &EventSubscriber::onTimeout;
     wait.alarm.context = &wait;
     bool armed = false;
@@ -85,11 +95,18 @@ NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event) {
         armed = true;
         lock.lock();
         ++m_waiters;
-        m_changed.wait(lock, [&] { return ready() || wait.expired; });
+        if (early.run != nullptr && sentEarly != nullptr && m_earlyTaker == nullptr)
+            m_earlyTaker = &wait;
+        m_changed.wait(lock, [&] { return ready() || wait.expired || wait.sent; });
+        if (m_earlyTaker == &wait)
+            m_earlyTaker = nullptr;
         --m_waiters;
     }
     NTSTATUS status = STATUS_DEVICE_NOT_READY;
-    if (m_closed) {
+    if (wait.sent) {
+        *sentEarly = true;
+        status = STATUS_SUCCESS;
+    } else if (m_closed) {
         status = STATUS_CANCELLED;
     } else if (!m_queue.empty()) {
         *event = m_queue.front();

@@ -13,6 +13,13 @@
 
 namespace vornhost {
 
+// Sends a taker's event from where it is pushed, so that it leaves without a wake of the taker
+// first; true when it went out. Runs under the queue's lock: it must not block.
+struct EarlySend {
+    bool (*run)(void* context, const HostEvent& event) = nullptr;
+    void* context = nullptr;
+};
+
 class EventSubscriber {
 public:
     EventSubscriber(ntemu::Clock& clock, size_t capacity);
@@ -28,7 +35,10 @@ public:
     // Unsubscribed: every next under way and later returns STATUS_CANCELLED.
     void close();
 
-    NTSTATUS next(uint32_t timeoutMs, HostEvent* event);
+    // With `early`, a taker that waits has the event that ends its wait sent by the pusher:
+    // then it returns STATUS_SUCCESS with *sentEarly set and *event untouched.
+    NTSTATUS next(uint32_t timeoutMs, HostEvent* event, EarlySend early = {},
+                  bool* sentEarly = nullptr);
 
     // Events this queue pushed out since it was made.
     uint64_t queueDrops() const;
@@ -48,6 +58,7 @@ private:
     uint64_t m_pendingGap = 0; // lost since the last event queued, driver gaps included
     uint64_t m_queueDrops = 0;
     size_t m_waiters = 0;
+    TimedWait* m_earlyTaker = nullptr; // a waiting taker whose event the pusher sends
     NTSTATUS m_failure = STATUS_SUCCESS;
     bool m_closed = false;
 };

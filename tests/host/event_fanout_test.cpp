@@ -1,9 +1,12 @@
 // The event fan-out over a fake event source: every subscriber gets every event in order, a
 // full queue's drops are counted exactly, pumps start and stop with their subscribers, and a
 // subscriber's time-out runs on the host's clock.
+#include "board_host.h"
+#include "connection.h"
 #include "event_fanout.h"
 #include "event_year.h"
 #include "ntemu/clock.h"
+#include "socket_io.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,9 @@
 #include <map>
 #include <mutex>
 #include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vornhost {
 namespace {
@@ -224,5 +230,116 @@ TEST(EventFanoutYearTest, DayNextToTheKnownOneAcrossTheYearsEnd) {
     EXPECT_EQ(yearOfEventDay(9999, 365, 1), 0);
 }
 
+// The sends a waiting taker's event goes out by, as the daemon's early replies do; while
+// `accept` is false none can go out.
+struct EarlySends {
+    std::mutex lock;
+    std::vector<HostEvent> sent;
+    bool accept = true;
+    static bool run(void* context, const HostEvent& event) {
+        auto* self = static_cast<EarlySends*>(context);
+        std::lock_guard guard(self->lock);
+        if (self->accept)
+            self->sent.push_back(event);
+        return self->accept;
+    }
+};
+
+TEST_F(EventFanoutTest, WaitingTakersEventLeavesFromThePushOrStaysWithTheTaker) {
+    std::shared_ptr<EventSubscriber> subscriber;
+    ASSERT_EQ(m_fanout.subscribe(u"VORNpci0", &subscriber), STATUS_SUCCESS);
+    EarlySends sends;
+    for (const bool accept : {true, false}) {
+        {
+            std::lock_guard guard(sends.lock);
+            sends.accept = accept;
+        }
+        HostEvent event;
+        bool sentEarly = false;
+        auto waiting = std::async(std::launch::async, [&] {
+            return subscriber->next(60'000, &event, {&EarlySends::run, &sends}, &sentEarly);
+        });
+        while (subscriber->waiterCount() == 0)
+            std::this_thread::yield();
+        tag(2);
+        ASSERT_EQ(waiting.get(), STATUS_SUCCESS);
+        EXPECT_EQ(sentEarly, accept);
+        const HostEvent got = accept ? sends.sent.back() : event;
+        EXPECT_EQ(got.sequence, m_shared->tagged);
+        EXPECT_EQ(got.droppedBefore, 2u) << "the driver's gap goes with the event";
+        EXPECT_EQ(subscriber->next(0, &event), STATUS_DEVICE_NOT_READY) << "nothing left queued";
+    }
+    EXPECT_EQ(sends.sent.size(), 1u);
+    m_fanout.unsubscribe(subscriber);
+}
+
+// A daemon connection over a socket pair, for the next-event requests as a client sends them.
+class EventFanoutConnectionTest : public testing::Test, public ServerView {
+protected:
+    static constexpr int kWaitMs = 10'000; // a safety net only
+
+    void SetUp() override {
+        m_host = vorntest::boardHost();
+        ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
+        int fds[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        m_client = fds[1];
+        m_connection = std::make_unique<Connection>(
+            fds[0], 1, PeerCredentials{::getpid(), ::getuid(), ::getgid()}, *m_host, *this,
+            std::function<void()>{});
+        m_connection->start();
+        ASSERT_EQ(ask(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1})).status,
+                  ReadStatus::Ok);
+    }
+    void TearDown() override {
+        ::close(m_client);
+        m_connection.reset();
+        EXPECT_TRUE(m_host->unload());
+    }
+    size_t connectionCount() const override { return 1; }
+
+    void send(wire::MessageType type, uint32_t threadId, const std::vector<uint8_t>& payload) {
+        EXPECT_TRUE(writeAll(m_client, wire::frame(uint16_t(type), ++m_lastId, threadId, payload)));
+    }
+    ReadFrame ask(wire::MessageType type, uint32_t threadId, const std::vector<uint8_t>& payload) {
+        send(type, threadId, payload);
+        return readFrame(m_client, kWaitMs, kWaitMs);
+    }
+    uint32_t subscribe() {
+        ReadFrame reply = ask(wire::MessageType::Subscribe, 1,
+                              wire::encode(wire::SubscribeRequest{u"\\\\.\\VORNpci0"}));
+        return uint32_t(wire::decodeHandleReply(reply.payload).value_or(0));
+    }
+    std::optional<HostEvent> next(uint32_t threadId, uint32_t subscription) {
+        ReadFrame reply = ask(wire::MessageType::NextEvent, threadId,
+                              wire::encode(wire::NextEventRequest{subscription, 60'000}));
+        return wire::decodeEventReply(reply.payload);
+    }
+
+    std::unique_ptr<DriverHost> m_host;
+    std::unique_ptr<Connection> m_connection;
+    int m_client = -1;
+    uint32_t m_lastId = 1;
+};
+
+// A take that finds its event queued is answered by the connection's reader: it needs no
+// request thread, so it is served even while every request thread the connection may have is
+// busy with a wait.
+TEST_F(EventFanoutConnectionTest, QueuedEventIsAnsweredWhileEveryRequestThreadWaits) {
+    const uint32_t queued = subscribe(), empty = subscribe(); // each event reaches `queued` first
+    ASSERT_NE(queued, 0u);
+    ASSERT_NE(empty, 0u);
+    SimCommand strobe;
+    strobe.action = SimAction::StrobeEvent;
+    ASSERT_EQ(ask(wire::MessageType::Simulate, 1, wire::encode(strobe)).status, ReadStatus::Ok);
+    const std::optional<HostEvent> first = next(1, empty); // the event has reached both queues
+    ASSERT_TRUE(first.has_value());
+    for (uint32_t thread = 100; thread < 100 + kMaxClientThreads; ++thread)
+        send(wire::MessageType::NextEvent, thread,
+             wire::encode(wire::NextEventRequest{empty, 60'000}));
+    const std::optional<HostEvent> taken = next(100 + kMaxClientThreads, queued);
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_EQ(taken->sequence, first->sequence);
+}
 } // namespace
 } // namespace vornhost
