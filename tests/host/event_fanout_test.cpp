@@ -313,7 +313,10 @@ protected:
     std::optional<HostEvent> next(uint32_t threadId, uint32_t subscription) {
         ReadFrame reply = ask(wire::MessageType::NextEvent, threadId,
                               wire::encode(wire::NextEventRequest{subscription, 60'000}));
-        return wire::decodeEventReply(reply.payload);
+        auto events = wire::decodeEventsReply(reply.payload);
+        if (!events || events->size() != 1)
+            return std::nullopt;
+        return events->front();
     }
 
     std::unique_ptr<DriverHost> m_host;
