@@ -5,6 +5,7 @@
 #include "driver_host.h"
 #include "event_fanout.h"
 #include "host_process.h"
+#include "peer_check.h"
 #include "wire.h"
 
 #include <cstdint>
@@ -32,7 +33,7 @@ public:
 
 // Everything a command may touch while it runs: the host, the sending connection's process,
 // the client thread it came from, the server's counts, the connection's event subscriptions,
-// and where a reply may leave early.
+// where a reply may leave early, and who the peer is.
 struct CommandContext {
     DriverHost& host;
     HostProcess& process;
@@ -40,6 +41,7 @@ struct CommandContext {
     uint32_t threadId;
     EventSubscriptions& events;
     ReplyWriter* replyWriter = nullptr;
+    PeerCredentials peer{};
 };
 
 // The reply payload of a command that ran.

@@ -176,7 +176,8 @@ bool Connection::dispatch(const wire::Header& header, std::span<const uint8_t> p
         return true;
     }
     if (greeting) {
-        CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
+        CommandContext context{m_host,    *m_process, m_server, header.threadId,
+                               *m_events, nullptr,    m_peer};
         sendReply(header, prepared.job(context));
         m_greeted = true;
         return true;
@@ -207,7 +208,8 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         posted = found->second->post(header, command, payload);
     else
         posted = found->second->post([this, header, job = std::move(prepared.job)] {
-            CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
+            CommandContext context{m_host,    *m_process, m_server, header.threadId,
+                                   *m_events, nullptr,    m_peer};
             sendReply(header, job(context));
         });
     if (!posted)
@@ -229,7 +231,7 @@ bool Connection::retireIdleThread() {
 
 void Connection::runInPlace(const wire::Header& header, const Command* command,
                             std::span<const uint8_t> payload) {
-    CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events, this};
+    CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events, this, m_peer};
     thread_local std::vector<uint8_t> reply;
     reply.clear();
     command->execute(context, header, payload, reply);
