@@ -1,5 +1,5 @@
-// The chaos tests' shared rig: daemon start and clean stop, raw driver requests, loading
-// client threads, and the fleet of client processes killed at their planned calls.
+// The chaos tests' shared rig: raw driver requests, loading client threads, and the fleet of
+// client processes killed at their planned calls.
 #include "chaos_rig.h"
 
 #include "vornpci_ioctl.h"
@@ -40,32 +40,6 @@ std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool ref
         args.insert(args.end(), board.begin(), board.end());
     }
     return args;
-}
-
-std::unique_ptr<vorntest::DaemonProcess> startDaemon(std::vector<std::string> args) {
-    std::string log;
-    auto daemon = vorntest::DaemonProcess::start(std::move(args), &log);
-    EXPECT_TRUE(daemon) << log;
-    return daemon;
-}
-
-void expectCleanStop(vorntest::DaemonProcess& daemon) {
-    EXPECT_EQ(daemon.stop(SIGTERM), 0) << daemon.log();
-    EXPECT_NE(daemon.log().find("driver unloaded; 0 pool block(s) left; 0 verifier report(s)"),
-              std::string::npos)
-        << daemon.log();
-}
-
-bool daemonIdle(vornhost::DaemonClient& asker) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kSafetyBoundMs);
-    while (Clock::now() < deadline) {
-        auto status = asker.hostStatus({vornhost::wire::StatusWait::Idle, 0, 10'000});
-        if (!status)
-            return false;
-        if (status->reached)
-            return true;
-    }
-    return false;
 }
 
 std::u16string boardName(unsigned index) {

@@ -1,10 +1,9 @@
-// What the chaos tests share: the seed, a daemon that must stop cleanly, driver requests by
-// their raw statuses, client threads that keep a daemon loaded, and client processes that the
-// test kills at random points of their work.
+// What the chaos tests share: the seed, driver requests by their raw statuses, client threads
+// that keep a daemon loaded, and client processes that the test kills at random points of
+// their work.
 #pragma once
 
-#include "daemon_client.h"
-#include "daemon_process.h"
+#include "daemon_host.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -32,15 +31,9 @@ uint32_t chaosSeed();
 // `reference` each board has its reference signal from the start.
 std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool reference = false);
 
-// Starts vornhost with `args`; fails the test (null) when it does not come up.
-std::unique_ptr<vorntest::DaemonProcess> startDaemon(std::vector<std::string> args);
-
-// Stops the daemon with SIGTERM and checks its exit report: driver unloaded, no pool block
-// left, no verifier report, exit code 0.
-void expectCleanStop(vorntest::DaemonProcess& daemon);
-
-// Waits until the daemon serves no connection but `asker` and holds no request in the driver.
-bool daemonIdle(vornhost::DaemonClient& asker);
+using vorntest::daemonIdle;
+using vorntest::expectCleanStop;
+using vorntest::startDaemon;
 
 // "\\.\VORNpciN".
 std::u16string boardName(unsigned index);

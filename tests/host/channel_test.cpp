@@ -1,15 +1,13 @@
 // One set of device request cases run against both forms of host: in-process and a vornhost
 // daemon started from its binary. The board model is the reference for what the driver did.
 #include "daemon_client.h"
-#include "daemon_process.h"
+#include "daemon_host.h"
 #include "device_channel.h"
 #include "ntemu/io.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <chrono>
 #include <cstring>
@@ -33,9 +31,8 @@ protected:
         if (GetParam() == Kind::InProcess) {
             m_channel = openInProcessChannel(defaultMachine());
         } else {
-            std::string log;
-            m_daemon = vorntest::DaemonProcess::start({}, &log);
-            ASSERT_TRUE(m_daemon) << log;
+            m_daemon = vorntest::startDaemon({});
+            ASSERT_TRUE(m_daemon);
             m_client = DaemonClient::connect(m_daemon->socketPath()).release();
             m_channel.reset(m_client);
         }
@@ -45,9 +42,8 @@ protected:
 
     void TearDown() override {
         m_channel.reset();
-        if (m_daemon) {
-            EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
-        }
+        if (m_daemon)
+            vorntest::expectCleanStop(*m_daemon);
     }
 
     template <typename Record>
@@ -62,11 +58,8 @@ protected:
 
     // Bounded wait until the driver holds at least `count` requests.
     bool waitPending(size_t count) {
-        if (m_client) {
-            auto status =
-                m_client->hostStatus({wire::StatusWait::PendingAtLeast, uint32_t(count), kBoundMs});
-            return status && status->reached;
-        }
+        if (m_client)
+            return vorntest::pendingAtLeast(*m_client, count);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
         while (ntemu::IoManager::current().liveIrpCount() < count) {
             if (std::chrono::steady_clock::now() > deadline)

@@ -2,7 +2,7 @@
 // two clients waiting at once, peers refused or admitted by their credentials, and the stop.
 #include "connection.h"
 #include "daemon_client.h"
-#include "daemon_process.h"
+#include "daemon_host.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
@@ -27,40 +27,10 @@ namespace {
 
 using namespace vornhost;
 using namespace vornpci;
+using vorntest::RawConnection;
 
 constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr uint32_t kBoundMs = 10'000;
-
-// A connection spoken to frame by frame, as a faulty or hostile client would.
-class RawConnection {
-public:
-    explicit RawConnection(const std::string& path) : m_fd(connectUnix(path)) {}
-    ~RawConnection() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool connected() const { return m_fd >= 0; }
-    bool send(std::span<const uint8_t> bytes) { return writeAll(m_fd, bytes); }
-    bool send(wire::MessageType type, uint32_t id, const std::vector<uint8_t>& payload,
-              uint32_t thread = 1) {
-        return send(wire::frame(uint16_t(type), id, thread, payload));
-    }
-    bool hello() {
-        if (!send(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1})))
-            return false;
-        ReadFrame reply = read();
-        return reply.status == ReadStatus::Ok && error(reply) == wire::WireError::Ok;
-    }
-    ReadFrame read() { return readFrame(m_fd, int(kBoundMs), int(kBoundMs)); }
-    static wire::WireError error(const ReadFrame& reply) {
-        auto head = wire::decodeReplyHead(reply.payload);
-        return head ? head->error : wire::WireError(0xFFFF);
-    }
-    void endWrites() { ::shutdown(m_fd, SHUT_WR); }
-
-private:
-    int m_fd;
-};
 
 class Daemon : public testing::Test {
 protected:
@@ -71,12 +41,7 @@ protected:
         ASSERT_TRUE(m_daemon) << log;
     }
 
-    // Stops the daemon with SIGTERM and expects a clean unload with an empty pool.
-    void stopCleanly() {
-        EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
-        EXPECT_NE(m_daemon->log().find("driver unloaded; 0 pool block(s) left"), std::string::npos)
-            << m_daemon->log();
-    }
+    void stopCleanly() { vorntest::expectCleanStop(*m_daemon); }
 
     std::unique_ptr<DaemonClient> client() {
         auto c = DaemonClient::connect(m_daemon->socketPath());
@@ -100,11 +65,6 @@ protected:
         ChannelResult r =
             channel.deviceIoControl(handle, IOCTL_VORNPCI_GET_DRIVER, text, 7, text, 7);
         return r.status == STATUS_SUCCESS && std::string(text) == "1.300 ";
-    }
-
-    static bool reached(DaemonClient& c, wire::StatusWait wait, uint32_t count = 0) {
-        auto status = c.hostStatus({wait, count, kBoundMs});
-        return status && status->reached;
     }
 
     std::unique_ptr<vorntest::DaemonProcess> m_daemon;
@@ -307,7 +267,7 @@ TEST_F(DaemonTest, BadMessagesCloseOnlyTheirConnection) {
         EXPECT_EQ(answer.status, ReadStatus::Closed) << c.what;
         EXPECT_TRUE(driverAnswers(*good, handle)) << c.what;
     }
-    EXPECT_TRUE(reached(*good, wire::StatusWait::Idle)); // every bad connection has ended
+    EXPECT_TRUE(vorntest::daemonIdle(*good)); // every bad connection has ended
     good.reset();
     stopCleanly();
     EXPECT_NE(m_daemon->log().find("malformed open, closing"), std::string::npos);
@@ -431,12 +391,12 @@ TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
 
     auto observer = client();
     ASSERT_TRUE(observer);
-    ASSERT_TRUE(reached(*observer, wire::StatusWait::PendingAtLeast, 1));
+    ASSERT_TRUE(vorntest::pendingAtLeast(*observer, 1));
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(reached(*observer, wire::StatusWait::Idle));
+    EXPECT_TRUE(vorntest::daemonIdle(*observer));
 
     uint64_t handle = openBoard(*observer);
     // With the dead client's wait still in its slot this would be refused at once.
@@ -464,7 +424,7 @@ TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
     auto heartWait = std::async(std::launch::async, [&] {
         return waitFor(*second, secondHandle, IOCTL_VORNPCI_WAIT_HEART, 20'000);
     });
-    ASSERT_TRUE(reached(*first, wire::StatusWait::PendingAtLeast, 2));
+    ASSERT_TRUE(vorntest::pendingAtLeast(*first, 2));
 
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
@@ -504,7 +464,7 @@ TEST_F(DaemonTest, PendingNextEventLeavesItsConnectionFree) {
                                              sizeof(record), &record, sizeof(record));
         return std::make_pair(r, record);
     });
-    ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
+    ASSERT_TRUE(vorntest::pendingAtLeast(*c, 1));
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
     ASSERT_EQ(c->simulate(strobe), STATUS_SUCCESS);
@@ -521,7 +481,7 @@ TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
     uint64_t handle = openBoard(*c);
     auto waiting = std::async(
         std::launch::async, [&] { return waitFor(*c, handle, IOCTL_VORNPCI_WAIT_MATCH, 60'000); });
-    ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
+    ASSERT_TRUE(vorntest::pendingAtLeast(*c, 1));
     stopCleanly();
     NTSTATUS status = waiting.get();
     EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED) << status;

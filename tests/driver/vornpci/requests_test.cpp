@@ -1,6 +1,6 @@
 // Device-control requests through the I/O manager: lengths, statuses, Information, the bytes
 // returned and what reached the board.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 #include "sim/registers.h"
 
@@ -8,6 +8,7 @@ namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 
 class Requests : public DriverTest {};
 

@@ -1,6 +1,6 @@
 // The three timed waits on the virtual clock: queued events, time-outs, one wait per kind,
 // heartbeat and match together, cancellation, and the event ring.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 #include "board_protocol.h"
 
@@ -11,6 +11,7 @@ namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 using ntemu::kMillisecond;
 
 class Waits : public DriverTest {
