@@ -3,6 +3,7 @@
 #include "daemon_client.h"
 #include "daemon_host.h"
 #include "device_channel.h"
+#include "driver_requests.h"
 #include "ntemu/io.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
@@ -22,7 +23,8 @@ using namespace vornpci;
 
 enum class Kind { InProcess, Daemon };
 
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+using vorntest::Driver;
+using vorntest::kShareAll;
 constexpr int kBoundMs = 10'000;
 
 class ChannelTest : public testing::TestWithParam<Kind> {
@@ -50,10 +52,6 @@ protected:
     ChannelResult control(uint32_t code, Record& record, uint32_t inLength = sizeof(Record)) {
         return m_channel->deviceIoControl(m_handle, code, &record, inLength, &record,
                                           sizeof(Record));
-    }
-
-    ChannelResult waitFor(uint64_t handle, uint32_t code, uint32_t timeoutMs) {
-        return m_channel->deviceIoControl(handle, code, &timeoutMs, 4, nullptr, 0);
     }
 
     // Bounded wait until the driver holds at least `count` requests.
@@ -166,13 +164,13 @@ TEST_P(ChannelTest, SimulatedEventIsTaggedWithTheBoardTime) {
 }
 
 TEST_P(ChannelTest, WaitWithoutInterruptEndsDeviceNotReady) {
-    EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_MATCH, 1).status, STATUS_DEVICE_NOT_READY);
-    EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_HEART, 0).status, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*m_channel, m_handle}.waitMatch(1)), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*m_channel, m_handle}.waitHeartbeat(0)), STATUS_DEVICE_NOT_READY);
 }
 
 TEST_P(ChannelTest, BlockedWaitHoldsUpNoOtherThread) {
     auto waiting = std::async(std::launch::async, [&] {
-        return waitFor(m_handle, IOCTL_VORNPCI_WAIT_HEART, 20'000).status;
+        return Driver{*m_channel, m_handle}.waitHeartbeat(20'000);
     });
     ASSERT_TRUE(waitPending(1));
     for (int i = 0; i < 10; ++i) {
@@ -190,13 +188,13 @@ TEST_P(ChannelTest, CloseReleasesWaitsOnThatHandleOnly) {
     uint64_t second = 0;
     ASSERT_EQ(m_channel->open(u"\\\\.\\VORNpci0", kShareAll, &second), STATUS_SUCCESS);
     auto waiting = std::async(std::launch::async, [&] {
-        return waitFor(second, IOCTL_VORNPCI_WAIT_MATCH, 20'000).status;
+        return Driver{*m_channel, second}.waitMatch(20'000);
     });
     ASSERT_TRUE(waitPending(1));
     EXPECT_EQ(m_channel->close(second), STATUS_SUCCESS);
     EXPECT_EQ(waiting.get(), STATUS_CANCELLED);
     // The match slot is free again and the first handle serves on.
-    EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_MATCH, 1).status, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*m_channel, m_handle}.waitMatch(1)), STATUS_DEVICE_NOT_READY);
 }
 
 TEST_P(ChannelTest, SimulateChecksBoardAndValues) {

@@ -3,6 +3,7 @@
 #include "connection.h"
 #include "daemon_client.h"
 #include "daemon_host.h"
+#include "driver_requests.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
@@ -27,9 +28,11 @@ namespace {
 
 using namespace vornhost;
 using namespace vornpci;
+using vorntest::Driver;
+using vorntest::kShareAll;
+using vorntest::openBoard;
 using vorntest::RawConnection;
 
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr uint32_t kBoundMs = 10'000;
 
 class Daemon : public testing::Test {
@@ -47,17 +50,6 @@ protected:
         auto c = DaemonClient::connect(m_daemon->socketPath());
         EXPECT_TRUE(c);
         return c;
-    }
-
-    static uint64_t openBoard(DeviceChannel& channel) {
-        uint64_t handle = 0;
-        EXPECT_EQ(channel.open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
-        return handle;
-    }
-
-    static NTSTATUS waitFor(DeviceChannel& channel, uint64_t handle, uint32_t code,
-                            uint32_t timeoutMs) {
-        return channel.deviceIoControl(handle, code, &timeoutMs, 4, nullptr, 0).status;
     }
 
     static bool driverAnswers(DeviceChannel& channel, uint64_t handle) {
@@ -379,7 +371,7 @@ TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
         if (!c || c->open(u"\\\\.\\VORNpci0", kShareAll, &handle) != STATUS_SUCCESS)
             ::_exit(1);
         (void)!::write(ready[1], "r", 1);
-        waitFor(*c, handle, IOCTL_VORNPCI_WAIT_HEART, 60'000);
+        Driver{*c, handle}.waitHeartbeat(60'000);
         ::_exit(2);
     }
     ::close(ready[1]);
@@ -400,7 +392,7 @@ TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
 
     uint64_t handle = openBoard(*observer);
     // With the dead client's wait still in its slot this would be refused at once.
-    EXPECT_EQ(waitFor(*observer, handle, IOCTL_VORNPCI_WAIT_HEART, 1), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*observer, handle}.waitHeartbeat(1)), STATUS_DEVICE_NOT_READY);
     EXPECT_TRUE(driverAnswers(*observer, handle));
     observer.reset();
     stopCleanly();
@@ -422,7 +414,7 @@ TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
         return std::make_pair(r, record);
     });
     auto heartWait = std::async(std::launch::async, [&] {
-        return waitFor(*second, secondHandle, IOCTL_VORNPCI_WAIT_HEART, 20'000);
+        return Driver{*second, secondHandle}.waitHeartbeat(20'000);
     });
     ASSERT_TRUE(vorntest::pendingAtLeast(*first, 2));
 
@@ -479,8 +471,9 @@ TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
     auto c = client();
     ASSERT_TRUE(c);
     uint64_t handle = openBoard(*c);
-    auto waiting = std::async(
-        std::launch::async, [&] { return waitFor(*c, handle, IOCTL_VORNPCI_WAIT_MATCH, 60'000); });
+    auto waiting = std::async(std::launch::async, [&] {
+        return Driver{*c, handle}.waitMatch(60'000);
+    });
     ASSERT_TRUE(vorntest::pendingAtLeast(*c, 1));
     stopCleanly();
     NTSTATUS status = waiting.get();

@@ -1,6 +1,7 @@
 // The end of a host process while its callers are still busy: every call under way is let go,
 // including one that reaches the driver just after a cancelling pass, and none starts after.
 #include "driver_fixture.h"
+#include "driver_requests.h"
 #include "host_process.h"
 #include "vornpci_ioctl.h"
 
@@ -20,7 +21,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kBound = 10s;             // a safety net only
 constexpr uint32_t kLongWaitMs = 20'000; // never ends on its own: nothing advances the clock
-constexpr uint16_t kShareAll = 3;
+using vorntest::kShareAll;
 
 class HostProcessTest : public vorntest::LoadedDriverTest {
 protected:

@@ -1,6 +1,7 @@
 // Heap allocations on the request path: a device control request through the daemon (client
 // and serving side in this program) and through the in-process channel allocates nothing once
 // the threads and buffers of the first requests exist. Counted by replacing operator new.
+#include "driver_requests.h"
 #include "served_host.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
@@ -32,7 +33,7 @@ void operator delete(void* block, size_t) noexcept {
 namespace vornhost {
 namespace {
 
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+using vorntest::kShareAll;
 constexpr int kWarmUp = 200;
 constexpr int kCounted = 1000;
 

@@ -6,6 +6,7 @@
 #include "daemon_client.h"
 #include "daemon_process.h"
 #include "driver_host.h"
+#include "driver_requests.h"
 #include "server.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +30,9 @@ public:
         }
         m_serving = std::thread([this] { m_server.run(); });
         m_client = vornhost::DaemonClient::connect(m_directory + "/vornhost.sock");
-        if (m_client && m_client->open(u"\\\\.\\VORNpci0", FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                       &m_handle) != STATUS_SUCCESS)
+        if (m_client)
+            m_handle = openBoard(*m_client);
+        if (m_handle == 0)
             m_client.reset();
     }
     ~ServedHost() {
