@@ -31,13 +31,7 @@ uint32_t chaosSeed();
 // `reference` each board has its reference signal from the start.
 std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool reference = false);
 
-using vorntest::boardName;
-using vorntest::daemonIdle;
-using vorntest::Driver;
-using vorntest::expectCleanStop;
-using vorntest::kShareAll;
-using vorntest::startDaemon;
-using vorntest::unless;
+using namespace vorntest;
 
 // Drives board `board` of the daemon through `control`.
 NTSTATUS setFaults(vornhost::DeviceChannel& control, unsigned board, bool noAnswer, bool badEcho,

@@ -23,8 +23,7 @@ using namespace vornpci;
 
 enum class Kind { InProcess, Daemon };
 
-using vorntest::Driver;
-using vorntest::kShareAll;
+using namespace vorntest;
 constexpr int kBoundMs = 10'000;
 
 class ChannelTest : public testing::TestWithParam<Kind> {

@@ -28,23 +28,17 @@ namespace {
 
 using namespace vornhost;
 using namespace vornpci;
-using vorntest::Driver;
-using vorntest::kShareAll;
-using vorntest::openBoard;
-using vorntest::RawConnection;
+using namespace vorntest;
 
 constexpr uint32_t kBoundMs = 10'000;
 
-class Daemon : public testing::Test {
+class DaemonTest : public testing::Test {
 protected:
     void start(std::vector<std::string> args = {},
                const std::string& socketName = "vornhost.sock") {
-        std::string log;
-        m_daemon = vorntest::DaemonProcess::start(std::move(args), &log, socketName);
-        ASSERT_TRUE(m_daemon) << log;
+        m_daemon = startDaemon(std::move(args), socketName);
+        ASSERT_TRUE(m_daemon);
     }
-
-    void stopCleanly() { vorntest::expectCleanStop(*m_daemon); }
 
     std::unique_ptr<DaemonClient> client() {
         auto c = DaemonClient::connect(m_daemon->socketPath());
@@ -59,13 +53,11 @@ protected:
         return r.status == STATUS_SUCCESS && std::string(text) == "1.300 ";
     }
 
-    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
+    std::unique_ptr<DaemonProcess> m_daemon;
 };
 
-using DaemonTest = Daemon;
-
 TEST_F(DaemonTest, NobodyListeningGivesNoChannel) {
-    std::string directory = vorntest::makeDirectory();
+    std::string directory = makeDirectory();
     EXPECT_FALSE(connectDaemon(directory + "/none.sock"));
     ::rmdir(directory.c_str());
 }
@@ -93,15 +85,15 @@ TEST_F(DaemonTest, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
     ASSERT_TRUE(c);
     EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, HelpAndBadOptionsExitAtOnce) {
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--help"}, &output), 0);
+    EXPECT_EQ(runDaemonToExit({"--help"}, &output), 0);
     EXPECT_NE(output.find("--socket PATH"), std::string::npos) << output;
     output.clear();
-    EXPECT_EQ(vorntest::runDaemonToExit({"--frobnicate"}, &output), 64);
+    EXPECT_EQ(runDaemonToExit({"--frobnicate"}, &output), 64);
     EXPECT_NE(output.find("unknown option '--frobnicate'"), std::string::npos) << output;
 }
 
@@ -115,10 +107,10 @@ TEST_F(DaemonTest, MetricsOnAPortInUseRefusesToStart) {
     ASSERT_EQ(::listen(taken, 1), 0);
     ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string port = std::to_string(ntohs(address.sin_port));
-    const std::string directory = vorntest::makeDirectory();
+    const std::string directory = makeDirectory();
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit(
-                  {"--socket", directory + "/s.sock", "--metrics", "127.0.0.1:" + port}, &output),
+    EXPECT_EQ(runDaemonToExit({"--socket", directory + "/s.sock", "--metrics", "127.0.0.1:" + port},
+                              &output),
               1);
     EXPECT_NE(output.find("cannot serve metrics on 127.0.0.1:" + port + ": Address already in use"),
               std::string::npos)
@@ -150,19 +142,19 @@ TEST_F(DaemonTest, HealthShowsStateRequestsAndTheFeedsSample) {
           "\"sync_offset_s\":-0.000001250", "\"sync_error_bound_s\":0.000040000"})
         EXPECT_NE(output.find(field), std::string::npos) << field << " in " << output;
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {
     start();
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
+    EXPECT_EQ(runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
     EXPECT_NE(output.find("a daemon already answers"), std::string::npos) << output;
     auto c = client();
     ASSERT_TRUE(c);
     EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, MachineFromOptionsGivesEachModelItsDevice) {
@@ -183,11 +175,11 @@ TEST_F(DaemonTest, MachineFromOptionsGivesEachModelItsDevice) {
     uint64_t handle = 0;
     EXPECT_EQ(c->open(u"\\\\.\\VORNpci4", kShareAll, &handle), STATUS_OBJECT_NAME_NOT_FOUND);
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, MachineFromAFile) {
-    std::string directory = vorntest::makeDirectory();
+    std::string directory = makeDirectory();
     std::string path = directory + "/machine.txt";
     {
         std::ofstream file(path);
@@ -203,11 +195,11 @@ TEST_F(DaemonTest, MachineFromAFile) {
     EXPECT_EQ(reply.modelCode, 0x7100);
     EXPECT_EQ(reply.slotNumber, 9);
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     ::unlink(path.c_str());
     ::rmdir(directory.c_str());
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--machine", path}, &output), 64);
+    EXPECT_EQ(runDaemonToExit({"--machine", path}, &output), 64);
     EXPECT_NE(output.find("cannot read machine file"), std::string::npos) << output;
 }
 
@@ -259,9 +251,9 @@ TEST_F(DaemonTest, BadMessagesCloseOnlyTheirConnection) {
         EXPECT_EQ(answer.status, ReadStatus::Closed) << c.what;
         EXPECT_TRUE(driverAnswers(*good, handle)) << c.what;
     }
-    EXPECT_TRUE(vorntest::daemonIdle(*good)); // every bad connection has ended
+    EXPECT_TRUE(daemonIdle(*good)); // every bad connection has ended
     good.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     EXPECT_NE(m_daemon->log().find("malformed open, closing"), std::string::npos);
     EXPECT_NE(m_daemon->log().find("truncated message, closing"), std::string::npos);
 }
@@ -275,7 +267,7 @@ TEST_F(DaemonTest, StalledHalfMessageIsClosed) {
                              wire::encode(wire::InspectRequest{0}));
     raw.send(std::span(whole.data(), 7));
     EXPECT_EQ(raw.read().status, ReadStatus::Closed);
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
@@ -299,7 +291,7 @@ TEST_F(DaemonTest, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
     raw.send(wire::MessageType::Hello, 8, wire::encode(wire::HelloRequest{1}));
     EXPECT_EQ(RawConnection::error(raw.read()), wire::WireError::NotPermitted);
     EXPECT_EQ(raw.read().status, ReadStatus::Closed); // a second greeting is out of turn
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, ThreadAndQueueLimitsAreAnswered) {
@@ -355,7 +347,7 @@ TEST_F(DaemonTest, ThreadAndQueueLimitsAreAnswered) {
     ReadFrame busy = raw.read();
     ASSERT_EQ(busy.status, ReadStatus::Ok);
     EXPECT_EQ(RawConnection::error(busy), wire::WireError::Busy);
-    stopCleanly(); // the wait and the queue behind it end with the connection
+    expectCleanStop(*m_daemon); // the wait and the queue behind it end with the connection
 }
 
 // A client killed while it waits: its request is cancelled (the driver's heartbeat slot is
@@ -383,19 +375,19 @@ TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
 
     auto observer = client();
     ASSERT_TRUE(observer);
-    ASSERT_TRUE(vorntest::pendingAtLeast(*observer, 1));
+    ASSERT_TRUE(pendingAtLeast(*observer, 1));
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(vorntest::daemonIdle(*observer));
+    EXPECT_TRUE(daemonIdle(*observer));
 
     uint64_t handle = openBoard(*observer);
     // With the dead client's wait still in its slot this would be refused at once.
     EXPECT_EQ((Driver{*observer, handle}.waitHeartbeat(1)), STATUS_DEVICE_NOT_READY);
     EXPECT_TRUE(driverAnswers(*observer, handle));
     observer.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     EXPECT_NE(m_daemon->log().find("1 handle(s) left open were closed"), std::string::npos)
         << m_daemon->log();
 }
@@ -416,7 +408,7 @@ TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
     auto heartWait = std::async(std::launch::async, [&] {
         return Driver{*second, secondHandle}.waitHeartbeat(20'000);
     });
-    ASSERT_TRUE(vorntest::pendingAtLeast(*first, 2));
+    ASSERT_TRUE(pendingAtLeast(*first, 2));
 
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
@@ -439,7 +431,7 @@ TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
     EXPECT_EQ(heartWait.get(), STATUS_SUCCESS);
     first.reset();
     second.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // A next-event request waits in the driver: its connection's reader hands it over and goes on
@@ -456,14 +448,14 @@ TEST_F(DaemonTest, PendingNextEventLeavesItsConnectionFree) {
                                              sizeof(record), &record, sizeof(record));
         return std::make_pair(r, record);
     });
-    ASSERT_TRUE(vorntest::pendingAtLeast(*c, 1));
+    ASSERT_TRUE(pendingAtLeast(*c, 1));
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
     ASSERT_EQ(c->simulate(strobe), STATUS_SUCCESS);
     auto [result, record] = next.get();
     EXPECT_EQ(result.status, STATUS_SUCCESS);
     EXPECT_EQ(record.sequence, 1u);
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
@@ -474,8 +466,8 @@ TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
     auto waiting = std::async(std::launch::async, [&] {
         return Driver{*c, handle}.waitMatch(60'000);
     });
-    ASSERT_TRUE(vorntest::pendingAtLeast(*c, 1));
-    stopCleanly();
+    ASSERT_TRUE(pendingAtLeast(*c, 1));
+    expectCleanStop(*m_daemon);
     NTSTATUS status = waiting.get();
     EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED) << status;
     EXPECT_FALSE(c->connected());
@@ -531,7 +523,7 @@ TEST_F(DaemonTest, PeerOutsideTheGroupIsRefused) {
     ASSERT_TRUE(c);
     EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     EXPECT_NE(m_daemon->log().find("refused peer"), std::string::npos);
 }
 
@@ -543,14 +535,14 @@ TEST_F(DaemonTest, MemberOfTheGroupIsAdmitted) {
         GTEST_SKIP() << "no group with id 65534 on this system";
     start({"--group", nogroup->gr_name});
     EXPECT_EQ(runAsNobody(expectAdmission, m_daemon->socketPath()), 0);
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // A child that writes far more than a pipe holds before anyone asks for its output still runs
 // to its end: a daemon's log never stalls the daemon.
 TEST(DaemonChildOutputTest, AChattyChildIsNeverBlockedByItsOutput) {
-    vorntest::ChildProcess child({"/bin/sh", "-c", "head -c 1000000 /dev/zero; echo end"});
-    EXPECT_EQ(child.wait(vorntest::kStopBoundMs), 0);
+    ChildProcess child({"/bin/sh", "-c", "head -c 1000000 /dev/zero; echo end"});
+    EXPECT_EQ(child.wait(kStopBoundMs), 0);
     EXPECT_EQ(child.output().size(), 1'000'004u);
 }
 

@@ -23,9 +23,10 @@ std::vector<std::string> daemonArgs(const vornsim::MachineDescription& machine) 
     return args;
 }
 
-std::unique_ptr<DaemonProcess> startDaemon(std::vector<std::string> args) {
+std::unique_ptr<DaemonProcess> startDaemon(std::vector<std::string> args,
+                                           const std::string& socketName) {
     std::string log;
-    auto daemon = DaemonProcess::start(std::move(args), &log);
+    auto daemon = DaemonProcess::start(std::move(args), &log, socketName);
     EXPECT_TRUE(daemon) << log;
     return daemon;
 }

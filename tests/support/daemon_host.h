@@ -21,8 +21,10 @@ constexpr int kDaemonBoundMs = 20'000;
 // The daemon's --board options for every board of `machine`.
 std::vector<std::string> daemonArgs(const vornsim::MachineDescription& machine);
 
-// Starts vornhost with `args`; fails the test (null, its log printed) when it does not come up.
-std::unique_ptr<DaemonProcess> startDaemon(std::vector<std::string> args);
+// Starts vornhost with `args` on `socketName` in a private directory; fails the test (null,
+// its log printed) when it does not come up.
+std::unique_ptr<DaemonProcess> startDaemon(std::vector<std::string> args,
+                                           const std::string& socketName = "vornhost.sock");
 
 // Stops the daemon with SIGTERM and checks its exit report: driver unloaded, no pool block
 // left, no verifier report, exit code 0.

@@ -10,9 +10,7 @@ namespace {
 using namespace vornpci;
 using namespace vorntest;
 
-class Requests : public DriverTest {};
-
-using RequestsTest = Requests;
+class RequestsTest : public DriverTest {};
 
 TEST_F(RequestsTest, OpenReplyCarriesModelAndSlotAndLeavesTheRest) {
     Bytes input = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};

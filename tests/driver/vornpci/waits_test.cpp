@@ -14,7 +14,7 @@ using namespace vornpci;
 using namespace vorntest;
 using ntemu::kMillisecond;
 
-class Waits : public DriverTest {
+class WaitsTest : public DriverTest {
 protected:
     void settle() { m_host.system().kernel().settle(); }
     // One external event, tagged now, then `gap` of board time.
@@ -84,8 +84,6 @@ protected:
         return handle;
     }
 };
-
-using WaitsTest = Waits;
 
 TEST_F(WaitsTest, QueuedEventIsReturnedAtOnceWithTheTimeoutLeftAsGiven) {
     clock().advance(1500 * kMillisecond);
