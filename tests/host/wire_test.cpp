@@ -407,7 +407,7 @@ TEST(WireDaemonOptionsTest, MistakesAreNamed) {
     EXPECT_TRUE(parseDaemonOptions({"--help"}, noFile).options.help);
 }
 
-TEST(DaemonOptions, MetricsListenOnLoopbackUnlessToldOtherwise) {
+TEST(WireDaemonOptionsTest, MetricsListenOnLoopbackUnlessToldOtherwise) {
     auto parsed = parseDaemonOptions({"--metrics", ":9100"}, noFile);
     ASSERT_TRUE(parsed.ok && parsed.options.metrics) << parsed.error;
     EXPECT_EQ(parsed.options.metrics->host, "127.0.0.1");
