@@ -76,6 +76,8 @@ void addSample(const VornHealth& h, Report& report) {
     report.add("sync_offset_s", Decimal{double(h.sampleOffsetNanos) / 1e9, 9});
     report.add("sync_error_bound_s", Decimal{double(h.sampleErrorBoundNanos) / 1e9, 9});
     report.add("sync_sample_age_s", Decimal{secondsBetween(h.sampleAt, h.takenAt), 3});
+    report.add("sync_reported_by_pid", int64_t(h.sampleReporterPid));
+    report.add("sync_reported_by_uid", int64_t(h.sampleReporterUid));
 }
 
 } // namespace

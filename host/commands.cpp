@@ -284,8 +284,10 @@ Prepared prepareReportSample(std::span<const uint8_t> payload) {
         return malformed();
     if (report->sample.errorBoundNanos < 0)
         return refuse(WireError::BadArgument);
+    // Any admitted peer may report; the host keeps who did, so that a false feed can be traced.
     return run([r = *report](CommandContext& c) {
-        return wire::encodeReply(ok(c.host.recordSyncSample(r.board, r.sample)));
+        const SampleReporter reporter{int32_t(c.peer.pid), uint32_t(c.peer.uid)};
+        return wire::encodeReply(ok(c.host.recordSyncSample(r.board, r.sample, reporter)));
     });
 }
 

@@ -5,6 +5,7 @@
 #include "driver_host.h"
 #include "event_fanout.h"
 #include "host_process.h"
+#include "peer_check.h"
 #include "wire.h"
 
 #include <cstdint>
@@ -32,7 +33,7 @@ public:
 
 // Everything a command may touch while it runs: the host, the sending connection's process,
 // the client thread it came from, the server's counts, the connection's event subscriptions,
-// and where a reply may leave early.
+// where a reply may leave early, and who the peer is.
 struct CommandContext {
     DriverHost& host;
     HostProcess& process;
@@ -41,6 +42,7 @@ struct CommandContext {
     EventSubscriptions& events;
     ReplyWriter* replyWriter = nullptr;
     const wire::Header* request = nullptr; // for a reply that leaves through replyWriter
+    PeerCredentials peer{};
 };
 
 // The reply payload of a command that ran; empty when the reply went out through the

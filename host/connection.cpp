@@ -176,7 +176,8 @@ bool Connection::dispatch(const wire::Header& header, std::span<const uint8_t> p
         return true;
     }
     if (greeting) {
-        CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events};
+        CommandContext context{m_host,    *m_process, m_server, header.threadId,
+                               *m_events, nullptr,    nullptr,  m_peer};
         sendReply(header, prepared.job(context));
         m_greeted = true;
         return true;
@@ -196,7 +197,8 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
         return;
     }
     if (prepared.readyReply && nothingAhead) {
-        CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events, this};
+        CommandContext context{m_host,    *m_process, m_server, header.threadId,
+                               *m_events, this,       &header,  m_peer};
         std::vector<uint8_t> reply;
         if (prepared.readyReply(context, &reply)) {
             sendReply(header, reply);
@@ -216,7 +218,7 @@ void Connection::enqueue(const wire::Header& header, const Command* command,
     else
         posted = found->second->post([this, header, job = std::move(prepared.job)] {
             CommandContext context{m_host,    *m_process, m_server, header.threadId,
-                                   *m_events, this,       &header};
+                                   *m_events, this,       &header,  m_peer};
             const std::vector<uint8_t> reply = job(context);
             if (!reply.empty())
                 sendReply(header, reply);
@@ -240,7 +242,8 @@ bool Connection::retireIdleThread() {
 
 void Connection::runInPlace(const wire::Header& header, const Command* command,
                             std::span<const uint8_t> payload) {
-    CommandContext context{m_host, *m_process, m_server, header.threadId, *m_events, this};
+    CommandContext context{m_host,    *m_process, m_server, header.threadId,
+                           *m_events, this,       &header,  m_peer};
     thread_local std::vector<uint8_t> reply;
     reply.clear();
     command->execute(context, header, payload, reply);

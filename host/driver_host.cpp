@@ -1,6 +1,8 @@
 // The driver host: machine, kernel layer and the VORNpci driver wired together.
 #include "driver_host.h"
 #include "event_fanout.h"
+#include "host_process.h"
+#include "vornpci_ioctl.h"
 
 #include "vornpci_device.h"
 
@@ -30,7 +32,8 @@ const char16_t* const DriverHost::kDriverName = u"\\Driver\\VORNpci";
 const char16_t* const DriverHost::kRegistryPath =
     u"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\VORNpci";
 
-DriverHost::DriverHost(const vornsim::MachineDescription& description, HostOptions options) {
+DriverHost::DriverHost(const vornsim::MachineDescription& description, HostOptions options)
+    : m_eventQueueCapacity(options.eventQueueCapacity) {
     if (options.virtualClock) {
         auto clock = std::make_unique<ntemu::VirtualClock>(options.systemTimeAtStart);
         m_virtualClock = clock.get();
@@ -54,6 +57,7 @@ DriverHost::~DriverHost() {
     if (m_driver != nullptr)
         unload();
     m_events.reset();
+    m_lookProcess.reset();
     m_machine->unwireInterrupts();
     m_system.reset();
     m_machine.reset();
@@ -64,6 +68,8 @@ NTSTATUS DriverHost::load() {
         return STATUS_UNSUCCESSFUL;
     ntemu::DriverLoad result = m_system->io().loadDriver(DriverEntry, kDriverName, kRegistryPath);
     m_driver = result.driver;
+    std::lock_guard guard(m_briefOpenLock);
+    m_looksAllowed = m_driver != nullptr;
     return result.status;
 }
 
@@ -71,6 +77,11 @@ bool DriverHost::unload() {
     if (m_driver == nullptr)
         return false;
     stopEventPumps();
+    {
+        std::lock_guard guard(m_briefOpenLock);
+        m_looksAllowed = false;
+        m_lookProcess.reset();
+    }
     if (!m_system->io().unloadDriver(m_driver))
         return false;
     m_driver = nullptr;
@@ -81,8 +92,18 @@ EventFanout& DriverHost::events() {
     std::lock_guard guard(m_eventsLock);
     if (!m_events)
         m_events = std::make_unique<EventFanout>(
-            *m_clock, [this](std::u16string_view device, std::unique_ptr<EventSource>* source) {
+            *m_clock,
+            [this](std::u16string_view device, std::unique_ptr<EventSource>* source) {
                 return openDriverEventSource(*this, device, source);
+            },
+            m_eventQueueCapacity,
+            [this](std::u16string_view device) -> EventTally {
+                uint32_t board = 0;
+                if (!deviceIndex(device, &board))
+                    return {};
+                return [this, board](uint64_t delivered, uint64_t dropped) {
+                    m_health->addSubscriberEvents(board, delivered, dropped);
+                };
             });
     return *m_events;
 }
@@ -93,14 +114,41 @@ void DriverHost::stopEventPumps() {
         m_events->stopAll();
 }
 
+// A handle of the host's own, shared, open only for the one request: the driver admits it beside
+// any shared handle, and an open without sharing waits for it (briefOpenLock).
+void DriverHost::readDriverEventCounters(uint32_t index) {
+    if (index >= m_health->boardCount())
+        return;
+    std::lock_guard guard(m_briefOpenLock);
+    if (!m_looksAllowed)
+        return;
+    if (!m_lookProcess)
+        m_lookProcess =
+            std::make_unique<HostProcess>(*this, "health", 1, HostProcess::Accounting::HostOwn);
+    uint64_t handle = 0;
+    if (m_lookProcess->open(deviceName(index), FILE_SHARE_READ | FILE_SHARE_WRITE, &handle) !=
+        STATUS_SUCCESS)
+        return;
+    vornpci::EventCountersRecord counters{};
+    const ChannelResult result =
+        m_lookProcess->deviceIoControl(0, handle, vornpci::IOCTL_VORNPCI_GET_EVENT_COUNTERS,
+                                       nullptr, 0, &counters, sizeof counters);
+    m_lookProcess->close(handle);
+    if (result.status == STATUS_SUCCESS && result.information >= sizeof counters)
+        m_health->noteDriverEventCounters(index, counters.tagged, counters.fifoOverflows,
+                                          counters.ringDrops);
+}
+
 bool DriverHost::boardHealth(uint32_t index, BoardHealth* health) {
+    readDriverEventCounters(index);
     return m_health->snapshot(index, *m_machine, *m_clock, health);
 }
 
-NTSTATUS DriverHost::recordSyncSample(uint32_t index, const SyncSample& sample) {
+NTSTATUS DriverHost::recordSyncSample(uint32_t index, const SyncSample& sample,
+                                      const SampleReporter& reporter) {
     if (sample.errorBoundNanos < 0)
         return STATUS_INVALID_PARAMETER;
-    if (!m_health->recordSample(index, *m_machine, sample, m_clock->systemTime()))
+    if (!m_health->recordSample(index, *m_machine, sample, reporter, m_clock->systemTime()))
         return STATUS_NO_SUCH_DEVICE;
     return STATUS_SUCCESS;
 }

@@ -17,6 +17,7 @@
 namespace vornhost {
 
 class EventFanout;
+class HostProcess;
 
 struct HostOptions {
     // Virtual time (advanced by hand) for tests; the real clock otherwise.
@@ -26,6 +27,8 @@ struct HostOptions {
     // Kernel options the host passes on (the clock is the host's own).
     bool specialIrpPool = true;
     unsigned processors = 2;
+    // Events each event subscriber's queue holds before it drops new ones.
+    size_t eventQueueCapacity = 4096;
 };
 
 class DriverHost {
@@ -59,11 +62,17 @@ public:
     EventFanout& events();
     // The health record of every card's board, by card index.
     HealthBook& health() { return *m_health; }
-    // Looks at board `index` now; false for an index without a board.
+    // Looks at board `index` now, the driver's event counters included; false for an index
+    // without a board. While a program holds the board without sharing, the driver cannot be
+    // asked and its counters stay as last read.
     bool boardHealth(uint32_t index, BoardHealth* health);
-    // Keeps a feed's latest sample of board `index`: STATUS_NO_SUCH_DEVICE for an index without
-    // a board, STATUS_INVALID_PARAMETER for a negative error bound.
-    NTSTATUS recordSyncSample(uint32_t index, const SyncSample& sample);
+    // Keeps a feed's latest sample of board `index` and who reported it: STATUS_NO_SUCH_DEVICE
+    // for an index without a board, STATUS_INVALID_PARAMETER for a negative error bound.
+    NTSTATUS recordSyncSample(uint32_t index, const SyncSample& sample,
+                              const SampleReporter& reporter);
+    // Held by the host's brief opens of a board for looks of its own, and by an open without
+    // sharing, so that neither makes the other fail.
+    std::mutex& briefOpenLock() { return m_briefOpenLock; }
 
     // A user process whose threads send requests; "\\.\VORNpci0" and the like open devices.
     std::shared_ptr<ntemu::Process> createProcess(std::string name = {});
@@ -73,6 +82,8 @@ public:
 
 private:
     void stopEventPumps();
+    // Reads the driver's event counters of board `index` into the health record.
+    void readDriverEventCounters(uint32_t index);
 
     std::unique_ptr<ntemu::Clock> m_ownedClock;
     ntemu::Clock* m_clock = nullptr;
@@ -80,9 +91,13 @@ private:
     std::unique_ptr<vornsim::SimMachine> m_machine;
     std::unique_ptr<ntemu::System> m_system;
     PDRIVER_OBJECT m_driver = nullptr;
+    const size_t m_eventQueueCapacity;
     std::mutex m_eventsLock;
     std::unique_ptr<EventFanout> m_events;
     std::unique_ptr<HealthBook> m_health;
+    std::mutex m_briefOpenLock;                 // also guards m_lookProcess and m_looksAllowed
+    std::unique_ptr<HostProcess> m_lookProcess; // made at the first look, ended at unload
+    bool m_looksAllowed = false;                // while the driver is loaded
 };
 
 // The name a board device is opened by: "\\.\VORNpci" + n.

@@ -14,7 +14,8 @@ constexpr uint64_t kThreadKey = 1;
 
 class DriverEventSource final : public EventSource {
 public:
-    explicit DriverEventSource(DriverHost& host) : m_process(host, "event pump", kThreads) {}
+    explicit DriverEventSource(DriverHost& host)
+        : m_process(host, "event pump", kThreads, HostProcess::Accounting::HostOwn) {}
 
     NTSTATUS open(std::u16string_view device) {
         return m_process.open(device, FILE_SHARE_READ | FILE_SHARE_WRITE, &m_handle);

@@ -25,8 +25,10 @@ uint32_t newSubscriptionNumber() {
 
 } // namespace
 
-EventFanout::EventFanout(ntemu::Clock& clock, SourceMaker makeSource, size_t queueCapacity)
-    : m_clock(clock), m_makeSource(std::move(makeSource)), m_queueCapacity(queueCapacity) {}
+EventFanout::EventFanout(ntemu::Clock& clock, SourceMaker makeSource, size_t queueCapacity,
+                         TallyMaker makeTally)
+    : m_clock(clock), m_makeSource(std::move(makeSource)), m_queueCapacity(queueCapacity),
+      m_makeTally(std::move(makeTally)) {}
 
 EventFanout::~EventFanout() {
     stopAll();
@@ -48,7 +50,8 @@ NTSTATUS EventFanout::subscribe(std::u16string_view device,
             return status;
         found = m_pumps.emplace(key, std::move(pump)).first;
     }
-    auto made = std::make_shared<EventSubscriber>(m_clock, m_queueCapacity);
+    auto made = std::make_shared<EventSubscriber>(m_clock, m_queueCapacity,
+                                                  m_makeTally ? m_makeTally(device) : EventTally{});
     found->second->add(made);
     m_deviceOf.emplace(made.get(), key);
     *subscriber = std::move(made);

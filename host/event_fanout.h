@@ -21,9 +21,11 @@ public:
     // Opens an event source on the named device; its status when it cannot.
     using SourceMaker =
         std::function<NTSTATUS(std::u16string_view device, std::unique_ptr<EventSource>* source)>;
+    // The tally of a new subscriber of the named device; an empty one counts nothing.
+    using TallyMaker = std::function<EventTally(std::u16string_view device)>;
 
     EventFanout(ntemu::Clock& clock, SourceMaker makeSource,
-                size_t queueCapacity = kDefaultQueueCapacity);
+                size_t queueCapacity = kDefaultQueueCapacity, TallyMaker makeTally = {});
     ~EventFanout();
     EventFanout(const EventFanout&) = delete;
     EventFanout& operator=(const EventFanout&) = delete;
@@ -38,6 +40,7 @@ private:
     ntemu::Clock& m_clock;
     SourceMaker m_makeSource;
     const size_t m_queueCapacity;
+    TallyMaker m_makeTally;
     mutable std::mutex m_lock;
     std::map<std::u16string, std::unique_ptr<EventPump>> m_pumps;
     std::unordered_map<const EventSubscriber*, std::u16string> m_deviceOf;

@@ -14,10 +14,17 @@ struct EventSubscriber::TimedWait {
     bool sent = false; // the pusher sent this taker's event
 };
 
-EventSubscriber::EventSubscriber(ntemu::Clock& clock, size_t capacity)
-    : m_clock(clock), m_capacity(capacity == 0 ? 1 : capacity) {}
+EventSubscriber::EventSubscriber(ntemu::Clock& clock, size_t capacity, EventTally tally)
+    : m_clock(clock), m_capacity(capacity == 0 ? 1 : capacity), m_tally(std::move(tally)) {}
+
+void EventSubscriber::tally(uint64_t delivered, uint64_t dropped) const {
+    if (m_tally && (delivered != 0 || dropped != 0))
+        m_tally(delivered, dropped);
+}
 
 void EventSubscriber::push(const HostEvent& event) {
+    // The driver's gap before the event is lost to this subscriber whether or not it has room.
+    uint64_t dropped = event.droppedBefore;
     {
         std::lock_guard guard(m_lock);
         if (m_closed)
@@ -25,19 +32,21 @@ void EventSubscriber::push(const HostEvent& event) {
         if (m_queue.size() >= m_capacity) {
             m_pendingGap += event.droppedBefore + 1;
             ++m_queueDrops;
-            return;
-        }
-        HostEvent queued = event;
-        queued.droppedBefore += m_pendingGap;
-        m_pendingGap = 0;
-        if (m_queue.empty() && m_earlyTaker != nullptr &&
-            m_earlyTaker->early.run(m_earlyTaker->early.context, queued)) {
-            m_earlyTaker->sent = true;
-            m_earlyTaker = nullptr;
+            ++dropped;
         } else {
-            m_queue.push_back(queued);
+            HostEvent queued = event;
+            queued.droppedBefore += m_pendingGap;
+            m_pendingGap = 0;
+            if (m_queue.empty() && m_earlyTaker != nullptr &&
+                m_earlyTaker->early.run(m_earlyTaker->early.context, queued)) {
+                m_earlyTaker->sent = true;
+                m_earlyTaker = nullptr;
+            } else {
+                m_queue.push_back(queued);
+            }
         }
     }
+    tally(0, dropped);
     m_changed.notify_all();
 }
 
@@ -50,11 +59,15 @@ void EventSubscriber::fail(NTSTATUS status) {
 }
 
 void EventSubscriber::close() {
+    uint64_t unread = 0;
     {
         std::lock_guard guard(m_lock);
+        if (!m_closed)
+            unread = m_queue.size();
         m_closed = true;
         m_queue.clear();
     }
+    tally(0, unread);
     m_changed.notify_all();
 }
 
@@ -123,6 +136,8 @@ NTSTATUS EventSubscriber::take(uint32_t timeoutMs, std::span<HostEvent> events, 
     lock.unlock();
     if (armed)
         m_clock.disarm(wait.alarm);
+    if (status == STATUS_SUCCESS)
+        tally(1, 0);
     return status;
 }
 

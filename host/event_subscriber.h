@@ -1,6 +1,6 @@
 // One event subscriber's bounded queue: the pump pushes every event it reads, the subscriber
 // takes them with a time-out on the host's clock, and what the full queue pushes out is counted
-// and reported with the next event delivered.
+// and reported with the next event delivered. A tally hears of every event taken or lost.
 #pragma once
 
 #include "device_channel.h"
@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <span>
 
@@ -21,9 +22,14 @@ struct EarlySend {
     void* context = nullptr;
 };
 
+// Told of events a subscriber took (delivered) and of events tagged while it was subscribed
+// that it will never get (dropped): its full queue's, the driver's gaps, and those still queued
+// when it ends. Each event is told once, so the two add up to what the pump read meanwhile.
+using EventTally = std::function<void(uint64_t delivered, uint64_t dropped)>;
+
 class EventSubscriber {
 public:
-    EventSubscriber(ntemu::Clock& clock, size_t capacity);
+    EventSubscriber(ntemu::Clock& clock, size_t capacity, EventTally tally = {});
     EventSubscriber(const EventSubscriber&) = delete;
     EventSubscriber& operator=(const EventSubscriber&) = delete;
 
@@ -33,7 +39,8 @@ public:
     void push(const HostEvent& event);
     // The pump can read no more: once the queue is empty, next returns `status`.
     void fail(NTSTATUS status);
-    // Unsubscribed: every next under way and later returns STATUS_CANCELLED.
+    // Unsubscribed: every next under way and later returns STATUS_CANCELLED; the events still
+    // queued are dropped.
     void close();
 
     // Takes up to events.size() events already queued, oldest first, into `events`; waits (up
@@ -58,9 +65,11 @@ private:
     struct TimedWait;
     static void onTimeout(ntemu::ClockAlarm* alarm);
     bool ready() const; // m_lock held
+    void tally(uint64_t delivered, uint64_t dropped) const;
 
     ntemu::Clock& m_clock;
     const size_t m_capacity;
+    const EventTally m_tally;
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
     std::deque<HostEvent> m_queue;

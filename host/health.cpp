@@ -96,7 +96,8 @@ void HealthBook::recordRequest(uint32_t board, uint32_t code, NTSTATUS status) {
 }
 
 bool HealthBook::recordSample(uint32_t board, vornsim::SimMachine& machine,
-                              const SyncSample& sample, int64_t now) {
+                              const SyncSample& sample, const SampleReporter& reporter,
+                              int64_t now) {
     if (!modelOf(board, machine))
         return false;
     std::lock_guard guard(m_lock);
@@ -104,6 +105,7 @@ bool HealthBook::recordSample(uint32_t board, vornsim::SimMachine& machine,
     looked.sampleKnown = true;
     looked.sample = sample;
     looked.sampleAt = now;
+    looked.reporter = reporter;
     return true;
 }
 
@@ -120,13 +122,12 @@ void HealthBook::noteDriverEventCounters(uint32_t board, uint64_t tagged, uint64
 }
 
 void HealthBook::addSubscriberEvents(uint32_t board, uint64_t delivered, uint64_t dropped) {
-    if (board >= m_boards.size())
+    if (board >= m_counters.size())
         return;
-    std::lock_guard guard(m_lock);
-    Looked& looked = m_boards[board];
-    looked.subscriberCountsKnown = true;
-    looked.subscriberDeliveries += delivered;
-    looked.subscriberDrops += dropped;
+    Counters& counters = m_counters[board];
+    counters.subscriberDeliveries.fetch_add(delivered, std::memory_order_relaxed);
+    counters.subscriberDrops.fetch_add(dropped, std::memory_order_relaxed);
+    counters.subscriberCountsKnown.store(true, std::memory_order_relaxed);
 }
 
 // m_lock held.
@@ -137,6 +138,7 @@ void HealthBook::copyLooked(const Looked& looked, BoardHealth* health) const {
     health->sampleKnown = looked.sampleKnown;
     health->sample = looked.sample;
     health->sampleAt = looked.sampleAt;
+    health->sampleReporter = looked.reporter;
     // The driver's count of tagged events includes those it lost; the board's own is the
     // fallback where the driver gives none.
     if (looked.driverCountersKnown) {
@@ -145,9 +147,6 @@ void HealthBook::copyLooked(const Looked& looked, BoardHealth* health) const {
         health->eventsFifoOverflows = looked.fifoOverflows;
         health->eventsRingDrops = looked.ringDrops;
     }
-    health->subscriberCountsKnown = looked.subscriberCountsKnown;
-    health->subscriberDeliveries = looked.subscriberDeliveries;
-    health->subscriberDrops = looked.subscriberDrops;
 }
 
 vornsim::BoardModel* HealthBook::modelOf(uint32_t board, vornsim::SimMachine& machine) const {
@@ -187,6 +186,9 @@ bool HealthBook::snapshot(uint32_t board, vornsim::SimMachine& machine, const nt
     copyCounts(counters.failed, health->failed);
     copyCounts(counters.timedOut, health->timedOut);
     health->eventsDelivered = counters.delivered.load(std::memory_order_relaxed);
+    health->subscriberCountsKnown = counters.subscriberCountsKnown.load(std::memory_order_relaxed);
+    health->subscriberDeliveries = counters.subscriberDeliveries.load(std::memory_order_relaxed);
+    health->subscriberDrops = counters.subscriberDrops.load(std::memory_order_relaxed);
     return true;
 }
 

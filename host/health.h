@@ -32,6 +32,13 @@ struct SyncSample {
     int64_t errorBoundNanos = 0;
 };
 
+// Who reported a sample: the reporting process and its user, as the host knows them (the
+// daemon from the connection's peer credentials), so that a false feed can be traced.
+struct SampleReporter {
+    int32_t pid = 0;
+    uint32_t uid = 0;
+};
+
 // A board's health as one snapshot. Times are the system time, 100 ns units since 1601-01-01.
 struct BoardHealth {
     bool synchronized = false;
@@ -51,12 +58,16 @@ struct BoardHealth {
     bool eventDropsKnown = false;
     uint64_t eventsFifoOverflows = 0;
     uint64_t eventsRingDrops = 0;
+    // Over every subscription there has been: events handed to it, and events tagged while it
+    // was open that it never received (its full queue, the driver's losses, those unread when
+    // it ended). Each subscription's delivered and dropped add up to what was tagged meanwhile.
     bool subscriberCountsKnown = false;
     uint64_t subscriberDeliveries = 0;
     uint64_t subscriberDrops = 0;
     bool sampleKnown = false;
     SyncSample sample;
     int64_t sampleAt = 0;
+    SampleReporter sampleReporter;
 };
 
 // The host's running record of every board, fed by the requests that pass through it and by
@@ -76,7 +87,7 @@ public:
     void addSubscriberEvents(uint32_t board, uint64_t delivered, uint64_t dropped);
     // False, with nothing kept, for a board index the machine lacks.
     bool recordSample(uint32_t board, vornsim::SimMachine& machine, const SyncSample& sample,
-                      int64_t now);
+                      const SampleReporter& reporter, int64_t now);
     // Looks at the board and returns its health; false for a board index the machine lacks.
     bool snapshot(uint32_t board, vornsim::SimMachine& machine, const ntemu::Clock& clock,
                   BoardHealth* health);
@@ -88,6 +99,10 @@ private:
         std::array<std::atomic<uint64_t>, kRequestKinds> failed{};
         std::array<std::atomic<uint64_t>, kRequestKinds> timedOut{};
         std::atomic<uint64_t> delivered{0};
+        // Added for every event a subscriber takes or misses: kept apart from m_lock.
+        std::atomic<bool> subscriberCountsKnown{false};
+        std::atomic<uint64_t> subscriberDeliveries{0};
+        std::atomic<uint64_t> subscriberDrops{0};
     };
     struct Looked { // guarded by m_lock
         bool everLooked = false;
@@ -98,13 +113,11 @@ private:
         bool sampleKnown = false;
         SyncSample sample;
         int64_t sampleAt = 0;
+        SampleReporter reporter;
         bool driverCountersKnown = false;
         uint64_t driverTagged = 0;
         uint64_t fifoOverflows = 0;
         uint64_t ringDrops = 0;
-        bool subscriberCountsKnown = false;
-        uint64_t subscriberDeliveries = 0;
-        uint64_t subscriberDrops = 0;
     };
     void copyLooked(const Looked& looked, BoardHealth* health) const;
 

@@ -47,8 +47,10 @@ private:
     bool m_admitted = false;
 };
 
-HostProcess::HostProcess(DriverHost& host, std::string name, size_t maxThreads)
-    : m_host(host), m_process(host.createProcess(std::move(name))), m_maxThreads(maxThreads) {}
+HostProcess::HostProcess(DriverHost& host, std::string name, size_t maxThreads,
+                         Accounting accounting)
+    : m_host(host), m_process(host.createProcess(std::move(name))), m_maxThreads(maxThreads),
+      m_accounting(accounting) {}
 
 HostProcess::~HostProcess() {
     m_process->terminate();
@@ -65,7 +67,15 @@ NTSTATUS HostProcess::open(std::u16string_view name, uint16_t shareAccess, uint6
     options.shareAccess = shareAccess;
     options.overlapped = true;
     ntemu::Handle opened = 0;
-    NTSTATUS status = m_process->open(name, options, &opened);
+    NTSTATUS status = STATUS_SUCCESS;
+    if (shareAccess == 0) {
+        // An open without sharing fails while any other handle is open; it waits for a brief
+        // look of the host's own at the board to end rather than fail because of it.
+        std::lock_guard quiet(m_host.briefOpenLock());
+        status = m_process->open(name, options, &opened);
+    } else {
+        status = m_process->open(name, options, &opened);
+    }
     *handle = NT_SUCCESS(status) ? opened : 0;
     if (NT_SUCCESS(status))
         rememberBoard(opened, name);
@@ -74,7 +84,7 @@ NTSTATUS HostProcess::open(std::u16string_view name, uint16_t shareAccess, uint6
 
 void HostProcess::rememberBoard(uint64_t handle, std::u16string_view name) {
     uint32_t device = 0;
-    const bool board = deviceIndex(name, &device);
+    const bool board = m_accounting == Accounting::Counted && deviceIndex(name, &device);
     std::lock_guard guard(m_lock);
     if (board)
         m_boards[handle] = device;

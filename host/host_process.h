@@ -18,8 +18,13 @@ namespace vornhost {
 
 class HostProcess {
 public:
+    // A client's requests count in the host's health record; the host's own (its event pumps,
+    // its looks at the driver's counters) would only blur it.
+    enum class Accounting { Counted, HostOwn };
+
     // A process of `host` with at most `maxThreads` distinct thread keys.
-    HostProcess(DriverHost& host, std::string name, size_t maxThreads);
+    HostProcess(DriverHost& host, std::string name, size_t maxThreads,
+                Accounting accounting = Accounting::Counted);
     // Ends the process as the kernel does for one that exits.
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
@@ -60,6 +65,7 @@ private:
     DriverHost& m_host;
     std::shared_ptr<ntemu::Process> m_process;
     const size_t m_maxThreads;
+    const Accounting m_accounting;
     mutable std::mutex m_lock; // guards m_threads, m_boards, m_terminating and m_callsUnderWay
     std::unordered_map<uint64_t, uint32_t> m_boards;        // handle -> device number
     std::unordered_map<uint64_t, ntemu::Thread*> m_threads; // owned by m_process

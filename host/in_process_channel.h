@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include <unistd.h>
+
 namespace vornhost {
 
 class InProcessChannel : public DeviceChannel {
@@ -50,8 +52,9 @@ public:
             return STATUS_INVALID_PARAMETER;
         return m_host->boardHealth(board, health) ? STATUS_SUCCESS : STATUS_NO_SUCH_DEVICE;
     }
+    // The reporter is this program.
     NTSTATUS reportSyncSample(uint32_t board, const SyncSample& sample) override {
-        return m_host->recordSyncSample(board, sample);
+        return m_host->recordSyncSample(board, sample, {int32_t(::getpid()), uint32_t(::getuid())});
     }
 
     DriverHost& host() { return *m_host; }

@@ -123,9 +123,10 @@ void HealthWatch::run() {
     std::unique_lock held(m_lock);
     while (!m_stopping) {
         held.unlock();
+        // Only to date changes as they happen: the driver is asked when health is read.
         for (uint32_t board = 0; board < m_host.health().boardCount(); ++board) {
             BoardHealth ignored;
-            m_host.boardHealth(board, &ignored);
+            m_host.health().snapshot(board, m_host.machine(), m_host.clock(), &ignored);
         }
         held.lock();
         m_wake.wait_for(held, m_interval, [this] { return m_stopping; });

@@ -106,7 +106,8 @@ void writeRequests(Exposition& e) {
 }
 
 void writeEvents(Exposition& e) {
-    e.family("vorn_events_tagged_total", "counter", "External events the board time-tagged.",
+    e.family("vorn_events_tagged_total", "counter",
+             "External events the board time-tagged, those lost on the way included.",
              [&](const BoardHealth& h, const std::string& b) {
                  e.sample("vorn_events_tagged_total", b, h.eventsTagged);
              });
@@ -114,23 +115,30 @@ void writeEvents(Exposition& e) {
              "Tagged events handed to programs by the event waits.",
              [&](const BoardHealth& h, const std::string& b) {
                  e.sample("vorn_events_delivered_total", b, h.eventsDelivered);
-                 if (h.subscriberCountsKnown)
-                     e.sample("vorn_events_delivered_total", b + ",path=\"subscription\"",
-                              h.subscriberDeliveries);
              });
     e.family("vorn_events_dropped_total", "counter",
-             "Tagged events lost before a program read them, by cause.",
+             "Tagged events the driver lost, by cause: the board's full FIFO, or pushed out of "
+             "the event-wait ring unread.",
              [&](const BoardHealth& h, const std::string& b) {
-                 if (h.eventDropsKnown) {
-                     e.sample("vorn_events_dropped_total", b + ",cause=\"fifo_overflow\"",
-                              h.eventsFifoOverflows);
-                     e.sample("vorn_events_dropped_total", b + ",cause=\"ring\"",
-                              h.eventsRingDrops);
-                 }
-                 if (h.subscriberCountsKnown)
-                     e.sample("vorn_events_dropped_total", b + ",cause=\"subscriber\"",
-                              h.subscriberDrops);
+                 if (!h.eventDropsKnown)
+                     return;
+                 e.sample("vorn_events_dropped_total", b + ",cause=\"fifo_overflow\"",
+                          h.eventsFifoOverflows);
+                 e.sample("vorn_events_dropped_total", b + ",cause=\"ring\"", h.eventsRingDrops);
              });
+    const auto subscribers = [&](const char* name, const char* help, auto value) {
+        e.family(name, "counter", help, [&](const BoardHealth& h, const std::string& b) {
+            if (h.subscriberCountsKnown)
+                e.sample(name, b, value(h));
+        });
+    };
+    subscribers("vorn_subscriber_events_delivered_total",
+                "Events handed to event subscribers, once for each subscriber.",
+                [](const BoardHealth& h) { return h.subscriberDeliveries; });
+    subscribers("vorn_subscriber_events_dropped_total",
+                "Events tagged while a subscription was open that it never received, once for "
+                "each subscriber; with the delivered ones they make up what was tagged meanwhile.",
+                [](const BoardHealth& h) { return h.subscriberDrops; });
 }
 
 void writeSample(Exposition& e) {
@@ -149,6 +157,10 @@ void writeSample(Exposition& e) {
           });
     known("vorn_sync_sample_timestamp_seconds", "When the feed reported its last sample.",
           [](const BoardHealth& h) { return unixSeconds(h.sampleAt); });
+    known("vorn_sync_sample_reporter_pid", "The process that reported the feed's last sample.",
+          [](const BoardHealth& h) { return std::to_string(h.sampleReporter.pid); });
+    known("vorn_sync_sample_reporter_uid", "The user of that process.",
+          [](const BoardHealth& h) { return std::to_string(h.sampleReporter.uid); });
 }
 
 } // namespace

@@ -171,6 +171,7 @@ template <> struct Fields<BoardHealth> {
         io.u64(b.eventsFifoOverflows).u64(b.eventsRingDrops).u8(b.subscriberCountsKnown);
         io.u64(b.subscriberDeliveries).u64(b.subscriberDrops).u8(b.sampleKnown);
         io.u64(b.sample.offsetNanos).u64(b.sample.errorBoundNanos).u64(b.sampleAt);
+        io.u32(b.sampleReporter.pid).u32(b.sampleReporter.uid);
     }
 };
 

@@ -281,15 +281,21 @@ typedef struct VornHealth {
     uint64_t requestsServed[VORN_REQUEST_KINDS];
     uint64_t requestsFailed[VORN_REQUEST_KINDS];
     uint64_t waitsTimedOut[VORN_REQUEST_KINDS];
-    uint64_t eventsTagged;    /* external events the board time-tagged */
-    uint64_t eventsDelivered; /* handed to programs by the event waits */
-    uint64_t eventsFifoOverflows;
-    uint64_t eventsRingDrops;
+    uint64_t eventsTagged;        /* external events the board time-tagged (lost ones too) */
+    uint64_t eventsDelivered;     /* handed to programs by the event waits */
+    uint64_t eventsFifoOverflows; /* lost in the board's full FIFO */
+    uint64_t eventsRingDrops;     /* pushed out of the driver's event-wait ring unread */
+    /* Over all subscriptions (VORN_subscribeEvents) there have been: events handed to one, and
+     * events tagged while one was open that it never received (its full queue, the driver's
+     * losses, those unread when it ended). For each subscription the two add up to the events
+     * tagged while it was open. */
     uint64_t subscriberDeliveries;
     uint64_t subscriberDrops;
     int64_t sampleOffsetNanos;     /* the feed's last sample: board time minus system time */
     int64_t sampleErrorBoundNanos; /* and its error bound */
     struct timespec sampleAt;      /* when the feed reported it */
+    int32_t sampleReporterPid;     /* the process that reported it */
+    uint32_t sampleReporterUid;    /* and its user */
 } VornHealth;
 
 /* Fills *health for the board. VORN_ERR_HANDLE, VORN_ERR_ARGUMENT, VORN_ERR_HOST (also for a

@@ -64,6 +64,8 @@ void fill(const vornhost::BoardHealth& from, VornHealth* to) {
         to->sampleOffsetNanos = from.sample.offsetNanos;
         to->sampleErrorBoundNanos = from.sample.errorBoundNanos;
         to->sampleAt = unixTime(from.sampleAt);
+        to->sampleReporterPid = from.sampleReporter.pid;
+        to->sampleReporterUid = from.sampleReporter.uid;
     }
 }
 

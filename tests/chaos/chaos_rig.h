@@ -1,10 +1,10 @@
-// What the chaos tests share: the seed, a daemon that must stop cleanly, driver requests by
-// their raw statuses, client threads that keep a daemon loaded, and client processes that the
-// test kills at random points of their work.
+// What the chaos tests share: the seed, driver requests by their raw statuses, client threads
+// that keep a daemon loaded, and client processes that the test kills at random points of
+// their work.
 #pragma once
 
-#include "daemon_client.h"
-#include "daemon_process.h"
+#include "daemon_host.h"
+#include "driver_requests.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -22,7 +22,6 @@ namespace chaostest {
 
 // Real-time safety bound for anything the tests wait on; never reached unless something hangs.
 constexpr int kSafetyBoundMs = 60'000;
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // The run's seed: VORN_CHAOS_SEED when set, else a fixed one. Printed by every test using it
 // so that a failure can be run again with the same choices.
@@ -32,47 +31,11 @@ uint32_t chaosSeed();
 // `reference` each board has its reference signal from the start.
 std::vector<std::string> boardArgs(const std::vector<uint16_t>& models, bool reference = false);
 
-// Starts vornhost with `args`; fails the test (null) when it does not come up.
-std::unique_ptr<vorntest::DaemonProcess> startDaemon(std::vector<std::string> args);
-
-// Stops the daemon with SIGTERM and checks its exit report: driver unloaded, no pool block
-// left, no verifier report, exit code 0.
-void expectCleanStop(vorntest::DaemonProcess& daemon);
-
-// Waits until the daemon serves no connection but `asker` and holds no request in the driver.
-bool daemonIdle(vornhost::DaemonClient& asker);
-
-// "\\.\VORNpciN".
-std::u16string boardName(unsigned index);
-
-// "" when `got` is one of `allowed`, else a line naming the request and its status.
-std::string unless(const char* what, NTSTATUS got, std::initializer_list<NTSTATUS> allowed);
+using namespace vorntest;
 
 // Drives board `board` of the daemon through `control`.
 NTSTATUS setFaults(vornhost::DeviceChannel& control, unsigned board, bool noAnswer, bool badEcho,
                    uint32_t slowFifoReads);
-
-// Driver requests by their raw status, as the library sends them.
-struct Driver {
-    vornhost::DeviceChannel& channel;
-    uint64_t handle;
-
-    NTSTATUS getTime() const;
-    NTSTATUS getDate() const;
-    NTSTATUS getAltitude() const;
-    NTSTATUS getSatellites() const;
-    NTSTATUS getFirmware() const;
-    NTSTATUS simEvent() const;
-    NTSTATUS flushFifo() const;
-    // The status and the byte the board answered (1 synchronized, 0 freewheeling).
-    NTSTATUS synchStatus(uint8_t* status) const;
-    NTSTATUS synchControl(uint8_t control) const;
-    NTSTATUS waitEvent(uint32_t timeoutMs) const;
-    NTSTATUS waitHeartbeat(uint32_t timeoutMs) const;
-    NTSTATUS setHeartbeat(uint16_t divider) const;
-    NTSTATUS peek(uint16_t offset, uint16_t* value, uint32_t inLength = 8) const;
-    NTSTATUS poke(uint16_t offset, uint16_t value, uint32_t inLength = 8) const;
-};
 
 // Client connections on threads of their own, each with its own board handle, running `body`
 // over and over until stopped. A body returns what went wrong, or an empty string.

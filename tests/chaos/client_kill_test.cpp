@@ -36,7 +36,7 @@ unsigned plannedKills(const std::vector<ClientPlan>& plans) {
     return kills;
 }
 
-TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
+TEST(ClientKillTest, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
     const uint32_t seed = chaosSeed();
     auto daemon = startDaemon(boardArgs({0x9070, 0x7100}));
     ASSERT_TRUE(daemon);
@@ -88,7 +88,7 @@ TEST(ClientKills, DaemonServesSurvivorsAndNewcomersAndLeaksNothing) {
 
 // The same fleet with nobody killed: every client's calls end with the results their contract
 // allows, so the failures above come from the kills alone.
-TEST(ClientKills, UnkilledFleetFinishesWhole) {
+TEST(ClientKillTest, UnkilledFleetFinishesWhole) {
     const uint32_t seed = chaosSeed() + 1;
     auto daemon = startDaemon(boardArgs({0x9070}));
     ASSERT_TRUE(daemon);

@@ -15,7 +15,7 @@ using namespace chaostest;
 
 constexpr unsigned kClients = 4;
 
-class FaultModes : public testing::Test {
+class FaultModesTest : public testing::Test {
 protected:
     void start(bool reference = false) {
         m_seed = chaosSeed();
@@ -59,7 +59,7 @@ protected:
 constexpr std::initializer_list<NTSTATUS> kWaitEnds = {STATUS_SUCCESS, STATUS_DEVICE_NOT_READY,
                                                        STATUS_INVALID_PARAMETER};
 
-TEST_F(FaultModes, BoardThatNeverAnswersTimesQueriesOut) {
+TEST_F(FaultModesTest, BoardThatNeverAnswersTimesQueriesOut) {
     start();
     ASSERT_EQ(setFaults(*m_control, 0, true, false, 0), STATUS_SUCCESS);
     load(2, [](const Driver& d, std::mt19937& random) {
@@ -78,7 +78,7 @@ TEST_F(FaultModes, BoardThatNeverAnswersTimesQueriesOut) {
     finish();
 }
 
-TEST_F(FaultModes, BadEchoFailsEveryQueryAndNothingElse) {
+TEST_F(FaultModesTest, BadEchoFailsEveryQueryAndNothingElse) {
     start();
     ASSERT_EQ(setFaults(*m_control, 0, false, true, 0), STATUS_SUCCESS);
     load(4, [](const Driver& d, std::mt19937& random) {
@@ -109,7 +109,7 @@ TEST_F(FaultModes, BadEchoFailsEveryQueryAndNothingElse) {
 
 // Within the driver's quick polls (64 status reads) a slow FIFO costs nothing: every query is
 // answered and every event reaches the ring, even one that comes just before a query.
-TEST_F(FaultModes, SlowFifoStillAnswersAndTagsEvents) {
+TEST_F(FaultModesTest, SlowFifoStillAnswersAndTagsEvents) {
     start();
     ASSERT_EQ(setFaults(*m_control, 0, false, false, 50), STATUS_SUCCESS);
     std::atomic<uint64_t> events{0};
@@ -133,7 +133,7 @@ TEST_F(FaultModes, SlowFifoStillAnswersAndTagsEvents) {
 // earlier timed-out answer comes first, and the board serves again once the fault is gone.
 // That rest, which the interrupt routine cannot see within its quick polls, leaves the line
 // claimed, not masked: no verifier report.
-TEST_F(FaultModes, SlowestFifoEndsEveryQueryInTime) {
+TEST_F(FaultModesTest, SlowestFifoEndsEveryQueryInTime) {
     start();
     ASSERT_EQ(setFaults(*m_control, 0, false, false, 1000), STATUS_SUCCESS);
     load(1, [](const Driver& d, std::mt19937&) {
@@ -151,7 +151,7 @@ TEST_F(FaultModes, SlowestFifoEndsEveryQueryInTime) {
     finish();
 }
 
-TEST_F(FaultModes, EventStormIsServedAndFlushedAway) {
+TEST_F(FaultModesTest, EventStormIsServedAndFlushedAway) {
     start();
     std::atomic<bool> storming{true};
     std::atomic<unsigned> storms{0};
@@ -200,7 +200,7 @@ TEST_F(FaultModes, EventStormIsServedAndFlushedAway) {
     finish();
 }
 
-TEST_F(FaultModes, LostReferenceFreewheelsWithoutFailingRequests) {
+TEST_F(FaultModesTest, LostReferenceFreewheelsWithoutFailingRequests) {
     start(true);
     Driver driver = probe();
     uint8_t sync = 0xFF;

@@ -59,7 +59,7 @@ private:
 };
 
 // Two boards on one bus, the driver loaded over the recording bus, one open handle to each.
-class PortWindow : public testing::Test {
+class PortWindowTest : public testing::Test {
 protected:
     void SetUp() override {
         auto parsed = vornsim::parseMachineDescription("board model=0x9070 bus=0 slot=3 irq=11\n"
@@ -131,7 +131,7 @@ protected:
     ntemu::Handle m_handle = 0;
 };
 
-TEST_F(PortWindow, EveryRegisterOfTheWindowIsReachedAndNothingElse) {
+TEST_F(PortWindowTest, EveryRegisterOfTheWindowIsReachedAndNothingElse) {
     for (uint16_t offset = 0; offset + 2u <= vornsim::reg::WindowLength; offset += 2) {
         uint16_t value = 0;
         EXPECT_EQ(raw(IOCTL_VORNPCI_PEEK, offset, &value), STATUS_SUCCESS) << offset;
@@ -147,7 +147,7 @@ TEST_F(PortWindow, EveryRegisterOfTheWindowIsReachedAndNothingElse) {
     EXPECT_EQ(m_machine->board(0)->counters().ignoredWrites, ignoredBefore + 1);
 }
 
-TEST_F(PortWindow, OffsetsAtAndPastTheWindowTouchNoPort) {
+TEST_F(PortWindowTest, OffsetsAtAndPastTheWindowTouchNoPort) {
     const uint32_t nextCard = m_machine->card(1).windowBase() - m_machine->card(0).windowBase();
     const uint16_t offsets[] = {
         uint16_t(vornsim::reg::WindowLength - 1), // its second byte lies past the end

@@ -5,7 +5,9 @@
 namespace ctltest {
 namespace {
 
-TEST_F(CtlTest, StatusShowsTimeDateSyncVersionsAndGpsOnAGpsBoard) {
+class CtlBoardTest : public CtlFixture {};
+
+TEST_F(CtlBoardTest, StatusShowsTimeDateSyncVersionsAndGpsOnAGpsBoard) {
     JsonObject status = json({"status"});
     EXPECT_EQ(status["command"].text, "status");
     EXPECT_EQ(status["device"].text, "VORNpci0");
@@ -23,7 +25,7 @@ TEST_F(CtlTest, StatusShowsTimeDateSyncVersionsAndGpsOnAGpsBoard) {
         EXPECT_EQ(status.count(key), 1u) << key;
 }
 
-TEST_F(CtlTest, StatusOfATimeCodeBoardLeavesOutPositionAndSatellites) {
+TEST_F(CtlBoardTest, StatusOfATimeCodeBoardLeavesOutPositionAndSatellites) {
     start(oneBoard(0x7000));
     const Outcome outcome = run({"status"});
     ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
@@ -33,7 +35,7 @@ TEST_F(CtlTest, StatusOfATimeCodeBoardLeavesOutPositionAndSatellites) {
     EXPECT_EQ(outcome.out.find("satellites"), std::string::npos) << outcome.out;
 }
 
-TEST_F(CtlTest, SetTimeThenTimeReadsTheLoadedTime) {
+TEST_F(CtlBoardTest, SetTimeThenTimeReadsTheLoadedTime) {
     ASSERT_EQ(run({"set-time", "100", "08:09:10"}).exit, vornctl::kExitOk);
     EXPECT_EQ(board().dayOfYear, 100);
     EXPECT_EQ(board().hours, 8);
@@ -48,7 +50,7 @@ TEST_F(CtlTest, SetTimeThenTimeReadsTheLoadedTime) {
     EXPECT_EQ(time["time"].text.substr(0, 10), "08:09:10.2");
 }
 
-TEST_F(CtlTest, SetYearThenDateAndALeapDayInACommonYearIsRefused) {
+TEST_F(CtlBoardTest, SetYearThenDateAndALeapDayInACommonYearIsRefused) {
     ASSERT_EQ(run({"set-year", "2023"}).exit, vornctl::kExitOk);
     EXPECT_EQ(board().year, 2023);
     EXPECT_EQ(json({"date"})["year"].text, "2023");
@@ -57,7 +59,7 @@ TEST_F(CtlTest, SetYearThenDateAndALeapDayInACommonYearIsRefused) {
     EXPECT_NE(leap.err.find("value refused"), std::string::npos) << leap.err;
 }
 
-TEST_F(CtlTest, HeartbeatProgrammesTheBoardAndRefusesAFrequencyNoDividerMakes) {
+TEST_F(CtlBoardTest, HeartbeatProgrammesTheBoardAndRefusesAFrequencyNoDividerMakes) {
     JsonObject set = json({"heartbeat", "10", "--square", "--next-second"});
     EXPECT_EQ(set["mode"].text, "square");
     EXPECT_EQ(set["start"].text, "next-second");
@@ -75,7 +77,7 @@ TEST_F(CtlTest, HeartbeatProgrammesTheBoardAndRefusesAFrequencyNoDividerMakes) {
     EXPECT_EQ(board().heartbeatDivider, 0);
 }
 
-TEST_F(CtlTest, TimeCodeBoardsTakeOnlyAPulseAtTheNextSecond) {
+TEST_F(CtlBoardTest, TimeCodeBoardsTakeOnlyAPulseAtTheNextSecond) {
     start(oneBoard(0x7100));
     EXPECT_EQ(run({"heartbeat", "100", "--square"}).exit, vornctl::kExitFailed);
     EXPECT_EQ(board().heartbeatDivider, 0);
@@ -86,7 +88,7 @@ TEST_F(CtlTest, TimeCodeBoardsTakeOnlyAPulseAtTheNextSecond) {
     EXPECT_FALSE(board().heartbeatImmediately);
 }
 
-TEST_F(CtlTest, MatchArmsTheBoardWithItsFraction) {
+TEST_F(CtlBoardTest, MatchArmsTheBoardWithItsFraction) {
     JsonObject set = json({"match", "61", "12:00:01.5", "--stop"});
     EXPECT_EQ(set["type"].text, "stop");
     const vornhost::BoardState state = board();
@@ -97,7 +99,7 @@ TEST_F(CtlTest, MatchArmsTheBoardWithItsFraction) {
     EXPECT_EQ(state.matchMicrosInMinute, 1'500'000u);
 }
 
-TEST_F(CtlTest, SyncFollowsTheReferenceAndTheModeSet) {
+TEST_F(CtlBoardTest, SyncFollowsTheReferenceAndTheModeSet) {
     EXPECT_EQ(json({"sync-status"})["synchronized"].text, "false");
     ASSERT_EQ(run({"sim", "reference", "present"}).exit, vornctl::kExitOk);
     EXPECT_TRUE(board().referencePresent);
@@ -112,7 +114,7 @@ TEST_F(CtlTest, SyncFollowsTheReferenceAndTheModeSet) {
     EXPECT_EQ(json({"sync-status"})["synchronized"].text, "false");
 }
 
-TEST_F(CtlTest, ReferenceOffsetAndRateMoveTheLockedBoard) {
+TEST_F(CtlBoardTest, ReferenceOffsetAndRateMoveTheLockedBoard) {
     ASSERT_EQ(run({"sim", "reference", "found"}).exit, vornctl::kExitOk);
     ASSERT_EQ(run({"sync", "synchronize"}).exit, vornctl::kExitOk);
     const vornhost::BoardState before = board();
@@ -125,7 +127,7 @@ TEST_F(CtlTest, ReferenceOffsetAndRateMoveTheLockedBoard) {
     EXPECT_EQ(drifted.microsInMinute, offset.microsInMinute + 10'000'000 - 125);
 }
 
-TEST_F(CtlTest, PropDelayTakesNegativeValuesAndRefusesTheOutOfRange) {
+TEST_F(CtlBoardTest, PropDelayTakesNegativeValuesAndRefusesTheOutOfRange) {
     ASSERT_EQ(run({"prop-delay", "-250"}).exit, vornctl::kExitOk);
     EXPECT_EQ(board().propagationDelayMicros, -250);
     const Outcome refused = run({"prop-delay", "5000"});
@@ -134,7 +136,7 @@ TEST_F(CtlTest, PropDelayTakesNegativeValuesAndRefusesTheOutOfRange) {
     EXPECT_EQ(board().propagationDelayMicros, -250);
 }
 
-TEST_F(CtlTest, GpsScenarioReadsBackAsPositionAndSatellites) {
+TEST_F(CtlBoardTest, GpsScenarioReadsBackAsPositionAndSatellites) {
     ASSERT_EQ(run({"sim", "gps", "--latitude", "-33.5", "--longitude=151.25", "--altitude", "42.5",
                    "--satellites", "7"})
                   .exit,
@@ -150,7 +152,7 @@ TEST_F(CtlTest, GpsScenarioReadsBackAsPositionAndSatellites) {
     EXPECT_EQ(json({"satellites"})["satellites"].text, "7");
 }
 
-TEST_F(CtlTest, AngleMinutesThatRoundUpToSixtyCarryIntoTheDegrees) {
+TEST_F(CtlBoardTest, AngleMinutesThatRoundUpToSixtyCarryIntoTheDegrees) {
     ASSERT_EQ(run({"sim", "gps", "--latitude", "10.999999999", "--longitude", "-0.5"}).exit,
               vornctl::kExitOk);
     JsonObject position = json({"position"});
@@ -161,7 +163,7 @@ TEST_F(CtlTest, AngleMinutesThatRoundUpToSixtyCarryIntoTheDegrees) {
     EXPECT_EQ(position["longitude_hemisphere"].text, "W");
 }
 
-TEST_F(CtlTest, VersionsNameFirmwareFpgaAndDriver) {
+TEST_F(CtlBoardTest, VersionsNameFirmwareFpgaAndDriver) {
     JsonObject versions = json({"versions"});
     EXPECT_EQ(versions["firmware_version"].text, "2.03");
     EXPECT_EQ(versions["fpga_version"].kind, JsonValue::Kind::String);
@@ -170,7 +172,7 @@ TEST_F(CtlTest, VersionsNameFirmwareFpgaAndDriver) {
 }
 
 // The simulated board is found by its model, whatever order the machine lists its cards in.
-TEST_F(CtlTest, SimulationReachesTheBoardBehindTheDeviceName) {
+TEST_F(CtlBoardTest, SimulationReachesTheBoardBehindTheDeviceName) {
     vornsim::MachineDescription machine;
     machine.cards.push_back(vornsim::CardDescription::board(0x9070, 1, 3, 11));
     machine.cards.push_back(vornsim::CardDescription::board(0x7000, 0, 5, 10));
@@ -181,7 +183,7 @@ TEST_F(CtlTest, SimulationReachesTheBoardBehindTheDeviceName) {
     EXPECT_EQ(board(0).eventsTagged, 0u);
 }
 
-TEST_F(CtlTest, SimulationRefusesToGuessBetweenBoardsOfOneModel) {
+TEST_F(CtlBoardTest, SimulationRefusesToGuessBetweenBoardsOfOneModel) {
     vornsim::MachineDescription machine;
     machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 3, 11));
     machine.cards.push_back(vornsim::CardDescription::board(0x9070, 0, 4, 10));

@@ -1,6 +1,5 @@
 // The vornctl fixture and its JSON reader.
 #include "ctl_fixture.h"
-#include "private_host.h"
 
 #include <cctype>
 #include <future>
@@ -99,19 +98,7 @@ std::optional<JsonObject> parseJsonObject(const std::string& text) {
     return Reader(text).object();
 }
 
-void CtlTest::start(const vornsim::MachineDescription& machine) {
-    m_channel.reset();
-    m_channel = vorntest::bootPrivateHost(machine);
-    ASSERT_NE(m_channel, nullptr);
-}
-
-void CtlTest::TearDown() {
-    EXPECT_EQ(vornlib::testing::openBoardCount(), 0u) << "vornctl left a board open";
-    EXPECT_TRUE(vornlib::testing::resetChannel());
-    m_channel.reset();
-}
-
-Outcome CtlTest::run(const std::vector<std::string>& args) {
+Outcome CtlFixture::run(const std::vector<std::string>& args) {
     std::ostringstream out;
     std::ostringstream err;
     Outcome outcome;
@@ -121,7 +108,7 @@ Outcome CtlTest::run(const std::vector<std::string>& args) {
     return outcome;
 }
 
-JsonObject CtlTest::json(const std::vector<std::string>& args, int expectedExit) {
+JsonObject CtlFixture::json(const std::vector<std::string>& args, int expectedExit) {
     std::vector<std::string> all{"--json"};
     all.insert(all.end(), args.begin(), args.end());
     const Outcome outcome = run(all);
@@ -131,17 +118,11 @@ JsonObject CtlTest::json(const std::vector<std::string>& args, int expectedExit)
     return object.value_or(JsonObject{});
 }
 
-Outcome CtlTest::runBlocking(const std::vector<std::string>& args, int64_t ticks) {
+Outcome CtlFixture::runBlocking(const std::vector<std::string>& args, int64_t ticks) {
     std::future<Outcome> result = std::async(std::launch::async, [&] { return run(args); });
-    EXPECT_TRUE(m_channel->waitForPending(1));
+    EXPECT_TRUE(rig().waitForPending(1));
     advance(ticks);
     return result.get();
-}
-
-vornhost::BoardState CtlTest::board(uint32_t index) {
-    vornhost::BoardState state;
-    EXPECT_EQ(m_channel->inspectBoard(index, &state), STATUS_SUCCESS);
-    return state;
 }
 
 } // namespace ctltest

@@ -1,16 +1,14 @@
-// Fixture for vornctl's commands: a private in-process host on a virtual clock, a way to run a
-// command line and keep its exit status and output, and a small reader for its JSON objects.
+// Fixture for vornctl's commands over a private in-process host on the virtual clock: a way to
+// run a command line and keep its exit status and output, and a small reader for its JSON
+// objects.
 #pragma once
 
 #include "cli.h"
-#include "one_board.h"
-#include "vorn_testing.h"
+#include "host_rig.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,12 +38,10 @@ using JsonObject = std::map<std::string, JsonValue>;
 // values, trailing text and duplicate keys are refused).
 std::optional<JsonObject> parseJsonObject(const std::string& text);
 
-class CtlTest : public ::testing::Test {
+class CtlFixture : public vorntest::PrivateHostTest {
 protected:
     void SetUp() override { start(oneBoard()); }
-    void TearDown() override;
 
-    void start(const vornsim::MachineDescription& machine);
     Outcome run(const std::vector<std::string>& args);
     // Runs with --json first and parses the single line it prints.
     JsonObject json(const std::vector<std::string>& args, int expectedExit = 0);
@@ -53,12 +49,9 @@ protected:
     // moves the virtual clock on by `ticks`.
     Outcome runBlocking(const std::vector<std::string>& args, int64_t ticks);
 
-    vornhost::BoardState board(uint32_t index = 0);
-    void advance(int64_t ticks) { m_channel->host().virtualClock()->advance(ticks); }
-    vornlib::testing::HostChannel& channel() { return *m_channel; }
-
-private:
-    std::shared_ptr<vornlib::testing::HostChannel> m_channel;
+    vornlib::testing::HostChannel& channel() {
+        return static_cast<vorntest::InProcessRig&>(rig()).channel();
+    }
 };
 
 } // namespace ctltest

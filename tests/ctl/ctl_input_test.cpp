@@ -12,7 +12,9 @@
 namespace ctltest {
 namespace {
 
-TEST_F(CtlTest, BadCommandLinesAreUsageErrorsThatTouchNoBoard) {
+class CtlInputTest : public CtlFixture {};
+
+TEST_F(CtlInputTest, BadCommandLinesAreUsageErrorsThatTouchNoBoard) {
     const std::vector<std::vector<std::string>> lines = {
         {},
         {"frobnicate"},
@@ -67,21 +69,21 @@ TEST_F(CtlTest, BadCommandLinesAreUsageErrorsThatTouchNoBoard) {
     EXPECT_FALSE(after.matchArmed);
 }
 
-TEST_F(CtlTest, ABoardThatCannotBeOpenedExitsWithThree) {
+TEST_F(CtlInputTest, ABoardThatCannotBeOpenedExitsWithThree) {
     JsonObject object = json({"--device", "VORNpci7", "time"}, vornctl::kExitNoBoard);
     EXPECT_EQ(object["device"].text, "VORNpci7");
     EXPECT_EQ(object["exit"].text, "3");
     EXPECT_NE(object["error"].text.find("no such device"), std::string::npos);
 }
 
-TEST_F(CtlTest, UsageErrorsInJsonModeAreStillOneObject) {
+TEST_F(CtlInputTest, UsageErrorsInJsonModeAreStillOneObject) {
     JsonObject object = json({"set-year", "0"}, vornctl::kExitUsage);
     EXPECT_EQ(object["command"].text, "set-year");
     EXPECT_EQ(object["ok"].text, "false");
     EXPECT_NE(object["error"].text.find("1 to 9999"), std::string::npos);
 }
 
-TEST_F(CtlTest, HelpListsEveryCommandAndTheExitStatuses) {
+TEST_F(CtlInputTest, HelpListsEveryCommandAndTheExitStatuses) {
     const Outcome overall = run({"--help"});
     EXPECT_EQ(overall.exit, vornctl::kExitOk);
     for (const vornctl::Command& command : vornctl::commandTable())
@@ -97,7 +99,7 @@ TEST_F(CtlTest, HelpListsEveryCommandAndTheExitStatuses) {
     EXPECT_EQ(run({"--help", "frobnicate"}).exit, vornctl::kExitUsage);
 }
 
-TEST(CtlArgs, NumbersAreCheckedWholeAndWithinTheirRange) {
+TEST(CtlInputArgsTest, NumbersAreCheckedWholeAndWithinTheirRange) {
     std::string error;
     EXPECT_EQ(vornctl::parseInteger("42", 0, 59, "minutes", &error), 42);
     for (const char* text : {"", " 4", "4 ", "4x", "1e2", "60", "-1", "99999999999999999999"})
@@ -108,7 +110,7 @@ TEST(CtlArgs, NumbersAreCheckedWholeAndWithinTheirRange) {
         EXPECT_FALSE(vornctl::parseNumber(text, 0, 60, true, "seconds", &error)) << text;
 }
 
-TEST(CtlArgs, OptionsTakeValuesInEitherFormAndDoubleDashEndsThem) {
+TEST(CtlInputArgsTest, OptionsTakeValuesInEitherFormAndDoubleDashEndsThem) {
     const vornctl::OptionSpec accepted{{"--stop"}, {"--timeout"}};
     std::string error;
     auto parsed = vornctl::parseArgs({"--timeout=5", "a", "--stop", "--", "--b"}, accepted, &error);
@@ -120,7 +122,7 @@ TEST(CtlArgs, OptionsTakeValuesInEitherFormAndDoubleDashEndsThem) {
     EXPECT_FALSE(vornctl::parseArgs({"--timeout"}, accepted, &error));
 }
 
-TEST(CtlArgs, ARepeatedOptionKeepsItsLastValue) {
+TEST(CtlInputArgsTest, ARepeatedOptionKeepsItsLastValue) {
     std::string error;
     auto parsed =
         vornctl::parseArgs({"--timeout", "1", "--timeout=2"}, {{}, {"--timeout"}}, &error);
@@ -128,7 +130,7 @@ TEST(CtlArgs, ARepeatedOptionKeepsItsLastValue) {
     EXPECT_EQ(parsed->values["--timeout"], "2");
 }
 
-TEST(CtlReport, TextThatIsNotUtf8StillGivesValidJson) {
+TEST(CtlInputReportTest, TextThatIsNotUtf8StillGivesValidJson) {
     vornctl::Report report;
     report.add("device", std::string("VORN\xffpci0"));
     std::ostringstream out;
@@ -138,7 +140,7 @@ TEST(CtlReport, TextThatIsNotUtf8StillGivesValidJson) {
     EXPECT_EQ(parsed["device"], "VORN\xef\xbf\xbdpci0");
 }
 
-TEST(CtlReport, JsonEscapesAndKeepsTheOrderAdded) {
+TEST(CtlInputReportTest, JsonEscapesAndKeepsTheOrderAdded) {
     vornctl::Report report;
     report.add("z_text", std::string("a \"quoted\"\\ line\n\x01"));
     report.add("a_number", int64_t{-5});

@@ -13,7 +13,9 @@
 namespace ctltest {
 namespace {
 
-TEST_F(CtlTest, WaitHeartbeatEndsWithTheInterrupt) {
+class CtlWaitTest : public CtlFixture {};
+
+TEST_F(CtlWaitTest, WaitHeartbeatEndsWithTheInterrupt) {
     ASSERT_EQ(run({"heartbeat", "10"}).exit, vornctl::kExitOk);
     const Outcome outcome =
         runBlocking({"--json", "wait-heartbeat", "--timeout", "5000"}, 200 * kMilli);
@@ -23,7 +25,7 @@ TEST_F(CtlTest, WaitHeartbeatEndsWithTheInterrupt) {
     EXPECT_EQ((*object)["heartbeat"].text, "true");
 }
 
-TEST_F(CtlTest, AWaitThatTimesOutExitsWithThirteen) {
+TEST_F(CtlWaitTest, AWaitThatTimesOutExitsWithThirteen) {
     // The driver's time-out falls due a microsecond after the time asked for.
     const Outcome outcome =
         runBlocking({"--json", "wait-heartbeat", "--timeout", "50"}, 51 * kMilli);
@@ -36,7 +38,7 @@ TEST_F(CtlTest, AWaitThatTimesOutExitsWithThirteen) {
     EXPECT_NE(outcome.err.find("no heartbeat within 50 ms"), std::string::npos) << outcome.err;
 }
 
-TEST_F(CtlTest, WaitMatchEndsWhenTheBoardReachesTheMatchTime) {
+TEST_F(CtlWaitTest, WaitMatchEndsWhenTheBoardReachesTheMatchTime) {
     ASSERT_EQ(run({"match", "61", "12:00:01.5"}).exit, vornctl::kExitOk);
     EXPECT_EQ(runBlocking({"wait-match", "--timeout", "1000"}, 1001 * kMilli).exit,
               vornctl::kExitTimeout);
@@ -46,7 +48,7 @@ TEST_F(CtlTest, WaitMatchEndsWhenTheBoardReachesTheMatchTime) {
     EXPECT_EQ(board().matches, 1u);
 }
 
-TEST_F(CtlTest, AWaitAlreadyPendingOnTheBoardExitsWithFourteen) {
+TEST_F(CtlWaitTest, AWaitAlreadyPendingOnTheBoardExitsWithFourteen) {
     BoardHandle other = nullptr;
     ASSERT_EQ(VORN_open(&other, "VORNpci0"), VORN_OK);
     std::future<uint8_t> pending = std::async(std::launch::async, [other] {
@@ -62,7 +64,7 @@ TEST_F(CtlTest, AWaitAlreadyPendingOnTheBoardExitsWithFourteen) {
     EXPECT_EQ(VORN_close(other), VORN_OK);
 }
 
-TEST_F(CtlTest, EventsAreTaggedWaitedForAndFlushed) {
+TEST_F(CtlWaitTest, EventsAreTaggedWaitedForAndFlushed) {
     ASSERT_EQ(run({"sim", "event", "--count", "2"}).exit, vornctl::kExitOk);
     EXPECT_EQ(board().eventsTagged, 2u);
     advance(3 * kSecond);
@@ -77,7 +79,7 @@ TEST_F(CtlTest, EventsAreTaggedWaitedForAndFlushed) {
         << "the flush discarded the two tags still queued";
 }
 
-TEST_F(CtlTest, WaitEventReportsAnEventTaggedWhileItWaits) {
+TEST_F(CtlWaitTest, WaitEventReportsAnEventTaggedWhileItWaits) {
     std::future<Outcome> waiting = std::async(std::launch::async, [this] {
         return run({"--json", "wait-event"});
     });
@@ -93,7 +95,7 @@ TEST_F(CtlTest, WaitEventReportsAnEventTaggedWhileItWaits) {
     EXPECT_DOUBLE_EQ((*object)["seconds"].number(), 0.25);
 }
 
-TEST_F(CtlTest, EventsFollowPrintsEachEventAsOneJsonObjectALine) {
+TEST_F(CtlWaitTest, EventsFollowPrintsEachEventAsOneJsonObjectALine) {
     std::future<Outcome> following = std::async(std::launch::async, [this] {
         return run({"events", "--follow", "--count", "3", "--json"});
     });
@@ -127,7 +129,7 @@ TEST_F(CtlTest, EventsFollowPrintsEachEventAsOneJsonObjectALine) {
     EXPECT_EQ(channel().host().events().pumpCount(), 0u) << "the subscription was ended";
 }
 
-TEST_F(CtlTest, SimEventCountOutsideTheBoardsRangeIsUsageError) {
+TEST_F(CtlWaitTest, SimEventCountOutsideTheBoardsRangeIsUsageError) {
     EXPECT_EQ(run({"sim", "event", "--count", "1001"}).exit, vornctl::kExitUsage);
     EXPECT_EQ(run({"sim", "event", "--count", "0"}).exit, vornctl::kExitUsage);
     EXPECT_EQ(run({"sim", "event", "--count", "1000001", "--interval-us", "10"}).exit,
@@ -139,7 +141,7 @@ TEST_F(CtlTest, SimEventCountOutsideTheBoardsRangeIsUsageError) {
     EXPECT_EQ(board().eventsTagged, 0u);
 }
 
-TEST_F(CtlTest, SimEventIntervalPacesTheEventsOnTheBoardsClock) {
+TEST_F(CtlWaitTest, SimEventIntervalPacesTheEventsOnTheBoardsClock) {
     const Outcome outcome = run({"--json", "sim", "event", "--count", "3", "--interval-us", "500"});
     ASSERT_EQ(outcome.exit, vornctl::kExitOk) << outcome.err;
     EXPECT_EQ(board().eventsTagged, 1u);

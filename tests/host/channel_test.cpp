@@ -1,15 +1,14 @@
 // One set of device request cases run against both forms of host: in-process and a vornhost
 // daemon started from its binary. The board model is the reference for what the driver did.
 #include "daemon_client.h"
-#include "daemon_process.h"
+#include "daemon_host.h"
 #include "device_channel.h"
+#include "driver_requests.h"
 #include "ntemu/io.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <chrono>
 #include <cstring>
@@ -24,7 +23,7 @@ using namespace vornpci;
 
 enum class Kind { InProcess, Daemon };
 
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+using namespace vorntest;
 constexpr int kBoundMs = 10'000;
 
 class ChannelTest : public testing::TestWithParam<Kind> {
@@ -33,9 +32,8 @@ protected:
         if (GetParam() == Kind::InProcess) {
             m_channel = openInProcessChannel(defaultMachine());
         } else {
-            std::string log;
-            m_daemon = vorntest::DaemonProcess::start({}, &log);
-            ASSERT_TRUE(m_daemon) << log;
+            m_daemon = vorntest::startDaemon({});
+            ASSERT_TRUE(m_daemon);
             m_client = DaemonClient::connect(m_daemon->socketPath()).release();
             m_channel.reset(m_client);
         }
@@ -45,9 +43,8 @@ protected:
 
     void TearDown() override {
         m_channel.reset();
-        if (m_daemon) {
-            EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
-        }
+        if (m_daemon)
+            vorntest::expectCleanStop(*m_daemon);
     }
 
     template <typename Record>
@@ -56,17 +53,10 @@ protected:
                                           sizeof(Record));
     }
 
-    ChannelResult waitFor(uint64_t handle, uint32_t code, uint32_t timeoutMs) {
-        return m_channel->deviceIoControl(handle, code, &timeoutMs, 4, nullptr, 0);
-    }
-
     // Bounded wait until the driver holds at least `count` requests.
     bool waitPending(size_t count) {
-        if (m_client) {
-            auto status =
-                m_client->hostStatus({wire::StatusWait::PendingAtLeast, uint32_t(count), kBoundMs});
-            return status && status->reached;
-        }
+        if (m_client)
+            return vorntest::pendingAtLeast(*m_client, count);
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
         while (ntemu::IoManager::current().liveIrpCount() < count) {
             if (std::chrono::steady_clock::now() > deadline)
@@ -173,13 +163,13 @@ TEST_P(ChannelTest, SimulatedEventIsTaggedWithTheBoardTime) {
 }
 
 TEST_P(ChannelTest, WaitWithoutInterruptEndsDeviceNotReady) {
-    EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_MATCH, 1).status, STATUS_DEVICE_NOT_READY);
-    EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_HEART, 0).status, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*m_channel, m_handle}.waitMatch(1)), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*m_channel, m_handle}.waitHeartbeat(0)), STATUS_DEVICE_NOT_READY);
 }
 
 TEST_P(ChannelTest, BlockedWaitHoldsUpNoOtherThread) {
     auto waiting = std::async(std::launch::async, [&] {
-        return waitFor(m_handle, IOCTL_VORNPCI_WAIT_HEART, 20'000).status;
+        return Driver{*m_channel, m_handle}.waitHeartbeat(20'000);
     });
     ASSERT_TRUE(waitPending(1));
     for (int i = 0; i < 10; ++i) {
@@ -197,13 +187,13 @@ TEST_P(ChannelTest, CloseReleasesWaitsOnThatHandleOnly) {
     uint64_t second = 0;
     ASSERT_EQ(m_channel->open(u"\\\\.\\VORNpci0", kShareAll, &second), STATUS_SUCCESS);
     auto waiting = std::async(std::launch::async, [&] {
-        return waitFor(second, IOCTL_VORNPCI_WAIT_MATCH, 20'000).status;
+        return Driver{*m_channel, second}.waitMatch(20'000);
     });
     ASSERT_TRUE(waitPending(1));
     EXPECT_EQ(m_channel->close(second), STATUS_SUCCESS);
     EXPECT_EQ(waiting.get(), STATUS_CANCELLED);
     // The match slot is free again and the first handle serves on.
-    EXPECT_EQ(waitFor(m_handle, IOCTL_VORNPCI_WAIT_MATCH, 1).status, STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*m_channel, m_handle}.waitMatch(1)), STATUS_DEVICE_NOT_READY);
 }
 
 TEST_P(ChannelTest, SimulateChecksBoardAndValues) {

@@ -1,7 +1,7 @@
 // A daemon connection served in-process over a socket pair, fed what a hostile or careless
 // client may send: its answers, and that nothing it sends reaches the kernel layer's verifier.
-#include "board_host.h"
 #include "connection.h"
+#include "driver_fixture.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 
@@ -20,16 +20,15 @@ public:
     size_t connectionCount() const override { return 1; }
 };
 
-class ConnectionInputTest : public testing::Test {
+class ConnectionInputTest : public vorntest::LoadedDriverTest {
 protected:
     void SetUp() override {
-        m_host = vorntest::boardHost();
-        ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
+        LoadedDriverTest::SetUp();
         int fds[2];
         ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
         m_client = fds[1];
         m_connection = std::make_unique<Connection>(
-            fds[0], 1, PeerCredentials{::getpid(), ::getuid(), ::getgid()}, *m_host, m_server,
+            fds[0], 1, PeerCredentials{::getpid(), ::getuid(), ::getgid()}, m_host, m_server,
             std::function<void()>{});
         m_connection->start();
     }
@@ -37,7 +36,7 @@ protected:
     void TearDown() override {
         ::close(m_client);
         m_connection.reset();
-        EXPECT_TRUE(m_host->unload());
+        LoadedDriverTest::TearDown();
     }
 
     ReadFrame ask(wire::MessageType type, uint32_t id, const std::vector<uint8_t>& payload) {
@@ -57,7 +56,6 @@ protected:
         return wire::decodeHandleReply(reply.payload).value_or(0);
     }
 
-    std::unique_ptr<DriverHost> m_host;
     OneConnection m_server;
     std::unique_ptr<Connection> m_connection;
     int m_client = -1;

@@ -2,7 +2,8 @@
 // two clients waiting at once, peers refused or admitted by their credentials, and the stop.
 #include "connection.h"
 #include "daemon_client.h"
-#include "daemon_process.h"
+#include "daemon_host.h"
+#include "driver_requests.h"
 #include "socket_io.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
@@ -29,72 +30,22 @@ namespace {
 
 using namespace vornhost;
 using namespace vornpci;
+using namespace vorntest;
 
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr uint32_t kBoundMs = 10'000;
 
-// A connection spoken to frame by frame, as a faulty or hostile client would.
-class RawConnection {
-public:
-    explicit RawConnection(const std::string& path) : m_fd(connectUnix(path)) {}
-    ~RawConnection() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    bool connected() const { return m_fd >= 0; }
-    bool send(std::span<const uint8_t> bytes) { return writeAll(m_fd, bytes); }
-    bool send(wire::MessageType type, uint32_t id, const std::vector<uint8_t>& payload,
-              uint32_t thread = 1) {
-        return send(wire::frame(uint16_t(type), id, thread, payload));
-    }
-    bool hello() {
-        if (!send(wire::MessageType::Hello, 1, wire::encode(wire::HelloRequest{1})))
-            return false;
-        ReadFrame reply = read();
-        return reply.status == ReadStatus::Ok && error(reply) == wire::WireError::Ok;
-    }
-    ReadFrame read() { return readFrame(m_fd, int(kBoundMs), int(kBoundMs)); }
-    static wire::WireError error(const ReadFrame& reply) {
-        auto head = wire::decodeReplyHead(reply.payload);
-        return head ? head->error : wire::WireError(0xFFFF);
-    }
-    void endWrites() { ::shutdown(m_fd, SHUT_WR); }
-
-private:
-    int m_fd;
-};
-
-class Daemon : public testing::Test {
+class DaemonTest : public testing::Test {
 protected:
     void start(std::vector<std::string> args = {},
                const std::string& socketName = "vornhost.sock") {
-        std::string log;
-        m_daemon = vorntest::DaemonProcess::start(std::move(args), &log, socketName);
-        ASSERT_TRUE(m_daemon) << log;
-    }
-
-    // Stops the daemon with SIGTERM and expects a clean unload with an empty pool.
-    void stopCleanly() {
-        EXPECT_EQ(m_daemon->stop(SIGTERM), 0) << m_daemon->log();
-        EXPECT_NE(m_daemon->log().find("driver unloaded; 0 pool block(s) left"), std::string::npos)
-            << m_daemon->log();
+        m_daemon = startDaemon(std::move(args), socketName);
+        ASSERT_TRUE(m_daemon);
     }
 
     std::unique_ptr<DaemonClient> client() {
         auto c = DaemonClient::connect(m_daemon->socketPath());
         EXPECT_TRUE(c);
         return c;
-    }
-
-    static uint64_t openBoard(DeviceChannel& channel) {
-        uint64_t handle = 0;
-        EXPECT_EQ(channel.open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
-        return handle;
-    }
-
-    static NTSTATUS waitFor(DeviceChannel& channel, uint64_t handle, uint32_t code,
-                            uint32_t timeoutMs) {
-        return channel.deviceIoControl(handle, code, &timeoutMs, 4, nullptr, 0).status;
     }
 
     static bool driverAnswers(DeviceChannel& channel, uint64_t handle) {
@@ -104,18 +55,11 @@ protected:
         return r.status == STATUS_SUCCESS && std::string(text) == "1.300 ";
     }
 
-    static bool reached(DaemonClient& c, wire::StatusWait wait, uint32_t count = 0) {
-        auto status = c.hostStatus({wait, count, kBoundMs});
-        return status && status->reached;
-    }
-
-    std::unique_ptr<vorntest::DaemonProcess> m_daemon;
+    std::unique_ptr<DaemonProcess> m_daemon;
 };
 
-using DaemonTest = Daemon;
-
 TEST_F(DaemonTest, NobodyListeningGivesNoChannel) {
-    std::string directory = vorntest::makeDirectory();
+    std::string directory = makeDirectory();
     EXPECT_FALSE(connectDaemon(directory + "/none.sock"));
     ::rmdir(directory.c_str());
 }
@@ -143,15 +87,15 @@ TEST_F(DaemonTest, MakesTheSocketDirectoryAndGivesTheSocketToItsGroup) {
     ASSERT_TRUE(c);
     EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, HelpAndBadOptionsExitAtOnce) {
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--help"}, &output), 0);
+    EXPECT_EQ(runDaemonToExit({"--help"}, &output), 0);
     EXPECT_NE(output.find("--socket PATH"), std::string::npos) << output;
     output.clear();
-    EXPECT_EQ(vorntest::runDaemonToExit({"--frobnicate"}, &output), 64);
+    EXPECT_EQ(runDaemonToExit({"--frobnicate"}, &output), 64);
     EXPECT_NE(output.find("unknown option '--frobnicate'"), std::string::npos) << output;
 }
 
@@ -165,10 +109,10 @@ TEST_F(DaemonTest, MetricsOnAPortInUseRefusesToStart) {
     ASSERT_EQ(::listen(taken, 1), 0);
     ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string port = std::to_string(ntohs(address.sin_port));
-    const std::string directory = vorntest::makeDirectory();
+    const std::string directory = makeDirectory();
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit(
-                  {"--socket", directory + "/s.sock", "--metrics", "127.0.0.1:" + port}, &output),
+    EXPECT_EQ(runDaemonToExit({"--socket", directory + "/s.sock", "--metrics", "127.0.0.1:" + port},
+                              &output),
               1);
     EXPECT_NE(output.find("cannot serve metrics on 127.0.0.1:" + port + ": Address already in use"),
               std::string::npos)
@@ -200,19 +144,19 @@ TEST_F(DaemonTest, HealthShowsStateRequestsAndTheFeedsSample) {
           "\"sync_offset_s\":-0.000001250", "\"sync_error_bound_s\":0.000040000"})
         EXPECT_NE(output.find(field), std::string::npos) << field << " in " << output;
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, SecondDaemonOnTheSameSocketRefusesToStart) {
     start();
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
+    EXPECT_EQ(runDaemonToExit({"--socket", m_daemon->socketPath()}, &output), 1);
     EXPECT_NE(output.find("a daemon already answers"), std::string::npos) << output;
     auto c = client();
     ASSERT_TRUE(c);
     EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, MachineFromOptionsGivesEachModelItsDevice) {
@@ -233,11 +177,11 @@ TEST_F(DaemonTest, MachineFromOptionsGivesEachModelItsDevice) {
     uint64_t handle = 0;
     EXPECT_EQ(c->open(u"\\\\.\\VORNpci4", kShareAll, &handle), STATUS_OBJECT_NAME_NOT_FOUND);
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, MachineFromAFile) {
-    std::string directory = vorntest::makeDirectory();
+    std::string directory = makeDirectory();
     std::string path = directory + "/machine.txt";
     {
         std::ofstream file(path);
@@ -253,11 +197,11 @@ TEST_F(DaemonTest, MachineFromAFile) {
     EXPECT_EQ(reply.modelCode, 0x7100);
     EXPECT_EQ(reply.slotNumber, 9);
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     ::unlink(path.c_str());
     ::rmdir(directory.c_str());
     std::string output;
-    EXPECT_EQ(vorntest::runDaemonToExit({"--machine", path}, &output), 64);
+    EXPECT_EQ(runDaemonToExit({"--machine", path}, &output), 64);
     EXPECT_NE(output.find("cannot read machine file"), std::string::npos) << output;
 }
 
@@ -309,9 +253,9 @@ TEST_F(DaemonTest, BadMessagesCloseOnlyTheirConnection) {
         EXPECT_EQ(answer.status, ReadStatus::Closed) << c.what;
         EXPECT_TRUE(driverAnswers(*good, handle)) << c.what;
     }
-    EXPECT_TRUE(reached(*good, wire::StatusWait::Idle)); // every bad connection has ended
+    EXPECT_TRUE(daemonIdle(*good)); // every bad connection has ended
     good.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     EXPECT_NE(m_daemon->log().find("malformed open, closing"), std::string::npos);
     EXPECT_NE(m_daemon->log().find("truncated message, closing"), std::string::npos);
 }
@@ -325,7 +269,7 @@ TEST_F(DaemonTest, StalledHalfMessageIsClosed) {
                              wire::encode(wire::InspectRequest{0}));
     raw.send(std::span(whole.data(), 7));
     EXPECT_EQ(raw.read().status, ReadStatus::Closed);
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
@@ -349,7 +293,7 @@ TEST_F(DaemonTest, UnknownCommandsAndBadArgumentsAreAnsweredNotClosed) {
     raw.send(wire::MessageType::Hello, 8, wire::encode(wire::HelloRequest{1}));
     EXPECT_EQ(RawConnection::error(raw.read()), wire::WireError::NotPermitted);
     EXPECT_EQ(raw.read().status, ReadStatus::Closed); // a second greeting is out of turn
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, ThreadAndQueueLimitsAreAnswered) {
@@ -405,7 +349,7 @@ TEST_F(DaemonTest, ThreadAndQueueLimitsAreAnswered) {
     ReadFrame busy = raw.read();
     ASSERT_EQ(busy.status, ReadStatus::Ok);
     EXPECT_EQ(RawConnection::error(busy), wire::WireError::Busy);
-    stopCleanly(); // the wait and the queue behind it end with the connection
+    expectCleanStop(*m_daemon); // the wait and the queue behind it end with the connection
 }
 
 // A client killed while it waits: its request is cancelled (the driver's heartbeat slot is
@@ -421,7 +365,7 @@ TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
         if (!c || c->open(u"\\\\.\\VORNpci0", kShareAll, &handle) != STATUS_SUCCESS)
             ::_exit(1);
         (void)!::write(ready[1], "r", 1);
-        waitFor(*c, handle, IOCTL_VORNPCI_WAIT_HEART, 60'000);
+        Driver{*c, handle}.waitHeartbeat(60'000);
         ::_exit(2);
     }
     ::close(ready[1]);
@@ -433,19 +377,19 @@ TEST_F(DaemonTest, KilledClientsWaitIsCancelled) {
 
     auto observer = client();
     ASSERT_TRUE(observer);
-    ASSERT_TRUE(reached(*observer, wire::StatusWait::PendingAtLeast, 1));
+    ASSERT_TRUE(pendingAtLeast(*observer, 1));
     ::kill(child, SIGKILL);
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(reached(*observer, wire::StatusWait::Idle));
+    EXPECT_TRUE(daemonIdle(*observer));
 
     uint64_t handle = openBoard(*observer);
     // With the dead client's wait still in its slot this would be refused at once.
-    EXPECT_EQ(waitFor(*observer, handle, IOCTL_VORNPCI_WAIT_HEART, 1), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ((Driver{*observer, handle}.waitHeartbeat(1)), STATUS_DEVICE_NOT_READY);
     EXPECT_TRUE(driverAnswers(*observer, handle));
     observer.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     EXPECT_NE(m_daemon->log().find("1 handle(s) left open were closed"), std::string::npos)
         << m_daemon->log();
 }
@@ -464,9 +408,9 @@ TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
         return std::make_pair(r, record);
     });
     auto heartWait = std::async(std::launch::async, [&] {
-        return waitFor(*second, secondHandle, IOCTL_VORNPCI_WAIT_HEART, 20'000);
+        return Driver{*second, secondHandle}.waitHeartbeat(20'000);
     });
-    ASSERT_TRUE(reached(*first, wire::StatusWait::PendingAtLeast, 2));
+    ASSERT_TRUE(pendingAtLeast(*first, 2));
 
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
@@ -489,7 +433,7 @@ TEST_F(DaemonTest, TwoClientsWaitForDifferentKindsAtOnce) {
     EXPECT_EQ(heartWait.get(), STATUS_SUCCESS);
     first.reset();
     second.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // A next-event request waits in the driver: its connection's reader hands it over and goes on
@@ -506,14 +450,14 @@ TEST_F(DaemonTest, PendingNextEventLeavesItsConnectionFree) {
                                              sizeof(record), &record, sizeof(record));
         return std::make_pair(r, record);
     });
-    ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
+    ASSERT_TRUE(pendingAtLeast(*c, 1));
     SimCommand strobe;
     strobe.action = SimAction::StrobeEvent;
     ASSERT_EQ(c->simulate(strobe), STATUS_SUCCESS);
     auto [result, record] = next.get();
     EXPECT_EQ(result.status, STATUS_SUCCESS);
     EXPECT_EQ(record.sequence, 1u);
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
@@ -521,10 +465,11 @@ TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
     auto c = client();
     ASSERT_TRUE(c);
     uint64_t handle = openBoard(*c);
-    auto waiting = std::async(
-        std::launch::async, [&] { return waitFor(*c, handle, IOCTL_VORNPCI_WAIT_MATCH, 60'000); });
-    ASSERT_TRUE(reached(*c, wire::StatusWait::PendingAtLeast, 1));
-    stopCleanly();
+    auto waiting = std::async(std::launch::async, [&] {
+        return Driver{*c, handle}.waitMatch(60'000);
+    });
+    ASSERT_TRUE(pendingAtLeast(*c, 1));
+    expectCleanStop(*m_daemon);
     NTSTATUS status = waiting.get();
     EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED) << status;
     EXPECT_FALSE(c->connected());
@@ -707,7 +652,7 @@ TEST_F(DaemonTest, PeerOutsideTheGroupIsRefused) {
     ASSERT_TRUE(c);
     EXPECT_TRUE(driverAnswers(*c, openBoard(*c)));
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
     EXPECT_NE(m_daemon->log().find("refused peer"), std::string::npos);
 }
 
@@ -719,14 +664,14 @@ TEST_F(DaemonTest, MemberOfTheGroupIsAdmitted) {
         GTEST_SKIP() << "no group with id 65534 on this system";
     start({"--group", nogroup->gr_name});
     EXPECT_EQ(runAsNobody(expectAdmission, m_daemon->socketPath()), 0);
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // A child that writes far more than a pipe holds before anyone asks for its output still runs
 // to its end: a daemon's log never stalls the daemon.
 TEST(DaemonChildOutputTest, AChattyChildIsNeverBlockedByItsOutput) {
-    vorntest::ChildProcess child({"/bin/sh", "-c", "head -c 1000000 /dev/zero; echo end"});
-    EXPECT_EQ(child.wait(vorntest::kStopBoundMs), 0);
+    ChildProcess child({"/bin/sh", "-c", "head -c 1000000 /dev/zero; echo end"});
+    EXPECT_EQ(child.wait(kStopBoundMs), 0);
     EXPECT_EQ(child.output().size(), 1'000'004u);
 }
 

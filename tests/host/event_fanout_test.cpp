@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <map>
@@ -114,12 +115,20 @@ protected:
 
     ntemu::VirtualClock m_clock{0};
     std::shared_ptr<FakeSource::Shared> m_shared = std::make_shared<FakeSource::Shared>();
+    // What every subscriber's tally heard, over all of them.
+    std::atomic<uint64_t> m_delivered{0}, m_dropped{0};
     EventFanout m_fanout{m_clock,
                          [this](std::u16string_view, std::unique_ptr<EventSource>* source) {
                              *source = std::make_unique<FakeSource>(m_shared);
                              return STATUS_SUCCESS;
                          },
-                         kCapacity};
+                         kCapacity,
+                         [this](std::u16string_view) -> EventTally {
+                             return [this](uint64_t delivered, uint64_t dropped) {
+                                 m_delivered += delivered;
+                                 m_dropped += dropped;
+                             };
+                         }};
 };
 
 TEST_F(EventFanoutTest, TwoSubscribersGetEveryLaterEventInOrderWithItsYear) {
@@ -175,6 +184,9 @@ TEST_F(EventFanoutTest, FullQueueCountsItsDropsAndTheDriversGapExactly) {
     EXPECT_EQ(next.sequence, last.sequence);
     EXPECT_EQ(next.droppedBefore, (kBurst - kCapacity) + 4 + 1);
     EXPECT_EQ(delivered + 1 + next.droppedBefore, last.sequence);
+    // Each subscriber's tally, the driver's gap included, adds up to every event tagged.
+    EXPECT_EQ(m_delivered, (kBurst + 2) + (delivered + 1));
+    EXPECT_EQ(m_delivered + m_dropped, 2 * last.sequence);
 }
 
 TEST_F(EventFanoutTest, PumpStopsWithItsLastSubscriberAndEndsAWaitUnderWay) {

@@ -1,6 +1,7 @@
 // The end of a host process while its callers are still busy: every call under way is let go,
 // including one that reaches the driver just after a cancelling pass, and none starts after.
-#include "board_host.h"
+#include "driver_fixture.h"
+#include "driver_requests.h"
 #include "host_process.h"
 #include "vornpci_ioctl.h"
 
@@ -20,19 +21,18 @@ using namespace std::chrono_literals;
 
 constexpr auto kBound = 10s;             // a safety net only
 constexpr uint32_t kLongWaitMs = 20'000; // never ends on its own: nothing advances the clock
-constexpr uint16_t kShareAll = 3;
+using vorntest::kShareAll;
 
-class HostProcessTest : public testing::Test {
+class HostProcessTest : public vorntest::LoadedDriverTest {
 protected:
     void SetUp() override {
-        m_host = vorntest::boardHost();
-        ASSERT_EQ(m_host->load(), STATUS_SUCCESS);
-        m_process = std::make_unique<HostProcess>(*m_host, "test", 8);
+        LoadedDriverTest::SetUp();
+        m_process = std::make_unique<HostProcess>(m_host, "test", 8);
     }
 
     void TearDown() override {
         m_process.reset();
-        EXPECT_TRUE(m_host->unload());
+        LoadedDriverTest::TearDown();
     }
 
     uint64_t openBoard() {
@@ -49,17 +49,6 @@ protected:
             .status;
     }
 
-    bool driverHolds(size_t count) {
-        auto deadline = std::chrono::steady_clock::now() + kBound;
-        while (m_host->io().liveIrpCount() < count) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::yield();
-        }
-        return true;
-    }
-
-    std::unique_ptr<DriverHost> m_host;
     std::unique_ptr<HostProcess> m_process;
 };
 
@@ -79,7 +68,7 @@ TEST_F(HostProcessTest, BlockedCallIsCancelledAndNoCallStartsAfter) {
               STATUS_PROCESS_IS_TERMINATING);
     EXPECT_EQ(reopened, 0u);
     EXPECT_EQ(m_process->close(handle), STATUS_PROCESS_IS_TERMINATING);
-    EXPECT_EQ(m_host->io().liveIrpCount(), 0u);
+    EXPECT_EQ(m_host.io().liveIrpCount(), 0u);
 }
 
 // Callers that wait again as soon as a wait ends, as a daemon's request threads do with a
@@ -89,7 +78,7 @@ TEST_F(HostProcessTest, CallsThatKeepComingAreAllLetGo) {
     constexpr int kCallers = 4;
     for (int round = 0; round < 10; ++round) {
         SCOPED_TRACE(round);
-        m_process = std::make_unique<HostProcess>(*m_host, "test", 8);
+        m_process = std::make_unique<HostProcess>(m_host, "test", 8);
         uint64_t handle = openBoard();
         std::mutex lock;
         std::condition_variable finished;
@@ -113,13 +102,13 @@ TEST_F(HostProcessTest, CallsThatKeepComingAreAllLetGo) {
         held.unlock();
         if (!allDone) { // let the stuck callers go so that the test can end
             giveUp = true;
-            m_host->virtualClock()->advance(int64_t(kLongWaitMs) * 10'000 * 2);
+            m_host.virtualClock()->advance(int64_t(kLongWaitMs) * 10'000 * 2);
         }
         for (auto& caller : callers)
             caller.join();
         ASSERT_TRUE(allDone);
         EXPECT_EQ(m_process->handleCount(), 0u);
-        EXPECT_EQ(m_host->io().liveIrpCount(), 0u);
+        EXPECT_EQ(m_host.io().liveIrpCount(), 0u);
     }
 }
 

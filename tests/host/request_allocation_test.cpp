@@ -1,19 +1,15 @@
 // Heap allocations on the request path: a device control request through the daemon (client
 // and serving side in this program) and through the in-process channel allocates nothing once
 // the threads and buffers of the first requests exist. Counted by replacing operator new.
-#include "daemon_client.h"
-#include "driver_host.h"
-#include "server.h"
+#include "driver_requests.h"
+#include "served_host.h"
 #include "vornpci_ioctl.h"
 #include "vornpci_records.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <new>
 #include <thread>
 
@@ -37,7 +33,7 @@ void operator delete(void* block, size_t) noexcept {
 namespace vornhost {
 namespace {
 
-constexpr uint16_t kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE;
+using vorntest::kShareAll;
 constexpr int kWarmUp = 200;
 constexpr int kCounted = 1000;
 
@@ -62,30 +58,13 @@ uint64_t allocationsOfTimeReads(DeviceChannel& channel, uint64_t handle, int cou
 }
 
 TEST(RequestAllocationTest, DaemonRequestsAllocateNothingAfterWarmUp) {
-    DriverHost host(defaultMachine());
-    ASSERT_EQ(host.load(), STATUS_SUCCESS);
-    char pattern[] = "/tmp/vornalloc.XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string socket = std::string(pattern) + "/vornhost.sock";
-    Server server(host, {socket});
-    std::string error;
-    ASSERT_TRUE(server.listen(&error)) << error;
-    std::thread serving([&] { server.run(); });
-    {
-        auto client = DaemonClient::connect(socket);
-        ASSERT_TRUE(client);
-        uint64_t handle = 0;
-        ASSERT_EQ(client->open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_SUCCESS);
-        EXPECT_EQ(allocationsOfTimeReads(*client, handle, kCounted), 0u);
-        // A second caller thread: its first requests get buffers of their own, then none.
-        std::thread other([&] { EXPECT_EQ(allocationsOfTimeReads(*client, handle, 100), 0u); });
-        other.join();
-        EXPECT_EQ(client->close(handle), STATUS_SUCCESS);
-    }
-    server.stop();
-    serving.join();
-    EXPECT_TRUE(host.unload());
-    std::filesystem::remove_all(pattern);
+    vorntest::ServedHost served;
+    ASSERT_TRUE(served.ready());
+    EXPECT_EQ(allocationsOfTimeReads(served.client(), served.handle(), kCounted), 0u);
+    // A second caller thread: its first requests get buffers of their own, then none.
+    std::thread other(
+        [&] { EXPECT_EQ(allocationsOfTimeReads(served.client(), served.handle(), 100), 0u); });
+    other.join();
 }
 
 TEST(RequestAllocationTest, InProcessRequestsAllocateNothingAfterWarmUp) {

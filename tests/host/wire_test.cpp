@@ -118,6 +118,7 @@ TEST(WireCodecTest, RepliesSurviveTheRoundTrip) {
     health.sampleKnown = true;
     health.sample = {-14, 15};
     health.sampleAt = 16;
+    health.sampleReporter = {-17, 18};
     auto decodedHealth = wire::decodeHealthReply(wire::encodeReply(head, health));
     ASSERT_TRUE(decodedHealth);
     EXPECT_TRUE(decodedHealth->synchronized);
@@ -128,6 +129,8 @@ TEST(WireCodecTest, RepliesSurviveTheRoundTrip) {
     EXPECT_EQ(decodedHealth->sample.offsetNanos, -14);
     EXPECT_EQ(decodedHealth->sample.errorBoundNanos, 15);
     EXPECT_EQ(decodedHealth->sampleAt, 16);
+    EXPECT_EQ(decodedHealth->sampleReporter.pid, -17);
+    EXPECT_EQ(decodedHealth->sampleReporter.uid, 18u);
 }
 
 // Every proper prefix and every one-byte extension of a valid payload is refused.
@@ -425,7 +428,7 @@ TEST(WireDaemonOptionsTest, MistakesAreNamed) {
     EXPECT_TRUE(parseDaemonOptions({"--help"}, noFile).options.help);
 }
 
-TEST(DaemonOptions, MetricsListenOnLoopbackUnlessToldOtherwise) {
+TEST(WireDaemonOptionsTest, MetricsListenOnLoopbackUnlessToldOtherwise) {
     auto parsed = parseDaemonOptions({"--metrics", ":9100"}, noFile);
     ASSERT_TRUE(parsed.ok && parsed.options.metrics) << parsed.error;
     EXPECT_EQ(parsed.options.metrics->host, "127.0.0.1");

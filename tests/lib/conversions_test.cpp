@@ -11,7 +11,7 @@ namespace {
 using vornlib::dividerForFrequency;
 using vornlib::microsFromSeconds;
 
-TEST(LibConversions, HeartbeatDividers) {
+TEST(ConversionsTest, HeartbeatDividers) {
     EXPECT_EQ(dividerForFrequency(0.0), 0);
     EXPECT_EQ(dividerForFrequency(10'000.0), 1);
     EXPECT_EQ(dividerForFrequency(1.0), 10'000);
@@ -24,7 +24,7 @@ TEST(LibConversions, HeartbeatDividers) {
         EXPECT_FALSE(dividerForFrequency(refused)) << refused;
 }
 
-TEST(LibConversions, SecondsToMicrosecondsRoundToTheNearest) {
+TEST(ConversionsTest, SecondsToMicrosecondsRoundToTheNearest) {
     EXPECT_EQ(microsFromSeconds(0.0), 0u);
     EXPECT_EQ(microsFromSeconds(12.3456784), 12'345'678u);
     EXPECT_EQ(microsFromSeconds(12.3456786), 12'345'679u);
@@ -36,14 +36,14 @@ TEST(LibConversions, SecondsToMicrosecondsRoundToTheNearest) {
     EXPECT_DOUBLE_EQ(vornlib::secondsFromMicros(59'123'456), 59.123456);
 }
 
-TEST(LibConversions, AltitudeAndMinutesOfArcFromTheBoardsDigits) {
+TEST(ConversionsTest, AltitudeAndMinutesOfArcFromTheBoardsDigits) {
     EXPECT_FLOAT_EQ(vornlib::metresFromDigits(9'999'999), 999'999.9f);
     EXPECT_FLOAT_EQ(vornlib::metresFromDigits(15), 1.5f);
     EXPECT_FLOAT_EQ(vornlib::arcMinutesFromDigits(123'456), 12.3456f);
     EXPECT_FLOAT_EQ(vornlib::arcMinutesFromDigits(999'999), 99.9999f);
 }
 
-TEST(LibConversions, TimeEntryRangesAndLeapYears) {
+TEST(ConversionsTest, TimeEntryRangesAndLeapYears) {
     TimeObj time{0, 59, 59, 23, 0, 366, 2001};
     const auto driver = vornlib::toDriverTime(time);
     ASSERT_TRUE(driver);
@@ -56,7 +56,7 @@ TEST(LibConversions, TimeEntryRangesAndLeapYears) {
     EXPECT_FALSE(vornlib::isLeapYear(2023));
 }
 
-TEST(LibConversions, EventRecordKeepsItsTimeout) {
+TEST(ConversionsTest, EventRecordKeepsItsTimeout) {
     vornpci::EventWaitRecord record{500, 7'654'321, 59, 23, 365};
     EventObj event{500, {}, 0, 0, 0, 0, {}};
     vornlib::fromDriverEvent(record, &event);
@@ -67,7 +67,7 @@ TEST(LibConversions, EventRecordKeepsItsTimeout) {
     EXPECT_EQ(event.dayOfYear, 365);
 }
 
-TEST(LibConversions, StampedTimeCarriesTheDayAndRealtimeStamps) {
+TEST(ConversionsTest, StampedTimeCarriesTheDayAndRealtimeStamps) {
     // 2024-03-01 12:00:00 UTC is 1,709,294,400 s after 1970 and 133,537,680,000,000,000 units
     // of 100 ns after 1601.
     vornpci::StampedTimeObj driver{};

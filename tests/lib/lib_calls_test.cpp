@@ -7,9 +7,9 @@
 namespace libtest {
 namespace {
 
-class LibCalls : public LibTest {};
+class LibCallsTest : public LibTest {};
 
-TEST_P(LibCalls, TimeIsReadWithItsFraction) {
+TEST_P(LibCallsTest, TimeIsReadWithItsFraction) {
     TimeObj time{};
     time.year = 1999;
     ASSERT_EQ(VORN_getTime(m_handle, &time), VORN_OK);
@@ -31,7 +31,7 @@ TEST_P(LibCalls, TimeIsReadWithItsFraction) {
     }
 }
 
-TEST_P(LibCalls, TimeIsSetFromWholeSecondsAndKeepsTheYear) {
+TEST_P(LibCallsTest, TimeIsSetFromWholeSecondsAndKeepsTheYear) {
     const int32_t year = board().year;
     TimeObj time{};
     time.seconds = 33.9; // not read
@@ -50,7 +50,7 @@ TEST_P(LibCalls, TimeIsSetFromWholeSecondsAndKeepsTheYear) {
     EXPECT_LT(state.microsInMinute, virtualTime() ? 56'100'000u : 58'000'000u);
 }
 
-TEST_P(LibCalls, TimeOutOfRangeIsRefusedAndNothingIsSent) {
+TEST_P(LibCallsTest, TimeOutOfRangeIsRefusedAndNothingIsSent) {
     const vornhost::BoardState before = board();
     const TimeObj good{0, 5, 6, 7, 0, 200, 2001};
     for (auto change :
@@ -64,7 +64,7 @@ TEST_P(LibCalls, TimeOutOfRangeIsRefusedAndNothingIsSent) {
     EXPECT_EQ(board().dayOfYear, before.dayOfYear);
 }
 
-TEST_P(LibCalls, DayThreeSixtySixOnlyInALeapYear) {
+TEST_P(LibCallsTest, DayThreeSixtySixOnlyInALeapYear) {
     uint16_t year = 2023;
     ASSERT_EQ(VORN_setYear(m_handle, &year), VORN_OK);
     TimeObj time{0, 0, 0, 10, 0, 366, 2001};
@@ -76,7 +76,7 @@ TEST_P(LibCalls, DayThreeSixtySixOnlyInALeapYear) {
     EXPECT_EQ(board().dayOfYear, 366);
 }
 
-TEST_P(LibCalls, DateAndYear) {
+TEST_P(LibCallsTest, DateAndYear) {
     DateObj date{};
     ASSERT_EQ(VORN_getDate(m_handle, &date), VORN_OK);
     if (virtualTime()) {
@@ -109,7 +109,7 @@ vornhost::SimCommand southWestScenario() {
     return gps;
 }
 
-TEST_P(LibCalls, PositionInMetresAndMinutesOfArc) {
+TEST_P(LibCallsTest, PositionInMetresAndMinutesOfArc) {
     simulate(southWestScenario());
     AltObj altitude{};
     LongLat latitude{}, longitude{};
@@ -127,7 +127,7 @@ TEST_P(LibCalls, PositionInMetresAndMinutesOfArc) {
     EXPECT_EQ(satellites.reserved, 0x5A);
 }
 
-TEST_P(LibCalls, ABadEchoFailsTheQueryAndLeavesTheRecord) {
+TEST_P(LibCallsTest, ABadEchoFailsTheQueryAndLeavesTheRecord) {
     vornhost::SimCommand faults;
     faults.action = vornhost::SimAction::SetFaults;
     faults.faultBadEcho = true;
@@ -143,7 +143,7 @@ TEST_P(LibCalls, ABadEchoFailsTheQueryAndLeavesTheRecord) {
     EXPECT_EQ(firmware[0], 0) << "an empty version";
 }
 
-TEST_P(LibCalls, Versions) {
+TEST_P(LibCallsTest, Versions) {
     uint8_t firmware[10];
     std::memset(firmware, 0xAA, sizeof(firmware));
     ASSERT_EQ(VORN_getFirmware(m_handle, firmware), VORN_OK);
@@ -162,7 +162,7 @@ TEST_P(LibCalls, Versions) {
     EXPECT_STREQ(driver, "1.300 ");
 }
 
-TEST_P(LibCalls, HeartbeatFrequencyBecomesTheBoardsDivider) {
+TEST_P(LibCallsTest, HeartbeatFrequencyBecomesTheBoardsDivider) {
     HeartObj heart{1, 0xE5, 0, {}, 1.0};
     ASSERT_EQ(VORN_setHeartbeat(m_handle, &heart), VORN_OK);
     vornhost::BoardState state = board();
@@ -182,7 +182,7 @@ TEST_P(LibCalls, HeartbeatFrequencyBecomesTheBoardsDivider) {
     EXPECT_EQ(board().heartbeatDivider, 0) << "frequency 0 stops the heartbeat";
 }
 
-TEST_P(LibCalls, HeartbeatTheBoardCannotProduceIsRefused) {
+TEST_P(LibCallsTest, HeartbeatTheBoardCannotProduceIsRefused) {
     HeartObj heart{1, 0xE5, 0, {}, 100.0};
     ASSERT_EQ(VORN_setHeartbeat(m_handle, &heart), VORN_OK);
     for (double frequency : {3.0, 0.1, 20000.0, -1.0, std::nan("")}) {
@@ -196,7 +196,7 @@ TEST_P(LibCalls, HeartbeatTheBoardCannotProduceIsRefused) {
     EXPECT_EQ(board().heartbeatDivider, 100);
 }
 
-TEST_P(LibCalls, OlderModelsHeartbeatModeFourIsAPulseAtTheNextSecond) {
+TEST_P(LibCallsTest, OlderModelsHeartbeatModeFourIsAPulseAtTheNextSecond) {
     restart(oneBoard(0x7000));
     ASSERT_EQ(VORN_open(&m_handle, "VORNpci0"), VORN_OK);
     ASSERT_EQ(m_handle->modelCode, 0x7000);
@@ -208,7 +208,7 @@ TEST_P(LibCalls, OlderModelsHeartbeatModeFourIsAPulseAtTheNextSecond) {
     EXPECT_FALSE(state.heartbeatImmediately);
 }
 
-TEST_P(LibCalls, MatchTimeSecondsRoundToTheMicrosecond) {
+TEST_P(LibCallsTest, MatchTimeSecondsRoundToTheMicrosecond) {
     MatchObj match{};
     match.type = 1;
     match.seconds = 15.0000006;
@@ -225,7 +225,7 @@ TEST_P(LibCalls, MatchTimeSecondsRoundToTheMicrosecond) {
     EXPECT_EQ(state.matchMicrosInMinute, 15'000'001u);
 }
 
-TEST_P(LibCalls, MatchTimeOutOfRangeIsRefused) {
+TEST_P(LibCallsTest, MatchTimeOutOfRangeIsRefused) {
     const MatchObj good{0, {}, 1.0, 0, 0, 1, {}};
     for (auto change :
          {+[](MatchObj& m) { m.seconds = -0.001; }, +[](MatchObj& m) { m.seconds = 59.9999996; },
@@ -238,7 +238,7 @@ TEST_P(LibCalls, MatchTimeOutOfRangeIsRefused) {
     EXPECT_FALSE(board().matchArmed);
 }
 
-TEST_P(LibCalls, SynchronizationControlAndStatus) {
+TEST_P(LibCallsTest, SynchronizationControlAndStatus) {
     vornhost::SimCommand reference;
     reference.action = vornhost::SimAction::SetReference;
     reference.referencePresent = true;
@@ -257,7 +257,7 @@ TEST_P(LibCalls, SynchronizationControlAndStatus) {
     EXPECT_EQ(status, 0);
 }
 
-TEST_P(LibCalls, PropagationDelayWithinTheBoardsDigits) {
+TEST_P(LibCallsTest, PropagationDelayWithinTheBoardsDigits) {
     for (int32_t delay : {250, -1, -5000, 4999}) {
         int32_t value = delay;
         ASSERT_EQ(VORN_setPropDelayCorr(m_handle, &value), VORN_OK) << delay;
@@ -270,7 +270,7 @@ TEST_P(LibCalls, PropagationDelayWithinTheBoardsDigits) {
     EXPECT_EQ(board().propagationDelayMicros, 4999);
 }
 
-TEST_P(LibCalls, NullRecordsAreRefused) {
+TEST_P(LibCallsTest, NullRecordsAreRefused) {
     EXPECT_EQ(VORN_getTime(m_handle, nullptr), VORN_ERR_ARGUMENT);
     EXPECT_EQ(VORN_setTime(m_handle, nullptr), VORN_ERR_ARGUMENT);
     EXPECT_EQ(VORN_getDate(m_handle, nullptr), VORN_ERR_ARGUMENT);
@@ -286,7 +286,7 @@ TEST_P(LibCalls, NullRecordsAreRefused) {
     EXPECT_EQ(VORN_setPropDelayCorr(m_handle, nullptr), VORN_ERR_ARGUMENT);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rigs, LibCalls, ::testing::ValuesIn(rigKinds()), rigName);
+INSTANTIATE_TEST_SUITE_P(Rigs, LibCallsTest, ::testing::ValuesIn(rigKinds()), rigName);
 
 } // namespace
 } // namespace libtest

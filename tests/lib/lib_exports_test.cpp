@@ -97,7 +97,7 @@ Names minus(const Names& from, const Names& taken) {
 
 } // namespace
 
-TEST(LibExports, EveryExportedSymbolIsACallOfThePublicHeaders) {
+TEST(LibExportsTest, EveryExportedSymbolIsACallOfThePublicHeaders) {
     const Names exported = exportedSymbols();
     ASSERT_FALSE(exported.empty()) << "nm listed nothing for " VORN_LIBRARY_FILE;
     const Names undeclared = minus(exported, publicCalls().marked);
@@ -105,7 +105,7 @@ TEST(LibExports, EveryExportedSymbolIsACallOfThePublicHeaders) {
         << "exported, not declared with VORN_API in include/:" << listOf(undeclared);
 }
 
-TEST(LibExports, EveryCallOfThePublicHeadersIsMarkedAndExported) {
+TEST(LibExportsTest, EveryCallOfThePublicHeadersIsMarkedAndExported) {
     const PublicCalls calls = publicCalls();
     ASSERT_GE(calls.declared.size(), 26u) << "the headers' calls were not found";
     const Names unmarked = minus(calls.declared, calls.marked);
@@ -114,7 +114,7 @@ TEST(LibExports, EveryCallOfThePublicHeadersIsMarkedAndExported) {
     EXPECT_TRUE(missing.empty()) << "not exported:" << listOf(missing);
 }
 
-TEST(LibExports, SonameCarriesTheInterfaceVersion) {
+TEST(LibExportsTest, SonameCarriesTheInterfaceVersion) {
     const std::string dynamic = outputOf("objdump -p '" VORN_LIBRARY_FILE "'");
     EXPECT_TRUE(std::regex_search(dynamic, std::regex(R"(SONAME\s+libvorn\.so\.1\n)")))
         << dynamic.substr(0, 2000);

@@ -4,11 +4,12 @@
 #include "lib_fixture.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace libtest {
 namespace {
 
-class LibOpen : public LibTest {};
+class LibOpenTest : public LibTest {};
 
 vornsim::MachineDescription everyModel() {
     vornsim::MachineDescription machine;
@@ -19,7 +20,7 @@ vornsim::MachineDescription everyModel() {
     return machine;
 }
 
-TEST_P(LibOpen, EachBoardReportsItsModelAndSlot) {
+TEST_P(LibOpenTest, EachBoardReportsItsModelAndSlot) {
     restart(everyModel());
     const struct {
         const char* name;
@@ -45,7 +46,7 @@ TEST_P(LibOpen, EachBoardReportsItsModelAndSlot) {
         EXPECT_EQ(VORN_close(handle), VORN_OK);
 }
 
-TEST_P(LibOpen, ABoardOpensTwiceAndTheOlderModelsReadNoPosition) {
+TEST_P(LibOpenTest, ABoardOpensTwiceAndTheOlderModelsReadNoPosition) {
     restart(oneBoard(0x7100));
     BoardHandle first = nullptr, second = nullptr;
     ASSERT_EQ(VORN_open(&first, "VORNpci0"), VORN_OK);
@@ -61,7 +62,7 @@ TEST_P(LibOpen, ABoardOpensTwiceAndTheOlderModelsReadNoPosition) {
     EXPECT_EQ(VORN_close(second), VORN_OK);
 }
 
-TEST_P(LibOpen, NamesThatDoNotExist) {
+TEST_P(LibOpenTest, NamesThatDoNotExist) {
     for (const char* name :
          {"VORNpci1", "VORNcpci0", "VORNisa0", "DEMO", "", "VORNpci0\\x", "..\\VORNpci0"}) {
         BoardHandle handle = reinterpret_cast<BoardHandle>(0x1);
@@ -74,7 +75,7 @@ TEST_P(LibOpen, NamesThatDoNotExist) {
     EXPECT_EQ(vornlib::testing::openBoardCount(), 1u) << "only the fixture's board is open";
 }
 
-TEST_P(LibOpen, HandlesTheLibraryDidNotGiveAreRefused) {
+TEST_P(LibOpenTest, HandlesTheLibraryDidNotGiveAreRefused) {
     BoardRecord forged{vornlib::kRecordTag, 0x9070, 3, 0};
     TimeObj time{};
     uint8_t firmware[10] = {1, 1};
@@ -94,7 +95,7 @@ TEST_P(LibOpen, HandlesTheLibraryDidNotGiveAreRefused) {
     m_handle = nullptr;
 }
 
-TEST_P(LibOpen, TheChannelStaysWhileBoardsAreOpen) {
+TEST_P(LibOpenTest, TheChannelStaysWhileBoardsAreOpen) {
     EXPECT_FALSE(vornlib::testing::resetChannel());
     EXPECT_FALSE(vornlib::testing::useHost(oneBoard()));
     TimeObj time{};
@@ -103,33 +104,35 @@ TEST_P(LibOpen, TheChannelStaysWhileBoardsAreOpen) {
 
 extern "C" uint8_t cCallerOpenAndReadTime(const char* name, TimeObj* time);
 
-TEST_P(LibOpen, ACallerInCReachesTheBoard) {
+TEST_P(LibOpenTest, ACallerInCReachesTheBoard) {
     TimeObj time{};
     ASSERT_EQ(cCallerOpenAndReadTime("VORNpci0", &time), VORN_OK);
     EXPECT_EQ(time.dayOfYear, board().dayOfYear);
     EXPECT_EQ(cCallerOpenAndReadTime("VORNpci7", &time), VORN_ERR_NO_DEVICE);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rigs, LibOpen, ::testing::ValuesIn(rigKinds()), rigName);
+INSTANTIATE_TEST_SUITE_P(Rigs, LibOpenTest, ::testing::ValuesIn(rigKinds()), rigName);
 
 // VORN_HOST_SOCKET names a socket in a private directory where no daemon listens.
-class LibDefaultHost : public ::testing::Test {
+class LibOpenDefaultHostTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ::setenv("VORN_HOST_SOCKET", (m_directory.path() / "vornhost.sock").c_str(), 1);
+        ASSERT_FALSE(m_directory.empty());
+        ::setenv("VORN_HOST_SOCKET", (m_directory + "/vornhost.sock").c_str(), 1);
         ASSERT_TRUE(vornlib::testing::resetChannel());
     }
     void TearDown() override {
         EXPECT_TRUE(vornlib::testing::resetChannel());
         ::unsetenv("VORN_HOST_SOCKET");
+        std::filesystem::remove_all(m_directory);
     }
 
-    TemporaryDirectory m_directory;
+    const std::string m_directory = vorntest::makeDirectory();
 };
 
 // A program's first open finds no daemon and runs the host in its own process, on the default
 // machine.
-TEST_F(LibDefaultHost, FirstOpenWithoutADaemonRunsTheHostInProcess) {
+TEST_F(LibOpenDefaultHostTest, FirstOpenWithoutADaemonRunsTheHostInProcess) {
     BoardHandle handle = nullptr;
     ASSERT_EQ(VORN_open(&handle, "VORNpci0"), VORN_OK);
     EXPECT_EQ(handle->modelCode, 0x9070);
@@ -145,7 +148,7 @@ TEST_F(LibDefaultHost, FirstOpenWithoutADaemonRunsTheHostInProcess) {
 
 // A program may end with a board still open and a wait just timed out: the library closes the
 // board and takes its in-process host down on the way out, and the program exits normally.
-TEST_F(LibDefaultHost, AProgramThatEndsWithABoardOpenExitsNormally) {
+TEST_F(LibOpenDefaultHostTest, AProgramThatEndsWithABoardOpenExitsNormally) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

@@ -23,9 +23,9 @@ int64_t nanosOf(const timespec& t) {
     return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-class LibStampedTime : public LibTest {};
+class LibStampedTimeTest : public LibTest {};
 
-TEST_P(LibStampedTime, BoardTimeComesWithTheStampsAroundItsLatch) {
+TEST_P(LibStampedTimeTest, BoardTimeComesWithTheStampsAroundItsLatch) {
     StampedTimeObj stamped{};
     ASSERT_EQ(VORN_getStampedTime(m_handle, &stamped), VORN_OK);
     EXPECT_LE(nanosOf(stamped.before), nanosOf(stamped.after));
@@ -45,7 +45,7 @@ TEST_P(LibStampedTime, BoardTimeComesWithTheStampsAroundItsLatch) {
     EXPECT_EQ(nanosOf(stamped.before) % 1000, 700);
 }
 
-TEST_P(LibStampedTime, NullRecordAndClosedHandleAreRefused) {
+TEST_P(LibStampedTimeTest, NullRecordAndClosedHandleAreRefused) {
     EXPECT_EQ(VORN_getStampedTime(m_handle, nullptr), VORN_ERR_ARGUMENT);
     StampedTimeObj stamped{};
     stamped.year = 77;
@@ -53,7 +53,7 @@ TEST_P(LibStampedTime, NullRecordAndClosedHandleAreRefused) {
     EXPECT_EQ(stamped.year, 77);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rigs, LibStampedTime, ::testing::ValuesIn(rigKinds()), rigName);
+INSTANTIATE_TEST_SUITE_P(Rigs, LibStampedTimeTest, ::testing::ValuesIn(rigKinds()), rigName);
 
 } // namespace
 } // namespace libtest

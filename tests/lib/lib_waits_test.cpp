@@ -7,14 +7,14 @@
 namespace libtest {
 namespace {
 
-class LibWaits : public LibTest {
+class LibWaitsTest : public LibTest {
 protected:
     // A wait's time-out: long enough under virtual time never to pass by itself, short on the
     // real clock so that a test expecting the interrupt still ends.
     uint32_t longWait() const { return virtualTime() ? 60'000 : 5'000; }
 };
 
-TEST_P(LibWaits, HeartbeatWaitEndsOnTheInterrupt) {
+TEST_P(LibWaitsTest, HeartbeatWaitEndsOnTheInterrupt) {
     HeartObj heart{1, 0xE5, 0, {}, 100.0};
     ASSERT_EQ(VORN_setHeartbeat(m_handle, &heart), VORN_OK);
     uint32_t timeout = longWait();
@@ -23,7 +23,7 @@ TEST_P(LibWaits, HeartbeatWaitEndsOnTheInterrupt) {
     EXPECT_GE(board().heartbeats, 1u);
 }
 
-TEST_P(LibWaits, WaitsTimeOutWithThirteen) {
+TEST_P(LibWaitsTest, WaitsTimeOutWithThirteen) {
     uint32_t timeout = 20;
     EXPECT_EQ(blockingCall([&] { return VORN_waitHeartbeat(m_handle, &timeout); }, 21 * kMilli),
               VORN_WAIT_TIMEOUT);
@@ -36,7 +36,7 @@ TEST_P(LibWaits, WaitsTimeOutWithThirteen) {
     EXPECT_EQ(event.timeoutMs, 20u);
 }
 
-TEST_P(LibWaits, MatchWaitEndsWhenTheBoardReachesTheTime) {
+TEST_P(LibWaitsTest, MatchWaitEndsWhenTheBoardReachesTheTime) {
     TimeObj now{};
     ASSERT_EQ(VORN_getTime(m_handle, &now), VORN_OK);
     // Two whole seconds ahead, carried into the minutes and hours.
@@ -57,28 +57,20 @@ TEST_P(LibWaits, MatchWaitEndsWhenTheBoardReachesTheTime) {
     EXPECT_EQ(board().matches, 1u);
 }
 
-TEST_P(LibWaits, ASecondWaitOfOneKindCannotStart) {
+TEST_P(LibWaitsTest, ASecondWaitOfOneKindCannotStart) {
     std::future<uint8_t> first = std::async(std::launch::async, [&] {
         uint32_t timeout = longWait();
         return VORN_waitHeartbeat(m_handle, &timeout);
     });
-    if (virtualTime()) {
-        ASSERT_TRUE(rig().waitForPending(1));
-        uint32_t timeout = 10;
-        EXPECT_EQ(VORN_waitHeartbeat(m_handle, &timeout), VORN_WAIT_NOT_STARTED);
-        advance(61 * kSecond);
-        EXPECT_EQ(first.get(), VORN_WAIT_TIMEOUT);
-    } else {
-        // On the real clock the second wait may come before the first is parked; either the
-        // second is refused or the first one is.
-        uint32_t timeout = 10;
-        const uint8_t second = VORN_waitHeartbeat(m_handle, &timeout);
-        const uint8_t firstResult = first.get();
-        EXPECT_TRUE(second == VORN_WAIT_NOT_STARTED || firstResult == VORN_WAIT_NOT_STARTED);
-    }
+    // The first wait is parked in the driver before the second is sent, on either clock.
+    ASSERT_TRUE(rig().waitForPending(1));
+    uint32_t timeout = 10;
+    EXPECT_EQ(VORN_waitHeartbeat(m_handle, &timeout), VORN_WAIT_NOT_STARTED);
+    advance(61 * kSecond);
+    EXPECT_EQ(first.get(), VORN_WAIT_TIMEOUT) << "the refused wait left the first one alone";
 }
 
-TEST_P(LibWaits, WaitsOnABadHandleOrPointerCannotStart) {
+TEST_P(LibWaitsTest, WaitsOnABadHandleOrPointerCannotStart) {
     uint32_t timeout = 0;
     EventObj event{};
     BoardRecord forged{vornlib::kRecordTag, 0x9070, 3, 0};
@@ -89,7 +81,7 @@ TEST_P(LibWaits, WaitsOnABadHandleOrPointerCannotStart) {
     EXPECT_EQ(VORN_waitEvent(m_handle, nullptr), VORN_WAIT_NOT_STARTED);
 }
 
-TEST_P(LibWaits, SimulatedEventComesBackWithItsTime) {
+TEST_P(LibWaitsTest, SimulatedEventComesBackWithItsTime) {
     const vornhost::BoardState before = board();
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     EventObj event{longWait(), {}, -1.0, 0, 0, 0, {}};
@@ -107,7 +99,7 @@ TEST_P(LibWaits, SimulatedEventComesBackWithItsTime) {
     }
 }
 
-TEST_P(LibWaits, EventTimeCarriesTheMicroseconds) {
+TEST_P(LibWaitsTest, EventTimeCarriesTheMicroseconds) {
     if (!virtualTime())
         GTEST_SKIP() << "needs the board time to stand still";
     advance(7 * kSecond + 654'321 * 10);
@@ -121,7 +113,7 @@ TEST_P(LibWaits, EventTimeCarriesTheMicroseconds) {
     EXPECT_DOUBLE_EQ(event.seconds, 7.654321);
 }
 
-TEST_P(LibWaits, FlushDropsQueuedEvents) {
+TEST_P(LibWaitsTest, FlushDropsQueuedEvents) {
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     ASSERT_EQ(VORN_flushFIFO(m_handle), VORN_OK);
@@ -130,62 +122,49 @@ TEST_P(LibWaits, FlushDropsQueuedEvents) {
               VORN_WAIT_TIMEOUT);
 }
 
-TEST_P(LibWaits, ABlockedWaitHoldsUpNoOtherThread) {
+TEST_P(LibWaitsTest, ABlockedWaitHoldsUpNoOtherThread) {
     std::future<uint8_t> waiter = std::async(std::launch::async, [&] {
         EventObj event{longWait(), {}, 0, 0, 0, 0, {}};
         return VORN_waitEvent(m_handle, &event);
     });
-    if (virtualTime()) {
-        ASSERT_TRUE(rig().waitForPending(1));
-    }
+    ASSERT_TRUE(rig().waitForPending(1));
     for (int i = 0; i < 5; ++i) {
         TimeObj time{};
         EXPECT_EQ(VORN_getTime(m_handle, &time), VORN_OK);
         DateObj date{};
         EXPECT_EQ(VORN_getDate(m_handle, &date), VORN_OK);
     }
-    if (virtualTime()) {
-        EXPECT_TRUE(rig().waitForPending(1)) << "the wait is still parked";
-    }
+    EXPECT_TRUE(rig().waitForPending(1)) << "the wait is still parked";
     EXPECT_EQ(VORN_simEvent(m_handle), VORN_OK);
     EXPECT_EQ(waiter.get(), VORN_OK);
 }
 
-TEST_P(LibWaits, ClosingTheBoardEndsAWaitInAnotherThread) {
+TEST_P(LibWaitsTest, ClosingTheBoardEndsAWaitInAnotherThread) {
     const BoardHandle handle = m_handle;
     std::future<uint8_t> waiter = std::async(std::launch::async, [this, handle] {
         uint32_t timeout = longWait();
         return VORN_waitMatch(handle, &timeout);
     });
-    if (virtualTime()) {
-        ASSERT_TRUE(rig().waitForPending(1));
-    }
+    ASSERT_TRUE(rig().waitForPending(1));
     ASSERT_EQ(VORN_close(handle), VORN_OK);
     m_handle = nullptr;
-    const uint8_t result = waiter.get();
-    // Under virtual time the wait was parked and is cancelled; on the real clock it may not have
-    // started before the close.
-    if (virtualTime()) {
-        EXPECT_EQ(result, VORN_WAIT_NOT_STARTED);
-    } else {
-        EXPECT_TRUE(result == VORN_WAIT_NOT_STARTED || result == VORN_WAIT_TIMEOUT);
-    }
+    EXPECT_EQ(waiter.get(), VORN_WAIT_NOT_STARTED) << "the parked wait is cancelled";
     TimeObj time{};
     EXPECT_EQ(VORN_getTime(handle, &time), VORN_ERR_HANDLE);
 }
 
 // A daemon that goes away fails the calls of its clients instead of hanging them.
-TEST(LibDaemonLoss, CallsFailWithTheHostResultWhenTheDaemonEnds) {
+TEST(LibWaitsDaemonLossTest, CallsFailWithTheHostResultWhenTheDaemonEnds) {
     ASSERT_TRUE(vornlib::testing::resetChannel());
-    std::unique_ptr<Rig> rig = makeRig(RigKind::Daemon);
-    ASSERT_TRUE(rig->start(oneBoard()));
+    vorntest::DaemonRig rig;
+    ASSERT_TRUE(rig.start(oneBoard()));
     BoardHandle handle = nullptr;
     ASSERT_EQ(VORN_open(&handle, "VORNpci0"), VORN_OK);
     std::future<uint8_t> waiter = std::async(std::launch::async, [handle] {
         uint32_t timeout = 10'000;
         return VORN_waitMatch(handle, &timeout);
     });
-    EXPECT_TRUE(endDaemon(*rig));
+    EXPECT_TRUE(rig.end());
     EXPECT_EQ(waiter.get(), VORN_WAIT_NOT_STARTED);
     TimeObj time{};
     EXPECT_EQ(VORN_getTime(handle, &time), VORN_ERR_HOST);
@@ -198,7 +177,7 @@ TEST(LibDaemonLoss, CallsFailWithTheHostResultWhenTheDaemonEnds) {
 
 // Event subscriptions beside VORN_waitEvent: every subscriber gets every event, and what one
 // loses is counted to the event.
-class LibEvents : public LibWaits {
+class LibWaitsEventsTest : public LibWaitsTest {
 protected:
     uint32_t subscribe() {
         uint32_t subscription = 0;
@@ -232,7 +211,7 @@ protected:
     }
 };
 
-TEST_P(LibEvents, EverySubscriberAndAWaitEventCallerGetEachEvent) {
+TEST_P(LibWaitsEventsTest, EverySubscriberAndAWaitEventCallerGetEachEvent) {
     const uint64_t before = board().eventsTagged;
     const uint32_t first = subscribe(), second = subscribe();
     ASSERT_NE(first, second);
@@ -254,7 +233,7 @@ TEST_P(LibEvents, EverySubscriberAndAWaitEventCallerGetEachEvent) {
     }
 }
 
-TEST_P(LibEvents, DeliveredPlusCountedDropsAreEveryEventTagged) {
+TEST_P(LibWaitsEventsTest, DeliveredPlusCountedDropsAreEveryEventTagged) {
     const uint64_t before = board().eventsTagged;
     const uint32_t subscription = subscribe();
     // Past what the board, the driver and the subscription's queue can hold, read by no one.
@@ -279,7 +258,7 @@ TEST_P(LibEvents, DeliveredPlusCountedDropsAreEveryEventTagged) {
     EXPECT_EQ(delivered + dropped, board().eventsTagged - before);
 }
 
-TEST_P(LibEvents, NextTimesOutWithThirteenAndEndsWithItsSubscription) {
+TEST_P(LibWaitsEventsTest, NextTimesOutWithThirteenAndEndsWithItsSubscription) {
     const uint32_t subscription = subscribe();
     SequencedEventObj event{};
     event.timeoutMs = 20;
@@ -300,8 +279,8 @@ TEST_P(LibEvents, NextTimesOutWithThirteenAndEndsWithItsSubscription) {
     EXPECT_EQ(VORN_nextEvent(m_handle, subscription, nullptr), VORN_WAIT_NOT_STARTED);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rigs, LibWaits, ::testing::ValuesIn(rigKinds()), rigName);
-INSTANTIATE_TEST_SUITE_P(Rigs, LibEvents, ::testing::ValuesIn(rigKinds()), rigName);
+INSTANTIATE_TEST_SUITE_P(Rigs, LibWaitsTest, ::testing::ValuesIn(rigKinds()), rigName);
+INSTANTIATE_TEST_SUITE_P(Rigs, LibWaitsEventsTest, ::testing::ValuesIn(rigKinds()), rigName);
 
 } // namespace
 } // namespace libtest

@@ -10,6 +10,8 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 using namespace metricstest;
@@ -59,16 +61,26 @@ std::string awaitQuery(const PrometheusServer& prometheus, const std::string& ex
 }
 
 TEST_F(PrometheusTest, PromtoolAcceptsWhatTheDaemonServes) {
-    // An open request and a feed's sample, so that the request and sample families have samples.
+    // An open request, a subscription and a feed's sample, so that every family has samples;
+    // the sample's reporter is this process, as the daemon knows it from the connection.
     uint64_t handle = 0;
     ASSERT_EQ(m_channel->open(u"\\\\.\\VORNpci0", 3, &handle), STATUS_SUCCESS);
+    uint32_t subscription = 0;
+    ASSERT_EQ(m_channel->subscribeEvents(u"\\\\.\\VORNpci0", &subscription), STATUS_SUCCESS);
+    ASSERT_EQ(m_channel->simulate(vornhost::SimCommand{}), STATUS_SUCCESS);
+    vornhost::HostEvent event;
+    ASSERT_EQ(m_channel->nextEvent(subscription, 5'000, &event), STATUS_SUCCESS);
     ASSERT_EQ(m_channel->reportSyncSample(0, {-1'250, 40'000}), STATUS_SUCCESS);
     auto metrics = httpGet(m_metricsPort, "/metrics");
     ASSERT_TRUE(metrics.has_value());
-    EXPECT_NE(metrics->find("vorn_board_synchronized{board=\"0\"} 1\n"), std::string::npos);
-    EXPECT_NE(metrics->find("vorn_sync_sample_offset_seconds{board=\"0\"} -0.000001250\n"),
-              std::string::npos)
-        << *metrics;
+    for (const std::string& line : std::initializer_list<std::string>{
+             "vorn_board_synchronized{board=\"0\"} 1", "vorn_events_tagged_total{board=\"0\"} 1",
+             "vorn_events_dropped_total{board=\"0\",cause=\"fifo_overflow\"} 0",
+             "vorn_subscriber_events_delivered_total{board=\"0\"} 1",
+             "vorn_sync_sample_offset_seconds{board=\"0\"} -0.000001250",
+             "vorn_sync_sample_reporter_pid{board=\"0\"} " + std::to_string(::getpid()),
+             "vorn_sync_sample_reporter_uid{board=\"0\"} " + std::to_string(::getuid())})
+        EXPECT_NE(metrics->find(line + "\n"), std::string::npos) << line << " in " << *metrics;
     std::string said;
     EXPECT_EQ(promtoolCheckMetrics(*metrics, &said), 0) << said << "\n" << *metrics;
     m_channel->close(handle);

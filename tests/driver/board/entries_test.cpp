@@ -8,10 +8,10 @@
 #include <functional>
 #include <string>
 
-using boardtest::BoardBench;
-using boardtest::Bytes;
+using vorntest::BoardBench;
+using vorntest::Bytes;
 
-TEST(BoardEntries, TimeEntrySendsDayHoursMinutesSecondsAndLoad) {
+TEST(EntriesTest, TimeEntrySendsDayHoursMinutesSecondsAndLoad) {
     BoardBench bench;
     vornpci::TimeObj time{};
     time.dayOfYear = 1;
@@ -30,7 +30,7 @@ TEST(BoardEntries, TimeEntrySendsDayHoursMinutesSecondsAndLoad) {
     EXPECT_EQ(bench.commands().back(), CMD_ENTRY_LOAD_ALT);
 }
 
-TEST(BoardEntries, YearEntryHasNoOpeningCommand) {
+TEST(EntriesTest, YearEntryHasNoOpeningCommand) {
     BoardBench bench;
     const USHORT year = 2001;
     EXPECT_EQ(vornSetYear(bench.portBase(), &year), VORN_SUCCESS);
@@ -38,7 +38,7 @@ TEST(BoardEntries, YearEntryHasNoOpeningCommand) {
     EXPECT_EQ(bench.board().time().year, 2001);
 }
 
-TEST(BoardEntries, PropagationDelayGoesInTensComplement) {
+TEST(EntriesTest, PropagationDelayGoesInTensComplement) {
     struct Case {
         LONG delay;
         Bytes digits;
@@ -59,7 +59,7 @@ TEST(BoardEntries, PropagationDelayGoesInTensComplement) {
     }
 }
 
-TEST(BoardEntries, HeartbeatLoadIsModePlusStart) {
+TEST(EntriesTest, HeartbeatLoadIsModePlusStart) {
     BoardBench bench;
     vornpci::HeartObj heartbeat{1, 0xE5, 0x1234, {0, 0}};
     EXPECT_EQ(vornSetHeartbeat(bench.portBase(), &heartbeat), VORN_SUCCESS);
@@ -72,7 +72,7 @@ TEST(BoardEntries, HeartbeatLoadIsModePlusStart) {
     EXPECT_EQ(bench.commands(), (Bytes{0xF0, 0xAA, 0xBB, 0xCC, 0xDD, 0xE7}));
 }
 
-TEST(BoardEntries, MatchEntrySendsSubsecondBankAndType) {
+TEST(EntriesTest, MatchEntrySendsSubsecondBankAndType) {
     BoardBench bench;
     vornpci::MatchObj match{};
     match.matchType = 1;
@@ -97,8 +97,8 @@ TEST(BoardEntries, MatchEntrySendsSubsecondBankAndType) {
 
 // A match that has fired and was never acknowledged would interrupt as soon as matches are
 // enabled; entering a new match clears it first.
-TEST(BoardEntries, MatchEntryClearsAStaleMatch) {
-    BoardBench bench(boardtest::systemTimeOf(2007, 12, 31, 12, 0, 0));
+TEST(EntriesTest, MatchEntryClearsAStaleMatch) {
+    BoardBench bench(vorntest::systemTimeOf(2007, 12, 31, 12, 0, 0));
     vornpci::MatchObj match{};
     match.dayOfYear = 365;
     match.hours = 12;
@@ -113,7 +113,7 @@ TEST(BoardEntries, MatchEntryClearsAStaleMatch) {
     EXPECT_FALSE(vornReadRegister(bench.portBase(), StatusPort) & MatchIntr);
 }
 
-TEST(BoardEntries, SynchControlSendsItsCommandAndOverwritesTheByte) {
+TEST(EntriesTest, SynchControlSendsItsCommandAndOverwritesTheByte) {
     BoardBench bench;
     UCHAR control = 0;
     EXPECT_EQ(vornSynchControl(bench.portBase(), &control), VORN_SUCCESS);
@@ -132,7 +132,7 @@ TEST(BoardEntries, SynchControlSendsItsCommandAndOverwritesTheByte) {
 }
 
 // The last values of each range are sent and the board loads every one of them.
-TEST(BoardEntries, ValuesAtTheEndsOfTheBoardsRangesAreLoaded) {
+TEST(EntriesTest, ValuesAtTheEndsOfTheBoardsRangesAreLoaded) {
     BoardBench bench;
     vornpci::TimeObj time{};
     time.dayOfYear = 365;
@@ -154,16 +154,16 @@ TEST(BoardEntries, ValuesAtTheEndsOfTheBoardsRangesAreLoaded) {
 
 // Day 366 is refused in a common year of the board (only the date query is sent) and loaded
 // in a leap year.
-TEST(BoardEntries, TimeOnDay366NeedsALeapYearOnTheBoard) {
+TEST(EntriesTest, TimeOnDay366NeedsALeapYearOnTheBoard) {
     vornpci::TimeObj time{};
     time.dayOfYear = 366;
     time.hours = 12;
     {
-        BoardBench common(boardtest::systemTimeOf(2100, 6, 1, 0, 0, 0));
+        BoardBench common(vorntest::systemTimeOf(2100, 6, 1, 0, 0, 0));
         EXPECT_EQ(vornSetTime(common.portBase(), &time), VORN_REFUSED);
         EXPECT_EQ(common.commands(), (Bytes{CMD_GET_DATE}));
     }
-    BoardBench leap(boardtest::systemTimeOf(2000, 6, 1, 0, 0, 0));
+    BoardBench leap(vorntest::systemTimeOf(2000, 6, 1, 0, 0, 0));
     EXPECT_EQ(vornSetTime(leap.portBase(), &time), VORN_SUCCESS);
     EXPECT_EQ(leap.board().time().dayOfYear(), 366);
     EXPECT_EQ(leap.board().counters().refusedLoads, 0u);
@@ -171,7 +171,7 @@ TEST(BoardEntries, TimeOnDay366NeedsALeapYearOnTheBoard) {
 
 // Values outside the board's ranges (which it would throw away without a word), and codes
 // outside their sets, are refused before any byte reaches the board.
-TEST(BoardEntries, ValuesOutsideTheBoardsRangesAreRefusedAndNothingIsSent) {
+TEST(EntriesTest, ValuesOutsideTheBoardsRangesAreRefusedAndNothingIsSent) {
     struct Case {
         std::string name;
         std::function<UCHAR(ULONG_PTR)> run;

@@ -6,10 +6,10 @@
 
 #include <array>
 
-using boardtest::BoardBench;
-using boardtest::Bytes;
+using vorntest::BoardBench;
+using vorntest::Bytes;
 
-TEST(BoardProtocol, ReadFifoOfZeroReadsNothingAndReadsFramesByteByByte) {
+TEST(ProtocolTest, ReadFifoOfZeroReadsNothingAndReadsFramesByteByByte) {
     BoardBench bench;
     bench.board().strobeEvent();
     ASSERT_EQ(bench.board().fifoLevel(), 10u);
@@ -32,7 +32,7 @@ TEST(BoardProtocol, ReadFifoOfZeroReadsNothingAndReadsFramesByteByByte) {
     EXPECT_EQ(bench.board().counters().fifoUnderflows, 0u);
 }
 
-TEST(BoardProtocol, EveryCommandIsFollowedByAHundredMicrosecondPause) {
+TEST(ProtocolTest, EveryCommandIsFollowedByAHundredMicrosecondPause) {
     BoardBench bench;
     const ntemu::Ticks100ns start = bench.clock().now();
     sendCmd(bench.portBase(), CMD_ENTRY_BEGIN);
@@ -42,7 +42,7 @@ TEST(BoardProtocol, EveryCommandIsFollowedByAHundredMicrosecondPause) {
     EXPECT_EQ(bench.board().counters().shortCommandGaps, 0u);
 }
 
-TEST(BoardProtocol, DigitSendersUseTheirPositionsAndOnlyTheLeadingDigits) {
+TEST(ProtocolTest, DigitSendersUseTheirPositionsAndOnlyTheLeadingDigits) {
     BoardBench bench;
     sendProp(bench.portBase(), "12345");
     EXPECT_EQ(bench.commands(), (Bytes{0x31, 0x22, 0x13, 0x04}));
@@ -58,7 +58,7 @@ TEST(BoardProtocol, DigitSendersUseTheirPositionsAndOnlyTheLeadingDigits) {
     EXPECT_EQ(bench.commands(), (Bytes{0xC0, 0xD1, 0xE1, 0x82, 0x93, 0xA4, 0xB5, 0xC6, 0xD7}));
 }
 
-TEST(BoardProtocol, DigitSendersStopAtTheEndOfAShortText) {
+TEST(ProtocolTest, DigitSendersStopAtTheEndOfAShortText) {
     BoardBench bench;
     sendProp(bench.portBase(), "12");
     sendMatchSecs(bench.portBase(), "34");
@@ -67,7 +67,7 @@ TEST(BoardProtocol, DigitSendersStopAtTheEndOfAShortText) {
 
 // Above APC_LEVEL a read must not sleep: it polls a bounded number of times and gives up
 // without touching the clock, and still reads bytes that are there.
-TEST(BoardProtocol, ReadFifoAtDispatchLevelNeverSleeps) {
+TEST(ProtocolTest, ReadFifoAtDispatchLevelNeverSleeps) {
     BoardBench bench;
     std::array<USHORT, 10> words{};
     const ntemu::Ticks100ns start = bench.clock().now();
@@ -85,7 +85,7 @@ TEST(BoardProtocol, ReadFifoAtDispatchLevelNeverSleeps) {
 
 // At raised IRQL a byte is waited for only as long as a board needs to show it: a FIFO far
 // slower than that is given up on (it used to be polled for 100,000 reads).
-TEST(BoardProtocol, ReadFifoAtRaisedIrqlWaitsOnlyMicrosecondsForAByte) {
+TEST(ProtocolTest, ReadFifoAtRaisedIrqlWaitsOnlyMicrosecondsForAByte) {
     BoardBench bench;
     std::array<USHORT, 10> words{};
     bench.board().setFaults({.slowFifoReads = 1000});

@@ -7,9 +7,9 @@
 
 #include <cstring>
 
-using boardtest::BoardBench;
-using boardtest::Bytes;
-using boardtest::systemTimeOf;
+using vorntest::BoardBench;
+using vorntest::Bytes;
+using vorntest::systemTimeOf;
 
 namespace {
 
@@ -26,7 +26,7 @@ vornsim::GpsScenario scenario() {
 
 } // namespace
 
-TEST(BoardQueries, DateAnswerDecodesToYearMonthAndDay) {
+TEST(QueriesTest, DateAnswerDecodesToYearMonthAndDay) {
     BoardBench bench(systemTimeOf(2007, 12, 31, 12, 0, 0));
     vornpci::DateObj date{};
     EXPECT_EQ(vornGetDate(bench.portBase(), &date), VORN_SUCCESS);
@@ -41,7 +41,7 @@ TEST(BoardQueries, DateAnswerDecodesToYearMonthAndDay) {
     EXPECT_EQ(bench.board().counters().queriesAnswered, 2u);
 }
 
-TEST(BoardQueries, PositionAltitudeAndSatellitesDecodeFromTheirDigits) {
+TEST(QueriesTest, PositionAltitudeAndSatellitesDecodeFromTheirDigits) {
     BoardBench bench;
     bench.board().setGpsScenario(scenario());
 
@@ -69,7 +69,7 @@ TEST(BoardQueries, PositionAltitudeAndSatellitesDecodeFromTheirDigits) {
 }
 
 // The firmware query is written without the command pause, so it costs no board time.
-TEST(BoardQueries, FirmwareBytesComeRawWithoutAPause) {
+TEST(QueriesTest, FirmwareBytesComeRawWithoutAPause) {
     BoardBench bench;
     const ntemu::Ticks100ns start = bench.clock().now();
     UCHAR version[4] = {};
@@ -80,7 +80,7 @@ TEST(BoardQueries, FirmwareBytesComeRawWithoutAPause) {
 }
 
 // Tags waiting in the FIFO would be read as the answer; the query drops them before sending.
-TEST(BoardQueries, QueryDiscardsEventTagsWaitingInTheFifo) {
+TEST(QueriesTest, QueryDiscardsEventTagsWaitingInTheFifo) {
     BoardBench bench(systemTimeOf(2007, 12, 31, 12, 0, 0));
     bench.board().strobeEvents(3);
     ASSERT_EQ(bench.board().fifoLevel(), 30u);
@@ -92,7 +92,7 @@ TEST(BoardQueries, QueryDiscardsEventTagsWaitingInTheFifo) {
 }
 
 // Whatever the event interrupt was before, a query leaves it on and the other enables alone.
-TEST(BoardQueries, EventInterruptIsOnAfterEveryQuery) {
+TEST(QueriesTest, EventInterruptIsOnAfterEveryQuery) {
     BoardBench bench;
     vornWriteRegister(bench.portBase(), ControlPort, HeartIntrEnable);
     vornpci::SatObj satellites{};
@@ -105,7 +105,7 @@ TEST(BoardQueries, EventInterruptIsOnAfterEveryQuery) {
     EXPECT_EQ(bench.board().enables(), ExtIntrEnable);
 }
 
-TEST(BoardQueries, BadEchoFailsAndLeavesTheRecord) {
+TEST(QueriesTest, BadEchoFailsAndLeavesTheRecord) {
     BoardBench bench;
     bench.board().setGpsScenario(scenario());
     bench.board().setFaults({.badEcho = true});
@@ -131,7 +131,7 @@ TEST(BoardQueries, BadEchoFailsAndLeavesTheRecord) {
 
 // A board that never answers holds the request only until the answer bound has passed on the
 // virtual clock; the record is untouched and the event interrupt back on.
-TEST(BoardQueries, UnansweredQueryEndsAtTheBoundWithNoAnswer) {
+TEST(QueriesTest, UnansweredQueryEndsAtTheBoundWithNoAnswer) {
     BoardBench bench;
     bench.board().setFaults({.noAnswer = true});
     vornWriteRegister(bench.portBase(), ControlPort, 0);
@@ -152,7 +152,7 @@ TEST(BoardQueries, UnansweredQueryEndsAtTheBoundWithNoAnswer) {
 }
 
 // The bound holds for each byte, so a board slow with every byte still gets its answer through.
-TEST(BoardQueries, SlowFifoAnswerIsStillRead) {
+TEST(QueriesTest, SlowFifoAnswerIsStillRead) {
     BoardBench bench(systemTimeOf(2007, 12, 31, 12, 0, 0));
     bench.board().setFaults({.slowFifoReads = 500});
     const ntemu::Ticks100ns start = bench.clock().now();

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-using boardtest::BoardBench;
-using boardtest::Bytes;
-using boardtest::systemTimeOf;
+using vorntest::BoardBench;
+using vorntest::Bytes;
+using vorntest::systemTimeOf;
 
 // Day 366 of a leap year, 23:59:59.123456: MicrosHigh 0x5912, MicrosLow 0x3456, HoursMinutes
 // 0x2359, Days 0x0366.
-TEST(BoardRegisters, TimeRegistersDecodeAndLeaveTheCallersFields) {
+TEST(RegistersTest, TimeRegistersDecodeAndLeaveTheCallersFields) {
     BoardBench bench(systemTimeOf(2008, 12, 31, 23, 59, 59, 123'456));
     ASSERT_EQ(vornReadRegister(bench.portBase(), MicrosHighPort), 0x5912);
     ASSERT_EQ(vornReadRegister(bench.portBase(), MicrosLowPort), 0x3456);
@@ -33,7 +33,7 @@ TEST(BoardRegisters, TimeRegistersDecodeAndLeaveTheCallersFields) {
     EXPECT_TRUE(bench.commands().empty());
 }
 
-TEST(BoardRegisters, InitializeEmptiesFifoEnablesOnlyEventsAndClearsStaleMatch) {
+TEST(RegistersTest, InitializeEmptiesFifoEnablesOnlyEventsAndClearsStaleMatch) {
     BoardBench bench(systemTimeOf(2007, 12, 31, 12, 0, 0));
     vornpci::MatchObj match{};
     match.dayOfYear = 365;
@@ -51,7 +51,7 @@ TEST(BoardRegisters, InitializeEmptiesFifoEnablesOnlyEventsAndClearsStaleMatch) 
     EXPECT_FALSE(vornReadRegister(bench.portBase(), StatusPort) & MatchIntr);
 }
 
-TEST(BoardRegisters, FlushAndSimulatedEventWorkOnTheBoardFifo) {
+TEST(RegistersTest, FlushAndSimulatedEventWorkOnTheBoardFifo) {
     BoardBench bench;
     EXPECT_EQ(vornSimEvent(bench.portBase()), VORN_SUCCESS);
     EXPECT_EQ(vornSimEvent(bench.portBase()), VORN_SUCCESS);
@@ -62,7 +62,7 @@ TEST(BoardRegisters, FlushAndSimulatedEventWorkOnTheBoardFifo) {
     EXPECT_TRUE(bench.commands().empty());
 }
 
-TEST(BoardRegisters, FirmwareResetIsOneCommandWithoutAPause) {
+TEST(RegistersTest, FirmwareResetIsOneCommandWithoutAPause) {
     BoardBench bench;
     const ntemu::Ticks100ns start = bench.clock().now();
     EXPECT_EQ(vornResetFirmware(bench.portBase()), VORN_SUCCESS);
@@ -71,7 +71,7 @@ TEST(BoardRegisters, FirmwareResetIsOneCommandWithoutAPause) {
     EXPECT_EQ(bench.clock().now(), start);
 }
 
-TEST(BoardRegisters, SynchStatusFollowsTheInSyncBit) {
+TEST(RegistersTest, SynchStatusFollowsTheInSyncBit) {
     BoardBench bench;
     UCHAR status = 0x77;
     EXPECT_EQ(vornSynchStatus(bench.portBase(), &status), VORN_SUCCESS);
@@ -81,7 +81,7 @@ TEST(BoardRegisters, SynchStatusFollowsTheInSyncBit) {
     EXPECT_EQ(status, 1);
 }
 
-TEST(BoardRegisters, PeekAndPokeReachTheRegisterAtTheOffset) {
+TEST(RegistersTest, PeekAndPokeReachTheRegisterAtTheOffset) {
     BoardBench bench;
     vornpci::MemObj memory{0x04, 0};
     EXPECT_EQ(vornPeek(bench.portBase(), &memory), VORN_SUCCESS);

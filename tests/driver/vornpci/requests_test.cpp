@@ -1,6 +1,6 @@
 // Device-control requests through the I/O manager: lengths, statuses, Information, the bytes
 // returned and what reached the board.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 #include "sim/registers.h"
 
@@ -8,10 +8,9 @@ namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 
-class Requests : public DriverTest {};
-
-using RequestsTest = Requests;
+class RequestsTest : public DriverTest {};
 
 TEST_F(RequestsTest, OpenReplyCarriesModelAndSlotAndLeavesTheRest) {
     Bytes input = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};

@@ -1,11 +1,12 @@
 // The stamped time request: the board's time between two readings of the system time, and the
 // year that belongs to its day, also across the end of a day and of a year.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 
 constexpr uint32_t kLastMicroOfMinute = 59'999'999;
 

@@ -1,6 +1,6 @@
 // Driver start-up and unload: which boards become which devices, a driver with no board, and
 // a failure injected at every step of a board device's construction.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 #include "ntemu/faults.h"
 #include "ntemu/hal.h"
@@ -12,6 +12,7 @@ namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 
 vornsim::MachineDescription machineOf(std::vector<vornsim::CardDescription> cards,
                                       std::vector<unsigned> buses = {}) {

@@ -1,7 +1,7 @@
 // Many threads sending every kind of request while the board raises events, heartbeats and a
 // match and the virtual clock runs: every request completes once with a status its kind
 // allows, no event time tag is lost, and nothing is left after unload.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 #include <atomic>
 #include <map>
@@ -12,6 +12,7 @@ namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 using ntemu::kMillisecond;
 
 struct Kind {

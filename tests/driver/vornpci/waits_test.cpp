@@ -1,6 +1,6 @@
 // The three timed waits on the virtual clock: queued events, time-outs, one wait per kind,
 // heartbeat and match together, cancellation, and the event ring.
-#include "vornpci_fixture.h"
+#include "driver_fixture.h"
 
 #include "board_protocol.h"
 
@@ -11,9 +11,10 @@ namespace vornpcitest {
 namespace {
 
 using namespace vornpci;
+using namespace vorntest;
 using ntemu::kMillisecond;
 
-class Waits : public DriverTest {
+class WaitsTest : public DriverTest {
 protected:
     void settle() { m_host.system().kernel().settle(); }
     // One external event, tagged now, then `gap` of board time.
@@ -83,8 +84,6 @@ protected:
         return handle;
     }
 };
-
-using WaitsTest = Waits;
 
 TEST_F(WaitsTest, QueuedEventIsReturnedAtOnceWithTheTimeoutLeftAsGiven) {
     clock().advance(1500 * kMillisecond);

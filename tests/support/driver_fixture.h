@@ -1,7 +1,9 @@
-// Set-up for the driver tests: a host with timing boards on the virtual clock, the driver
-// loaded, a user process with a handle on a board, and requests sent from threads of their own.
+// The second layer of the test machines: a driver host with timing boards on the virtual
+// clock and the driver loaded; above it, a user process with a handle on a board and requests
+// sent from threads of their own.
 #pragma once
 
+#include "board_bench.h"
 #include "board_host.h"
 #include "ntemu/kernel.h"
 #include "vornpci_device.h"
@@ -13,15 +15,10 @@
 #include <chrono>
 #include <cstring>
 #include <future>
+#include <thread>
 #include <vector>
 
-namespace vornpcitest {
-
-using Bytes = std::vector<uint8_t>;
-
-using vorntest::boardHostOptions;
-using vorntest::kNewYearsEveNoon;
-using vorntest::oneBoard;
+namespace vorntest {
 
 // The board device behind a loaded device object.
 inline CVORNpci* boardDevice(vornhost::DriverHost& host, unsigned index) {
@@ -95,15 +92,38 @@ inline Bytes eventWait(uint32_t milliseconds) {
     return bytesOf(record);
 }
 
-// A host with the given machine, the driver loaded, the lock order declared and a handle open
-// on VORNpci0.
-class DriverTest : public ::testing::Test {
+// A host with the given machine and the driver loaded, unloaded cleanly at the end.
+class LoadedDriverTest : public ::testing::Test {
 protected:
-    explicit DriverTest(vornsim::MachineDescription description = oneBoard())
-        : m_host(description, vorntest::boardHostOptions()) {}
+    explicit LoadedDriverTest(const vornsim::MachineDescription& machine = oneBoard())
+        : m_host(machine, boardHostOptions()) {}
+
+    void SetUp() override { ASSERT_EQ(m_host.load(), STATUS_SUCCESS); }
+    void TearDown() override { EXPECT_TRUE(m_host.unload()); }
+
+    // Waits (bounded, real time as a safety net) until the driver holds `count` requests.
+    bool driverHolds(size_t count) {
+        const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (m_host.io().liveIrpCount() < count) {
+            if (std::chrono::steady_clock::now() > bound)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    vornhost::DriverHost m_host;
+};
+
+// Above that: the lock order declared and a handle open on VORNpci0.
+class DriverTest : public LoadedDriverTest {
+protected:
+    using LoadedDriverTest::LoadedDriverTest;
 
     void SetUp() override {
-        ASSERT_EQ(m_host.load(), STATUS_SUCCESS);
+        LoadedDriverTest::SetUp();
+        if (HasFatalFailure())
+            return;
         CVORNpci* device = boardDevice(m_host, 0);
         ASSERT_NE(device, nullptr);
         m_host.system().kernel().declareLockOrder(&device->DeviceLock,
@@ -117,7 +137,7 @@ protected:
         if (m_process && m_handle != 0)
             m_process->close(m_handle);
         m_process.reset();
-        EXPECT_TRUE(m_host.unload());
+        LoadedDriverTest::TearDown();
     }
 
     // Sends a request from a new thread of the test process and waits for it.
@@ -135,9 +155,8 @@ protected:
     CVORNpci& device() { return *boardDevice(m_host, 0); }
     Bytes commands() { return board().commandBytes(); }
 
-    vornhost::DriverHost m_host;
     std::shared_ptr<ntemu::Process> m_process;
     ntemu::Handle m_handle = 0;
 };
 
-} // namespace vornpcitest
+} // namespace vorntest

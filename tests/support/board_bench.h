@@ -1,5 +1,6 @@
-// A machine with one GPS timing board on a virtual clock, booted with the kernel layer and the
-// HAL, for tests that run board operations from the test thread at PASSIVE_LEVEL.
+// The lowest layer of the test machines: one timing board on a virtual clock, booted with the
+// kernel layer and the HAL, for tests that run board operations from the test thread at
+// PASSIVE_LEVEL.
 #pragma once
 
 #include "ntemu/clock.h"
@@ -11,14 +12,14 @@
 #include <cstdint>
 #include <vector>
 
-namespace boardtest {
+namespace vorntest {
 
-using vorntest::systemTimeOf;
+using Bytes = std::vector<uint8_t>;
 
 class BoardBench {
 public:
-    explicit BoardBench(int64_t systemTime = vorntest::kNewYearsEveNoon, uint16_t model = 0x9070)
-        : m_clock(systemTime), m_machine(m_clock, vorntest::oneBoard(model)),
+    explicit BoardBench(int64_t systemTime = kNewYearsEveNoon, uint16_t model = 0x9070)
+        : m_clock(systemTime), m_machine(m_clock, oneBoard(model)),
           m_kernel(ntemu::KernelOptions{.clock = &m_clock}), m_hal(m_kernel, m_machine) {
         board().clearCommandLog();
     }
@@ -27,7 +28,7 @@ public:
     vornsim::BoardModel& board() { return *m_machine.board(0); }
     // The board's port base: where the card's register window (its second I/O range) sits.
     ULONG_PTR portBase() { return m_machine.card(0).windowBase(); }
-    std::vector<uint8_t> commands() { return board().commandBytes(); }
+    Bytes commands() { return board().commandBytes(); }
 
 private:
     ntemu::VirtualClock m_clock;
@@ -36,6 +37,4 @@ private:
     ntemu::Hal m_hal;
 };
 
-using Bytes = std::vector<uint8_t>;
-
-} // namespace boardtest
+} // namespace vorntest
