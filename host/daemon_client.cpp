@@ -307,13 +307,14 @@ void DaemonClient::keepEvents(uint32_t subscription, const std::vector<HostEvent
         *oldest = events.front();
         return;
     }
-    // Replies to two callers of one subscription may arrive in either order.
     std::deque<HostEvent>& held = found->second;
     const auto middle = ptrdiff_t(held.size());
     held.insert(held.end(), events.begin(), events.end());
-    std::inplace_merge(
-        held.begin(), held.begin() + middle, held.end(),
-        [](const HostEvent& a, const HostEvent& b) { return a.sequence < b.sequence; });
+    // Replies to two callers of one subscription may arrive in either order.
+    if (middle != 0 && held[size_t(middle) - 1].sequence > events.front().sequence)
+        std::inplace_merge(
+            held.begin(), held.begin() + middle, held.end(),
+            [](const HostEvent& a, const HostEvent& b) { return a.sequence < b.sequence; });
     *oldest = held.front();
     held.pop_front();
 }

@@ -137,7 +137,7 @@ NTSTATUS EventSubscriber::take(uint32_t timeoutMs, std::span<HostEvent> events, 
     if (armed)
         m_clock.disarm(wait.alarm);
     if (status == STATUS_SUCCESS)
-        tally(1, 0);
+        tally(wait.sent ? 1 : *taken, 0);
     return status;
 }
 

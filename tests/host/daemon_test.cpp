@@ -524,7 +524,7 @@ TEST_F(DaemonTest, OneNextEventReplyCarriesTheQueuedEvents) {
                   wire::WireError::BadArgument)
             << most;
     }
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // Strobes `count` events at once and waits until `witness`, subscribed after the others, has
@@ -560,7 +560,7 @@ TEST_F(DaemonTest, ClientHandsOutBufferedEventsInOrderUntilUnsubscribed) {
     ASSERT_EQ(c->unsubscribeEvents(batched), STATUS_SUCCESS);
     EXPECT_EQ(c->nextEvent(batched, 0, &event), STATUS_INVALID_HANDLE);
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // Threads that share a subscription through one connection get each event once: what they
@@ -600,7 +600,7 @@ TEST_F(DaemonTest, ThreadsSharingASubscriptionGetEachEventOnce) {
     EXPECT_EQ(accounted.load(), kEvents);
     EXPECT_EQ(seen.size(), taken) << "an event handed out twice";
     c.reset();
-    stopCleanly();
+    expectCleanStop(*m_daemon);
 }
 
 // Runs `body` in a child process under uid and gid 65534; its exit code.
