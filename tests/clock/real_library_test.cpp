@@ -37,7 +37,7 @@ int64_t utcTicks(const win32::SYSTEMTIME& time) {
                     time.wMilliseconds);
 }
 
-class ClockOverLibrary : public testing::Test {
+class RealLibraryTest : public testing::Test {
 protected:
     void SetUp() override { boot(kStartUtc); }
     void TearDown() override {
@@ -68,7 +68,7 @@ protected:
     std::ostringstream out;
 };
 
-TEST_F(ClockOverLibrary, SetsTheClockToTheBoardsDateAndTime) {
+TEST_F(RealLibraryTest, SetsTheClockToTheBoardsDateAndTime) {
     m_host->host().virtualClock()->advance(83 * kTicksPerSecond + 4'567'000);
     vornhost::BoardState board;
     ASSERT_EQ(m_host->inspectBoard(0, &board), 0);
@@ -91,7 +91,7 @@ TEST_F(ClockOverLibrary, SetsTheClockToTheBoardsDateAndTime) {
 
 // The board's clock passes midnight while the tool reads it (each date query takes the board
 // some time): the clock is set to the board's time as it was read, never a day or a year off.
-TEST_F(ClockOverLibrary, AcrossMidnightTheClockIsSetToTheBoardsTime) {
+TEST_F(RealLibraryTest, AcrossMidnightTheClockIsSetToTheBoardsTime) {
     const int64_t kLatestRead = 10 * kTicksPerMilli;
     // A date query takes a little over 100 us of board time: started this early, midnight
     // passes between the time and the second date; 1 ms early, after every reading; 100 ns
@@ -113,7 +113,7 @@ TEST_F(ClockOverLibrary, AcrossMidnightTheClockIsSetToTheBoardsTime) {
     }
 }
 
-TEST_F(ClockOverLibrary, ABoardThatAnswersBadlyLeavesTheClockAlone) {
+TEST_F(RealLibraryTest, ABoardThatAnswersBadlyLeavesTheClockAlone) {
     vornhost::SimCommand faults;
     faults.action = vornhost::SimAction::SetFaults;
     faults.faultBadEcho = true;
