@@ -1,6 +1,6 @@
 // The time, date and year dialogs end to end: what one dialog sets, another reads back from the
 // simulated board.
-#include "frame_e2e_fixture.h"
+#include "main_dialog_e2e_fixture.h"
 #include "time_dialogs.h"
 
 #include "field_text.h"

@@ -1,7 +1,7 @@
 // The main window end to end: opening a board through the library, the About box's versions as
 // the driver and board give them, the GPS check on the model the library reports, and the close.
 #include "about_dialog.h"
-#include "frame_e2e_fixture.h"
+#include "main_dialog_e2e_fixture.h"
 #include "time_dialogs.h"
 #include "vornpci_records.h"
 
