@@ -1,9 +1,10 @@
 // The dialog view and modal runner: controls by id, message boxes, and the routing of clicks,
-// Enter, Escape and the close box, with input held off while a blocking call runs.
-#include "fake_services.h"
-#include "qt_dialog_runner.h"
+// Enter, Escape and the close box, with input held off while a blocking call runs; a real set
+// dialog refusing a bad field and running on.
 #include "qt_test_support.h"
 #include "resource_ids.h"
+#include "runner_fixture.h"
+#include "time_dialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -151,12 +152,8 @@ public:
     std::function<void(DialogView&, int)> onCommandHook;
 };
 
-struct RunnerTest : ::testing::Test {
-    vorngui::testing::FakeServices fake;
-    QtDialogRunner runner;
-    Services services{fake.board, fake.clock, fake.random, fake.process, runner};
+struct RunnerTest : RunnerFixture {
     ProbeDialog dialog{templates::kTimeSet, services};
-    ModalScript script;
 };
 
 TEST_F(RunnerTest, TypedTextAndClicksReachTheDialog) {
@@ -286,6 +283,28 @@ TEST_F(RunnerTest, MissingTemplateEndsTheRunCancelled) {
     ProbeDialog orphan(99, services);
     EXPECT_EQ(runner.runModal(orphan), DialogResult::Cancel);
     EXPECT_TRUE(orphan.events.empty()) << ::testing::PrintToString(orphan.events);
+}
+
+TEST_F(RunnerTest, SetYearRefusesTextThatIsNotAYear) {
+    YearSetDialog dialog(services);
+    dialog.setBoard(nullptr, 1);
+    QStringList messages;
+    QLineEdit* year = nullptr;
+    script.on("yearSetDialog", [&](QDialog& window) {
+        year = control<QLineEdit>(window, controls::date::kYear);
+        EXPECT_EQ(year->text(), "0");
+        year->selectAll();
+        QTest::keyClicks(year, "20x4");
+        QTest::mouseClick(control<QPushButton>(window, 1020), Qt::LeftButton);
+    });
+    script.on("messageBox", [&](QDialog& box) { messages << acknowledge(box); });
+    script.on("yearSetDialog", [&](QDialog& window) {
+        year->selectAll();
+        QTest::keyClicks(year, "2024");
+        QTest::keyClick(control<QPushButton>(window, 1020), Qt::Key_Return);
+    });
+    EXPECT_EQ(runner.runModal(dialog), DialogResult::Ok);
+    EXPECT_EQ(messages, QStringList{"Please enter an integer."});
 }
 
 } // namespace
