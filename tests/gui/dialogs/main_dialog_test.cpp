@@ -134,9 +134,9 @@ TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-class GpsCheck : public MainDialogTest, public ::testing::WithParamInterface<uint16_t> {};
+class MainDialogGpsTest : public MainDialogTest, public ::testing::WithParamInterface<uint16_t> {};
 
-TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard) {
+TEST_P(MainDialogGpsTest, SatelliteCommandsNeedAGpsBoard) {
     const bool gps = GetParam() != 0x7000;
     typeName("VORNpci0");
     opensAs(GetParam());
@@ -162,7 +162,8 @@ TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(MainDialog, GpsCheck, ::testing::Values(0x7000, 0x7100, 0x9070, 0x9072));
+INSTANTIATE_TEST_SUITE_P(Models, MainDialogGpsTest,
+                         ::testing::Values(0x7000, 0x7100, 0x9070, 0x9072));
 
 TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands) {
     typeName("DEMO");
@@ -181,7 +182,7 @@ TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands) {
                           templates::kSimulateEvent, templates::kEvent}));
 }
 
-TEST(MainMenu, EveryCommandAppearsOnceUnderItsMenu) {
+TEST_F(MainDialogTest, MenuEveryCommandAppearsOnceUnderItsMenu) {
     std::vector<int> seen;
     for (const MenuPopup& popup : MainDialog::menuBar()) {
         for (const MenuItem& item : popup.items) {

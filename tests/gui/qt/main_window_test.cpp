@@ -23,8 +23,8 @@
 namespace vorngui::qt {
 namespace {
 
-struct FurnishedMainWindow : ::testing::Test {
-    FurnishedMainWindow() {
+struct MainWindowTest : ::testing::Test {
+    MainWindowTest() {
         window = loadTemplate(templates::kMainWindow);
         furnishMainWindow(
             *window, [this](int command) { commandsSent.push_back(command); },
@@ -36,7 +36,7 @@ struct FurnishedMainWindow : ::testing::Test {
     int aboutRequests = 0;
 };
 
-TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea) {
+TEST_F(MainWindowTest, CaptionIconAndPictureArea) {
     EXPECT_EQ(window->windowTitle(), "VORN/SOLK Control Utility");
     const QIcon icon = window->windowIcon();
     EXPECT_FALSE(icon.isNull());
@@ -53,7 +53,7 @@ TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea) {
               QSize(metrics.averageCharWidth(), metrics.height()));
 }
 
-TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize) {
+TEST_F(MainWindowTest, PictureIsIndexedEightBitsAtItsSize) {
     const QImage picture = mainPicture();
     EXPECT_EQ(picture.size(), QSize(resources::kPictureWidth, resources::kPictureHeight));
     EXPECT_EQ(picture.depth(), 8);
@@ -71,7 +71,7 @@ TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize) {
     }
 }
 
-TEST_F(FurnishedMainWindow, AreaBeyondThePictureShowsItsBackground) {
+TEST_F(MainWindowTest, AreaBeyondThePictureShowsItsBackground) {
     auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
     ASSERT_TRUE(area);
     // However much the menus or the font widen the window.
@@ -86,7 +86,7 @@ TEST_F(FurnishedMainWindow, AreaBeyondThePictureShowsItsBackground) {
     }
 }
 
-TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
+TEST_F(MainWindowTest, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
     window->show();
     auto* bar = window->findChild<QMenuBar*>();
     ASSERT_TRUE(bar);
@@ -99,7 +99,7 @@ TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
     window->hide();
 }
 
-TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic) {
+TEST_F(MainWindowTest, MenuBarCarriesEveryCommandWithItsMnemonic) {
     auto* bar = window->findChild<QMenuBar*>();
     ASSERT_TRUE(bar);
     QStringList titles;
@@ -149,7 +149,7 @@ TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic) {
     EXPECT_EQ(commandsSent, inOrder);
 }
 
-TEST_F(FurnishedMainWindow, ContextMenuOffersTheAboutEntry) {
+TEST_F(MainWindowTest, ContextMenuOffersTheAboutEntry) {
     auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
     ASSERT_TRUE(area);
     EXPECT_EQ(area->contextMenuPolicy(), Qt::ActionsContextMenu);

@@ -29,8 +29,8 @@ using testing::control;
 using testing::ModalScript;
 
 // A window with one control of each kind, built in code.
-struct ViewOverWindow : ::testing::Test {
-    ViewOverWindow() {
+struct RunnerViewTest : ::testing::Test {
+    RunnerViewTest() {
         auto* layout = new QVBoxLayout(&window);
         const auto add = [&](QWidget* widget, int id) {
             widget->setProperty(kControlIdProperty, id);
@@ -47,7 +47,7 @@ struct ViewOverWindow : ::testing::Test {
     QtDialogView view{window};
 };
 
-TEST_F(ViewOverWindow, TextsChecksAndEnabledStates) {
+TEST_F(RunnerViewTest, TextsChecksAndEnabledStates) {
     view.setText(1000, "12.5");
     EXPECT_EQ(control<QLineEdit>(window, 1000)->text(), "12.5");
     EXPECT_EQ(view.text(1000), "12.5");
@@ -72,7 +72,7 @@ TEST_F(ViewOverWindow, TextsChecksAndEnabledStates) {
     EXPECT_EQ(view.missingControls(), 0);
 }
 
-TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen) {
+TEST_F(RunnerViewTest, ListsKeepTheirItemsSortedWithNothingChosen) {
     view.setListItems(1006, {"Square", "Pulse"});
     auto* combo = control<QComboBox>(window, 1006);
     ASSERT_EQ(combo->count(), 2);
@@ -86,7 +86,7 @@ TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen) {
     EXPECT_EQ(view.listSelection(1006), -1);
 }
 
-TEST_F(ViewOverWindow, FocusSelectsTheWholeText) {
+TEST_F(RunnerViewTest, FocusSelectsTheWholeText) {
     window.show();
     QApplication::setActiveWindow(&window);
     view.setText(1000, "abc");
@@ -96,14 +96,14 @@ TEST_F(ViewOverWindow, FocusSelectsTheWholeText) {
     EXPECT_TRUE(edit->hasFocus());
 }
 
-TEST_F(ViewOverWindow, UnknownControlsAreCountedNotFatal) {
+TEST_F(RunnerViewTest, UnknownControlsAreCountedNotFatal) {
     view.setText(4242, "x");
     EXPECT_EQ(view.text(4242), "");
     EXPECT_FALSE(view.isChecked(4243));
     EXPECT_EQ(view.missingControls(), 3);
 }
 
-TEST_F(ViewOverWindow, MessageBoxHasOneOkButtonNoIconAndTheProgramsName) {
+TEST_F(RunnerViewTest, MessageBoxHasOneOkButtonNoIconAndTheProgramsName) {
     QString shown;
     ModalScript script;
     script.on("messageBox", [&](QDialog& box) { shown = acknowledge(box); });
