@@ -9,11 +9,11 @@ namespace {
 
 using ::testing::_;
 using ::testing::Field;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 
-class EventDialogsTest : public OperationDialogTest {
+class EventDialogsTest : public OperationDialogFixture {
 protected:
     // Types the time-out and presses "Check".
     void check(EventDialog& dialog, testing::FakeView& on, const std::string& timeout) {

@@ -8,11 +8,11 @@ namespace vorngui {
 namespace {
 
 using ::testing::_;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 
-class HeartbeatDialogsTest : public OperationDialogTest {
+class HeartbeatDialogsTest : public OperationDialogFixture {
 protected:
     // Opens "Set Heartbeat", chooses the list positions and frequency, and presses "Set";
     // returns the record sent (start 0xAA when nothing was sent).

@@ -8,11 +8,11 @@ namespace vorngui {
 namespace {
 
 using ::testing::_;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 
-class MatchDialogsTest : public OperationDialogTest {
+class MatchDialogsTest : public OperationDialogFixture {
 protected:
     void boardTimeIs(uint16_t day, uint8_t hours, uint8_t minutes, double seconds) {
         ON_CALL(fakes.board, getTime(_, _)).WillByDefault([=](BoardHandle, TimeObj* time) {

@@ -9,11 +9,11 @@ namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Return;
 using ::testing::SetArgPointee;
 
-class PositionDialogsTest : public OperationDialogTest {};
+class PositionDialogsTest : public OperationDialogFixture {};
 
 TEST_F(PositionDialogsTest, DegreesTextLatitudeNorthBelow180AndSouthWithMinusFrom180) {
     EXPECT_EQ(latitudeText(0), " 0  (North)");

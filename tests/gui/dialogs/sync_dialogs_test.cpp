@@ -8,12 +8,12 @@ namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 using ::testing::SetArgPointee;
 
-class SyncDialogsTest : public OperationDialogTest {};
+class SyncDialogsTest : public OperationDialogFixture {};
 
 TEST_F(SyncDialogsTest, CheckShowsTheBoardStatus) {
     EXPECT_CALL(fakes.board, synchStatus(_, _))
