@@ -4,7 +4,6 @@
 #pragma once
 
 #include "board_select_dialog.h"
-#include "fake_services.h"
 #include "fake_view.h"
 #include "main_dialog.h"
 #include "private_board_fixture.h"
@@ -34,7 +33,7 @@ protected:
 
     // Runs the main window's opening with `deviceName` typed into the board selection.
     MainDialog& openMain(const std::string& deviceName = "VORNpci0") {
-        runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
+        fakes.runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
             v.setText(controls::board_select::kDeviceName, deviceName);
             d.onCommand(v, controls::board_select::kOk);
         });
@@ -44,13 +43,8 @@ protected:
     }
 
     // The view of the last dialog the main window ran.
-    testing::FakeView& lastView() { return runner.views.back(); }
+    testing::FakeView& lastView() { return fakes.runner.views.back(); }
 
-    testing::FakeClock clock;
-    testing::ScriptedRandom random;
-    ProcessState process;
-    testing::ScriptedRunner runner;
-    Services services{libraryBoardApi(), clock, random, process, runner};
     testing::FakeView mainView;
 
 private:

@@ -55,7 +55,7 @@ TEST_F(MainDialogE2eTest, TheDemonstrationBoardNeverReachesTheLibrary) {
     EXPECT_EQ(lastView().text(kFirmware), "DEMO");
     EXPECT_EQ(lastView().text(kFpga), "DEMO");
     const uint32_t hoursBefore = static_cast<uint32_t>(board().hours);
-    runner.script(templates::kTimeSet, [](Dialog& d, testing::FakeView& v) {
+    fakes.runner.script(templates::kTimeSet, [](Dialog& d, testing::FakeView& v) {
         v.setText(controls::time_of_day::kHours, "3");
         d.onEnterKey(v);
     });
@@ -75,7 +75,7 @@ TEST_F(MainDialogE2eTest, ABoardWithoutGpsRefusesTheSatelliteCommands) {
     EXPECT_EQ(mainView.messages,
               (std::vector<std::string>{"Only SOLK boards can retrieve altitude information!!",
                                         "Only SOLK boards can retrieve satellite information!!"}));
-    EXPECT_EQ(runner.ranTemplates, std::vector<int>{templates::kBoardSelect});
+    EXPECT_EQ(fakes.runner.ranTemplates, std::vector<int>{templates::kBoardSelect});
 }
 
 } // namespace

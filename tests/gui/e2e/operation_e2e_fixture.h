@@ -3,9 +3,7 @@
 // press a button whose handler blocks in a wait while the test moves the clock.
 #pragma once
 
-#include "board_api.h"
 #include "dialog.h"
-#include "fake_services.h"
 #include "fake_view.h"
 #include "private_board_fixture.h"
 #include "vorn.h"
@@ -74,9 +72,6 @@ protected:
         EXPECT_TRUE(parked) << "the wait never reached the driver";
     }
 
-    FakeServices fakes;
-    // The real library in place of the mock.
-    Services services{libraryBoardApi(), fakes.clock, fakes.random, fakes.process, fakes.runner};
     BoardHandle m_handle = nullptr;
 };
 

@@ -1,8 +1,11 @@
 // The end-to-end tests' board: a private in-process host with one simulated board on the
-// virtual clock, which the library's next open of "VORNpci0" reaches, and the means to look at
-// and drive that board from the test.
+// virtual clock, which the library's next open of "VORNpci0" reaches, the means to look at and
+// drive that board from the test, and the dialogs' services with the real library in place of
+// the mock.
 #pragma once
 
+#include "board_api.h"
+#include "fake_services.h"
 #include "private_host.h"
 #include "vorn_testing.h"
 
@@ -34,6 +37,9 @@ protected:
     }
     vornsim::BoardModel& boardModel() { return *m_channel->host().board(0); }
     vornlib::testing::HostChannel& channel() { return *m_channel; }
+
+    testing::FakeServices fakes;
+    Services services{libraryBoardApi(), fakes.clock, fakes.random, fakes.process, fakes.runner};
 
 private:
     std::shared_ptr<vornlib::testing::HostChannel> m_channel;

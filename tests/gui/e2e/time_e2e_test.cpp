@@ -27,7 +27,7 @@ auto typeTime(const char* days, const char* hours, const char* minutes, const ch
 TEST_F(TimeE2eTest, SetTimeThenRetrieveTimeShowsTheTimeSet) {
     MainDialog& main = openMain();
     ASSERT_TRUE(main.boardOpen());
-    runner.script(templates::kTimeSet, typeTime("100", "10", "20", "30"));
+    fakes.runner.script(templates::kTimeSet, typeTime("100", "10", "20", "30"));
     main.onMenuCommand(mainView, commands::kTimeSet);
     EXPECT_EQ(lastView().ended, DialogResult::Ok);
     EXPECT_TRUE(lastView().messages.empty());
@@ -50,7 +50,7 @@ TEST_F(TimeE2eTest, SetTimeThenRetrieveTimeShowsTheTimeSet) {
 
 TEST_F(TimeE2eTest, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpen) {
     MainDialog& main = openMain();
-    runner.script(templates::kTimeSet, [](Dialog& d, FakeView& v) {
+    fakes.runner.script(templates::kTimeSet, [](Dialog& d, FakeView& v) {
         // The machine started at 12:00:00 on day 61.
         EXPECT_EQ(v.text(kDays), "61");
         EXPECT_EQ(v.text(kHours), "12");
@@ -67,7 +67,7 @@ TEST_F(TimeE2eTest, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpe
 
 TEST_F(TimeE2eTest, SetYearThenRetrieveDateShowsTheYear) {
     MainDialog& main = openMain();
-    runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
+    fakes.runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
         EXPECT_EQ(v.text(controls::date::kYear), "0");
         v.setText(controls::date::kYear, "2031");
         d.onCommand(v, controls::date::kSet);
@@ -83,7 +83,7 @@ TEST_F(TimeE2eTest, SetYearThenRetrieveDateShowsTheYear) {
 
 TEST_F(TimeE2eTest, YearTheBoardCannotTakeIsRefused) {
     MainDialog& main = openMain();
-    runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
+    fakes.runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
         v.setText(controls::date::kYear, "0");
         d.onEnterKey(v);
     });
