@@ -9,7 +9,7 @@
 namespace ntemu::test {
 namespace {
 
-class DpcTest : public KernelFixture {};
+using DpcTest = KernelFixture;
 
 struct Seen {
     std::atomic<int> runs{0};

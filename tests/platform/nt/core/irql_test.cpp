@@ -6,7 +6,7 @@
 namespace ntemu::test {
 namespace {
 
-class IrqlTest : public KernelFixture {};
+using IrqlTest = KernelFixture;
 
 TEST_F(IrqlTest, RaiseAndLowerFollowTheRules) {
     EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
