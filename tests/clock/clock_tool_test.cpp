@@ -13,7 +13,7 @@ namespace {
 using namespace clocktest;
 using win32::FALSE;
 
-class ClockTool : public testing::Test {
+class ClockToolTest : public testing::Test {
 protected:
     int run() { return vornclock::setClockFromBoard(system, board, out); }
 
@@ -23,7 +23,7 @@ protected:
     std::ostringstream out;
 };
 
-TEST_F(ClockTool, SetsTheClockFromTheBoardInOrder) {
+TEST_F(ClockToolTest, SetsTheClockFromTheBoardInOrder) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(out.str(), "");
     const CallLog expected = {"LookupPrivilegeValueA",
@@ -59,7 +59,7 @@ TEST_F(ClockTool, SetsTheClockFromTheBoardInOrder) {
 
 // The board passes midnight between two readings: the date set is the one the time's day of
 // year belongs to, whether midnight came before the time was read or after.
-TEST_F(ClockTool, DateSetIsTheOneTheTimeBelongsToAcrossMidnight) {
+TEST_F(ClockToolTest, DateSetIsTheOneTheTimeBelongsToAcrossMidnight) {
     struct Case {
         const char* name;
         DateObj before, after;
@@ -97,7 +97,7 @@ TEST_F(ClockTool, DateSetIsTheOneTheTimeBelongsToAcrossMidnight) {
 
 // A date that never belongs to the time read (its day of year differs every time) is not set;
 // the readings stop after a few rounds.
-TEST_F(ClockTool, DateAndTimeThatNeverAgreeLeaveTheClockAlone) {
+TEST_F(ClockToolTest, DateAndTimeThatNeverAgreeLeaveTheClockAlone) {
     board.time.dayOfYear = 100;
     EXPECT_EQ(run(), 4);
     EXPECT_EQ(out.str(), "The board's date and time do not agree!!\n");
@@ -107,7 +107,7 @@ TEST_F(ClockTool, DateAndTimeThatNeverAgreeLeaveTheClockAlone) {
     EXPECT_EQ(log.back(), "VORN_close");
 }
 
-TEST_F(ClockTool, SecondsAndMillisecondsAreTruncatedNeverRounded) {
+TEST_F(ClockToolTest, SecondsAndMillisecondsAreTruncatedNeverRounded) {
     struct Case {
         double seconds;
         int second;
@@ -125,7 +125,7 @@ TEST_F(ClockTool, SecondsAndMillisecondsAreTruncatedNeverRounded) {
     }
 }
 
-TEST_F(ClockTool, SecondsOutsideAMinuteGiveATimeTheClockRefuses) {
+TEST_F(ClockToolTest, SecondsOutsideAMinuteGiveATimeTheClockRefuses) {
     for (const double seconds : {60.0, -0.5, 1e300, std::nan("")}) {
         const TimeObj time{seconds, 0, 0, 0, 0, 1, 0};
         const win32::SYSTEMTIME result = vornclock::systemTimeFromBoard(DateObj{2026, 1, 1}, time);
@@ -133,7 +133,7 @@ TEST_F(ClockTool, SecondsOutsideAMinuteGiveATimeTheClockRefuses) {
     }
 }
 
-TEST_F(ClockTool, PrivilegeStepsEndTheRunWithoutTouchingTheBoard) {
+TEST_F(ClockToolTest, PrivilegeStepsEndTheRunWithoutTouchingTheBoard) {
     struct Case {
         win32::BOOL FakeSystem::*step;
         int code;
@@ -160,7 +160,7 @@ TEST_F(ClockTool, PrivilegeStepsEndTheRunWithoutTouchingTheBoard) {
     }
 }
 
-TEST_F(ClockTool, FailedSetIsReportedWithItsErrorAndTheRunGoesOn) {
+TEST_F(ClockToolTest, FailedSetIsReportedWithItsErrorAndTheRunGoesOn) {
     system.setResult = FALSE;
     system.setError = 1314;
     EXPECT_EQ(run(), 0);
@@ -171,7 +171,7 @@ TEST_F(ClockTool, FailedSetIsReportedWithItsErrorAndTheRunGoesOn) {
     EXPECT_EQ(CallLog(log.end() - static_cast<long>(tail.size()), log.end()), tail);
 }
 
-TEST_F(ClockTool, FailedRestoreIsReportedAndTheBoardStillCloses) {
+TEST_F(ClockToolTest, FailedRestoreIsReportedAndTheBoardStillCloses) {
     system.restoreResult = FALSE;
     system.setResult = FALSE;
     system.setError = 87;
@@ -180,7 +180,7 @@ TEST_F(ClockTool, FailedRestoreIsReportedAndTheBoardStillCloses) {
     EXPECT_EQ(log.back(), "VORN_close");
 }
 
-TEST_F(ClockTool, BoardThatCannotBeOpenedLeavesTheClockAlone) {
+TEST_F(ClockToolTest, BoardThatCannotBeOpenedLeavesTheClockAlone) {
     board.openResult = VORN_ERR_NO_DEVICE;
     EXPECT_EQ(run(), 4);
     EXPECT_EQ(out.str(), "Cannot open the board VORNpci0!!\n");
@@ -195,7 +195,7 @@ TEST_F(ClockTool, BoardThatCannotBeOpenedLeavesTheClockAlone) {
     EXPECT_TRUE(system.timesSet.empty());
 }
 
-TEST_F(ClockTool, BoardThatCannotBeReadLeavesTheClockAloneAndCloses) {
+TEST_F(ClockToolTest, BoardThatCannotBeReadLeavesTheClockAloneAndCloses) {
     for (const bool dateFails : {true, false}) {
         CallLog calls;
         FakeSystem fakeSystem{calls};

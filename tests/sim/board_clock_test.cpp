@@ -6,13 +6,15 @@ namespace {
 
 using namespace vornsim;
 
+class BoardClockTest : public BoardFixture {};
+
 struct Rollover {
     int year, day, hours, minutes;
     Ticks100ns intoMinute;
     int wantYear, wantDay, wantHours, wantMinutes;
 };
 
-TEST_F(BoardTest, ClockRollsOverMinuteHourDayAndYear) {
+TEST_F(BoardClockTest, ClockRollsOverMinuteHourDayAndYear) {
     const Rollover cases[] = {
         {2001, 10, 4, 5, 59 * kSec + 999'999 * kMicro, 2001, 10, 4, 6},
         {2001, 10, 4, 59, 59 * kSec + 999'999 * kMicro, 2001, 10, 5, 0},
@@ -37,7 +39,7 @@ TEST_F(BoardTest, ClockRollsOverMinuteHourDayAndYear) {
     }
 }
 
-TEST(BoardCalendar, SystemTimeToYearAndTicksAtTheCycleEdges) {
+TEST_F(BoardClockTest, CalendarSystemTimeToYearAndTicksAtTheCycleEdges) {
     struct Case {
         int year, day;
     };
@@ -52,7 +54,7 @@ TEST(BoardCalendar, SystemTimeToYearAndTicksAtTheCycleEdges) {
     }
 }
 
-TEST_F(BoardTest, DateAnswerFollowsLeapYears) {
+TEST_F(BoardClockTest, DateAnswerFollowsLeapYears) {
     build(utc(2004, 60, 12));
     Frame f = query(cmd::GetDate);
     EXPECT_EQ(f[9], 0x02);
@@ -63,7 +65,7 @@ TEST_F(BoardTest, DateAnswerFollowsLeapYears) {
     EXPECT_EQ(f[2], 0x01);
 }
 
-TEST_F(BoardTest, LockedBoardShowsReferencePlusPropagationDelay) {
+TEST_F(BoardClockTest, LockedBoardShowsReferencePlusPropagationDelay) {
     build(utc(2001, 1, 0, 0));
     send({0xF0, 0x50, 0x60, 0x75, 0x80, 0x90, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0}); // day 5
     send({0xF0, 0x30, 0x22, 0x15, 0x00, 0xE0});                               // +250 us
@@ -79,7 +81,7 @@ TEST_F(BoardTest, LockedBoardShowsReferencePlusPropagationDelay) {
     EXPECT_EQ(board->time().ticksInYear, sinceStart - kMicro);
 }
 
-TEST_F(BoardTest, NegativeDelayAtNewYearShowsThePreviousYear) {
+TEST_F(BoardClockTest, NegativeDelayAtNewYearShowsThePreviousYear) {
     build(utc(2001, 1, 0, 0));
     board->setReferencePresent(true);
     wr(reg::Command, 0xF0);
@@ -94,7 +96,7 @@ TEST_F(BoardTest, NegativeDelayAtNewYearShowsThePreviousYear) {
     EXPECT_EQ(t.microsInMinute(), 59'999'999u);
 }
 
-TEST_F(BoardTest, LosingTheReferenceKeepsTheTimeRunningWithoutAJump) {
+TEST_F(BoardClockTest, LosingTheReferenceKeepsTheTimeRunningWithoutAJump) {
     build(utc(2001, 50, 6));
     send({0xF0, 0x52, 0x60, 0x70, 0x80, 0x90, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0}); // day 200
     board->setReferencePresent(true);
@@ -112,7 +114,7 @@ TEST_F(BoardTest, LosingTheReferenceKeepsTheTimeRunningWithoutAJump) {
     EXPECT_EQ(board->time().ticksInYear, before.ticksInYear + 100 * kMicro);
 }
 
-TEST_F(BoardTest, HeartbeatRateOverOneVirtualSecond) {
+TEST_F(BoardClockTest, HeartbeatRateOverOneVirtualSecond) {
     struct Case {
         uint8_t a, b, c, d, load;
         uint64_t perSecond;
@@ -135,7 +137,7 @@ TEST_F(BoardTest, HeartbeatRateOverOneVirtualSecond) {
     }
 }
 
-TEST_F(BoardTest, ImmediateHeartbeatStartsAtTheLoad) {
+TEST_F(BoardClockTest, ImmediateHeartbeatStartsAtTheLoad) {
     build(utc(2001, 1, 0, 0, 250 * kMilli));
     send({0xF0, 0xA1, 0xB2, 0xC3});
     wr(reg::Command, 0xD4);
@@ -150,7 +152,7 @@ TEST_F(BoardTest, ImmediateHeartbeatStartsAtTheLoad) {
     EXPECT_EQ(board->counters().heartbeats, 2u);
 }
 
-TEST_F(BoardTest, NextCycleHeartbeatStartsOnTheNextWholeSecond) {
+TEST_F(BoardClockTest, NextCycleHeartbeatStartsOnTheNextWholeSecond) {
     build(utc(2001, 1, 0, 0, 250 * kMilli));
     send({0xF0, 0xA1, 0xB0, 0xC0});
     wr(reg::Command, 0xD0);
@@ -167,7 +169,7 @@ TEST_F(BoardTest, NextCycleHeartbeatStartsOnTheNextWholeSecond) {
     EXPECT_TRUE(board->heartbeatOutput());
 }
 
-TEST_F(BoardTest, MatchStopFiresOnceAtItsTime) {
+TEST_F(BoardClockTest, MatchStopFiresOnceAtItsTime) {
     build(utc(2001, 100, 12, 30));
     wr(reg::Control, control::MatchIntrEnable);
     const uint8_t entry[] = {0xF0, 0x51, 0x60, 0x70, 0x81, 0x92, 0xA3, 0xB0, 0xC1,
@@ -188,7 +190,7 @@ TEST_F(BoardTest, MatchStopFiresOnceAtItsTime) {
     EXPECT_FALSE(board->match().armed);
 }
 
-TEST_F(BoardTest, MatchFollowsATimeJumpAndAPastTimeWaitsForNextYear) {
+TEST_F(BoardClockTest, MatchFollowsATimeJumpAndAPastTimeWaitsForNextYear) {
     build(utc(2001, 100, 12, 30));
     // Start match at 12:30:15 on day 100, then the time is set to 12:30:10.
     send({0xF0, 0x51, 0x60, 0x70, 0x81, 0x92, 0xA3, 0xB0, 0xC1, 0xD5, 0xE2});
@@ -206,7 +208,7 @@ TEST_F(BoardTest, MatchFollowsATimeJumpAndAPastTimeWaitsForNextYear) {
     EXPECT_EQ(board->counters().matches, 2u);
 }
 
-TEST_F(BoardTest, ScheduledEventIsTaggedAtTheGivenBoardTime) {
+TEST_F(BoardClockTest, ScheduledEventIsTaggedAtTheGivenBoardTime) {
     build(utc(2001, 20, 8));
     EXPECT_TRUE(board->strobeEventAt({20, 8, 0, 30'000'005}));
     EXPECT_TRUE(board->strobeEventAt({20, 8, 0, 10'000'000}));
@@ -219,7 +221,7 @@ TEST_F(BoardTest, ScheduledEventIsTaggedAtTheGivenBoardTime) {
 }
 
 // A train is paced on the board's clock: each event tagged exactly one interval after the last.
-TEST_F(BoardTest, EventTrainTagsEachEventOneIntervalAfterTheLast) {
+TEST_F(BoardClockTest, EventTrainTagsEachEventOneIntervalAfterTheLast) {
     build(utc(2001, 20, 8));
     board->strobeEventTrain(4, 250 * kMicro);
     EXPECT_EQ(board->fifoLevel(), 10u) << "the first at once";

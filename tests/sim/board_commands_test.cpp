@@ -6,7 +6,9 @@ namespace {
 
 using namespace vornsim;
 
-TEST_F(BoardTest, TimeEntryLoadsWithSubsecondAtZero) {
+class BoardCommandsTest : public BoardFixture {};
+
+TEST_F(BoardCommandsTest, TimeEntryLoadsWithSubsecondAtZero) {
     build(utc(2001, 200, 17, 45, 33 * kSec + 777 * kMilli));
     send({0xF0, 0x50, 0x60, 0x71, 0x80, 0x92, 0xA0, 0xB3, 0xC0, 0xD4, 0xE0});
     BoardTime t = board->time();
@@ -22,7 +24,7 @@ TEST_F(BoardTest, TimeEntryLoadsWithSubsecondAtZero) {
     EXPECT_EQ(rd(reg::Days), 0x0001);
 }
 
-TEST_F(BoardTest, AlternateLoadAlsoLoadsTheTime) {
+TEST_F(BoardCommandsTest, AlternateLoadAlsoLoadsTheTime) {
     send({0xF0, 0x53, 0x60, 0x70, 0x82, 0x93, 0xA5, 0xB9, 0xC5, 0xD9, 0x4C});
     BoardTime t = board->time();
     EXPECT_EQ(t.dayOfYear(), 300);
@@ -31,7 +33,7 @@ TEST_F(BoardTest, AlternateLoadAlsoLoadsTheTime) {
     EXPECT_EQ(t.microsInMinute() / 1'000'000, 59u);
 }
 
-TEST_F(BoardTest, OutOfRangeOrNonDecimalTimeIsRefusedAndCounted) {
+TEST_F(BoardCommandsTest, OutOfRangeOrNonDecimalTimeIsRefusedAndCounted) {
     BoardTime before = board->time();
     send({0xF0, 0x53, 0x66, 0x77, 0x80, 0x90, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0}); // day 367
     send({0xF0, 0x50, 0x60, 0x71, 0x82, 0x94, 0xA0, 0xB0, 0xC0, 0xD0, 0xE0}); // hour 24
@@ -44,7 +46,7 @@ TEST_F(BoardTest, OutOfRangeOrNonDecimalTimeIsRefusedAndCounted) {
         << "the time ran on untouched";
 }
 
-TEST_F(BoardTest, YearLoadNeedsNoBeginAndKeepsTheTimeOfYear) {
+TEST_F(BoardCommandsTest, YearLoadNeedsNoBeginAndKeepsTheTimeOfYear) {
     build(utc(2026, 59, 10, 0));
     send({0x62, 0x70, 0x80, 0x91, 0xEA});
     BoardTime t = board->time();
@@ -58,7 +60,7 @@ TEST_F(BoardTest, YearLoadNeedsNoBeginAndKeepsTheTimeOfYear) {
     EXPECT_EQ(date[2], 0x28);
 }
 
-TEST_F(BoardTest, YearOfDay366IntoACommonYearRollsOn) {
+TEST_F(BoardCommandsTest, YearOfDay366IntoACommonYearRollsOn) {
     build(utc(2004, 366, 12));
     send({0x62, 0x70, 0x80, 0x95, 0xEA});
     EXPECT_EQ(board->time().year, 2006);
@@ -68,7 +70,7 @@ TEST_F(BoardTest, YearOfDay366IntoACommonYearRollsOn) {
     EXPECT_EQ(board->counters().refusedLoads, 1u);
 }
 
-TEST_F(BoardTest, PropagationDelayInTensComplement) {
+TEST_F(BoardCommandsTest, PropagationDelayInTensComplement) {
     send({0xF0, 0x30, 0x22, 0x15, 0x00, 0xE0});
     EXPECT_EQ(board->propagationDelay(), 250);
     send({0xF0, 0x39, 0x29, 0x19, 0x09, 0xE0});
@@ -82,7 +84,7 @@ TEST_F(BoardTest, PropagationDelayInTensComplement) {
     EXPECT_EQ(board->propagationDelay(), 4999);
 }
 
-TEST_F(BoardTest, HeartbeatEntryCarriesRawGroupsAndCodes) {
+TEST_F(BoardCommandsTest, HeartbeatEntryCarriesRawGroupsAndCodes) {
     send({0xF0, 0xA1, 0xB2, 0xC3, 0xD4, 0xE6});
     HeartbeatProgramme h = board->heartbeat();
     EXPECT_EQ(h.divider, 0x1234);
@@ -96,7 +98,7 @@ TEST_F(BoardTest, HeartbeatEntryCarriesRawGroupsAndCodes) {
     EXPECT_EQ(board->counters().badDigits, 0u);
 }
 
-TEST_F(BoardTest, MatchEntryWithSubsecondBank) {
+TEST_F(BoardCommandsTest, MatchEntryWithSubsecondBank) {
     send({0xF0, 0x51, 0x60, 0x70, 0x81, 0x92, 0xA3, 0xB0, 0xC1, 0xD5, 0xE1, 0x80, 0x90, 0xA0, 0xB0,
           0xC0, 0xD0, 0xE3});
     MatchProgramme m = board->match();
@@ -117,7 +119,7 @@ TEST_F(BoardTest, MatchEntryWithSubsecondBank) {
     EXPECT_EQ(m.time.microsInMinute, 7'123'456u);
 }
 
-TEST_F(BoardTest, SynchronizeAndFreewheelCommandsSetTheMode) {
+TEST_F(BoardCommandsTest, SynchronizeAndFreewheelCommandsSetTheMode) {
     board->setReferencePresent(true);
     EXPECT_TRUE(status() & status::InSync);
     send({cmd::Freewheel});
@@ -130,7 +132,7 @@ TEST_F(BoardTest, SynchronizeAndFreewheelCommandsSetTheMode) {
     EXPECT_EQ(board->syncMode(), SyncMode::Synchronize);
 }
 
-TEST_F(BoardTest, FirmwareResetClearsProgrammesAndKeepsTime) {
+TEST_F(BoardCommandsTest, FirmwareResetClearsProgrammesAndKeepsTime) {
     wr(reg::Control, 0xA0);
     send({0xF0, 0x30, 0x22, 0x15, 0x00, 0xE0, cmd::Freewheel});
     send({0xF0, 0xA0, 0xB0, 0xC1, 0xD0, 0xE6});
@@ -151,7 +153,7 @@ TEST_F(BoardTest, FirmwareResetClearsProgrammesAndKeepsTime) {
     EXPECT_EQ(board->counters().heartbeats, beats);
 }
 
-TEST_F(BoardTest, UnknownCommandsAreCountedAndChangeNothing) {
+TEST_F(BoardCommandsTest, UnknownCommandsAreCountedAndChangeNothing) {
     send({0xE4, 0xEB, 0xEF, 0xF1, 0xFF});
     EXPECT_EQ(board->counters().unknownCommands, 5u);
     EXPECT_EQ(board->fifoLevel(), 0u);
@@ -161,7 +163,7 @@ TEST_F(BoardTest, UnknownCommandsAreCountedAndChangeNothing) {
     EXPECT_EQ(board->time().ticksInYear - before.ticksInYear, 200 * kMicro);
 }
 
-TEST_F(BoardTest, CommandLogRecordsBytesArrivalAndShortGaps) {
+TEST_F(BoardCommandsTest, CommandLogRecordsBytesArrivalAndShortGaps) {
     send({0xF0, 0x62});
     Ticks100ns t0 = clock->now();
     wr(reg::Command, cmd::GetFirmware); // written straight, no pause
@@ -183,7 +185,7 @@ TEST_F(BoardTest, CommandLogRecordsBytesArrivalAndShortGaps) {
     EXPECT_EQ(board->counters().commands, 6u);
 }
 
-TEST_F(BoardTest, CommandLogKeepsTheNewestEntriesWhenFull) {
+TEST_F(BoardCommandsTest, CommandLogKeepsTheNewestEntriesWhenFull) {
     for (size_t i = 0; i < BoardModel::kCommandLogLimit + 3; ++i)
         wr(reg::Command, static_cast<uint8_t>(i & 0x0F));
     auto bytes = board->commandBytes();

@@ -63,7 +63,7 @@ private:
 
 using Frame = std::array<uint8_t, 10>;
 
-class BoardTest : public testing::Test {
+class BoardFixture : public testing::Test {
 protected:
     void SetUp() override { build(utc(2001, 1)); }
 

@@ -9,7 +9,9 @@ namespace {
 
 using namespace vornsim;
 
-TEST_F(BoardTest, DateAnswerCarriesDateAndAltitude) {
+class BoardQueriesTest : public BoardFixture {};
+
+TEST_F(BoardQueriesTest, DateAnswerCarriesDateAndAltitude) {
     build(utc(2007, 365, 18));
     GpsScenario g;
     g.altitudeDecimetres = 1'234'567;
@@ -19,7 +21,7 @@ TEST_F(BoardTest, DateAnswerCarriesDateAndAltitude) {
     EXPECT_EQ(board->counters().queriesAnswered, 1u);
 }
 
-TEST_F(BoardTest, PositionAndSatelliteAnswers) {
+TEST_F(BoardQueriesTest, PositionAndSatelliteAnswers) {
     GpsScenario g;
     g.latitudeDegrees = 195;
     g.latitudeMinutes = 123'456;
@@ -32,12 +34,12 @@ TEST_F(BoardTest, PositionAndSatelliteAnswers) {
     EXPECT_EQ(query(cmd::GetSatInfo), (Frame{0x5C, 0x5C, 0, 0, 0, 0, 0, 0x0B, 0, 0}));
 }
 
-TEST_F(BoardTest, FirmwareAnswerCarriesTheVersionBytes) {
+TEST_F(BoardQueriesTest, FirmwareAnswerCarriesTheVersionBytes) {
     const auto& fw = board->config().firmware;
     EXPECT_EQ(query(cmd::GetFirmware), (Frame{0xE9, 0xE9, fw[0], fw[1], fw[2], fw[3], 0, 0, 0, 0}));
 }
 
-TEST_F(BoardTest, BoardWithoutGpsAnswersPositionWithZeros) {
+TEST_F(BoardQueriesTest, BoardWithoutGpsAnswersPositionWithZeros) {
     build(utc(2010, 32), 0x7100);
     board->setGpsScenario(GpsScenario::fromDegrees(45, 90, 100, 8));
     EXPECT_EQ(query(cmd::GetLatitude), (Frame{0x5F, 0x5F, 0, 0, 0, 0, 0, 0, 0, 0}));
@@ -45,7 +47,7 @@ TEST_F(BoardTest, BoardWithoutGpsAnswersPositionWithZeros) {
     EXPECT_EQ(query(cmd::GetDate), (Frame{0x5D, 0x5D, 0x01, 0, 0, 0, 0, 0x10, 0x20, 0x02}));
 }
 
-TEST(GpsScenarioTest, FromDegreesUsesHemisphereCodesAndTenThousandths) {
+TEST_F(BoardQueriesTest, GpsScenarioFromDegreesUsesHemisphereCodesAndTenThousandths) {
     GpsScenario g = GpsScenario::fromDegrees(-33.5, -151.25, 58.34, 7);
     EXPECT_EQ(g.latitudeDegrees, 213);
     EXPECT_EQ(g.latitudeMinutes, 300'000u);
@@ -62,7 +64,7 @@ TEST(GpsScenarioTest, FromDegreesUsesHemisphereCodesAndTenThousandths) {
     EXPECT_EQ(g.satellites, 15);
 }
 
-TEST_F(BoardTest, NoAnswerFaultLeavesTheFifoEmpty) {
+TEST_F(BoardQueriesTest, NoAnswerFaultLeavesTheFifoEmpty) {
     board->setFaults({true, false, 0});
     send({cmd::GetDate, cmd::GetFirmware});
     EXPECT_EQ(board->fifoLevel(), 0u);
@@ -71,14 +73,14 @@ TEST_F(BoardTest, NoAnswerFaultLeavesTheFifoEmpty) {
     EXPECT_EQ(query(cmd::GetSatInfo)[0], cmd::GetSatInfo);
 }
 
-TEST_F(BoardTest, BadEchoFaultSpoilsTheSecondEchoByte) {
+TEST_F(BoardQueriesTest, BadEchoFaultSpoilsTheSecondEchoByte) {
     board->setFaults({false, true, 0});
     Frame f = query(cmd::GetLatitude);
     EXPECT_EQ(f[0], cmd::GetLatitude);
     EXPECT_NE(f[1], cmd::GetLatitude);
 }
 
-TEST_F(BoardTest, SlowFifoHidesEachByteForSomeStatusReads) {
+TEST_F(BoardQueriesTest, SlowFifoHidesEachByteForSomeStatusReads) {
     board->setFaults({false, false, 3});
     send({cmd::GetFirmware});
     const auto& fw = board->config().firmware;
@@ -99,7 +101,7 @@ TEST_F(BoardTest, SlowFifoHidesEachByteForSomeStatusReads) {
     EXPECT_EQ(board->fifoLevel(), 10u);
 }
 
-TEST_F(BoardTest, EventStormFillsTheFifoAndDropsWholeFrames) {
+TEST_F(BoardQueriesTest, EventStormFillsTheFifoAndDropsWholeFrames) {
     board->strobeEvents(5);
     EXPECT_EQ(board->fifoLevel(), 50u);
     board->strobeEvents(100);
@@ -119,7 +121,7 @@ TEST_F(BoardTest, EventStormFillsTheFifoAndDropsWholeFrames) {
 
 // The lost-events registers show, for the frame at the FIFO's head, the refused event tags
 // before it went in: a reader's difference between two frames places the loss between them.
-TEST_F(BoardTest, LostEventRegistersStampEachFrameWithTheTagsRefusedBeforeIt) {
+TEST_F(BoardQueriesTest, LostEventRegistersStampEachFrameWithTheTagsRefusedBeforeIt) {
     auto lost = [&] {
         const uint32_t low = rd(reg::LostEventsLow);
         return (uint32_t(rd(reg::LostEventsHigh)) << 16) | low;
@@ -141,7 +143,7 @@ TEST_F(BoardTest, LostEventRegistersStampEachFrameWithTheTagsRefusedBeforeIt) {
     EXPECT_EQ(lost(), 70'002u) << "a firmware reset keeps the count";
 }
 
-TEST_F(BoardTest, ConcurrentGuestsClockAndControlKeepEveryFrameWhole) {
+TEST_F(BoardQueriesTest, ConcurrentGuestsClockAndControlKeepEveryFrameWhole) {
     constexpr int kEvents = 2000;
     send({0xF0, 0xA0, 0xB0, 0xC0, 0xD7, 0xE6}); // heartbeat every 700 us
     wr(reg::Control, 0xE0);

@@ -24,7 +24,7 @@ template <typename Condition> bool waitFor(Condition condition) {
     return true;
 }
 
-TEST(BoardOnRealClock, DestroyedWhileItsHeartbeatFires) {
+TEST(BoardRealClockTest, DestroyedWhileItsHeartbeatFires) {
     ntemu::RealClock clock;
     for (int round = 0; round < 20; ++round) {
         auto board = std::make_unique<BoardModel>(clock, BoardConfig{});

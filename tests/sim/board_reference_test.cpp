@@ -2,7 +2,6 @@
 // slow by a rate; locked, the board shows it, exactly, over any span.
 #include "board_fixture.h"
 
-#include "sim/machine.h"
 #include "sim/reference_clock.h"
 
 namespace simtest {
@@ -10,12 +9,14 @@ namespace {
 
 using namespace vornsim;
 
+class BoardReferenceTest : public BoardFixture {};
+
 // The board time locked to a reference off by `differenceTicks`, with the propagation delay.
 BoardTime expectedLocked(int64_t system, int64_t differenceTicks, int64_t delayMicros) {
     return boardTimeFromSystem(system + differenceTicks).plus(delayMicros * kMicro);
 }
 
-TEST_F(BoardTest, LockedBoardShowsSystemPlusOffsetPlusRateTimesElapsedPlusDelay) {
+TEST_F(BoardReferenceTest, LockedBoardShowsSystemPlusOffsetPlusRateTimesElapsedPlusDelay) {
     build(utc(2026, 100, 12));
     send({0xF0, 0x30, 0x22, 0x15, 0x00, 0xE0}); // +250 us
     board->setReferenceRate(50'000);            // 50 ppm fast
@@ -34,7 +35,7 @@ TEST_F(BoardTest, LockedBoardShowsSystemPlusOffsetPlusRateTimesElapsedPlusDelay)
     }
 }
 
-TEST_F(BoardTest, NewRateKeepsTheDifferenceReachedAndNewOffsetStartsFromNow) {
+TEST_F(BoardReferenceTest, NewRateKeepsTheDifferenceReachedAndNewOffsetStartsFromNow) {
     board->setReferenceRate(-20'000); // 20 ppm slow
     clock->advance(100 * kSec);
     EXPECT_EQ(board->referenceDifference(), -2'000 * kMicro);
@@ -48,7 +49,7 @@ TEST_F(BoardTest, NewRateKeepsTheDifferenceReachedAndNewOffsetStartsFromNow) {
     EXPECT_EQ(board->referenceDifference(), -7 * kMicro + 1'000 * kMicro);
 }
 
-TEST(ReferenceClock, DriftIsExactAndRoundsDownOverAnySpan) {
+TEST_F(BoardReferenceTest, ReferenceClockDriftIsExactAndRoundsDownOverAnySpan) {
     ReferenceClock reference;
     reference.setRate(0, 1'000'000); // 1000 ppm over four centuries does not overflow
     const int64_t centuries = 4 * 36'524LL * kDay;
@@ -59,7 +60,7 @@ TEST(ReferenceClock, DriftIsExactAndRoundsDownOverAnySpan) {
     EXPECT_EQ(reference.differenceAt(1'000'000'001), -2);
 }
 
-TEST(ReferenceClock, PartsPerMillionText) {
+TEST_F(BoardReferenceTest, ReferenceClockPartsPerMillionText) {
     int64_t ppb = 0;
     EXPECT_TRUE(parsePartsPerMillion("50", &ppb));
     EXPECT_EQ(ppb, 50'000);
@@ -75,46 +76,13 @@ TEST(ReferenceClock, PartsPerMillionText) {
 
 // A reference running fast reaches a board time sooner on the clock: an event scheduled for a
 // board time is tagged at that time, not later.
-TEST_F(BoardTest, ScheduledEventUnderAFastReferenceIsTaggedOnTime) {
+TEST_F(BoardReferenceTest, ScheduledEventUnderAFastReferenceIsTaggedOnTime) {
     build(utc(2001, 20, 8));
     board->setReferenceRate(1'000'000); // 1000 ppm: 10 ms early over 10 s
     board->setReferencePresent(true);
     EXPECT_TRUE(board->strobeEventAt({20, 8, 0, 10'000'000}));
     clock->advance(10 * kSec);
     EXPECT_EQ(readFrame(), (Frame{0, 0, 0x00, 0x20, 0x08, 0x00, 0x10, 0x00, 0x00, 0x00}));
-}
-
-TEST(MachineDescriptionText, ReferenceOffsetAndRateOnABoardLine) {
-    auto r = parseMachineDescription("board model=0x9070 bus=0 slot=3 irq=11 reference=1 "
-                                     "reference_offset=-1500 reference_ppm=12.5\n");
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.description.cards[0].referenceOffsetMicros, -1'500);
-    EXPECT_EQ(r.description.cards[0].referencePpb, 12'500);
-    const std::pair<const char*, const char*> bad[] = {
-        {"board model=0x9070 bus=0 slot=3 irq=11 reference_offset=1.5", "is not a number"},
-        {"board model=0x9070 bus=0 slot=3 irq=11 reference_offset=86400000001", "out of range"},
-        {"board model=0x9070 bus=0 slot=3 irq=11 reference_ppm=fast", "parts per million"},
-        {"board model=0x9070 bus=0 slot=3 irq=11 reference_ppm=1 reference_ppm=2", "twice"},
-    };
-    for (const auto& [text, error] : bad) {
-        auto result = parseMachineDescription(text);
-        EXPECT_FALSE(result.ok) << text;
-        EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
-    }
-}
-
-TEST(MachineReference, DescriptionSetsTheBoardsReference) {
-    ntemu::VirtualClock clock(utc(2026, 1, 12));
-    MachineDescription description;
-    description.cards.push_back(CardDescription::board(0x9070, 0, 3, 11));
-    description.cards[0].referencePresent = true;
-    description.cards[0].referenceOffsetMicros = 2'000;
-    description.cards[0].referencePpb = 50'000;
-    SimMachine machine(clock, description);
-    clock.advance(10 * kSec);
-    EXPECT_EQ(machine.board(0)->referenceDifference(), 2'000 * kMicro + 500 * kMicro);
-    description.cards[0].referencePpb = 1'000'001;
-    EXPECT_THROW(SimMachine(clock, description), std::invalid_argument);
 }
 
 } // namespace

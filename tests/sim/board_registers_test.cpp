@@ -6,7 +6,9 @@ namespace {
 
 using namespace vornsim;
 
-TEST_F(BoardTest, TimeRegistersShowBcdTimeAndLatchOnTheLowRead) {
+class BoardRegistersTest : public BoardFixture {};
+
+TEST_F(BoardRegistersTest, TimeRegistersShowBcdTimeAndLatchOnTheLowRead) {
     build(utc(2001, 366 - 1, 23, 59, 59 * kSec + 123'456 * kMicro)); // 31 December 2001
     EXPECT_EQ(rd(reg::MicrosLow), 0x3456);
     // The minute and the day roll over between the reads, yet the latched reads agree.
@@ -19,7 +21,7 @@ TEST_F(BoardTest, TimeRegistersShowBcdTimeAndLatchOnTheLowRead) {
     EXPECT_EQ(rd(reg::HoursMinutes), 0x0000);
 }
 
-TEST_F(BoardTest, UnknownOffsetsReadZeroAndIgnoreWrites) {
+TEST_F(BoardRegistersTest, UnknownOffsetsReadZeroAndIgnoreWrites) {
     for (uint32_t offset : {0x06u, 0x10u, 0x12u, 0x18u, 0x1Eu, 0x01u, 0xFFFFu})
         EXPECT_EQ(rd(offset), 0) << offset;
     wr(0x06, 0x1234);
@@ -28,7 +30,7 @@ TEST_F(BoardTest, UnknownOffsetsReadZeroAndIgnoreWrites) {
     EXPECT_EQ(rd(reg::FpgaVersion), board->config().fpgaVersion);
 }
 
-TEST_F(BoardTest, StatusReadsBackTheEnablesForReadModifyWrite) {
+TEST_F(BoardRegistersTest, StatusReadsBackTheEnablesForReadModifyWrite) {
     EXPECT_EQ(status(), status::FifoEmpty);
     wr(reg::Control, 0xE0);
     EXPECT_EQ(status() & control::AllEnables, 0xE0);
@@ -41,7 +43,7 @@ TEST_F(BoardTest, StatusReadsBackTheEnablesForReadModifyWrite) {
     EXPECT_EQ(status() & 0xE0, 0);
 }
 
-TEST_F(BoardTest, SimulatedEventIsTaggedWithTheBoardTime) {
+TEST_F(BoardRegistersTest, SimulatedEventIsTaggedWithTheBoardTime) {
     build(utc(2001, 45, 13, 7, 23 * kSec + 456'789 * kMicro));
     wr(reg::SimEvent, 0x00FE); // not the strobe value
     EXPECT_EQ(board->fifoLevel(), 0u);
@@ -52,7 +54,7 @@ TEST_F(BoardTest, SimulatedEventIsTaggedWithTheBoardTime) {
     EXPECT_EQ(board->counters().eventsTagged, 1u);
 }
 
-TEST_F(BoardTest, ExternalEventTagsFollowTheClock) {
+TEST_F(BoardRegistersTest, ExternalEventTagsFollowTheClock) {
     build(utc(2001, 300, 9, 15));
     clock->advance(12 * kSec + 5 * kMicro);
     board->strobeEvent();
@@ -62,7 +64,7 @@ TEST_F(BoardTest, ExternalEventTagsFollowTheClock) {
     EXPECT_EQ(readFrame(), (Frame{0, 0, 0x03, 0x01, 0x10, 0x15, 0x12, 0x00, 0x00, 0x05}));
 }
 
-TEST_F(BoardTest, EventLineFollowsEnableAndFifo) {
+TEST_F(BoardRegistersTest, EventLineFollowsEnableAndFifo) {
     wr(reg::SimEvent, 0xFF);
     EXPECT_FALSE(line.level()) << "event source not enabled";
     wr(reg::Control, control::ExtIntrEnable);
@@ -79,7 +81,7 @@ TEST_F(BoardTest, EventLineFollowsEnableAndFifo) {
     EXPECT_FALSE(line.level());
 }
 
-TEST_F(BoardTest, HeartbeatAndMatchLinesFollowEnablesAndAcknowledges) {
+TEST_F(BoardRegistersTest, HeartbeatAndMatchLinesFollowEnablesAndAcknowledges) {
     build(utc(2001, 100, 12, 30));
     send({0xF0, 0x51, 0x60, 0x70, 0x81, 0x92, 0xA3, 0xB0, 0xC0, 0xD1, 0xE2}); // 12:30:01
     send({0xF0, 0xA0, 0xB0, 0xC1, 0xD0, 0xE6});                               // 625 Hz
@@ -105,7 +107,7 @@ TEST_F(BoardTest, HeartbeatAndMatchLinesFollowEnablesAndAcknowledges) {
     EXPECT_EQ(line.rises(), 2);
 }
 
-TEST_F(BoardTest, LineWiredLateIsDrivenAtOnceAndUnwiredLineIsLeftAlone) {
+TEST_F(BoardRegistersTest, LineWiredLateIsDrivenAtOnceAndUnwiredLineIsLeftAlone) {
     FakeIrqLine other;
     wr(reg::Control, control::ExtIntrEnable);
     board->setIrqLine(nullptr);
@@ -118,12 +120,12 @@ TEST_F(BoardTest, LineWiredLateIsDrivenAtOnceAndUnwiredLineIsLeftAlone) {
     EXPECT_TRUE(line.level());
 }
 
-TEST_F(BoardTest, DataReadOfEmptyFifoIsCountedAndReadsZero) {
+TEST_F(BoardRegistersTest, DataReadOfEmptyFifoIsCountedAndReadsZero) {
     EXPECT_EQ(rd(reg::Data), 0);
     EXPECT_EQ(board->counters().fifoUnderflows, 1u);
 }
 
-TEST_F(BoardTest, ResetSetsEveryField) {
+TEST_F(BoardRegistersTest, ResetSetsEveryField) {
     board->setReferencePresent(true);
     board->setFaults({true, true, 3});
     board->setGpsScenario(GpsScenario::fromDegrees(10, 20, 30, 4));

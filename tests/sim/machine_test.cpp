@@ -198,7 +198,7 @@ TEST_F(MachineTest, InvalidDescriptionIsRefused) {
     EXPECT_NE(d.validate().find("too many cards"), std::string::npos);
 }
 
-TEST(MachineDescriptionText, ParsesBoardsCardsBusesAndComments) {
+TEST_F(MachineTest, DescriptionTextParsesBoardsCardsBusesAndComments) {
     auto r = parseMachineDescription(
         "# two boards and an odd card\n"
         "board model=0x9070 bus=0 slot=3 irq=11 bridge=0x9050\n"
@@ -225,7 +225,7 @@ TEST(MachineDescriptionText, ParsesBoardsCardsBusesAndComments) {
     EXPECT_EQ(r.description.extraBuses, std::vector<unsigned>{9});
 }
 
-TEST(MachineDescriptionText, BadLinesNameTheLineAndTheFault) {
+TEST_F(MachineTest, DescriptionTextBadLinesNameTheLineAndTheFault) {
     const std::pair<const char*, const char*> cases[] = {
         {"slot model=0x9070", "line 1: unknown item 'slot'"},
         {"board model=0x9070 bus=0 slott=3 irq=11", "line 1: unknown key 'slott'"},
@@ -253,6 +253,38 @@ TEST(MachineDescriptionText, BadLinesNameTheLineAndTheFault) {
         EXPECT_NE(r.error.find(error), std::string::npos) << text << " gave: " << r.error;
         EXPECT_TRUE(r.description.cards.empty()) << text;
     }
+}
+
+TEST_F(MachineTest, DescriptionTextReferenceOffsetAndRateOnABoardLine) {
+    auto r = parseMachineDescription("board model=0x9070 bus=0 slot=3 irq=11 reference=1 "
+                                     "reference_offset=-1500 reference_ppm=12.5\n");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.description.cards[0].referenceOffsetMicros, -1'500);
+    EXPECT_EQ(r.description.cards[0].referencePpb, 12'500);
+    const std::pair<const char*, const char*> bad[] = {
+        {"board model=0x9070 bus=0 slot=3 irq=11 reference_offset=1.5", "is not a number"},
+        {"board model=0x9070 bus=0 slot=3 irq=11 reference_offset=86400000001", "out of range"},
+        {"board model=0x9070 bus=0 slot=3 irq=11 reference_ppm=fast", "parts per million"},
+        {"board model=0x9070 bus=0 slot=3 irq=11 reference_ppm=1 reference_ppm=2", "twice"},
+    };
+    for (const auto& [text, error] : bad) {
+        auto result = parseMachineDescription(text);
+        EXPECT_FALSE(result.ok) << text;
+        EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
+    }
+}
+
+TEST_F(MachineTest, DescriptionSetsTheBoardsReference) {
+    MachineDescription description;
+    description.cards.push_back(CardDescription::board(0x9070, 0, 3, 11));
+    description.cards[0].referencePresent = true;
+    description.cards[0].referenceOffsetMicros = 2'000;
+    description.cards[0].referencePpb = 50'000;
+    SimMachine machine(clock, description);
+    clock.advance(10 * kSec);
+    EXPECT_EQ(machine.board(0)->referenceDifference(), 2'000 * kMicro + 500 * kMicro);
+    description.cards[0].referencePpb = 1'000'001;
+    EXPECT_THROW(SimMachine(clock, description), std::invalid_argument);
 }
 
 } // namespace

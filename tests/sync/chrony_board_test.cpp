@@ -13,7 +13,7 @@ namespace {
 
 using namespace synctest;
 
-class BoardFeed : public testing::Test {
+class ChronyBoardTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(ChronyDaemon::available())
@@ -72,7 +72,7 @@ protected:
     std::optional<Program> m_feed;
 };
 
-TEST_F(BoardFeed, APropagationCorrectionOf1500MicrosecondsReadsMinus1500ThroughSock) {
+TEST_F(ChronyBoardTest, APropagationCorrectionOf1500MicrosecondsReadsMinus1500ThroughSock) {
     std::string error;
     ASSERT_TRUE(chrony.start({sockLine()}, error)) << error;
     startSynchronizedBoard("", 1500);
@@ -84,7 +84,7 @@ TEST_F(BoardFeed, APropagationCorrectionOf1500MicrosecondsReadsMinus1500ThroughS
     EXPECT_NEAR(later->measuredOffset * 1e6, -1500.0, 20.0) << chrony.logs();
 }
 
-TEST_F(BoardFeed, APropagationCorrectionOf1500MicrosecondsReadsMinus1500ThroughShm) {
+TEST_F(ChronyBoardTest, APropagationCorrectionOf1500MicrosecondsReadsMinus1500ThroughShm) {
     const int unit = 100 + static_cast<int>(getpid() % 150);
     if (shmget(0x4e545030 + unit, 0, 0) >= 0)
         GTEST_SKIP() << "shared memory of unit " << unit << " is in use";
@@ -103,7 +103,7 @@ TEST_F(BoardFeed, APropagationCorrectionOf1500MicrosecondsReadsMinus1500ThroughS
     EXPECT_NEAR(seen->measuredOffset * 1e6, -1500.0, 20.0) << chrony.logs();
 }
 
-TEST_F(BoardFeed, AReferenceFiftyPpmFastShowsAFrequencyOfMinusFifty) {
+TEST_F(ChronyBoardTest, AReferenceFiftyPpmFastShowsAFrequencyOfMinusFifty) {
     std::string error;
     ASSERT_TRUE(chrony.start({sockLine()}, error)) << error;
     startSynchronizedBoard(",reference_ppm=50", 0);
@@ -119,7 +119,7 @@ TEST_F(BoardFeed, AReferenceFiftyPpmFastShowsAFrequencyOfMinusFifty) {
     EXPECT_NEAR(stats->frequencyPpm, -50.0, 5.0) << chrony.logs();
 }
 
-TEST_F(BoardFeed, AReferenceLostStopsTheSamplesSaysWhyAndFoundAgainResumesThem) {
+TEST_F(ChronyBoardTest, AReferenceLostStopsTheSamplesSaysWhyAndFoundAgainResumesThem) {
     std::string error;
     ASSERT_TRUE(chrony.start({sockLine()}, error)) << error;
     startSynchronizedBoard("", 0);
@@ -139,7 +139,7 @@ TEST_F(BoardFeed, AReferenceLostStopsTheSamplesSaysWhyAndFoundAgainResumesThem) 
     EXPECT_TRUE(eventually(lastPollReached, 40)) << chrony.logs() << m_feed->outputSoFar();
 }
 
-TEST_F(BoardFeed, AFeedStartedBeforeChronydSaysThereIsNoListenerAndFeedsOnceItIsUp) {
+TEST_F(ChronyBoardTest, AFeedStartedBeforeChronydSaysThereIsNoListenerAndFeedsOnceItIsUp) {
     startSynchronizedBoard("", 1500);
     startFeed({"--sock", chrony.path("refclock.sock")});
     ASSERT_TRUE(m_feed->waitFor("nothing listens at " + chrony.path("refclock.sock")))

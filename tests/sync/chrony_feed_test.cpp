@@ -96,7 +96,7 @@ private:
     std::thread m_thread;
 };
 
-class ChronyFeed : public testing::Test {
+class ChronyFeedTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(ChronyDaemon::available())
@@ -111,7 +111,7 @@ protected:
 
 constexpr int64_t kOffset = 1'500'000; // true minus system: +1.5 ms
 
-TEST_F(ChronyFeed, ASockSourceOneAndAHalfMillisecondsAheadReadsMinus1500Microseconds) {
+TEST_F(ChronyFeedTest, ASockSourceOneAndAHalfMillisecondsAheadReadsMinus1500Microseconds) {
     std::string error;
     ASSERT_TRUE(chrony.start(
         {"refclock SOCK " + chrony.path("refclock.sock") + " refid VSOC poll 0 filter 4 noselect"},
@@ -129,7 +129,7 @@ TEST_F(ChronyFeed, ASockSourceOneAndAHalfMillisecondsAheadReadsMinus1500Microsec
     EXPECT_NEAR(later->measuredOffset * 1e6, -1500.0, 20.0) << chrony.logs();
 }
 
-TEST_F(ChronyFeed, AnShmSourceOneAndAHalfMillisecondsAheadReadsMinus1500Microseconds) {
+TEST_F(ChronyFeedTest, AnShmSourceOneAndAHalfMillisecondsAheadReadsMinus1500Microseconds) {
     const int unit = 100 + static_cast<int>(getpid() % 150);
     if (shmget(kShmKeyBase + unit, 0, 0) >= 0)
         GTEST_SKIP() << "shared memory of unit " << unit << " is in use";
@@ -150,7 +150,7 @@ TEST_F(ChronyFeed, AnShmSourceOneAndAHalfMillisecondsAheadReadsMinus1500Microsec
     EXPECT_NEAR(seen->measuredOffset * 1e6, -1500.0, 20.0) << chrony.logs();
 }
 
-TEST_F(ChronyFeed, ASourceFiftyPpmFastShowsAFrequencyOfMinusFifty) {
+TEST_F(ChronyFeedTest, ASourceFiftyPpmFastShowsAFrequencyOfMinusFifty) {
     std::string error;
     ASSERT_TRUE(chrony.start(
         {"refclock SOCK " + chrony.path("refclock.sock") + " refid VSOC poll 0 filter 4 noselect"},
@@ -173,7 +173,7 @@ TEST_F(ChronyFeed, ASourceFiftyPpmFastShowsAFrequencyOfMinusFifty) {
     EXPECT_NEAR(stats->frequencyPpm, -50.0, 5.0) << chrony.logs();
 }
 
-TEST_F(ChronyFeed, AFeedStartedBeforeChronydSaysSoAndFeedsOnceItIsUp) {
+TEST_F(ChronyFeedTest, AFeedStartedBeforeChronydSaysSoAndFeedsOnceItIsUp) {
     const std::string socketPath = chrony.path("refclock.sock");
     std::string error;
     std::optional<SockSink> sink = SockSink::create(socketPath, error);

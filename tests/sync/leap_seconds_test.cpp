@@ -22,7 +22,7 @@ constexpr int64_t kLeap2017 = 1'483'228'800;
 constexpr int64_t kLeap2030 = 1'893'456'000;
 constexpr int64_t kDay = 86'400;
 
-TEST(LeapSeconds, AnnouncedOnlyDuringTheLastDayBeforeTheLeap) {
+TEST(LeapSecondsTest, AnnouncedOnlyDuringTheLastDayBeforeTheLeap) {
     const LeapSecondList list = LeapSecondList::parse(kList);
     EXPECT_EQ(list.leapAt(kLeap2017 - kDay - 1), Leap::None);
     EXPECT_EQ(list.leapAt(kLeap2017 - kDay), Leap::Insert);
@@ -32,7 +32,7 @@ TEST(LeapSeconds, AnnouncedOnlyDuringTheLastDayBeforeTheLeap) {
     EXPECT_EQ(list.leapAt(63'072'000 - 1), Leap::None) << "the list's first entry is no leap";
 }
 
-TEST(LeapSeconds, ExpiryIsKnownAndAMissingListAnnouncesNothing) {
+TEST(LeapSecondsTest, ExpiryIsKnownAndAMissingListAnnouncesNothing) {
     const LeapSecondList list = LeapSecondList::parse(kList);
     EXPECT_FALSE(list.expiredAt(1'782'604'800));
     EXPECT_TRUE(list.expiredAt(1'782'604'801));
@@ -42,7 +42,7 @@ TEST(LeapSeconds, ExpiryIsKnownAndAMissingListAnnouncesNothing) {
     EXPECT_EQ(missing.leapAt(kLeap2017 - 1), Leap::None);
 }
 
-TEST(LeapSeconds, TheSystemListAnnouncesTheLeapOf2016) {
+TEST(LeapSecondsTest, TheSystemListAnnouncesTheLeapOf2016) {
     std::string problem;
     const LeapSecondList list = LeapSecondList::load(vornsync::kDefaultLeapSecondList, problem);
     if (!problem.empty())

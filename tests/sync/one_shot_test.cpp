@@ -11,7 +11,7 @@ namespace {
 
 using namespace synctest;
 
-class OneShot : public testing::Test {
+class OneShotTest : public testing::Test {
 protected:
     int step(bool allowFreewheel = false) {
         return stepClock(board, clock, allowFreewheel, out, err);
@@ -23,7 +23,7 @@ protected:
     std::ostringstream err;
 };
 
-TEST_F(OneShot, StepAddsTheNarrowestReadsOffsetAndPrintsIt) {
+TEST_F(OneShotTest, StepAddsTheNarrowestReadsOffsetAndPrintsIt) {
     board.widths = {6'000, 2'000, 4'000};
     EXPECT_EQ(step(), kExitDone);
     EXPECT_EQ(clock.steps, std::vector<int64_t>{1'500'000});
@@ -31,7 +31,7 @@ TEST_F(OneShot, StepAddsTheNarrowestReadsOffsetAndPrintsIt) {
                          "0.000001500 s)\n");
 }
 
-TEST_F(OneShot, StepRefusesAnUnsynchronizedBoardUnlessFreewheelIsAllowed) {
+TEST_F(OneShotTest, StepRefusesAnUnsynchronizedBoardUnlessFreewheelIsAllowed) {
     board.inSyncNow = false;
     EXPECT_EQ(step(), kExitNotSynchronized);
     EXPECT_TRUE(clock.steps.empty());
@@ -39,7 +39,7 @@ TEST_F(OneShot, StepRefusesAnUnsynchronizedBoardUnlessFreewheelIsAllowed) {
     EXPECT_EQ(clock.steps.size(), 1u);
 }
 
-TEST_F(OneShot, StepWithoutTheRightToSetTheClockExitsOneSayingSo) {
+TEST_F(OneShotTest, StepWithoutTheRightToSetTheClockExitsOneSayingSo) {
     clock.privileged = false;
     EXPECT_EQ(step(), kExitClockNotSet);
     EXPECT_TRUE(clock.steps.empty());
@@ -50,7 +50,7 @@ TEST_F(OneShot, StepWithoutTheRightToSetTheClockExitsOneSayingSo) {
     EXPECT_TRUE(out.str().empty());
 }
 
-TEST_F(OneShot, OncePrintsOneSampleAsJson) {
+TEST_F(OneShotTest, OncePrintsOneSampleAsJson) {
     board.offsetNanos = -3'000;
     EXPECT_EQ(printOneSample(board, LeapSecondList{}, false, out, err), kExitDone);
     EXPECT_EQ(out.str(), "{\"system_time_s\":1709294400.000001500,\"offset_s\":-0.000003000,"

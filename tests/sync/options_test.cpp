@@ -8,7 +8,7 @@ namespace {
 using vornsync::Mode;
 using vornsync::parseOptions;
 
-TEST(Options, DefaultsAndOctalSegmentMode) {
+TEST(OptionsTest, DefaultsAndOctalSegmentMode) {
     std::string error;
     auto options = parseOptions({"--sock", "/run/x.sock"}, error);
     ASSERT_TRUE(options) << error;
@@ -22,7 +22,7 @@ TEST(Options, DefaultsAndOctalSegmentMode) {
     EXPECT_EQ(options->rate, 64);
 }
 
-TEST(Options, RefusesRatesOutsideOneToSixtyFourAndOtherBadValues) {
+TEST(OptionsTest, RefusesRatesOutsideOneToSixtyFourAndOtherBadValues) {
     for (const char* rate : {"0", "65", "4.5", "", "x", "-1"}) {
         std::string error;
         EXPECT_FALSE(parseOptions({"--sock", "/s", "--rate", rate}, error)) << rate;
@@ -39,7 +39,7 @@ TEST(Options, RefusesRatesOutsideOneToSixtyFourAndOtherBadValues) {
     EXPECT_EQ(parseOptions({"--step"}, error)->mode, Mode::Step);
 }
 
-TEST(Options, ARepeatedOptionCountsWithItsLastValue) {
+TEST(OptionsTest, ARepeatedOptionCountsWithItsLastValue) {
     std::string error;
     auto options = parseOptions({"--shm", "1", "--rate", "8", "--rate=16"}, error);
     ASSERT_TRUE(options) << error;

@@ -8,7 +8,7 @@ namespace {
 
 using namespace synctest;
 
-TEST(BoardTime, DayOfYearAndTimeOfDayGiveUtcAndImpossibleDatesNone) {
+TEST(SamplerTest, BoardTimeDayOfYearAndTimeOfDayGiveUtcAndImpossibleDatesNone) {
     // The last microsecond of 2024, a leap year: 2025-01-01 is 1735689600 s after 1970.
     EXPECT_EQ(boardTimeNanos(2024, 366, 86'399'999'999), 1'735'689'600 * kNanosPerSecond - 1000);
     EXPECT_EQ(boardTimeNanos(2025, 1, 0), 1'735'689'600 * kNanosPerSecond);
@@ -18,7 +18,7 @@ TEST(BoardTime, DayOfYearAndTimeOfDayGiveUtcAndImpossibleDatesNone) {
     EXPECT_FALSE(boardTimeNanos(1969, 365, 0));
 }
 
-TEST(Sampler, TakesTheNarrowestOfItsReads) {
+TEST(SamplerTest, TakesTheNarrowestOfItsReads) {
     FakeBoard board;
     board.widths = {10'000, 4'000, 6'000, 2'000, 8'000};
     Sampler sampler;
@@ -29,7 +29,7 @@ TEST(Sampler, TakesTheNarrowestOfItsReads) {
     EXPECT_EQ(result.bracket.errorBound(), 1'500) << "half the bracket and half a microsecond";
 }
 
-TEST(Sampler, RefusesASampleFarWiderThanTheRecentOnesThenLearnsALastingChange) {
+TEST(SamplerTest, RefusesASampleFarWiderThanTheRecentOnesThenLearnsALastingChange) {
     FakeBoard board;
     Sampler sampler;
     for (size_t i = 0; i < WidthFilter::kWarmUp; ++i)
@@ -45,7 +45,7 @@ TEST(Sampler, RefusesASampleFarWiderThanTheRecentOnesThenLearnsALastingChange) {
         << "a width that has become the usual one is accepted again";
 }
 
-TEST(Sampler, SaysWhetherTheBoardFailedOrGaveNoDate) {
+TEST(SamplerTest, SaysWhetherTheBoardFailedOrGaveNoDate) {
     FakeBoard board;
     Sampler sampler;
     board.readCode = 6;

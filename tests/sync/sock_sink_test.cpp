@@ -76,7 +76,7 @@ TEST_F(SockSinkTest, NoListenerNamesTheChronyConfLineAndALaterListenerGetsSample
     EXPECT_EQ(sink->deliver(Sample{}).outcome, Delivery::Sent);
 }
 
-TEST(SockSink, RefusesAPathNoSocketCanHave) {
+TEST_F(SockSinkTest, RefusesAPathNoSocketCanHave) {
     std::string error;
     EXPECT_FALSE(SockSink::create(std::string(200, 'x'), error));
     EXPECT_NE(error.find("--sock"), std::string::npos);

@@ -1,16 +1,23 @@
 // Tests of CString: number formatting, construction, copy, assignment, appending, joining,
 // comparison, and what every failed allocation leaves behind.
+#include "core_fixture.h"
+#include "drvfw_pool.h"
 #include "framework_fixture.h"
 
-using drvfwtest::KernelFixture;
+#include "ntemu/faults.h"
+
 using drvfwtest::terminated;
 using drvfwtest::textOf;
 using ntemu::FaultPoint;
 namespace faults = ntemu::faults;
 
-using CStringTest = KernelFixture;
-
-using CstringTest = CStringTest;
+// A kernel on the virtual clock with no fault armed, and the pool held under the framework's tag.
+class CstringTest : public ntemu::test::KernelFixture {
+protected:
+    CstringTest() { faults::clear(); }
+    ~CstringTest() override { faults::clear(); }
+    size_t frameworkBlocks() { return kernel().poolBlockCount(DRVFW_POOL_TAG); }
+};
 
 TEST_F(CstringTest, NumbersInEveryBaseWithPadding) {
     struct Case {

@@ -19,6 +19,20 @@ protected:
         ASSERT_EQ(load(QueueDriverEntry), STATUS_SUCCESS);
         m_device = g_devices[0];
     }
+    // Nothing of the driver may be left in the system: devices, links, claims, interrupts,
+    // mappings or pool.
+    void expectNothingLeft(const char* when) {
+        SCOPED_TRACE(when);
+        for (const char16_t* name : {u"FwRes0", u"FwRes1", u"FwRes2"}) {
+            EXPECT_EQ(io().findDevice(std::u16string(u"\\Device\\") + name), nullptr);
+            EXPECT_FALSE(io().linkExists(std::u16string(u"\\DosDevices\\") + name));
+        }
+        EXPECT_EQ(hal().claimCount(), 0u);
+        EXPECT_EQ(hal().connectedInterruptCount(), 0u);
+        EXPECT_EQ(hal().mappingCount(), 0u);
+        EXPECT_EQ(frameworkBlocks(), 0u);
+        EXPECT_EQ(ntemu::verifier::pendingCount(), 0u);
+    }
     CDevice* m_device = nullptr;
 };
 
@@ -130,25 +144,7 @@ vornsim::MachineDescription threeBoards() {
     return d;
 }
 
-class DeviceConstructionTest : public SystemFixture {
-protected:
-    // Nothing of the driver may be left in the system: devices, links, claims, interrupts,
-    // mappings or pool.
-    void expectNothingLeft(const char* when) {
-        SCOPED_TRACE(when);
-        for (const char16_t* name : {u"FwRes0", u"FwRes1", u"FwRes2"}) {
-            EXPECT_EQ(io().findDevice(std::u16string(u"\\Device\\") + name), nullptr);
-            EXPECT_FALSE(io().linkExists(std::u16string(u"\\DosDevices\\") + name));
-        }
-        EXPECT_EQ(hal().claimCount(), 0u);
-        EXPECT_EQ(hal().connectedInterruptCount(), 0u);
-        EXPECT_EQ(hal().mappingCount(), 0u);
-        EXPECT_EQ(frameworkBlocks(), 0u);
-        EXPECT_EQ(ntemu::verifier::pendingCount(), 0u);
-    }
-};
-
-TEST_F(DeviceConstructionTest, UnloadOfThreeDevicesReleasesEverything) {
+TEST_F(DeviceTest, ConstructionUnloadOfThreeDevicesReleasesEverything) {
     boot(simMachine(clock(), threeBoards()));
     ASSERT_EQ(load(ResourceDriverEntry), STATUS_SUCCESS);
     ASSERT_EQ(g_devices.size(), 3u);
@@ -172,7 +168,7 @@ TEST_F(DeviceConstructionTest, UnloadOfThreeDevicesReleasesEverything) {
 
 // Each failing kernel service on the way of a construction: the creator's handler must leave
 // nothing behind, whether the driver then loads (a later bus) or not.
-TEST_F(DeviceConstructionTest, FailureAtEveryStepLeavesNothingBehind) {
+TEST_F(DeviceTest, ConstructionFailureAtEveryStepLeavesNothingBehind) {
     boot(simMachine(clock(), oneBoard()));
     ASSERT_EQ(load(ResourceDriverEntry), STATUS_SUCCESS);
     uint64_t counts[size_t(FaultPoint::Count)];

@@ -3,10 +3,13 @@
 // driver loaded into it, and requests sent from user threads of their own.
 #pragma once
 
+#include "drvfw_pool.h"
 #include "framework_fixture.h"
 #include "ntemu/bus.h"
+#include "ntemu/faults.h"
 #include "ntemu/io.h"
 #include "ntemu/system.h"
+#include "ntemu/verifier.h"
 #include "test_driver.h"
 
 #include <chrono>

@@ -9,11 +9,11 @@ namespace {
 
 using ::testing::_;
 using ::testing::Field;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 
-class EventDialogs : public OperationDialogTest {
+class EventDialogsTest : public OperationDialogFixture {
 protected:
     // Types the time-out and presses "Check".
     void check(EventDialog& dialog, testing::FakeView& on, const std::string& timeout) {
@@ -28,7 +28,7 @@ protected:
     }
 };
 
-TEST_F(EventDialogs, ATagShowsItsDayAndTime) {
+TEST_F(EventDialogsTest, ATagShowsItsDayAndTime) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 5000u))))
         .WillOnce([](BoardHandle, EventObj* event) {
@@ -48,7 +48,7 @@ TEST_F(EventDialogs, ATagShowsItsDayAndTime) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks) {
+TEST_F(EventDialogsTest, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks) {
     EventDialog dialog(fakes.services);
     open(dialog);
     check(dialog, view, "1");
@@ -62,7 +62,7 @@ TEST_F(EventDialogs, TheThreeButtonsAreDisabledOnlyWhileTheWaitBlocks) {
     }
 }
 
-TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields) {
+TEST_F(EventDialogsTest, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, waitEvent(_, Pointee(Field(&EventObj::timeoutMs, 0u))))
         .WillOnce(Return(VORN_WAIT_TIMEOUT));
@@ -73,7 +73,7 @@ TEST_F(EventDialogs, TimeoutZeroStillAsksTheBoardAndTimesOutWithZeroFields) {
     expectZeroTime(view);
 }
 
-TEST_F(EventDialogs, AWaitThatCannotStartSaysSo) {
+TEST_F(EventDialogsTest, AWaitThatCannotStartSaysSo) {
     EventDialog dialog(fakes.services);
     ON_CALL(fakes.board, waitEvent(_, _)).WillByDefault(Return(VORN_WAIT_NOT_STARTED));
     open(dialog);
@@ -82,7 +82,7 @@ TEST_F(EventDialogs, AWaitThatCannotStartSaysSo) {
     expectZeroTime(view);
 }
 
-TEST_F(EventDialogs, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWait) {
+TEST_F(EventDialogsTest, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWait) {
     EventDialog dialog(fakes.services);
     // 4294967 s is the last that fits in milliseconds; 4294968 s would wrap to 704 ms.
     {
@@ -99,7 +99,7 @@ TEST_F(EventDialogs, ATimeoutBeyondThirtyTwoBitsOfMillisecondsWaitsTheLongestWai
     check(dialog, view, "4294967295");
 }
 
-TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
+TEST_F(EventDialogsTest, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, waitEvent(_, _)).Times(0);
     open(dialog);
@@ -123,7 +123,7 @@ TEST_F(EventDialogs, AnUnparsedTimeoutWaitsForNothingAndKeepsTheDialogOpen) {
     EXPECT_EQ(view.messages.back(), "Please enter a positive integer.");
 }
 
-TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath) {
+TEST_F(EventDialogsTest, RangeChecksOfTheTimeFieldsStopTheAcceptPath) {
     EventDialog dialog(fakes.services);
     open(dialog);
     view.setText(controls::event::kDays, "367");
@@ -143,7 +143,7 @@ TEST_F(EventDialogs, RangeChecksOfTheTimeFieldsStopTheAcceptPath) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings) {
+TEST_F(EventDialogsTest, DemonstrationAlternatesAcrossReopenings) {
     EXPECT_CALL(fakes.board, waitEvent(_, _)).Times(0);
     fakes.clock.now = {2024, 3, 2, 5, 12, 34, 56, 789};
     EventDialog first(fakes.services);
@@ -171,7 +171,7 @@ TEST_F(EventDialogs, DemonstrationAlternatesAcrossReopenings) {
     EXPECT_TRUE(reopened.messages.empty());
 }
 
-TEST_F(EventDialogs, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer) {
+TEST_F(EventDialogsTest, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer) {
     EventDialog dialog(fakes.services);
     open(dialog, true);
     check(dialog, view, "1");
@@ -185,7 +185,7 @@ TEST_F(EventDialogs, DemonstrationTimeoutZeroTimesOutAndMakesTheNextCheckAnswer)
     EXPECT_EQ(view.messages.size(), 1u);
 }
 
-TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack) {
+TEST_F(EventDialogsTest, DemonstrationDay366IsAcceptedByTheNextReadBack) {
     fakes.clock.now = {2024, 12, 2, 31, 23, 59, 59, 999};
     EventDialog dialog(fakes.services);
     open(dialog, true);
@@ -196,7 +196,7 @@ TEST_F(EventDialogs, DemonstrationDay366IsAcceptedByTheNextReadBack) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly) {
+TEST_F(EventDialogsTest, FlushAsksTheBoardOutsideDemonstrationOnly) {
     EventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, flushFIFO(_)).WillOnce(Return(0)).WillOnce(Return(7));
     open(dialog);
@@ -213,7 +213,7 @@ TEST_F(EventDialogs, FlushAsksTheBoardOutsideDemonstrationOnly) {
     EXPECT_TRUE(demoView.messages.empty());
 }
 
-TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal) {
+TEST_F(EventDialogsTest, SimulateCanBePressedAgainAndReportsARefusal) {
     SimulateEventDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, simEvent(_)).WillOnce(Return(0)).WillOnce(Return(1));
     open(dialog);
@@ -232,7 +232,7 @@ TEST_F(EventDialogs, SimulateCanBePressedAgainAndReportsARefusal) {
     EXPECT_FALSE(demoView.ended);
 }
 
-TEST(EventMenu, MenuCommandsOpenTheirDialogs) {
+TEST_F(EventDialogsTest, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kEventCheck, templates::kEvent},
         {commands::kSimulateEvent, templates::kSimulateEvent},

@@ -8,11 +8,11 @@ namespace vorngui {
 namespace {
 
 using ::testing::_;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 
-class HeartbeatDialogs : public OperationDialogTest {
+class HeartbeatDialogsTest : public OperationDialogFixture {
 protected:
     // Opens "Set Heartbeat", chooses the list positions and frequency, and presses "Set";
     // returns the record sent (start 0xAA when nothing was sent).
@@ -32,9 +32,14 @@ protected:
         dialog.onCommand(view, controls::heartbeat_set::kSet);
         return sent;
     }
+    // Types the time-out into the check dialog and presses "Check".
+    void check(InterruptCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
+        on.setText(controls::interrupt_check::kTimeout, timeout);
+        dialog.onCommand(on, controls::interrupt_check::kCheck);
+    }
 };
 
-TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero) {
+TEST_F(HeartbeatDialogsTest, OpensWithPulseImmediatelyAndFrequencyZero) {
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
     EXPECT_EQ(view.listItems(controls::heartbeat_set::kType),
@@ -47,7 +52,7 @@ TEST_F(HeartbeatDialogs, OpensWithPulseImmediatelyAndFrequencyZero) {
     EXPECT_EQ(view.text(controls::heartbeat_set::kFrequency), "0");
 }
 
-TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses) {
+TEST_F(HeartbeatDialogsTest, SetSendsTheChosenModeStartAndFrequencyThenCloses) {
     HeartObj sent = setWith(HeartbeatSetDialog::kSquare, HeartbeatSetDialog::kNextCycle, "2.5");
     EXPECT_EQ(sent.mode, 0xE7);
     EXPECT_EQ(sent.start, 0);
@@ -60,7 +65,7 @@ TEST_F(HeartbeatDialogs, SetSendsTheChosenModeStartAndFrequencyThenCloses) {
     EXPECT_EQ(sent.frequency, 100.0);
 }
 
-TEST_F(HeartbeatDialogs, OlderModelsGetStartZeroModeFourForEveryChoice) {
+TEST_F(HeartbeatDialogsTest, OlderModelsGetStartZeroModeFourForEveryChoice) {
     for (const uint16_t model : {uint16_t{0x7000}, uint16_t{0x7100}}) {
         setModel(model);
         for (const int type : {HeartbeatSetDialog::kPulse, HeartbeatSetDialog::kSquare}) {
@@ -79,7 +84,7 @@ TEST_F(HeartbeatDialogs, OlderModelsGetStartZeroModeFourForEveryChoice) {
               0xE7);
 }
 
-TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked) {
+TEST_F(HeartbeatDialogsTest, NoSelectionIsRefusedBeforeTheBoardIsAsked) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -93,7 +98,7 @@ TEST_F(HeartbeatDialogs, NoSelectionIsRefusedBeforeTheBoardIsAsked) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen) {
+TEST_F(HeartbeatDialogsTest, ARefusedFrequencyKeepsTheDialogOpen) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(VORN_ERR_RANGE));
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -103,7 +108,7 @@ TEST_F(HeartbeatDialogs, ARefusedFrequencyKeepsTheDialogOpen) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing) {
+TEST_F(HeartbeatDialogsTest, AnUnparsedFrequencySendsNothing) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -114,7 +119,7 @@ TEST_F(HeartbeatDialogs, AnUnparsedFrequencySendsNothing) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton) {
+TEST_F(HeartbeatDialogsTest, ReturnRunsSetAndTheFrequencyIdIsNoButton) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).WillOnce(Return(1));
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog);
@@ -126,7 +131,7 @@ TEST_F(HeartbeatDialogs, ReturnRunsSetAndTheFrequencyIdIsNoButton) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard) {
+TEST_F(HeartbeatDialogsTest, DemonstrationSetClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, setHeartbeat(_, _)).Times(0);
     HeartbeatSetDialog dialog(fakes.services);
     open(dialog, true);
@@ -134,15 +139,7 @@ TEST_F(HeartbeatDialogs, DemonstrationSetClosesWithoutTheBoard) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-class HeartbeatCheck : public OperationDialogTest {
-protected:
-    void check(InterruptCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
-        on.setText(controls::interrupt_check::kTimeout, timeout);
-        dialog.onCommand(on, controls::interrupt_check::kCheck);
-    }
-};
-
-TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile) {
+TEST_F(HeartbeatDialogsTest, CheckAnInterruptTicksTheBoxWithButtonsDisabledMeanwhile) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(2000u))).WillOnce(Return(0));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -157,7 +154,7 @@ TEST_F(HeartbeatCheck, AnInterruptTicksTheBoxWithButtonsDisabledMeanwhile) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox) {
+TEST_F(HeartbeatDialogsTest, CheckTimeoutZeroAsksTheBoardAndClearsATickedBox) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, Pointee(0u))).WillOnce(Return(VORN_WAIT_TIMEOUT));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -167,7 +164,7 @@ TEST_F(HeartbeatCheck, TimeoutZeroAsksTheBoardAndClearsATickedBox) {
     EXPECT_FALSE(view.isChecked(controls::interrupt_check::kHeartbeat));
 }
 
-TEST_F(HeartbeatCheck, AWaitThatCannotStartSaysSo) {
+TEST_F(HeartbeatDialogsTest, CheckAWaitThatCannotStartSaysSo) {
     ON_CALL(fakes.board, waitHeartbeat(_, _)).WillByDefault(Return(VORN_WAIT_NOT_STARTED));
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -176,7 +173,7 @@ TEST_F(HeartbeatCheck, AWaitThatCannotStartSaysSo) {
     EXPECT_EQ(dialog.seen(), 0);
 }
 
-TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing) {
+TEST_F(HeartbeatDialogsTest, CheckAnUnparsedTimeoutWaitsForNothing) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
     HeartbeatCheckDialog dialog(fakes.services);
     open(dialog);
@@ -188,7 +185,7 @@ TEST_F(HeartbeatCheck, AnUnparsedTimeoutWaitsForNothing) {
     EXPECT_FALSE(view.ended) << "Cancel reads back too and stops at the same field";
 }
 
-TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets) {
+TEST_F(HeartbeatDialogsTest, CheckDemonstrationAlternatesAcrossReopeningsAndZeroResets) {
     EXPECT_CALL(fakes.board, waitHeartbeat(_, _)).Times(0);
     HeartbeatCheckDialog first(fakes.services);
     open(first, true);
@@ -216,7 +213,7 @@ TEST_F(HeartbeatCheck, DemonstrationAlternatesAcrossReopeningsAndZeroResets) {
     EXPECT_FALSE(fakes.process.matchToggle) << "each source has its own toggle";
 }
 
-TEST(HeartbeatMenu, MenuCommandsOpenTheirDialogs) {
+TEST_F(HeartbeatDialogsTest, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kHeartbeatSet, templates::kHeartbeatSet},
         {commands::kHeartbeatCheck, templates::kHeartbeatCheck},

@@ -8,11 +8,11 @@ namespace vorngui {
 namespace {
 
 using ::testing::_;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 
-class MatchDialogs : public OperationDialogTest {
+class MatchDialogsTest : public OperationDialogFixture {
 protected:
     void boardTimeIs(uint16_t day, uint8_t hours, uint8_t minutes, double seconds) {
         ON_CALL(fakes.board, getTime(_, _)).WillByDefault([=](BoardHandle, TimeObj* time) {
@@ -32,9 +32,14 @@ protected:
                 return result;
             });
     }
+    // Types the time-out into the check dialog and presses "Check".
+    void check(MatchCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
+        on.setText(controls::interrupt_check::kTimeout, timeout);
+        dialog.onCommand(on, controls::interrupt_check::kCheck);
+    }
 };
 
-TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected) {
+TEST_F(MatchDialogsTest, OpensWithTheBoardTimeInWholeSecondsAndStartSelected) {
     boardTimeIs(61, 12, 5, 59.9996);
     MatchSetDialog dialog(fakes.services);
     open(dialog);
@@ -47,7 +52,7 @@ TEST_F(MatchDialogs, OpensWithTheBoardTimeInWholeSecondsAndStartSelected) {
     EXPECT_EQ(view.text(controls::match_set::kSeconds), "59");
 }
 
-TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType) {
+TEST_F(MatchDialogsTest, SetSendsTheTypedTimeAndType) {
     boardTimeIs(61, 12, 5, 1);
     recordSet();
     MatchSetDialog dialog(fakes.services);
@@ -66,7 +71,7 @@ TEST_F(MatchDialogs, SetSendsTheTypedTimeAndType) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType) {
+TEST_F(MatchDialogsTest, WithoutTheBoardTimeASetIsAnInvalidMatchType) {
     ON_CALL(fakes.board, getTime(_, _)).WillByDefault(Return(VORN_ERR_DEVICE));
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     MatchSetDialog dialog(fakes.services);
@@ -81,7 +86,7 @@ TEST_F(MatchDialogs, WithoutTheBoardTimeASetIsAnInvalidMatchType) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen) {
+TEST_F(MatchDialogsTest, ARefusedMatchTimeKeepsTheDialogOpen) {
     boardTimeIs(61, 12, 5, 1);
     recordSet(VORN_ERR_RANGE);
     MatchSetDialog dialog(fakes.services);
@@ -93,7 +98,7 @@ TEST_F(MatchDialogs, ARefusedMatchTimeKeepsTheDialogOpen) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime) {
+TEST_F(MatchDialogsTest, AnUnparsedFieldSetsNoMatchTime) {
     boardTimeIs(61, 12, 5, 1);
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     MatchSetDialog dialog(fakes.services);
@@ -107,7 +112,7 @@ TEST_F(MatchDialogs, AnUnparsedFieldSetsNoMatchTime) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(MatchDialogs, ReturnRunsSetOnly) {
+TEST_F(MatchDialogsTest, ReturnRunsSetOnly) {
     boardTimeIs(61, 12, 5, 1);
     recordSet(1);
     MatchSetDialog dialog(fakes.services);
@@ -118,7 +123,7 @@ TEST_F(MatchDialogs, ReturnRunsSetOnly) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses) {
+TEST_F(MatchDialogsTest, DemonstrationPrefillsFromTheClockAndSetCloses) {
     EXPECT_CALL(fakes.board, getTime(_, _)).Times(0);
     EXPECT_CALL(fakes.board, setMatchTime(_, _)).Times(0);
     fakes.clock.now = {2023, 12, 0, 31, 8, 9, 10, 999};
@@ -133,15 +138,7 @@ TEST_F(MatchDialogs, DemonstrationPrefillsFromTheClockAndSetCloses) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-class MatchCheck : public OperationDialogTest {
-protected:
-    void check(MatchCheckDialog& dialog, testing::FakeView& on, const std::string& timeout) {
-        on.setText(controls::interrupt_check::kTimeout, timeout);
-        dialog.onCommand(on, controls::interrupt_check::kCheck);
-    }
-};
-
-TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages) {
+TEST_F(MatchDialogsTest, CheckWaitsWithTheTimeoutAndShowsItsOwnMessages) {
     EXPECT_CALL(fakes.board, waitMatch(_, Pointee(10000u)))
         .WillOnce(Return(VORN_WAIT_TIMEOUT))
         .WillOnce(Return(VORN_WAIT_NOT_STARTED))
@@ -158,7 +155,7 @@ TEST_F(MatchCheck, WaitsWithTheTimeoutAndShowsItsOwnMessages) {
     EXPECT_EQ(view.blockingCalls, 3);
 }
 
-TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly) {
+TEST_F(MatchDialogsTest, CheckDemonstrationUsesTheMatchToggleOnly) {
     EXPECT_CALL(fakes.board, waitMatch(_, _)).Times(0);
     fakes.process.heartbeatToggle = true;
     MatchCheckDialog dialog(fakes.services);
@@ -172,7 +169,7 @@ TEST_F(MatchCheck, DemonstrationUsesTheMatchToggleOnly) {
     EXPECT_TRUE(fakes.process.heartbeatToggle);
 }
 
-TEST(MatchMenu, MenuCommandsOpenTheirDialogs) {
+TEST_F(MatchDialogsTest, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kMatchSet, templates::kMatchSet},
         {commands::kMatchCheck, templates::kMatchCheck},

@@ -16,7 +16,7 @@
 
 namespace vorngui::testing {
 
-class OperationDialogTest : public ::testing::Test {
+class OperationDialogFixture : public ::testing::Test {
 protected:
     // Gives the dialog the board, or the demonstration block and flag, as the main window does.
     void give(Dialog& dialog, bool demonstration = false) {

@@ -9,11 +9,13 @@ namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Return;
 using ::testing::SetArgPointee;
 
-TEST(DegreesText, LatitudeNorthBelow180AndSouthWithMinusFrom180) {
+class PositionDialogsTest : public OperationDialogFixture {};
+
+TEST_F(PositionDialogsTest, DegreesTextLatitudeNorthBelow180AndSouthWithMinusFrom180) {
     EXPECT_EQ(latitudeText(0), " 0  (North)");
     EXPECT_EQ(latitudeText(179), " 179  (North)");
     EXPECT_EQ(latitudeText(180), "-0  (South)");
@@ -23,7 +25,7 @@ TEST(DegreesText, LatitudeNorthBelow180AndSouthWithMinusFrom180) {
     EXPECT_EQ(latitudeText(65535).size(), 15u) << "fits the 16-byte buffer with its terminator";
 }
 
-TEST(DegreesText, LongitudeEastOrWestWithoutSign) {
+TEST_F(PositionDialogsTest, DegreesTextLongitudeEastOrWestWithoutSign) {
     EXPECT_EQ(longitudeText(0), "0   East");
     EXPECT_EQ(longitudeText(75), "75   East");
     EXPECT_EQ(longitudeText(179), "179   East");
@@ -34,9 +36,7 @@ TEST(DegreesText, LongitudeEastOrWestWithoutSign) {
     EXPECT_EQ(longitudeText(65535), "65355   West");
 }
 
-class PositionDialogs : public OperationDialogTest {};
-
-TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve) {
+TEST_F(PositionDialogsTest, AltitudeIsReadAtOpeningAndAgainOnRetrieve) {
     AltitudeDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, getAltitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(AltObj{1234.5f}), Return(0)))
@@ -49,7 +49,7 @@ TEST_F(PositionDialogs, AltitudeIsReadAtOpeningAndAgainOnRetrieve) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText) {
+TEST_F(PositionDialogsTest, LatitudeAndLongitudeShowMinutesAndDegreesText) {
     LatitudeDialog latitude(fakes.services);
     EXPECT_CALL(fakes.board, getLatitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{215, 0, 12.5f}), Return(0)));
@@ -67,7 +67,7 @@ TEST_F(PositionDialogs, LatitudeAndLongitudeShowMinutesAndDegreesText) {
     EXPECT_EQ(longitudeView.text(controls::position::kMinutes), "59.9999");
 }
 
-TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount) {
+TEST_F(PositionDialogsTest, SatellitesShowTheFirstByteAsACount) {
     SatelliteDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, getSatInfo(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(SatObj{255, 7}), Return(0)));
@@ -75,7 +75,7 @@ TEST_F(PositionDialogs, SatellitesShowTheFirstByteAsACount) {
     EXPECT_EQ(view.text(controls::position::kSatellites), "255");
 }
 
-TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage) {
+TEST_F(PositionDialogsTest, AFailedReadAtOpeningClosesEachDialogWithItsMessage) {
     ON_CALL(fakes.board, getAltitude(_, _)).WillByDefault(Return(7));
     ON_CALL(fakes.board, getLatitude(_, _)).WillByDefault(Return(7));
     ON_CALL(fakes.board, getLongitude(_, _)).WillByDefault(Return(7));
@@ -101,7 +101,7 @@ TEST_F(PositionDialogs, AFailedReadAtOpeningClosesEachDialogWithItsMessage) {
     EXPECT_EQ(std::string(LatitudeDialog::kFailed), "Could not receive Latitude Information!!");
 }
 
-TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen) {
+TEST_F(PositionDialogsTest, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen) {
     LatitudeDialog dialog(fakes.services);
     EXPECT_CALL(fakes.board, getLatitude(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(LongLat{10, 0, 30.0f}), Return(0)))
@@ -115,7 +115,7 @@ TEST_F(PositionDialogs, AFailedRetrieveKeepsTheLastValuesAndTheDialogOpen) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels) {
+TEST_F(PositionDialogsTest, CancelAndEnterAcceptEscapeCancels) {
     ON_CALL(fakes.board, getSatInfo(_, _))
         .WillByDefault(DoAll(SetArgPointee<1>(SatObj{4, 0}), Return(0)));
     SatelliteDialog dialog(fakes.services);
@@ -134,7 +134,7 @@ TEST_F(PositionDialogs, CancelAndEnterAcceptEscapeCancels) {
     EXPECT_EQ(third.ended, DialogResult::Cancel);
 }
 
-TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard) {
+TEST_F(PositionDialogsTest, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard) {
     EXPECT_CALL(fakes.board, getAltitude(_, _)).Times(0);
     fakes.random.values = {32767, 0};
     AltitudeDialog dialog(fakes.services);
@@ -145,7 +145,7 @@ TEST_F(PositionDialogs, DemonstrationAltitudeRunsFromOneTo32768WithoutTheBoard) 
     EXPECT_EQ(fakes.random.draws, 2);
 }
 
-TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes) {
+TEST_F(PositionDialogsTest, DemonstrationLatitudeDrawsDegreesThenMinutes) {
     EXPECT_CALL(fakes.board, getLatitude(_, _)).Times(0);
     fakes.random.values = {998, 5, 178, 98};
     LatitudeDialog dialog(fakes.services);
@@ -157,7 +157,7 @@ TEST_F(PositionDialogs, DemonstrationLatitudeDrawsDegreesThenMinutes) {
     EXPECT_EQ(view.text(controls::position::kMinutes), "99");
 }
 
-TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees) {
+TEST_F(PositionDialogsTest, DemonstrationLongitudeDrawsMinutesThenDegrees) {
     EXPECT_CALL(fakes.board, getLongitude(_, _)).Times(0);
     fakes.random.values = {5, 998};
     LongitudeDialog dialog(fakes.services);
@@ -166,7 +166,7 @@ TEST_F(PositionDialogs, DemonstrationLongitudeDrawsMinutesThenDegrees) {
     EXPECT_EQ(view.text(controls::position::kDegrees), "819   West");
 }
 
-TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight) {
+TEST_F(PositionDialogsTest, DemonstrationSatellitesRunFromZeroToEight) {
     EXPECT_CALL(fakes.board, getSatInfo(_, _)).Times(0);
     fakes.random.values = {17, 9};
     SatelliteDialog dialog(fakes.services);
@@ -176,7 +176,7 @@ TEST_F(PositionDialogs, DemonstrationSatellitesRunFromZeroToEight) {
     EXPECT_EQ(view.text(controls::position::kSatellites), "0");
 }
 
-TEST(PositionMenu, MenuCommandsOpenTheirDialogs) {
+TEST_F(PositionDialogsTest, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kAltitude, templates::kAltitude},
         {commands::kLatitude, templates::kLatitude},

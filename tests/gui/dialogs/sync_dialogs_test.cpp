@@ -8,14 +8,14 @@ namespace {
 
 using ::testing::_;
 using ::testing::DoAll;
-using testing::OperationDialogTest;
+using testing::OperationDialogFixture;
 using ::testing::Pointee;
 using ::testing::Return;
 using ::testing::SetArgPointee;
 
-class SyncDialogs : public OperationDialogTest {};
+class SyncDialogsTest : public OperationDialogFixture {};
 
-TEST_F(SyncDialogs, CheckShowsTheBoardStatus) {
+TEST_F(SyncDialogsTest, CheckShowsTheBoardStatus) {
     EXPECT_CALL(fakes.board, synchStatus(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{1}), Return(0)))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(0)));
@@ -28,7 +28,7 @@ TEST_F(SyncDialogs, CheckShowsTheBoardStatus) {
     EXPECT_TRUE(view.messages.empty());
 }
 
-TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas) {
+TEST_F(SyncDialogsTest, AFailedCheckLeavesTheBoxAsItWas) {
     EXPECT_CALL(fakes.board, synchStatus(_, _))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{1}), Return(0)))
         .WillOnce(DoAll(SetArgPointee<1>(uint8_t{0}), Return(VORN_ERR_DEVICE)));
@@ -42,7 +42,7 @@ TEST_F(SyncDialogs, AFailedCheckLeavesTheBoxAsItWas) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings) {
+TEST_F(SyncDialogsTest, DemonstrationCheckAlternatesAcrossReopenings) {
     EXPECT_CALL(fakes.board, synchStatus(_, _)).Times(0);
     SyncCheckDialog first(fakes.services);
     open(first, true);
@@ -60,7 +60,7 @@ TEST_F(SyncDialogs, DemonstrationCheckAlternatesAcrossReopenings) {
     EXPECT_TRUE(reopened.isChecked(controls::sync_check::kSynchronized));
 }
 
-TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition) {
+TEST_F(SyncDialogsTest, SetupListsFreewheelAboveSynchronizeAndSendsThePosition) {
     std::vector<uint8_t> sent;
     EXPECT_CALL(fakes.board, synchControl(_, _))
         .Times(2)
@@ -83,7 +83,7 @@ TEST_F(SyncDialogs, SetupListsFreewheelAboveSynchronizeAndSendsThePosition) {
     EXPECT_EQ(sent, (std::vector<uint8_t>{1, 0}));
 }
 
-TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen) {
+TEST_F(SyncDialogsTest, SetupRefusalsKeepTheDialogOpen) {
     EXPECT_CALL(fakes.board, synchControl(_, _)).WillOnce(Return(VORN_ERR_DEVICE));
     SyncSetupDialog dialog(fakes.services);
     open(dialog);
@@ -97,7 +97,7 @@ TEST_F(SyncDialogs, SetupRefusalsKeepTheDialogOpen) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard) {
+TEST_F(SyncDialogsTest, DemonstrationSetupClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, synchControl(_, _)).Times(0);
     SyncSetupDialog dialog(fakes.services);
     open(dialog, true);
@@ -105,7 +105,7 @@ TEST_F(SyncDialogs, DemonstrationSetupClosesWithoutTheBoard) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered) {
+TEST_F(SyncDialogsTest, ANegativeCorrectionIsSentAsEntered) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(-250))).WillOnce(Return(0));
     PropDelayDialog dialog(fakes.services);
     open(dialog);
@@ -115,7 +115,7 @@ TEST_F(SyncDialogs, ANegativeCorrectionIsSentAsEntered) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero) {
+TEST_F(SyncDialogsTest, ARefusedCorrectionLeavesZero) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, Pointee(9000))).WillOnce(Return(VORN_ERR_RANGE));
     PropDelayDialog dialog(fakes.services);
     open(dialog);
@@ -128,7 +128,7 @@ TEST_F(SyncDialogs, ARefusedCorrectionLeavesZero) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing) {
+TEST_F(SyncDialogsTest, AnUnparsedCorrectionSendsNothing) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
     PropDelayDialog dialog(fakes.services);
     open(dialog);
@@ -139,7 +139,7 @@ TEST_F(SyncDialogs, AnUnparsedCorrectionSendsNothing) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard) {
+TEST_F(SyncDialogsTest, DemonstrationCorrectionClosesWithoutTheBoard) {
     EXPECT_CALL(fakes.board, setPropDelayCorr(_, _)).Times(0);
     PropDelayDialog dialog(fakes.services);
     open(dialog, true);
@@ -148,7 +148,7 @@ TEST_F(SyncDialogs, DemonstrationCorrectionClosesWithoutTheBoard) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST(SyncMenu, MenuCommandsOpenTheirDialogs) {
+TEST_F(SyncDialogsTest, MenuCommandsOpenTheirDialogs) {
     testing::expectMenuOpens({
         {commands::kSyncStatus, templates::kSyncCheck},
         {commands::kSyncControl, templates::kSyncSetup},

@@ -18,7 +18,7 @@ using testing::FakeServices;
 using testing::FakeView;
 using ::testing::Return;
 
-struct TimeDialogTest : ::testing::Test {
+struct TimeDialogsTest : ::testing::Test {
     template <typename T> void open(T& dialog, bool demonstration = false) {
         dialog.setBoard(&record, demonstration ? 1 : 0);
         dialog.onInitDialog(view);
@@ -43,9 +43,10 @@ struct TimeDialogTest : ::testing::Test {
 
 // Year, month, day of month, and the day of year shown.
 using DateAndDay = std::tuple<int, int, int, const char*>;
-class DemoDayOfYear : public TimeDialogTest, public ::testing::WithParamInterface<DateAndDay> {};
+class TimeDialogsDemoDayOfYearTest : public TimeDialogsTest,
+                                     public ::testing::WithParamInterface<DateAndDay> {};
 
-TEST_P(DemoDayOfYear, FollowsTheLeapRuleWithoutCenturies) {
+TEST_P(TimeDialogsDemoDayOfYearTest, FollowsTheLeapRuleWithoutCenturies) {
     const auto [year, month, day, expected] = GetParam();
     fake.clock.now.wYear = static_cast<uint16_t>(year);
     fake.clock.now.wMonth = static_cast<uint16_t>(month);
@@ -62,12 +63,12 @@ TEST_P(DemoDayOfYear, FollowsTheLeapRuleWithoutCenturies) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    TimeDialogs, DemoDayOfYear,
+    Dates, TimeDialogsDemoDayOfYearTest,
     ::testing::Values(std::make_tuple(2024, 3, 1, "61"), std::make_tuple(2023, 3, 1, "60"),
                       std::make_tuple(2024, 12, 31, "366"), std::make_tuple(2023, 12, 31, "365"),
                       std::make_tuple(1900, 3, 1, "61"), std::make_tuple(2023, 1, 1, "1")));
 
-TEST_F(TimeDialogTest, DemoRetrieveShowsUtcWithMillisecondsAndSetPrefillsWholeSeconds) {
+TEST_F(TimeDialogsTest, DemoRetrieveShowsUtcWithMillisecondsAndSetPrefillsWholeSeconds) {
     fake.clock.now = {2024, 7, 2, 9, 23, 4, 12, 345};
     TimeRetrieveDialog retrieve(fake.services);
     open(retrieve, true);
@@ -87,7 +88,7 @@ TEST_F(TimeDialogTest, DemoRetrieveShowsUtcWithMillisecondsAndSetPrefillsWholeSe
     EXPECT_TRUE(setView.messages.empty());
 }
 
-TEST_F(TimeDialogTest, RetrieveShowsTheBoardTimeFromAZeroedRecordWithItsFraction) {
+TEST_F(TimeDialogsTest, RetrieveShowsTheBoardTimeFromAZeroedRecordWithItsFraction) {
     EXPECT_CALL(fake.board, getTime(&record, _)).WillOnce([](BoardHandle, TimeObj* t) {
         EXPECT_EQ(t->seconds, 0.0);
         EXPECT_EQ(t->wholeSeconds | t->minutes | t->hours | t->dayOfYear | t->year, 0);
@@ -102,7 +103,7 @@ TEST_F(TimeDialogTest, RetrieveShowsTheBoardTimeFromAZeroedRecordWithItsFraction
     EXPECT_EQ(view.text(kSeconds), "59.9996");
 }
 
-TEST_F(TimeDialogTest, RetrieveFailingAtOpeningLeavesEmptyFieldsThatStopTheCancelButton) {
+TEST_F(TimeDialogsTest, RetrieveFailingAtOpeningLeavesEmptyFieldsThatStopTheCancelButton) {
     EXPECT_CALL(fake.board, getTime(_, _)).WillRepeatedly(Return(7));
     TimeRetrieveDialog retrieve(fake.services);
     open(retrieve);
@@ -119,7 +120,7 @@ TEST_F(TimeDialogTest, RetrieveFailingAtOpeningLeavesEmptyFieldsThatStopTheCance
     EXPECT_EQ(view.ended, DialogResult::Cancel);
 }
 
-TEST_F(TimeDialogTest, RetrieveFailingLaterKeepsTheLastValues) {
+TEST_F(TimeDialogsTest, RetrieveFailingLaterKeepsTheLastValues) {
     boardTimeIs(30.5);
     TimeRetrieveDialog retrieve(fake.services);
     open(retrieve);
@@ -132,7 +133,7 @@ TEST_F(TimeDialogTest, RetrieveFailingLaterKeepsTheLastValues) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, SetPrefillsWholeSecondsTruncated) {
+TEST_F(TimeDialogsTest, SetPrefillsWholeSecondsTruncated) {
     boardTimeIs(59.9996);
     TimeSetDialog set(fake.services);
     open(set);
@@ -142,7 +143,7 @@ TEST_F(TimeDialogTest, SetPrefillsWholeSecondsTruncated) {
     EXPECT_EQ(view.text(kDays), "45");
 }
 
-TEST_F(TimeDialogTest, SetFailingToReadLeavesTheFieldsEmpty) {
+TEST_F(TimeDialogsTest, SetFailingToReadLeavesTheFieldsEmpty) {
     EXPECT_CALL(fake.board, getTime(_, _)).WillOnce(Return(1));
     TimeSetDialog set(fake.services);
     open(set);
@@ -152,7 +153,7 @@ TEST_F(TimeDialogTest, SetFailingToReadLeavesTheFieldsEmpty) {
     }
 }
 
-TEST_F(TimeDialogTest, SetSendsTheTypedFieldsWithYear2001AndZeroedRest) {
+TEST_F(TimeDialogsTest, SetSendsTheTypedFieldsWithYear2001AndZeroedRest) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -176,7 +177,7 @@ TEST_F(TimeDialogTest, SetSendsTheTypedFieldsWithYear2001AndZeroedRest) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, SetRefusedByTheBoardStaysOpenWithTheTypedValues) {
+TEST_F(TimeDialogsTest, SetRefusedByTheBoardStaysOpenWithTheTypedValues) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -188,7 +189,7 @@ TEST_F(TimeDialogTest, SetRefusedByTheBoardStaysOpenWithTheTypedValues) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(TimeDialogTest, SetWithAFieldThatDoesNotParseSendsNothing) {
+TEST_F(TimeDialogsTest, SetWithAFieldThatDoesNotParseSendsNothing) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -202,7 +203,7 @@ TEST_F(TimeDialogTest, SetWithAFieldThatDoesNotParseSendsNothing) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(TimeDialogTest, SetCancelClosesAtOnceWithoutReading) {
+TEST_F(TimeDialogsTest, SetCancelClosesAtOnceWithoutReading) {
     boardTimeIs(1);
     TimeSetDialog set(fake.services);
     open(set);
@@ -217,7 +218,7 @@ using controls::date::kDay;
 using controls::date::kMonth;
 using controls::date::kYear;
 
-TEST_F(TimeDialogTest, DateShowsTheBoardDateOrTheDemonstrationClock) {
+TEST_F(TimeDialogsTest, DateShowsTheBoardDateOrTheDemonstrationClock) {
     EXPECT_CALL(fake.board, getDate(&record, _)).WillOnce([](BoardHandle, DateObj* d) {
         EXPECT_EQ(d->year | d->month | d->day, 0);
         *d = DateObj{2031, 12, 24};
@@ -239,7 +240,7 @@ TEST_F(TimeDialogTest, DateShowsTheBoardDateOrTheDemonstrationClock) {
     EXPECT_EQ(demoView.text(kYear), "2024");
 }
 
-TEST_F(TimeDialogTest, DateFailingAtOpeningStopsCancelAtTheDay) {
+TEST_F(TimeDialogsTest, DateFailingAtOpeningStopsCancelAtTheDay) {
     EXPECT_CALL(fake.board, getDate(_, _)).WillRepeatedly(Return(7));
     DateRetrieveDialog date(fake.services);
     open(date);
@@ -252,7 +253,7 @@ TEST_F(TimeDialogTest, DateFailingAtOpeningStopsCancelAtTheDay) {
     EXPECT_EQ(view.ended, DialogResult::Cancel);
 }
 
-TEST_F(TimeDialogTest, YearOpensAtZeroAndSendsTheTypedYear) {
+TEST_F(TimeDialogsTest, YearOpensAtZeroAndSendsTheTypedYear) {
     EXPECT_CALL(fake.board, getDate(_, _)).Times(0);
     EXPECT_CALL(fake.board, getTime(_, _)).Times(0);
     YearSetDialog year(fake.services);
@@ -270,7 +271,7 @@ TEST_F(TimeDialogTest, YearOpensAtZeroAndSendsTheTypedYear) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage) {
+TEST_F(TimeDialogsTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage) {
     YearSetDialog year(fake.services);
     open(year);
     view.setText(kYear, "20x0");
@@ -280,7 +281,7 @@ TEST_F(TimeDialogTest, YearThatDoesNotParseSendsNothingAndShowsOneMessage) {
     EXPECT_FALSE(view.ended);
 }
 
-TEST_F(TimeDialogTest, YearRefusedByTheBoardStaysOpen) {
+TEST_F(TimeDialogsTest, YearRefusedByTheBoardStaysOpen) {
     YearSetDialog year(fake.services);
     open(year);
     view.setText(kYear, "-1");
@@ -297,7 +298,7 @@ TEST_F(TimeDialogTest, YearRefusedByTheBoardStaysOpen) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-TEST_F(TimeDialogTest, DemonstrationYearClosesWithoutACall) {
+TEST_F(TimeDialogsTest, DemonstrationYearClosesWithoutACall) {
     YearSetDialog year(fake.services);
     open(year, true);
     view.setText(kYear, "1999");

@@ -8,9 +8,9 @@
 namespace vorngui {
 namespace {
 
-class EventE2e : public testing::OperationE2eTest {};
+class EventE2eTest : public testing::OperationE2eFixture {};
 
-TEST_F(EventE2e, ASimulatedEventIsShownByCheck) {
+TEST_F(EventE2eTest, ASimulatedEventIsShownByCheck) {
     SimulateEventDialog simulate(services);
     testing::FakeView simulateView;
     open(simulate, simulateView);
@@ -32,7 +32,7 @@ TEST_F(EventE2e, ASimulatedEventIsShownByCheck) {
     EXPECT_DOUBLE_EQ(std::stod(view.text(controls::event::kSeconds)), before.microsInMinute / 1e6);
 }
 
-TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt) {
+TEST_F(EventE2eTest, AStrobeWhileTheWaitBlocksEndsIt) {
     advance(7 * kSecond + 250 * kMilli);
     EventDialog dialog(services);
     testing::FakeView view;
@@ -49,7 +49,7 @@ TEST_F(EventE2e, AStrobeWhileTheWaitBlocksEndsIt) {
     EXPECT_EQ(view.disabledDuringBlocking[0].size(), 3u);
 }
 
-TEST_F(EventE2e, NoEventWithinTheTimeoutShowsTheTimeout) {
+TEST_F(EventE2eTest, NoEventWithinTheTimeoutShowsTheTimeout) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
@@ -60,7 +60,7 @@ TEST_F(EventE2e, NoEventWithinTheTimeoutShowsTheTimeout) {
     EXPECT_EQ(view.text(controls::event::kDays), "0");
 }
 
-TEST_F(EventE2e, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut) {
+TEST_F(EventE2eTest, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut) {
     EventDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
@@ -74,7 +74,7 @@ TEST_F(EventE2e, TimeoutZeroAnswersAtOnceFromTheQueueOrTimesOut) {
     EXPECT_EQ(view.text(controls::event::kDays), "61");
 }
 
-TEST_F(EventE2e, FlushDiscardsQueuedTags) {
+TEST_F(EventE2eTest, FlushDiscardsQueuedTags) {
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     ASSERT_EQ(VORN_simEvent(m_handle), VORN_OK);
     EventDialog dialog(services);

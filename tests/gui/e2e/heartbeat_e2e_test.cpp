@@ -6,9 +6,9 @@
 namespace vorngui {
 namespace {
 
-class HeartbeatE2e : public testing::OperationE2eTest {};
+class HeartbeatE2eTest : public testing::OperationE2eFixture {};
 
-TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck) {
+TEST_F(HeartbeatE2eTest, AProgrammedHeartbeatIsSeenByCheck) {
     HeartbeatSetDialog set(services);
     testing::FakeView setView;
     open(set, setView);
@@ -33,7 +33,7 @@ TEST_F(HeartbeatE2e, AProgrammedHeartbeatIsSeenByCheck) {
     EXPECT_GE(board().heartbeats, 1u);
 }
 
-TEST_F(HeartbeatE2e, AFrequencyWithoutADividerIsRefused) {
+TEST_F(HeartbeatE2eTest, AFrequencyWithoutADividerIsRefused) {
     HeartbeatSetDialog set(services);
     testing::FakeView view;
     open(set, view);
@@ -44,7 +44,7 @@ TEST_F(HeartbeatE2e, AFrequencyWithoutADividerIsRefused) {
     EXPECT_EQ(board().heartbeatDivider, 0u);
 }
 
-TEST_F(HeartbeatE2e, WithoutAHeartbeatCheckTimesOut) {
+TEST_F(HeartbeatE2eTest, WithoutAHeartbeatCheckTimesOut) {
     HeartbeatCheckDialog check(services);
     testing::FakeView view;
     open(check, view);
@@ -55,7 +55,7 @@ TEST_F(HeartbeatE2e, WithoutAHeartbeatCheckTimesOut) {
     EXPECT_FALSE(view.isChecked(controls::interrupt_check::kHeartbeat));
 }
 
-TEST_F(HeartbeatE2e, AnOlderModelIsProgrammedAsAPulseAtTheNextSecond) {
+TEST_F(HeartbeatE2eTest, AnOlderModelIsProgrammedAsAPulseAtTheNextSecond) {
     boot(0x7000);
     HeartbeatSetDialog set(services);
     testing::FakeView view;

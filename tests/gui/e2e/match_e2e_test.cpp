@@ -6,9 +6,9 @@
 namespace vorngui {
 namespace {
 
-class MatchE2e : public testing::OperationE2eTest {};
+class MatchE2eTest : public testing::OperationE2eFixture {};
 
-TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck) {
+TEST_F(MatchE2eTest, AMatchSetAheadIsSeenByCheck) {
     advance(5 * kSecond + 400 * kMilli);
     MatchSetDialog set(services);
     testing::FakeView setView;
@@ -41,7 +41,7 @@ TEST_F(MatchE2e, AMatchSetAheadIsSeenByCheck) {
     EXPECT_EQ(board().matches, 1u);
 }
 
-TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen) {
+TEST_F(MatchE2eTest, AMatchTimeTheBoardRefusesKeepsTheDialogOpen) {
     MatchSetDialog set(services);
     testing::FakeView view;
     open(set, view);
@@ -52,7 +52,7 @@ TEST_F(MatchE2e, AMatchTimeTheBoardRefusesKeepsTheDialogOpen) {
     EXPECT_FALSE(board().matchArmed);
 }
 
-TEST_F(MatchE2e, CheckTimesOutBeforeAMatchFarAhead) {
+TEST_F(MatchE2eTest, CheckTimesOutBeforeAMatchFarAhead) {
     MatchCheckDialog check(services);
     testing::FakeView view;
     open(check, view);

@@ -3,13 +3,10 @@
 // press a button whose handler blocks in a wait while the test moves the clock.
 #pragma once
 
-#include "board_api.h"
 #include "dialog.h"
-#include "fake_services.h"
 #include "fake_view.h"
-#include "private_host.h"
+#include "private_board_fixture.h"
 #include "vorn.h"
-#include "vorn_testing.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +17,7 @@
 
 namespace vorngui::testing {
 
-class OperationE2eTest : public ::testing::Test {
+class OperationE2eFixture : public e2e::PrivateBoardFixture {
 protected:
     // 100 ns units of the virtual clock.
     static constexpr int64_t kMilli = 10'000;
@@ -32,7 +29,7 @@ protected:
         if (m_handle != nullptr) {
             EXPECT_EQ(VORN_close(m_handle), VORN_OK);
         }
-        EXPECT_TRUE(vornlib::testing::resetChannel());
+        PrivateBoardFixture::TearDown();
     }
 
     // Boots a fresh host with one board of `model` and opens it as "VORNpci0".
@@ -41,9 +38,7 @@ protected:
             VORN_close(m_handle);
             m_handle = nullptr;
         }
-        m_channel.reset();
-        m_channel = vorntest::bootPrivateHost(vorntest::oneBoard(model));
-        ASSERT_NE(m_channel, nullptr);
+        bootHost(model);
         ASSERT_EQ(VORN_open(&m_handle, "VORNpci0"), VORN_OK);
     }
 
@@ -53,17 +48,11 @@ protected:
         dialog.onInitDialog(view);
     }
 
-    vornhost::BoardState board() {
-        vornhost::BoardState state;
-        EXPECT_EQ(m_channel->inspectBoard(0, &state), STATUS_SUCCESS);
-        return state;
-    }
-
     void simulate(const vornhost::SimCommand& command) {
-        EXPECT_EQ(m_channel->simulate(command), STATUS_SUCCESS);
+        EXPECT_EQ(channel().simulate(command), STATUS_SUCCESS);
     }
 
-    void advance(int64_t ticks) { m_channel->host().virtualClock()->advance(ticks); }
+    void advance(int64_t ticks) { channel().host().virtualClock()->advance(ticks); }
 
     // Presses `control` on a thread of its own, standing for the user-interface thread that the
     // wait blocks; once the wait is parked in the driver, runs `meanwhile` (which moves the clock
@@ -72,7 +61,7 @@ protected:
                            const std::function<void()>& meanwhile) {
         std::future<void> pressed =
             std::async(std::launch::async, [&] { dialog.onCommand(view, control); });
-        const bool parked = m_channel->waitForPending(1);
+        const bool parked = channel().waitForPending(1);
         if (parked) {
             meanwhile();
         } else {
@@ -83,13 +72,7 @@ protected:
         EXPECT_TRUE(parked) << "the wait never reached the driver";
     }
 
-    FakeServices fakes;
-    // The real library in place of the mock.
-    Services services{libraryBoardApi(), fakes.clock, fakes.random, fakes.process, fakes.runner};
     BoardHandle m_handle = nullptr;
-
-private:
-    std::shared_ptr<vornlib::testing::HostChannel> m_channel;
 };
 
 } // namespace vorngui::testing

@@ -6,7 +6,7 @@
 namespace vorngui {
 namespace {
 
-class PositionE2e : public testing::OperationE2eTest {
+class PositionE2eTest : public testing::OperationE2eFixture {
 protected:
     void setScenario() {
         vornhost::SimCommand gps;
@@ -21,7 +21,7 @@ protected:
     }
 };
 
-TEST_F(PositionE2e, TheDialogsShowTheGpsScenario) {
+TEST_F(PositionE2eTest, TheDialogsShowTheGpsScenario) {
     setScenario();
     AltitudeDialog altitude(services);
     testing::FakeView altitudeView;
@@ -52,7 +52,7 @@ TEST_F(PositionE2e, TheDialogsShowTheGpsScenario) {
     }
 }
 
-TEST_F(PositionE2e, RetrieveFollowsAChangedScenario) {
+TEST_F(PositionE2eTest, RetrieveFollowsAChangedScenario) {
     SatelliteDialog satellites(services);
     testing::FakeView view;
     open(satellites, view);
@@ -61,7 +61,7 @@ TEST_F(PositionE2e, RetrieveFollowsAChangedScenario) {
     EXPECT_EQ(view.text(controls::position::kSatellites), "7");
 }
 
-TEST_F(PositionE2e, ABoardThatDoesNotAnswerClosesTheDialogAtOpening) {
+TEST_F(PositionE2eTest, ABoardThatDoesNotAnswerClosesTheDialogAtOpening) {
     vornhost::SimCommand faults;
     faults.action = vornhost::SimAction::SetFaults;
     faults.faultBadEcho = true;

@@ -5,7 +5,7 @@
 namespace vorngui {
 namespace {
 
-class SyncE2e : public testing::OperationE2eTest {
+class SyncE2eTest : public testing::OperationE2eFixture {
 protected:
     void setControl(int position) {
         SyncSetupDialog setup(services);
@@ -26,7 +26,7 @@ protected:
     }
 };
 
-TEST_F(SyncE2e, ControlThenStatus) {
+TEST_F(SyncE2eTest, ControlThenStatus) {
     vornhost::SimCommand reference;
     reference.action = vornhost::SimAction::SetReference;
     reference.referencePresent = true;
@@ -45,7 +45,7 @@ TEST_F(SyncE2e, ControlThenStatus) {
     EXPECT_FALSE(checkShowsSynchronized()) << "no reference to lock to";
 }
 
-TEST_F(SyncE2e, ACorrectionReachesTheBoard) {
+TEST_F(SyncE2eTest, ACorrectionReachesTheBoard) {
     PropDelayDialog dialog(services);
     testing::FakeView view;
     open(dialog, view);
@@ -56,7 +56,7 @@ TEST_F(SyncE2e, ACorrectionReachesTheBoard) {
     EXPECT_EQ(board().propagationDelayMicros, -250);
 }
 
-TEST_F(SyncE2e, ACorrectionTheBoardCannotTakeLeavesZeroAndTheBoardAlone) {
+TEST_F(SyncE2eTest, ACorrectionTheBoardCannotTakeLeavesZeroAndTheBoardAlone) {
     PropDelayDialog first(services);
     testing::FakeView firstView;
     open(first, firstView);

@@ -1,6 +1,6 @@
 // The time, date and year dialogs end to end: what one dialog sets, another reads back from the
 // simulated board.
-#include "frame_e2e_fixture.h"
+#include "main_dialog_e2e_fixture.h"
 #include "time_dialogs.h"
 
 #include "field_text.h"
@@ -10,6 +10,8 @@ namespace {
 
 using namespace controls::time_of_day;
 using testing::FakeView;
+
+class TimeE2eTest : public MainDialogE2eFixture {};
 
 // The operator types a time into "Set Time" and presses "Set".
 auto typeTime(const char* days, const char* hours, const char* minutes, const char* seconds) {
@@ -22,14 +24,14 @@ auto typeTime(const char* days, const char* hours, const char* minutes, const ch
     };
 }
 
-TEST_F(GuiEndToEnd, SetTimeThenRetrieveTimeShowsTheTimeSet) {
+TEST_F(TimeE2eTest, SetTimeThenRetrieveTimeShowsTheTimeSet) {
     MainDialog& main = openMain();
     ASSERT_TRUE(main.boardOpen());
-    runner.script(templates::kTimeSet, typeTime("100", "10", "20", "30"));
+    fakes.runner.script(templates::kTimeSet, typeTime("100", "10", "20", "30"));
     main.onMenuCommand(mainView, commands::kTimeSet);
     EXPECT_EQ(lastView().ended, DialogResult::Ok);
     EXPECT_TRUE(lastView().messages.empty());
-    const vornhost::BoardState state = inspect();
+    const vornhost::BoardState state = board();
     EXPECT_EQ(state.dayOfYear, 100);
     EXPECT_EQ(state.hours, 10);
     EXPECT_EQ(state.minutes, 20);
@@ -46,9 +48,9 @@ TEST_F(GuiEndToEnd, SetTimeThenRetrieveTimeShowsTheTimeSet) {
     EXPECT_LT(*seconds, 31.0);
 }
 
-TEST_F(GuiEndToEnd, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpen) {
+TEST_F(TimeE2eTest, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpen) {
     MainDialog& main = openMain();
-    runner.script(templates::kTimeSet, [](Dialog& d, FakeView& v) {
+    fakes.runner.script(templates::kTimeSet, [](Dialog& d, FakeView& v) {
         // The machine started at 12:00:00 on day 61.
         EXPECT_EQ(v.text(kDays), "61");
         EXPECT_EQ(v.text(kHours), "12");
@@ -60,34 +62,34 @@ TEST_F(GuiEndToEnd, SetTimePrefillsTheBoardTimeAndATimeTheBoardRefusesKeepsItOpe
     main.onMenuCommand(mainView, commands::kTimeSet);
     EXPECT_EQ(lastView().messages, std::vector<std::string>{"Unable to set time!!"});
     EXPECT_FALSE(lastView().ended);
-    EXPECT_EQ(inspect().hours, 12);
+    EXPECT_EQ(board().hours, 12);
 }
 
-TEST_F(GuiEndToEnd, SetYearThenRetrieveDateShowsTheYear) {
+TEST_F(TimeE2eTest, SetYearThenRetrieveDateShowsTheYear) {
     MainDialog& main = openMain();
-    runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
+    fakes.runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
         EXPECT_EQ(v.text(controls::date::kYear), "0");
         v.setText(controls::date::kYear, "2031");
         d.onCommand(v, controls::date::kSet);
     });
     main.onMenuCommand(mainView, commands::kYearSet);
     EXPECT_EQ(lastView().ended, DialogResult::Ok);
-    EXPECT_EQ(inspect().year, 2031);
+    EXPECT_EQ(board().year, 2031);
 
     main.onMenuCommand(mainView, commands::kDateRetrieve);
     EXPECT_TRUE(lastView().messages.empty());
     EXPECT_EQ(lastView().text(controls::date::kYear), "2031");
 }
 
-TEST_F(GuiEndToEnd, YearTheBoardCannotTakeIsRefused) {
+TEST_F(TimeE2eTest, YearTheBoardCannotTakeIsRefused) {
     MainDialog& main = openMain();
-    runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
+    fakes.runner.script(templates::kYearSet, [](Dialog& d, FakeView& v) {
         v.setText(controls::date::kYear, "0");
         d.onEnterKey(v);
     });
     main.onMenuCommand(mainView, commands::kYearSet);
     EXPECT_EQ(lastView().messages, std::vector<std::string>{"Unable to set year!!"});
-    EXPECT_EQ(inspect().year, 2024);
+    EXPECT_EQ(board().year, 2024);
 }
 
 } // namespace

@@ -13,7 +13,7 @@ namespace {
 
 using testing::FakeView;
 
-TEST(FieldText, FormatsMatchThePrintfConversions) {
+TEST(FieldTransferTest, FieldTextFormatsMatchThePrintfConversions) {
     EXPECT_EQ(formatUnsigned(255), "255");
     EXPECT_EQ(formatSigned(-32768), "-32768");
     EXPECT_EQ(formatFloat(1.0f), "1");
@@ -25,7 +25,7 @@ TEST(FieldText, FormatsMatchThePrintfConversions) {
     EXPECT_EQ(formatDouble(1e-5), "1e-05");
 }
 
-TEST(FieldText, IntegersAreDecimalWithBlanksAround) {
+TEST(FieldTransferTest, FieldTextIntegersAreDecimalWithBlanksAround) {
     EXPECT_EQ(parseInteger(" 42 "), 42);
     EXPECT_EQ(parseInteger("\t-7"), -7);
     EXPECT_EQ(parseInteger("+3"), 3);
@@ -34,7 +34,7 @@ TEST(FieldText, IntegersAreDecimalWithBlanksAround) {
     }
 }
 
-TEST(FieldText, NumbersRefuseJunkAndInfinities) {
+TEST(FieldTransferTest, FieldTextNumbersRefuseJunkAndInfinities) {
     EXPECT_EQ(parseNumber(" 2.5 "), 2.5);
     EXPECT_EQ(parseNumber("-.5"), -0.5);
     EXPECT_EQ(parseNumber("1e3"), 1000.0);
@@ -50,8 +50,8 @@ struct Record {
     double seconds = 0;
 };
 
-struct FieldSetTest : ::testing::Test {
-    FieldSetTest() {
+struct FieldTransferRecordTest : ::testing::Test {
+    FieldTransferRecordTest() {
         fields.bindUInt8(1, record.small);
         fields.bindInt16(2, record.signedValue);
         fields.bindUInt32(3, record.count);
@@ -62,7 +62,7 @@ struct FieldSetTest : ::testing::Test {
     FakeView view;
 };
 
-TEST_F(FieldSetTest, ShowWritesEveryFieldInItsFormat) {
+TEST_F(FieldTransferRecordTest, ShowWritesEveryFieldInItsFormat) {
     record = {7, -3, 4000000000u, 1.5};
     fields.show(view);
     EXPECT_EQ(view.text(1), "7");
@@ -71,7 +71,7 @@ TEST_F(FieldSetTest, ShowWritesEveryFieldInItsFormat) {
     EXPECT_EQ(view.text(4), "1.5");
 }
 
-TEST_F(FieldSetTest, ReadingStopsAtTheFirstFailureWithItsMessageAndFocus) {
+TEST_F(FieldTransferRecordTest, ReadingStopsAtTheFirstFailureWithItsMessageAndFocus) {
     record = {1, 1, 1, 1};
     view.setText(1, "200");
     view.setText(2, "40000");
@@ -85,7 +85,7 @@ TEST_F(FieldSetTest, ReadingStopsAtTheFirstFailureWithItsMessageAndFocus) {
     EXPECT_EQ(view.focused, 2);
 }
 
-TEST_F(FieldSetTest, EachTypeHasItsMessage) {
+TEST_F(FieldTransferRecordTest, EachTypeHasItsMessage) {
     const struct {
         const char* texts[4];
         const char* message;
@@ -108,7 +108,7 @@ TEST_F(FieldSetTest, EachTypeHasItsMessage) {
     }
 }
 
-TEST(FieldSet, IntegerRangeMessageFollowsTheTypeMessage) {
+TEST(FieldTransferTest, FieldSetIntegerRangeMessageFollowsTheTypeMessage) {
     uint8_t hours = 5;
     int16_t days = 5;
     FieldSet fields;
@@ -129,7 +129,7 @@ TEST(FieldSet, IntegerRangeMessageFollowsTheTypeMessage) {
     EXPECT_EQ(days, 366);
 }
 
-TEST(FieldSet, ChecksListsAndTextsTravelBothWays) {
+TEST(FieldTransferTest, FieldSetChecksListsAndTextsTravelBothWays) {
     int ticked = 1;
     int position = 1;
     std::string name = "VORNpci0";
@@ -159,7 +159,7 @@ struct OneFieldDialog : Dialog {
     int16_t value = 0;
 };
 
-TEST(DialogPaths, CancelButtonsAcceptOnlyWhenFieldsParseAndEscapeClosesAtOnce) {
+TEST(FieldTransferTest, DialogPathsCancelButtonsAcceptOnlyWhenFieldsParseAndEscapeClosesAtOnce) {
     testing::FakeServices fake;
     OneFieldDialog dialog(fake.services);
     FakeView view;
@@ -183,7 +183,7 @@ TEST(DialogPaths, CancelButtonsAcceptOnlyWhenFieldsParseAndEscapeClosesAtOnce) {
     EXPECT_EQ(dialog.value, 12);
 }
 
-TEST(DemoRandom, RuntimeGeneratorGivesTheKnownSequence) {
+TEST(FieldTransferTest, DemoRandomRuntimeGeneratorGivesTheKnownSequence) {
     RuntimeRandom random;
     // The runtime library's generator from its default seed of 1.
     EXPECT_EQ(random.next(), 41);
@@ -193,7 +193,7 @@ TEST(DemoRandom, RuntimeGeneratorGivesTheKnownSequence) {
     EXPECT_EQ(random.next(), 41);
 }
 
-TEST(DayOfYear, LeapYearsAreThoseWithTwoLowBitsClear) {
+TEST(FieldTransferTest, DayOfYearLeapYearsAreThoseWithTwoLowBitsClear) {
     EXPECT_EQ(dayOfYear({2024, 3, 0, 1, 0, 0, 0, 0}), 61);
     EXPECT_EQ(dayOfYear({2023, 3, 0, 1, 0, 0, 0, 0}), 60);
     EXPECT_EQ(dayOfYear({2024, 12, 0, 31, 0, 0, 0, 0}), 366);

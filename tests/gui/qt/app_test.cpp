@@ -13,7 +13,7 @@
 namespace vorngui {
 namespace {
 
-TEST(ControlApp, ArgumentsAreHelpOrNothing) {
+TEST(AppTest, ArgumentsAreHelpOrNothing) {
     EXPECT_EQ(parseArguments({}).launch, Launch::Run);
     EXPECT_EQ(parseArguments({"--help"}).launch, Launch::Help);
     EXPECT_EQ(parseArguments({"-h"}).launch, Launch::Help);
@@ -22,14 +22,14 @@ TEST(ControlApp, ArgumentsAreHelpOrNothing) {
     EXPECT_EQ(bad.error, "unknown argument '--board'");
 }
 
-TEST(ControlApp, ProgramNameIsTheFileNameWithoutExtension) {
+TEST(AppTest, ProgramNameIsTheFileNameWithoutExtension) {
     EXPECT_EQ(programNameFrom("/usr/local/bin/vornGui"), "vornGui");
     EXPECT_EQ(programNameFrom("vornGui.exe"), "vornGui");
     EXPECT_EQ(programNameFrom("./build/my.tool.bin"), "my.tool");
     EXPECT_EQ(programNameFrom("/opt/.hidden"), ".hidden");
 }
 
-TEST(ControlApp, DisplayIsNeededUnlessAPlatformIsChosen) {
+TEST(AppTest, DisplayIsNeededUnlessAPlatformIsChosen) {
     std::map<std::string, std::string> variables;
     const auto environment = [&](const char* name) {
         const auto found = variables.find(name);
@@ -67,7 +67,7 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments,
             QString::fromUtf8(process.readAllStandardError())};
 }
 
-TEST(ControlApp, HelpDescribesTheProgram) {
+TEST(AppTest, HelpDescribesTheProgram) {
     const ProgramRun run =
         runProgram(VORNGUI_PROGRAM, {"--help"}, QProcessEnvironment::systemEnvironment());
     EXPECT_EQ(run.exitCode, 0);
@@ -76,7 +76,7 @@ TEST(ControlApp, HelpDescribesTheProgram) {
     EXPECT_TRUE(run.out.contains("/run/vornhost/vornhost.sock"));
 }
 
-TEST(ControlApp, WithoutADisplayItSaysSoAndFails) {
+TEST(AppTest, WithoutADisplayItSaysSoAndFails) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
         environment.remove(name);
@@ -91,7 +91,7 @@ TEST(ControlApp, WithoutADisplayItSaysSoAndFails) {
     EXPECT_TRUE(bad.err.contains("unknown argument '--demo'"));
 }
 
-TEST(RenderTool, WritesOnePictureOfEachWindow) {
+TEST(AppTest, RenderToolWritesOnePictureOfEachWindow) {
     QDir dir(QStringLiteral(VORNGUI_TEST_OUTPUT "/rendered"));
     dir.removeRecursively();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -1,13 +1,20 @@
-// The main window: its caption, size in dialog units, menu bar, picture, icon and About entry.
+// The main window: its caption, size in dialog units, menu bar, picture, icon and About entry;
+// and the main dialog run in it over faked services, from the board selection to the end.
 #include "art.h"
 #include "main_dialog.h"
 #include "main_window.h"
 #include "qt_test_support.h"
 #include "resource_ids.h"
+#include "runner_fixture.h"
+#include "time_dialogs.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +23,8 @@
 namespace vorngui::qt {
 namespace {
 
-struct FurnishedMainWindow : ::testing::Test {
-    FurnishedMainWindow() {
+struct MainWindowTest : ::testing::Test {
+    MainWindowTest() {
         window = loadTemplate(templates::kMainWindow);
         furnishMainWindow(
             *window, [this](int command) { commandsSent.push_back(command); },
@@ -29,7 +36,7 @@ struct FurnishedMainWindow : ::testing::Test {
     int aboutRequests = 0;
 };
 
-TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea) {
+TEST_F(MainWindowTest, CaptionIconAndPictureArea) {
     EXPECT_EQ(window->windowTitle(), "VORN/SOLK Control Utility");
     const QIcon icon = window->windowIcon();
     EXPECT_FALSE(icon.isNull());
@@ -46,7 +53,7 @@ TEST_F(FurnishedMainWindow, CaptionIconAndPictureArea) {
               QSize(metrics.averageCharWidth(), metrics.height()));
 }
 
-TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize) {
+TEST_F(MainWindowTest, PictureIsIndexedEightBitsAtItsSize) {
     const QImage picture = mainPicture();
     EXPECT_EQ(picture.size(), QSize(resources::kPictureWidth, resources::kPictureHeight));
     EXPECT_EQ(picture.depth(), 8);
@@ -64,7 +71,7 @@ TEST_F(FurnishedMainWindow, PictureIsIndexedEightBitsAtItsSize) {
     }
 }
 
-TEST_F(FurnishedMainWindow, AreaBeyondThePictureShowsItsBackground) {
+TEST_F(MainWindowTest, AreaBeyondThePictureShowsItsBackground) {
     auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
     ASSERT_TRUE(area);
     // However much the menus or the font widen the window.
@@ -79,7 +86,7 @@ TEST_F(FurnishedMainWindow, AreaBeyondThePictureShowsItsBackground) {
     }
 }
 
-TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
+TEST_F(MainWindowTest, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
     window->show();
     auto* bar = window->findChild<QMenuBar*>();
     ASSERT_TRUE(bar);
@@ -92,7 +99,7 @@ TEST_F(FurnishedMainWindow, EveryMenuShowsOnTheBarWithoutAnOverflowButton) {
     window->hide();
 }
 
-TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic) {
+TEST_F(MainWindowTest, MenuBarCarriesEveryCommandWithItsMnemonic) {
     auto* bar = window->findChild<QMenuBar*>();
     ASSERT_TRUE(bar);
     QStringList titles;
@@ -142,7 +149,7 @@ TEST_F(FurnishedMainWindow, MenuBarCarriesEveryCommandWithItsMnemonic) {
     EXPECT_EQ(commandsSent, inOrder);
 }
 
-TEST_F(FurnishedMainWindow, ContextMenuOffersTheAboutEntry) {
+TEST_F(MainWindowTest, ContextMenuOffersTheAboutEntry) {
     auto* area = window->findChild<QWidget*>(QStringLiteral("pictureArea"));
     ASSERT_TRUE(area);
     EXPECT_EQ(area->contextMenuPolicy(), Qt::ActionsContextMenu);
@@ -153,6 +160,91 @@ TEST_F(FurnishedMainWindow, ContextMenuOffersTheAboutEntry) {
     about->trigger();
     EXPECT_EQ(aboutRequests, 1);
     EXPECT_TRUE(commandsSent.empty());
+}
+
+using ::testing::_;
+using testing::acknowledge;
+using testing::control;
+using ::testing::Return;
+
+class MainWindowRunTest : public RunnerFixture {};
+
+QAction* menuAction(QDialog& window, int command) {
+    auto* bar = window.findChild<QMenuBar*>();
+    if (!bar) {
+        ADD_FAILURE() << "no menu bar";
+        return nullptr;
+    }
+    for (QAction* top : bar->actions()) {
+        for (QAction* action : top->menu()->actions()) {
+            if (action->data().toInt() == command) {
+                return action;
+            }
+        }
+    }
+    ADD_FAILURE() << "no menu item " << command;
+    return nullptr;
+}
+
+TEST_F(MainWindowRunTest, DemonstrationBoardThroughTheMenusAndOut) {
+    EXPECT_CALL(fake.board, open(_, _)).Times(0);
+    QString days, aboutFirmware;
+    script.on("boardSelectDialog", [](QDialog& window) {
+        EXPECT_TRUE(control<QRadioButton>(window, 1027)->isChecked());
+        EXPECT_EQ(control<QLineEdit>(window, 1031)->text(), "VORNpci0");
+        auto* demo = control<QRadioButton>(window, 1034);
+        QTest::mouseClick(demo, Qt::LeftButton, {}, QPoint(6, demo->height() / 2));
+        EXPECT_EQ(control<QLineEdit>(window, 1031)->text(), "DEMO");
+        QTest::mouseClick(control<QPushButton>(window, 1004), Qt::LeftButton);
+    });
+    script.on("mainDialog", [](QDialog& window) {
+        EXPECT_EQ(window.windowTitle(), "VORN/SOLK Control Utility");
+        menuAction(window, commands::kTimeRetrieve)->trigger();
+    });
+    script.on("timeRetrieveDialog", [&](QDialog& window) {
+        days = control<QLineEdit>(window, controls::time_of_day::kDays)->text();
+        QTest::mouseClick(control<QPushButton>(window, 1005), Qt::LeftButton);
+    });
+    script.on("mainDialog", [](QDialog& window) {
+        window.findChild<QWidget*>(QStringLiteral("pictureArea"))->actions().front()->trigger();
+    });
+    script.on("aboutDialog", [&](QDialog& window) {
+        aboutFirmware = control<QLineEdit>(window, 1016)->text();
+        QTest::keyClick(control<QPushButton>(window, 1), Qt::Key_Return);
+    });
+    script.on("mainDialog",
+              [](QDialog& window) { menuAction(window, commands::kExit)->trigger(); });
+
+    MainDialog mainDialog(services);
+    EXPECT_EQ(runner.runModal(mainDialog), DialogResult::Ok);
+    mainDialog.finish();
+    EXPECT_TRUE(script.done());
+    EXPECT_EQ(fake.process.demonstration, 1);
+    // The faked clock reads 1 March 2024, a leap year: day 61.
+    EXPECT_EQ(days, "61");
+    // Opened from the context menu's About entry, the versions stay empty.
+    EXPECT_EQ(aboutFirmware, "");
+}
+
+TEST_F(MainWindowRunTest, FailedOpenShowsItsMessageAndNeverShowsTheMainWindow) {
+    EXPECT_CALL(fake.board, open(_, _)).WillOnce(Return(1));
+    EXPECT_CALL(fake.board, close(_)).Times(0);
+    QString message;
+    script.on("boardSelectDialog", [](QDialog& window) {
+        auto* name = control<QLineEdit>(window, 1031);
+        name->clear();
+        QTest::keyClicks(name, "demo");
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    script.on("messageBox", [&](QDialog& box) { message = acknowledge(box); });
+    testing::ShownWindows shown;
+    MainDialog mainDialog(services);
+    EXPECT_EQ(runner.runModal(mainDialog), DialogResult::Ok);
+    mainDialog.finish();
+    EXPECT_EQ(message, "Could Not Open Device!! [demo]");
+    EXPECT_EQ(mainDialog.deviceName(), "demo");
+    EXPECT_FALSE(shown.names.contains("mainDialog"));
+    EXPECT_TRUE(shown.names.contains("boardSelectDialog"));
 }
 
 } // namespace

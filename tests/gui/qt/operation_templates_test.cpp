@@ -189,7 +189,7 @@ void expectControl(const QDialog& window, const ControlExpectation& expected) {
     }
 }
 
-TEST(OperationTemplates, CaptionsGroupsTextsAndControls) {
+TEST(OperationTemplatesTest, CaptionsGroupsTextsAndControls) {
     for (const TemplateExpectation& expected : expectations()) {
         SCOPED_TRACE("template " + std::to_string(expected.templateId));
         QString error;
@@ -217,7 +217,7 @@ TEST(OperationTemplates, CaptionsGroupsTextsAndControls) {
     }
 }
 
-TEST(OperationTemplates, LongFixedTextsWrap) {
+TEST(OperationTemplatesTest, LongFixedTextsWrap) {
     for (const int id : {EventDialog::kTemplateId, HeartbeatCheckDialog::kTemplateId,
                          MatchCheckDialog::kTemplateId, SyncCheckDialog::kTemplateId}) {
         std::unique_ptr<QDialog> window = loadTemplate(id);

@@ -1,9 +1,10 @@
 // The dialog view and modal runner: controls by id, message boxes, and the routing of clicks,
-// Enter, Escape and the close box, with input held off while a blocking call runs.
-#include "fake_services.h"
-#include "qt_dialog_runner.h"
+// Enter, Escape and the close box, with input held off while a blocking call runs; a real set
+// dialog refusing a bad field and running on.
 #include "qt_test_support.h"
 #include "resource_ids.h"
+#include "runner_fixture.h"
+#include "time_dialogs.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,8 +29,8 @@ using testing::control;
 using testing::ModalScript;
 
 // A window with one control of each kind, built in code.
-struct ViewOverWindow : ::testing::Test {
-    ViewOverWindow() {
+struct RunnerViewTest : ::testing::Test {
+    RunnerViewTest() {
         auto* layout = new QVBoxLayout(&window);
         const auto add = [&](QWidget* widget, int id) {
             widget->setProperty(kControlIdProperty, id);
@@ -46,7 +47,7 @@ struct ViewOverWindow : ::testing::Test {
     QtDialogView view{window};
 };
 
-TEST_F(ViewOverWindow, TextsChecksAndEnabledStates) {
+TEST_F(RunnerViewTest, TextsChecksAndEnabledStates) {
     view.setText(1000, "12.5");
     EXPECT_EQ(control<QLineEdit>(window, 1000)->text(), "12.5");
     EXPECT_EQ(view.text(1000), "12.5");
@@ -71,7 +72,7 @@ TEST_F(ViewOverWindow, TextsChecksAndEnabledStates) {
     EXPECT_EQ(view.missingControls(), 0);
 }
 
-TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen) {
+TEST_F(RunnerViewTest, ListsKeepTheirItemsSortedWithNothingChosen) {
     view.setListItems(1006, {"Square", "Pulse"});
     auto* combo = control<QComboBox>(window, 1006);
     ASSERT_EQ(combo->count(), 2);
@@ -85,7 +86,7 @@ TEST_F(ViewOverWindow, ListsKeepTheirItemsSortedWithNothingChosen) {
     EXPECT_EQ(view.listSelection(1006), -1);
 }
 
-TEST_F(ViewOverWindow, FocusSelectsTheWholeText) {
+TEST_F(RunnerViewTest, FocusSelectsTheWholeText) {
     window.show();
     QApplication::setActiveWindow(&window);
     view.setText(1000, "abc");
@@ -95,14 +96,14 @@ TEST_F(ViewOverWindow, FocusSelectsTheWholeText) {
     EXPECT_TRUE(edit->hasFocus());
 }
 
-TEST_F(ViewOverWindow, UnknownControlsAreCountedNotFatal) {
+TEST_F(RunnerViewTest, UnknownControlsAreCountedNotFatal) {
     view.setText(4242, "x");
     EXPECT_EQ(view.text(4242), "");
     EXPECT_FALSE(view.isChecked(4243));
     EXPECT_EQ(view.missingControls(), 3);
 }
 
-TEST_F(ViewOverWindow, MessageBoxHasOneOkButtonNoIconAndTheProgramsName) {
+TEST_F(RunnerViewTest, MessageBoxHasOneOkButtonNoIconAndTheProgramsName) {
     QString shown;
     ModalScript script;
     script.on("messageBox", [&](QDialog& box) { shown = acknowledge(box); });
@@ -151,12 +152,8 @@ public:
     std::function<void(DialogView&, int)> onCommandHook;
 };
 
-struct RunnerTest : ::testing::Test {
-    vorngui::testing::FakeServices fake;
-    QtDialogRunner runner;
-    Services services{fake.board, fake.clock, fake.random, fake.process, runner};
+struct RunnerTest : RunnerFixture {
     ProbeDialog dialog{templates::kTimeSet, services};
-    ModalScript script;
 };
 
 TEST_F(RunnerTest, TypedTextAndClicksReachTheDialog) {
@@ -286,6 +283,28 @@ TEST_F(RunnerTest, MissingTemplateEndsTheRunCancelled) {
     ProbeDialog orphan(99, services);
     EXPECT_EQ(runner.runModal(orphan), DialogResult::Cancel);
     EXPECT_TRUE(orphan.events.empty()) << ::testing::PrintToString(orphan.events);
+}
+
+TEST_F(RunnerTest, SetYearRefusesTextThatIsNotAYear) {
+    YearSetDialog dialog(services);
+    dialog.setBoard(nullptr, 1);
+    QStringList messages;
+    QLineEdit* year = nullptr;
+    script.on("yearSetDialog", [&](QDialog& window) {
+        year = control<QLineEdit>(window, controls::date::kYear);
+        EXPECT_EQ(year->text(), "0");
+        year->selectAll();
+        QTest::keyClicks(year, "20x4");
+        QTest::mouseClick(control<QPushButton>(window, 1020), Qt::LeftButton);
+    });
+    script.on("messageBox", [&](QDialog& box) { messages << acknowledge(box); });
+    script.on("yearSetDialog", [&](QDialog& window) {
+        year->selectAll();
+        QTest::keyClicks(year, "2024");
+        QTest::keyClick(control<QPushButton>(window, 1020), Qt::Key_Return);
+    });
+    EXPECT_EQ(runner.runModal(dialog), DialogResult::Ok);
+    EXPECT_EQ(messages, QStringList{"Please enter an integer."});
 }
 
 } // namespace

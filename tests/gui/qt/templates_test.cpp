@@ -52,7 +52,7 @@ QString expectedSuffix(const QWidget& widget) {
     return {};
 }
 
-TEST(Templates, EveryTemplateLoadsAndKeepsTheConvention) {
+TEST(TemplatesTest, EveryTemplateLoadsAndKeepsTheConvention) {
     const std::vector<int> ids = availableTemplates();
     using namespace templates;
     for (int id : {kAbout,         kMainWindow, kTimeSet,      kTimeRetrieve, kHeartbeatSet,
@@ -90,7 +90,7 @@ TEST(Templates, EveryTemplateLoadsAndKeepsTheConvention) {
     }
 }
 
-TEST(Templates, MissingTemplateIsReportedNotCrashed) {
+TEST(TemplatesTest, MissingTemplateIsReportedNotCrashed) {
     QString error;
     EXPECT_FALSE(loadTemplate(99, nullptr, &error));
     EXPECT_EQ(error, QStringLiteral("no template 99"));
@@ -125,7 +125,7 @@ void expectButton(const QDialog& window, int id, const char* text) {
     EXPECT_EQ(button->text(), QString::fromUtf8(text));
 }
 
-TEST(Templates, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds) {
+TEST(TemplatesTest, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds) {
     for (int id : {templates::kTimeRetrieve, templates::kTimeSet}) {
         std::unique_ptr<QDialog> window = load(id);
         ASSERT_TRUE(window);
@@ -149,7 +149,7 @@ TEST(Templates, TimeWindowsPutDaysAndHoursAboveMinutesAndSeconds) {
     }
 }
 
-TEST(Templates, DateWindowShowsMonthDayYearLeftToRight) {
+TEST(TemplatesTest, DateWindowShowsMonthDayYearLeftToRight) {
     std::unique_ptr<QDialog> window = load(templates::kDateRetrieve);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "Retrieve Gregorian Date");
@@ -164,7 +164,7 @@ TEST(Templates, DateWindowShowsMonthDayYearLeftToRight) {
     EXPECT_LT(x(1016), x(1012));
 }
 
-TEST(Templates, YearWindowHasAnEditableYear) {
+TEST(TemplatesTest, YearWindowHasAnEditableYear) {
     std::unique_ptr<QDialog> window = load(templates::kYearSet);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "Set Year");
@@ -173,7 +173,7 @@ TEST(Templates, YearWindowHasAnEditableYear) {
     expectButton(*window, 1014, "Cancel");
 }
 
-TEST(Templates, BoardSelectionOffersFourBoardsAndAName) {
+TEST(TemplatesTest, BoardSelectionOffersFourBoardsAndAName) {
     std::unique_ptr<QDialog> window = load(templates::kBoardSelect);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "Select Timing Board");
@@ -207,7 +207,7 @@ QColor insideColour(QLineEdit& edit) {
     return image.pixelColor(image.width() / 2, image.height() / 2);
 }
 
-TEST(Templates, ReadOnlyEditsShowTheWindowColourAndEditableOnesTheBase) {
+TEST(TemplatesTest, ReadOnlyEditsShowTheWindowColourAndEditableOnesTheBase) {
     int readOnlySeen = 0;
     for (int id : availableTemplates()) {
         std::unique_ptr<QDialog> window = load(id);
@@ -228,7 +228,7 @@ TEST(Templates, ReadOnlyEditsShowTheWindowColourAndEditableOnesTheBase) {
               QApplication::palette().color(QPalette::Base));
 }
 
-TEST(Templates, AboutListsDriverFpgaFirmwareTopToBottom) {
+TEST(TemplatesTest, AboutListsDriverFpgaFirmwareTopToBottom) {
     std::unique_ptr<QDialog> window = load(templates::kAbout);
     ASSERT_TRUE(window);
     EXPECT_EQ(window->windowTitle(), "VORN/SOLK Control Utility");

@@ -62,7 +62,7 @@ constexpr int kClickArrivalPolls = 600;
 // About ten seconds: Escape must have closed the dialog by then.
 constexpr int kEscapePolls = 2000;
 
-TEST(BlockedInput, ClickOnCancelDuringAWaitIsDroppedNotDeliveredAfter) {
+TEST(BlockedInputTest, ClickOnCancelDuringAWaitIsDroppedNotDeliveredAfter) {
     vorngui::testing::FakeServices fake;
     qt::QtDialogRunner runner;
     const Services services{fake.board, fake.clock, fake.random, fake.process, runner};

@@ -22,7 +22,7 @@ const QString kMainTitle = QStringLiteral("VORN/SOLK Control Utility");
 const QString kProgramName = QStringLiteral("vornGui");
 
 // vornGui on the demonstration board, its main window shown and holding the keyboard focus.
-class ProgramOnTheDisplay : public ::testing::Test {
+class MenuBarKeysTest : public ::testing::Test {
 protected:
     void SetUp() override {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -112,7 +112,7 @@ protected:
     unsigned long m_main = 0;
 };
 
-TEST_F(ProgramOnTheDisplay, EscapeOnTheMenuBarLeavesItsLoopNotTheProgram) {
+TEST_F(MenuBarKeysTest, EscapeOnTheMenuBarLeavesItsLoopNotTheProgram) {
     // Opened from the keyboard: Escape closes the menu, the next Escape leaves the menu bar.
     xdotool({"key", "alt+t"});
     ASSERT_TRUE(popupShown(true));
@@ -128,7 +128,7 @@ TEST_F(ProgramOnTheDisplay, EscapeOnTheMenuBarLeavesItsLoopNotTheProgram) {
     retrieveThenExit();
 }
 
-TEST_F(ProgramOnTheDisplay, ReturnOnTheMenuBarOpensTheHighlightedMenu) {
+TEST_F(MenuBarKeysTest, ReturnOnTheMenuBarOpensTheHighlightedMenu) {
     xdotool({"key", "alt+t"});
     ASSERT_TRUE(popupShown(true));
     xdotool({"key", "Escape"});

@@ -217,7 +217,7 @@ TEST_F(LinuxSystemTest, InvalidTimeIsRefusedBeforeTheClockIsTouched) {
     EXPECT_TRUE(kernel.clockSets.empty());
 }
 
-TEST(SystemTime, EdgesOfTheCalendarAreValid) {
+TEST_F(LinuxSystemTest, SystemTimeEdgesOfTheCalendarAreValid) {
     const SYSTEMTIME good[] = {
         {2024, 2, 0, 29, 0, 0, 0, 0},       {2000, 2, 0, 29, 0, 0, 0, 0},
         {1601, 1, 0, 1, 0, 0, 0, 0},        {30827, 12, 0, 31, 23, 59, 59, 999},
@@ -227,7 +227,7 @@ TEST(SystemTime, EdgesOfTheCalendarAreValid) {
         EXPECT_TRUE(isValidSystemTime(time)) << time.wYear << "-" << time.wMonth;
 }
 
-TEST(SystemTime, ConvertsBothWaysAcrossTheEpoch) {
+TEST_F(LinuxSystemTest, SystemTimeConvertsBothWaysAcrossTheEpoch) {
     struct Case {
         SYSTEMTIME time;
         int64_t seconds;

@@ -58,7 +58,7 @@ int runWithoutSystemTime() {
     return kAllWell;
 }
 
-TEST(RealKernel, WithoutTheCapabilityEnablingAssignsNothingAndSettingIsRefused) {
+TEST(RealKernelTest, WithoutTheCapabilityEnablingAssignsNothingAndSettingIsRefused) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0)
@@ -69,7 +69,7 @@ TEST(RealKernel, WithoutTheCapabilityEnablingAssignsNothingAndSettingIsRefused) 
     EXPECT_EQ(WEXITSTATUS(status), kAllWell);
 }
 
-TEST(RealKernel, GetSystemTimeGivesAValidTime) {
+TEST(RealKernelTest, GetSystemTimeGivesAValidTime) {
     SYSTEMTIME now{};
     systemApi().GetSystemTime(&now);
     EXPECT_TRUE(isValidSystemTime(now));

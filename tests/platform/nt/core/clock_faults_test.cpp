@@ -30,7 +30,7 @@ struct Recorder {
 
 } // namespace
 
-TEST(ClockFaultsVirtualClockTest, FiresAlarmsInDueOrderEachAtItsOwnTime) {
+TEST(ClockFaultsTest, VirtualClockFiresAlarmsInDueOrderEachAtItsOwnTime) {
     VirtualClock clock;
     std::vector<std::pair<int, Ticks100ns>> log;
     Recorder a(clock, log, 1), b(clock, log, 2), c(clock, log, 3);
@@ -48,7 +48,7 @@ TEST(ClockFaultsVirtualClockTest, FiresAlarmsInDueOrderEachAtItsOwnTime) {
     EXPECT_EQ(log.size(), 2u);
 }
 
-TEST(ClockFaultsVirtualClockTest, RearmingMovesTheAlarmAndEqualDueTimesKeepArmingOrder) {
+TEST(ClockFaultsTest, VirtualClockRearmingMovesTheAlarmAndEqualDueTimesKeepArmingOrder) {
     VirtualClock clock;
     std::vector<std::pair<int, Ticks100ns>> log;
     Recorder a(clock, log, 1), b(clock, log, 2);
@@ -62,7 +62,7 @@ TEST(ClockFaultsVirtualClockTest, RearmingMovesTheAlarmAndEqualDueTimesKeepArmin
     EXPECT_EQ(log[1].first, 1);
 }
 
-TEST(ClockFaultsVirtualClockTest, AlarmArmedInThePastFiresAtTheNextAdvanceWithoutMovingTime) {
+TEST(ClockFaultsTest, VirtualClockAlarmArmedInThePastFiresAtTheNextAdvanceWithoutMovingTime) {
     VirtualClock clock;
     clock.advance(100);
     std::vector<std::pair<int, Ticks100ns>> log;
@@ -74,7 +74,7 @@ TEST(ClockFaultsVirtualClockTest, AlarmArmedInThePastFiresAtTheNextAdvanceWithou
     EXPECT_EQ(log[0].second, 100);
 }
 
-TEST(ClockFaultsVirtualClockTest, SleepAdvancesTheClockAndSettlesAfterEveryFire) {
+TEST(ClockFaultsTest, VirtualClockSleepAdvancesTheClockAndSettlesAfterEveryFire) {
     VirtualClock clock;
     int settles = 0;
     clock.setSettleHook([&] { ++settles; });
@@ -87,13 +87,13 @@ TEST(ClockFaultsVirtualClockTest, SleepAdvancesTheClockAndSettlesAfterEveryFire)
     EXPECT_EQ(settles, 2); // once after the fire, once at the end of the advance
 }
 
-TEST(ClockFaultsVirtualClockTest, SystemTimeFollowsTheVirtualTime) {
+TEST(ClockFaultsTest, VirtualClockSystemTimeFollowsTheVirtualTime) {
     VirtualClock clock(1'000'000);
     clock.advance(kSecond);
     EXPECT_EQ(clock.systemTime(), 1'000'000 + kSecond);
 }
 
-TEST(ClockFaultsVirtualClockConcurrencyTest, ThreadsSleepingTogetherNeverLoseTime) {
+TEST(ClockFaultsTest, VirtualClockConcurrencyThreadsSleepingTogetherNeverLoseTime) {
     VirtualClock clock;
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -109,7 +109,7 @@ TEST(ClockFaultsVirtualClockConcurrencyTest, ThreadsSleepingTogetherNeverLoseTim
     EXPECT_GE(clock.now(), 200 * 10);
 }
 
-TEST(ClockFaultsRealClockTest, FiresAnAlarmAndSleepsAtLeastItsInterval) {
+TEST(ClockFaultsTest, RealClockFiresAnAlarmAndSleepsAtLeastItsInterval) {
     RealClock clock;
     std::mutex mutex;
     std::condition_variable fired;
@@ -151,7 +151,7 @@ TEST(ClockFaultsTest, NthCallFailsOnceAndFromNthFailsUntilCleared) {
     EXPECT_FALSE(faults::shouldFail(FaultPoint::MmMapIoSpace));
 }
 
-TEST(ClockFaultsVerifierTest, ReportsAreKeptUntilConsumedAndNameTheirRoutine) {
+TEST(ClockFaultsTest, VerifierReportsAreKeptUntilConsumedAndNameTheirRoutine) {
     verifier::report(Check::PoolLeak, "DriverUnload", "tag DrFw: 1 block");
     verifier::report(Check::LockOrder, "KfAcquireSpinLock");
     EXPECT_TRUE(verifier::has(Check::PoolLeak));

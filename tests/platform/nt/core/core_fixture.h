@@ -13,15 +13,15 @@
 
 namespace ntemu::test {
 
-class KernelTest : public testing::Test {
+class KernelFixture : public testing::Test {
 protected:
-    explicit KernelTest(Ticks100ns tick = 0) {
+    explicit KernelFixture(Ticks100ns tick = 0) {
         KernelOptions options;
         options.clock = &m_clock;
         options.timerTick = tick;
         m_kernel = std::make_unique<Kernel>(options);
     }
-    ~KernelTest() override {
+    ~KernelFixture() override {
         m_kernel.reset();
         irql::set(PASSIVE_LEVEL);
     }

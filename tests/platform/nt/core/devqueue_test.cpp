@@ -4,7 +4,7 @@
 namespace ntemu::test {
 namespace {
 
-class DevqueueTest : public KernelTest {
+class DevqueueTest : public KernelFixture {
 protected:
     DevqueueTest() {
         KeInitializeDeviceQueue(&queue);

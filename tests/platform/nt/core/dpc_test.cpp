@@ -9,7 +9,7 @@
 namespace ntemu::test {
 namespace {
 
-using DpcTest = KernelTest;
+using DpcTest = KernelFixture;
 
 struct Seen {
     std::atomic<int> runs{0};

@@ -6,7 +6,7 @@
 namespace ntemu::test {
 namespace {
 
-using IrqlTest = KernelTest;
+using IrqlTest = KernelFixture;
 
 TEST_F(IrqlTest, RaiseAndLowerFollowTheRules) {
     EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);

@@ -10,7 +10,7 @@ namespace {
 constexpr ULONG kDrFw = 0x77467244;  // "DrFw" as pool dumps show it
 constexpr ULONG kOther = 0x3174734B; // "Kst1"
 
-class PoolTest : public KernelTest {
+class PoolTest : public KernelFixture {
 protected:
     ~PoolTest() override { faults::clear(); }
 };

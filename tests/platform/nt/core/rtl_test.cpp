@@ -7,7 +7,7 @@
 namespace ntemu::test {
 namespace {
 
-using RtlTest = KernelTest;
+using RtlTest = KernelFixture;
 
 std::u16string text(const UNICODE_STRING& s) {
     return std::u16string(s.Buffer, s.Length / sizeof(WCHAR));

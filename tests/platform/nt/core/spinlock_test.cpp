@@ -9,7 +9,7 @@
 namespace ntemu::test {
 namespace {
 
-class SpinlockTest : public KernelTest {
+class SpinlockTest : public KernelFixture {
 protected:
     SpinlockTest() {
         KeInitializeSpinLock(&a);

@@ -49,9 +49,9 @@ VOID logDpc(PKDPC, PVOID context, PVOID, PVOID) {
     t->log->entries.emplace_back(t->id, static_cast<Ticks100ns>(KeQueryInterruptTime()));
 }
 
-class TimerTest : public KernelTest {
+class TimerTest : public KernelFixture {
 protected:
-    explicit TimerTest(Ticks100ns tick = 0) : KernelTest(tick) {}
+    explicit TimerTest(Ticks100ns tick = 0) : KernelFixture(tick) {}
     void prepare(Timed& t, int id) {
         t.log = &log;
         t.id = id;

@@ -23,9 +23,11 @@ struct Buffer {
     uint8_t bytes[300];
 };
 
+class BusDataTest : public HalFixture {};
+
 } // namespace
 
-TEST_F(HalTest, BusDataOfPresentDeviceIsCappedAtConfigSpace) {
+TEST_F(BusDataTest, BusDataOfPresentDeviceIsCappedAtConfigSpace) {
     Buffer b;
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, kTimingSlot, b.bytes, 64), 64u);
     EXPECT_EQ(b.u16(0), 0x10B5);
@@ -47,7 +49,7 @@ TEST_F(HalTest, BusDataOfPresentDeviceIsCappedAtConfigSpace) {
     EXPECT_EQ(HalGetBusDataByOffset(PCIConfiguration, 0, kTimingSlot, tail.bytes, 256, 4), 0u);
 }
 
-TEST_F(HalTest, BusDataOfEmptySlotIsOnlyAnInvalidVendorId) {
+TEST_F(BusDataTest, BusDataOfEmptySlotIsOnlyAnInvalidVendorId) {
     Buffer b;
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, kEmptySlot, b.bytes, 64), 2u);
     EXPECT_EQ(b.u16(0), PCI_INVALID_VENDORID);
@@ -72,7 +74,7 @@ TEST_F(HalTest, BusDataOfEmptySlotIsOnlyAnInvalidVendorId) {
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 1, kTimingSlot, b.bytes, 64), 2u);
 }
 
-TEST_F(HalTest, BusDataOfMissingBusOrOtherDataTypeIsNothing) {
+TEST_F(BusDataTest, BusDataOfMissingBusOrOtherDataTypeIsNothing) {
     Buffer b;
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 2, kTimingSlot, b.bytes, 64), 0u);
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 200, 0, b.bytes, 64), 0u);
@@ -82,7 +84,7 @@ TEST_F(HalTest, BusDataOfMissingBusOrOtherDataTypeIsNothing) {
     EXPECT_TRUE(b.untouchedFrom(0));
 }
 
-TEST_F(HalTest, FunctionsAboveZeroExistOnlyOnMultiFunctionDevices) {
+TEST_F(BusDataTest, FunctionsAboveZeroExistOnlyOnMultiFunctionDevices) {
     Buffer quirkFn1;
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, slotNumber(kQuirkSlot, 1), quirkFn1.bytes, 64),
               2u);
@@ -102,13 +104,13 @@ TEST_F(HalTest, FunctionsAboveZeroExistOnlyOnMultiFunctionDevices) {
     EXPECT_EQ(multiFn1.u16(0), PCI_INVALID_VENDORID);
 }
 
-TEST_F(HalTest, ReservedSlotBitsMakeTheSlotEmpty) {
+TEST_F(BusDataTest, ReservedSlotBitsMakeTheSlotEmpty) {
     Buffer b;
     EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, kTimingSlot | 0x100, b.bytes, 64), 2u);
     EXPECT_EQ(b.u16(0), PCI_INVALID_VENDORID);
 }
 
-TEST_F(HalTest, BusDataIrqlRules) {
+TEST_F(BusDataTest, BusDataIrqlRules) {
     Buffer b;
     atIrql(DISPATCH_LEVEL,
            [&] { EXPECT_EQ(HalGetBusData(PCIConfiguration, 0, kTimingSlot, b.bytes, 4), 4u); });

@@ -177,9 +177,9 @@ inline ULONG slotNumber(ULONG device, ULONG function) {
 }
 
 // Kernel on a virtual clock, HAL on the standard fake machine.
-class HalTest : public testing::Test {
+class HalFixture : public testing::Test {
 protected:
-    HalTest()
+    HalFixture()
         : timing(0x10B5, 0x9050), bridge(0x8086, 0x2448, 0x01), quirk(0x1234, 0x0001),
           multi0(0x1234, 0x0100, PCI_MULTIFUNCTION), multi2(0x1234, 0x0102) {
         timing.setBar(0, kTimingMemory, 0x80);
@@ -209,7 +209,7 @@ protected:
         std::memset(&otherDevice, 0, sizeof otherDevice);
     }
 
-    ~HalTest() override {
+    ~HalFixture() override {
         hal.reset();
         kernel.reset();
         ntemu::faults::clear();

@@ -80,7 +80,7 @@ bool waitFor(const std::atomic<bool>& flag) {
     return true;
 }
 
-class InterruptTest : public HalTest {
+class InterruptsTest : public HalFixture {
 protected:
     NTSTATUS connect(PKINTERRUPT* object, Isr& isr, unsigned irq,
                      KINTERRUPT_MODE mode = LevelSensitive, BOOLEAN share = TRUE) {
@@ -107,7 +107,7 @@ protected:
 
 } // namespace
 
-TEST_F(InterruptTest, VectorsOfPciLines) {
+TEST_F(InterruptsTest, VectorsOfPciLines) {
     KIRQL irql = 0;
     KAFFINITY affinity = 0;
     EXPECT_EQ(HalGetInterruptVector(PCIBus, 0, 11, 11, &irql, &affinity), 0x3Bu);
@@ -123,7 +123,7 @@ TEST_F(InterruptTest, VectorsOfPciLines) {
     EXPECT_EQ(verifier::consume(Check::IrqlNotExact), 1u);
 }
 
-TEST_F(InterruptTest, ConnectionArgumentsAreChecked) {
+TEST_F(InterruptsTest, ConnectionArgumentsAreChecked) {
     Isr isr;
     PKINTERRUPT object = nullptr;
     const ULONG vector = ntemu::vectorForIrq(11);
@@ -166,7 +166,7 @@ TEST_F(InterruptTest, ConnectionArgumentsAreChecked) {
     EXPECT_EQ(verifier::consume(Check::InvalidParameter), 1u);
 }
 
-TEST_F(InterruptTest, SharingNeedsBothSidesAndTheSameMode) {
+TEST_F(InterruptsTest, SharingNeedsBothSidesAndTheSameMode) {
     Isr a, b;
     PKINTERRUPT first = nullptr, second = nullptr;
     ASSERT_EQ(connect(&first, a, 11), STATUS_SUCCESS);
@@ -186,7 +186,7 @@ TEST_F(InterruptTest, SharingNeedsBothSidesAndTheSameMode) {
     EXPECT_EQ(hal->connectedInterruptCount(), 0u);
 }
 
-TEST_F(InterruptTest, LevelLineIsServedAtDeviceIrqlOnTheInterruptThread) {
+TEST_F(InterruptsTest, LevelLineIsServedAtDeviceIrqlOnTheInterruptThread) {
     IrqDevice device(hal->irqLine(11));
     Isr isr;
     isr.device = &device;
@@ -219,7 +219,7 @@ BOOLEAN unbalancedIsr(PKINTERRUPT, PVOID context) {
 
 } // namespace
 
-TEST_F(InterruptTest, RoutineReturningAtAnotherIrqlIsReported) {
+TEST_F(InterruptsTest, RoutineReturningAtAnotherIrqlIsReported) {
     IrqDevice device(hal->irqLine(11));
     KIRQL irql = 0;
     KAFFINITY affinity = 0;
@@ -244,7 +244,7 @@ TEST_F(InterruptTest, RoutineReturningAtAnotherIrqlIsReported) {
     IoDisconnectInterrupt(object);
 }
 
-TEST_F(InterruptTest, SharedLineIsWalkedInConnectionOrderUntilClaimed) {
+TEST_F(InterruptsTest, SharedLineIsWalkedInConnectionOrderUntilClaimed) {
     IrqDevice device(hal->irqLine(11));
     Isr notMine, mine, after;
     recordOrder(notMine, 1);
@@ -291,7 +291,7 @@ struct PendingIsr {
 
 } // namespace
 
-TEST_F(InterruptTest, DevicesSharingALineEachHoldItAsserted) {
+TEST_F(InterruptsTest, DevicesSharingALineEachHoldItAsserted) {
     IrqDevice first(hal->irqLine(11));
     IrqDevice second(hal->irqInput(11));
     PendingIsr isrFirst{&first}, isrSecond{&second};
@@ -318,7 +318,7 @@ TEST_F(InterruptTest, DevicesSharingALineEachHoldItAsserted) {
     EXPECT_THROW(hal->irqLine(0), std::out_of_range);
 }
 
-TEST_F(InterruptTest, UnclaimedLevelLineIsReportedAndMaskedUntilItDrops) {
+TEST_F(InterruptsTest, UnclaimedLevelLineIsReportedAndMaskedUntilItDrops) {
     IrqDevice device(hal->irqLine(11));
     Isr isr;
     isr.claimCalls = 0;
@@ -369,7 +369,7 @@ struct SlowIsr {
 
 } // namespace
 
-TEST_F(InterruptTest, LevelLineClaimedAfterManyUnclaimedWalksIsNotMasked) {
+TEST_F(InterruptsTest, LevelLineClaimedAfterManyUnclaimedWalksIsNotMasked) {
     IrqDevice device(hal->irqLine(11));
     SlowIsr slow{&device, 1000};
     KIRQL irql = 0;
@@ -390,7 +390,7 @@ TEST_F(InterruptTest, LevelLineClaimedAfterManyUnclaimedWalksIsNotMasked) {
 // While the routine looks, the device drops its line and raises it again (another processor
 // switching its source off and on): the routine rightly disowns what it saw, and the rise is a
 // new interrupt that the next walk serves. It used to be reported and masked as unclaimed.
-TEST_F(InterruptTest, LineThatDropsAndRisesDuringTheWalkIsWalkedAgain) {
+TEST_F(InterruptsTest, LineThatDropsAndRisesDuringTheWalkIsWalkedAgain) {
     struct Reraising {
         IrqDevice* device;
         std::atomic<int> calls{0};
@@ -417,7 +417,7 @@ TEST_F(InterruptTest, LineThatDropsAndRisesDuringTheWalkIsWalkedAgain) {
     IoDisconnectInterrupt(object);
 }
 
-TEST_F(InterruptTest, RoutineClaimingWithoutClearingIsStoppedAsAStorm) {
+TEST_F(InterruptsTest, RoutineClaimingWithoutClearingIsStoppedAsAStorm) {
     IrqDevice device(hal->irqLine(11));
     Isr isr; // claims every time, never acknowledges
     PKINTERRUPT object = nullptr;
@@ -438,7 +438,7 @@ TEST_F(InterruptTest, RoutineClaimingWithoutClearingIsStoppedAsAStorm) {
     EXPECT_EQ(isr.calls, calls);
 }
 
-TEST_F(InterruptTest, LineWithNobodyConnectedIsReportedUntilARoutineConnects) {
+TEST_F(InterruptsTest, LineWithNobodyConnectedIsReportedUntilARoutineConnects) {
     IrqDevice device(hal->irqLine(5));
     device.raise();
     kernel->settle();
@@ -456,7 +456,7 @@ TEST_F(InterruptTest, LineWithNobodyConnectedIsReportedUntilARoutineConnects) {
     IoDisconnectInterrupt(object);
 }
 
-TEST_F(InterruptTest, LatchedLineWalksEachEdgeUntilAPassClaimsNothing) {
+TEST_F(InterruptsTest, LatchedLineWalksEachEdgeUntilAPassClaimsNothing) {
     Isr a, b;
     a.claimCalls = 2;
     b.claimCalls = 0;
@@ -518,7 +518,7 @@ struct BlockingIsr {
 
 } // namespace
 
-TEST_F(InterruptTest, DisconnectWaitsForTheRoutineAndStopsNewCalls) {
+TEST_F(InterruptsTest, DisconnectWaitsForTheRoutineAndStopsNewCalls) {
     IrqDevice device(hal->irqLine(11));
     BlockingIsr isr;
     isr.device = &device;
@@ -563,7 +563,7 @@ struct SelfDisconnecting {
 
 } // namespace
 
-TEST_F(InterruptTest, RoutineDisconnectingItselfIsFreedAfterItReturns) {
+TEST_F(InterruptsTest, RoutineDisconnectingItselfIsFreedAfterItReturns) {
     IrqDevice device(hal->irqLine(11));
     SelfDisconnecting self;
     self.device = &device;
@@ -649,7 +649,7 @@ struct ProcessorHolder {
 
 // As on NT, the DPCs a service routine queues on its processor run there when it returns,
 // in the interrupt's own context: high importance first, a DPC queued twice once.
-TEST_F(InterruptTest, DpcsQueuedByTheRoutineRunInItsContextWhenItReturns) {
+TEST_F(InterruptsTest, DpcsQueuedByTheRoutineRunInItsContextWhenItReturns) {
     IrqDevice device(hal->irqLine(11));
     DpcQueuingIsr isr;
     isr.device = &device;
@@ -676,7 +676,7 @@ TEST_F(InterruptTest, DpcsQueuedByTheRoutineRunInItsContextWhenItReturns) {
 
 // An interrupt that arrives while a DPC runs on the processor preempts it: the DPCs it queues
 // run after that one, on the processor, never beside it.
-TEST_F(InterruptTest, DpcsOfAnInterruptDuringARunningDpcFollowIt) {
+TEST_F(InterruptsTest, DpcsOfAnInterruptDuringARunningDpcFollowIt) {
     IrqDevice device(hal->irqLine(11));
     DpcQueuingIsr isr;
     isr.device = &device;
@@ -703,7 +703,7 @@ TEST_F(InterruptTest, DpcsOfAnInterruptDuringARunningDpcFollowIt) {
     IoDisconnectInterrupt(object);
 }
 
-TEST_F(InterruptTest, SynchronizeExecutionRunsAtSynchronizeIrql) {
+TEST_F(InterruptsTest, SynchronizeExecutionRunsAtSynchronizeIrql) {
     Isr isr;
     KIRQL irql = 0;
     KAFFINITY affinity = 0;
@@ -747,7 +747,7 @@ struct SelfSynchronizing {
 
 } // namespace
 
-TEST_F(InterruptTest, SynchronizingFromTheOwnServiceRoutineIsReportedNotHung) {
+TEST_F(InterruptsTest, SynchronizingFromTheOwnServiceRoutineIsReportedNotHung) {
     IrqDevice device(hal->irqLine(11));
     SelfSynchronizing self;
     self.device = &device;
@@ -771,7 +771,7 @@ TEST_F(InterruptTest, SynchronizingFromTheOwnServiceRoutineIsReportedNotHung) {
     IoDisconnectInterrupt(self.object);
 }
 
-TEST_F(InterruptTest, UnloadReportsAndReleasesWhatTheDriverStillHolds) {
+TEST_F(InterruptsTest, UnloadReportsAndReleasesWhatTheDriverStillHolds) {
     PCM_RESOURCE_LIST list = nullptr;
     ASSERT_EQ(assignTiming(&driver, &device, &list), STATUS_SUCCESS);
     ExFreePool(list);
@@ -876,7 +876,7 @@ struct Counting {
 
 } // namespace
 
-TEST_F(InterruptTest, ConcurrencyDeviceThreadLosesNothing) {
+TEST_F(InterruptsTest, ConcurrencyDeviceThreadLosesNothing) {
     IrqDevice device(hal->irqLine(11));
     Counting counting;
     counting.device = &device;

@@ -14,9 +14,11 @@ PHYSICAL_ADDRESS physical(LONGLONG address) {
     return p;
 }
 
+class MappingTest : public HalFixture {};
+
 } // namespace
 
-TEST_F(HalTest, TranslationKeepsTheAddressSpace) {
+TEST_F(MappingTest, TranslationKeepsTheAddressSpace) {
     ULONG space = 1;
     PHYSICAL_ADDRESS out = physical(0);
     ASSERT_TRUE(HalTranslateBusAddress(PCIBus, 0, physical(kTimingIo2), &space, &out));
@@ -47,7 +49,7 @@ TEST_F(HalTest, TranslationKeepsTheAddressSpace) {
     EXPECT_EQ(verifier::consume(Check::IrqlTooHigh), 1u);
 }
 
-TEST_F(HalTest, MappingGivesZeroedTrackedMemory) {
+TEST_F(MappingTest, MappingGivesZeroedTrackedMemory) {
     auto* window = static_cast<uint8_t*>(MmMapIoSpace(physical(kTimingMemory), 0x80, MmNonCached));
     ASSERT_NE(window, nullptr);
     for (size_t i = 0; i < 0x80; ++i)
@@ -67,7 +69,7 @@ TEST_F(HalTest, MappingGivesZeroedTrackedMemory) {
     EXPECT_EQ(verifier::consume(Check::InvalidParameter), 1u);
 }
 
-TEST_F(HalTest, MappingFaultAndIrqlRules) {
+TEST_F(MappingTest, MappingFaultAndIrqlRules) {
     faults::failNth(ntemu::FaultPoint::MmMapIoSpace, 2);
     PVOID first = MmMapIoSpace(physical(kTimingMemory), 0x80, MmNonCached);
     EXPECT_NE(first, nullptr);
@@ -88,7 +90,7 @@ TEST_F(HalTest, MappingFaultAndIrqlRules) {
     EXPECT_EQ(hal->mappingCount(), 0u);
 }
 
-TEST_F(HalTest, PortsRouteToTheDecodingDeviceAndFloatElsewhere) {
+TEST_F(MappingTest, PortsRouteToTheDecodingDeviceAndFloatElsewhere) {
     auto port16 = reinterpret_cast<PUSHORT>(uintptr_t{kTimingIo2 + 2});
     auto port8 = reinterpret_cast<PUCHAR>(uintptr_t{kTimingIo2 + 4});
     auto port32 = reinterpret_cast<PULONG>(uintptr_t{kTimingIo2 + 8});

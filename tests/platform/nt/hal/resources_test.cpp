@@ -48,9 +48,11 @@ struct OneResource {
     CM_RESOURCE_LIST list;
 };
 
+class ResourcesTest : public HalFixture {};
+
 } // namespace
 
-TEST_F(HalTest, AssignedListHasBarsInOrderThenTheInterrupt) {
+TEST_F(ResourcesTest, AssignedListHasBarsInOrderThenTheInterrupt) {
     timing.put16(0x04, 0);
     PCM_RESOURCE_LIST list = nullptr;
     ASSERT_EQ(assignTiming(&driver, &device, &list), STATUS_SUCCESS);
@@ -106,7 +108,7 @@ TEST_F(HalTest, AssignedListHasBarsInOrderThenTheInterrupt) {
     ExFreePool(list);
 }
 
-TEST_F(HalTest, OneDescriptorListIs36BytesAndPinlessCardsHaveNoInterrupt) {
+TEST_F(ResourcesTest, OneDescriptorListIs36BytesAndPinlessCardsHaveNoInterrupt) {
     PCM_RESOURCE_LIST list = nullptr;
     ASSERT_EQ(HalAssignSlotResources(&registryPath, nullptr, &driver, &device, PCIBus, 0,
                                      kBridgeSlot, &list),
@@ -134,7 +136,7 @@ TEST_F(HalTest, OneDescriptorListIs36BytesAndPinlessCardsHaveNoInterrupt) {
     ExFreePool(lineZero);
 }
 
-TEST_F(HalTest, SixtyFourBitBarTakesTwoSlots) {
+TEST_F(ResourcesTest, SixtyFourBitBarTakesTwoSlots) {
     multi2.setBar(0, 0xFE000000 | 0x4, 0x100000); // 64-bit memory BAR; BAR 1 is its top half
     multi2.setBar(2, 0xD100 | 1, 0x8);
     PCM_RESOURCE_LIST list = nullptr;
@@ -151,7 +153,7 @@ TEST_F(HalTest, SixtyFourBitBarTakesTwoSlots) {
     ExFreePool(list);
 }
 
-TEST_F(HalTest, AssigningAnEmptySlotFindsNoDevice) {
+TEST_F(ResourcesTest, AssigningAnEmptySlotFindsNoDevice) {
     PCM_RESOURCE_LIST list = reinterpret_cast<PCM_RESOURCE_LIST>(&driver);
     EXPECT_EQ(HalAssignSlotResources(&registryPath, nullptr, &driver, &device, PCIBus, 0,
                                      kEmptySlot, &list),
@@ -167,7 +169,7 @@ TEST_F(HalTest, AssigningAnEmptySlotFindsNoDevice) {
     EXPECT_TRUE(kernel->poolBlocks().empty());
 }
 
-TEST_F(HalTest, SecondOwnerConflictsUntilTheFirstReleases) {
+TEST_F(ResourcesTest, SecondOwnerConflictsUntilTheFirstReleases) {
     PCM_RESOURCE_LIST first = nullptr, second = nullptr;
     ASSERT_EQ(assignTiming(&driver, &device, &first), STATUS_SUCCESS);
     EXPECT_EQ(assignTiming(&driver, &otherDevice, &second), STATUS_CONFLICTING_ADDRESSES);
@@ -198,7 +200,7 @@ TEST_F(HalTest, SecondOwnerConflictsUntilTheFirstReleases) {
     ExFreePool(second);
 }
 
-TEST_F(HalTest, AssignmentFaultsLeaveNothingBehind) {
+TEST_F(ResourcesTest, AssignmentFaultsLeaveNothingBehind) {
     timing.put16(0x04, 0);
     PCM_RESOURCE_LIST list = nullptr;
     faults::failNth(ntemu::FaultPoint::HalAssignSlotResources, 1);
@@ -217,7 +219,7 @@ TEST_F(HalTest, AssignmentFaultsLeaveNothingBehind) {
     ExFreePool(list);
 }
 
-TEST_F(HalTest, AssignmentRulesOfUse) {
+TEST_F(ResourcesTest, AssignmentRulesOfUse) {
     PCM_RESOURCE_LIST list = nullptr;
     EXPECT_EQ(HalAssignSlotResources(&registryPath, nullptr, &driver, &device, Isa, 0, 3, &list),
               STATUS_NOT_IMPLEMENTED);
@@ -245,7 +247,7 @@ TEST_F(HalTest, AssignmentRulesOfUse) {
     EXPECT_EQ(verifier::consume(Check::NotImplemented), 1u);
 }
 
-TEST_F(HalTest, UnassignedBarIsNotEmulated) {
+TEST_F(ResourcesTest, UnassignedBarIsNotEmulated) {
     timing.setBar(1, 0x1, 0x80); // I/O BAR implemented but given no address
     PCM_RESOURCE_LIST list = nullptr;
     EXPECT_EQ(assignTiming(&driver, &device, &list), STATUS_NOT_IMPLEMENTED);
@@ -254,7 +256,7 @@ TEST_F(HalTest, UnassignedBarIsNotEmulated) {
     EXPECT_EQ(hal->claimCount(), 0u);
 }
 
-TEST_F(HalTest, ReportedUsageConflictsOverridesAndReleases) {
+TEST_F(ResourcesTest, ReportedUsageConflictsOverridesAndReleases) {
     OneResource ports(CmResourceTypePort, 0x300, 0x20, CmResourceShareDeviceExclusive);
     OneResource overlapping(CmResourceTypePort, 0x310, 0x08, CmResourceShareDeviceExclusive);
     BOOLEAN conflict = TRUE;
@@ -294,7 +296,7 @@ TEST_F(HalTest, ReportedUsageConflictsOverridesAndReleases) {
     ExFreePool(list);
 }
 
-TEST_F(HalTest, ReportedInterruptsConflictUnlessBothShare) {
+TEST_F(ResourcesTest, ReportedInterruptsConflictUnlessBothShare) {
     OneResource shared(CmResourceTypeInterrupt, 5, 1, CmResourceShareShared);
     OneResource exclusive(CmResourceTypeInterrupt, 5, 1, CmResourceShareDeviceExclusive);
     BOOLEAN conflict = FALSE;
@@ -311,7 +313,7 @@ TEST_F(HalTest, ReportedInterruptsConflictUnlessBothShare) {
     EXPECT_TRUE(conflict);
 }
 
-TEST_F(HalTest, ReportedUsageRejectsBadArguments) {
+TEST_F(ResourcesTest, ReportedUsageRejectsBadArguments) {
     OneResource ports(CmResourceTypePort, 0x300, 0x20, CmResourceShareDeviceExclusive);
     BOOLEAN conflict = FALSE;
     EXPECT_EQ(IoReportResourceUsage(nullptr, &driver, &ports.list, sizeof ports.list - 4, nullptr,

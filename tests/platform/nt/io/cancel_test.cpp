@@ -12,9 +12,9 @@ using namespace ntemu;
 namespace iotest {
 namespace {
 
-class IoCancel : public IoFixture {};
+class CancelTest : public IoFixture {};
 
-TEST_F(IoCancel, ThreadExitCancelsItsPendingRequests) {
+TEST_F(CancelTest, ThreadExitCancelsItsPendingRequests) {
     Thread& other = process->createThread();
     Handle handle = openDevice({GENERIC_READ | GENERIC_WRITE, 3, true});
     auto mine = sendAsync(*thread, handle, kPend);
@@ -31,7 +31,7 @@ TEST_F(IoCancel, ThreadExitCancelsItsPendingRequests) {
     EXPECT_EQ(theirs.get().status, STATUS_SUCCESS);
 }
 
-TEST_F(IoCancel, TerminateCancelsThenCleansUpAndClosesEveryHandle) {
+TEST_F(CancelTest, TerminateCancelsThenCleansUpAndClosesEveryHandle) {
     Thread& other = process->createThread();
     Handle first = openDevice();
     Handle second = openDevice();
@@ -58,7 +58,7 @@ TEST_F(IoCancel, TerminateCancelsThenCleansUpAndClosesEveryHandle) {
     EXPECT_EQ(state().cancellations, 2);
 }
 
-TEST_F(IoCancel, CancelIoTakesOnlyTheRequestsOfThatHandle) {
+TEST_F(CancelTest, CancelIoTakesOnlyTheRequestsOfThatHandle) {
     Thread& other = process->createThread();
     Handle first = openDevice();
     Handle second = openDevice();
@@ -73,7 +73,7 @@ TEST_F(IoCancel, CancelIoTakesOnlyTheRequestsOfThatHandle) {
     EXPECT_EQ(b.get().status, STATUS_SUCCESS);
 }
 
-TEST_F(IoCancel, RequestWithoutCancelRoutineOnlyGetsTheFlag) {
+TEST_F(CancelTest, RequestWithoutCancelRoutineOnlyGetsTheFlag) {
     Handle handle = openDevice();
     ULONG out = 0;
     thread->deviceIoControl(handle, kLeaveIrp, nullptr, 0, &out, sizeof out);
@@ -88,7 +88,7 @@ TEST_F(IoCancel, RequestWithoutCancelRoutineOnlyGetsTheFlag) {
     completeLeftIrp();
 }
 
-TEST_F(IoCancel, ExitGivesUpOnARequestTheDriverKeepsAndItsLateCompletionWritesNothing) {
+TEST_F(CancelTest, ExitGivesUpOnARequestTheDriverKeepsAndItsLateCompletionWritesNothing) {
     io->setCancelBound(20);
     Handle handle = openDevice();
     ULONG out = 0x11;
@@ -108,7 +108,7 @@ TEST_F(IoCancel, ExitGivesUpOnARequestTheDriverKeepsAndItsLateCompletionWritesNo
     EXPECT_EQ(majors().back(), IRP_MJ_CLOSE);
 }
 
-TEST_F(IoCancel, CancelRoutineKeepingTheCancelLockIsReported) {
+TEST_F(CancelTest, CancelRoutineKeepingTheCancelLockIsReported) {
     Handle handle = openDevice();
     auto result = sendAsync(*thread, handle, kPendBadCancel);
     ASSERT_TRUE(thread->waitForPending(1));
@@ -122,7 +122,7 @@ TEST_F(IoCancel, CancelRoutineKeepingTheCancelLockIsReported) {
     EXPECT_EQ(again.get().status, STATUS_CANCELLED);
 }
 
-TEST_F(IoCancel, SpecialPoolCatchesAnIrpTouchedAfterCompletion) {
+TEST_F(CancelTest, SpecialPoolCatchesAnIrpTouchedAfterCompletion) {
     restart(true);
     Handle handle = openDevice();
     IoResult result =
@@ -138,7 +138,7 @@ TEST_F(IoCancel, SpecialPoolCatchesAnIrpTouchedAfterCompletion) {
     EXPECT_EQ(io->liveIrpCount(), 0u);
 }
 
-TEST_F(IoCancel, FreeListIrpsAreReused) {
+TEST_F(CancelTest, FreeListIrpsAreReused) {
     Handle handle = openDevice();
     ULONG out = 0;
     PIRP first = nullptr;
@@ -161,7 +161,7 @@ TEST_F(IoCancel, FreeListIrpsAreReused) {
 
 // Several user threads on several handles keep requests pending while a DPC completes them
 // and other threads exit or cancel; every request must end exactly once.
-TEST_F(IoCancel, ConcurrencyCompletionRacesCancellation) {
+TEST_F(CancelTest, ConcurrencyCompletionRacesCancellation) {
     constexpr int kSenders = 4;
     constexpr int kRequestsEach = 150;
     std::vector<Thread*> users;

@@ -6,9 +6,9 @@ using namespace ntemu;
 namespace iotest {
 namespace {
 
-class IoObjects : public IoFixture {};
+class ObjectsTest : public IoFixture {};
 
-TEST_F(IoObjects, DeviceIsZeroedAtHeadOfListWithInitialisingCleared) {
+TEST_F(ObjectsTest, DeviceIsZeroedAtHeadOfListWithInitialisingCleared) {
     PDEVICE_OBJECT dev = device();
     ASSERT_NE(dev, nullptr);
     EXPECT_EQ(driver->DeviceObject, dev);
@@ -44,7 +44,7 @@ TEST_F(IoObjects, DeviceIsZeroedAtHeadOfListWithInitialisingCleared) {
     EXPECT_EQ(io->findDevice(u"\\Device\\IoTest1"), nullptr);
 }
 
-TEST_F(IoObjects, OpensByEveryNameFormAndCase) {
+TEST_F(ObjectsTest, OpensByEveryNameFormAndCase) {
     for (const char16_t* name :
          {u"\\\\.\\IoTest0", u"\\DosDevices\\iotest0", u"\\??\\IOTEST0", u"\\device\\ioTEST0"}) {
         Handle handle = 0;
@@ -57,7 +57,7 @@ TEST_F(IoObjects, OpensByEveryNameFormAndCase) {
     EXPECT_EQ(handle, 0u);
 }
 
-TEST_F(IoObjects, LinkTargetIsResolvedAtOpenTime) {
+TEST_F(ObjectsTest, LinkTargetIsResolvedAtOpenTime) {
     UNICODE_STRING link, target;
     RtlInitUnicodeString(&link, u"\\??\\Later");
     RtlInitUnicodeString(&target, u"\\Device\\Later");
@@ -81,7 +81,7 @@ TEST_F(IoObjects, LinkTargetIsResolvedAtOpenTime) {
     IoDeleteDevice(later);
 }
 
-TEST_F(IoObjects, CreateSeesShareAndAccessAndItsFailureGivesNoCleanupOrClose) {
+TEST_F(ObjectsTest, CreateSeesShareAndAccessAndItsFailureGivesNoCleanupOrClose) {
     OpenOptions options;
     options.desiredAccess = GENERIC_READ;
     options.shareAccess = 0;
@@ -105,7 +105,7 @@ TEST_F(IoObjects, CreateSeesShareAndAccessAndItsFailureGivesNoCleanupOrClose) {
     EXPECT_EQ(device()->ReferenceCount, 0);
 }
 
-TEST_F(IoObjects, AccessBitsOfTheCodeAreCheckedBeforeAnyIrp) {
+TEST_F(ObjectsTest, AccessBitsOfTheCodeAreCheckedBeforeAnyIrp) {
     OpenOptions options;
     options.desiredAccess = GENERIC_WRITE;
     Handle handle = openDevice(options);
@@ -117,7 +117,7 @@ TEST_F(IoObjects, AccessBitsOfTheCodeAreCheckedBeforeAnyIrp) {
     EXPECT_EQ(process->close(99), STATUS_INVALID_HANDLE);
 }
 
-TEST_F(IoObjects, ExclusiveDeviceAllowsOneFileObject) {
+TEST_F(ObjectsTest, ExclusiveDeviceAllowsOneFileObject) {
     config().exclusive = true;
     restart(false);
     Handle first = openDevice();
@@ -127,7 +127,7 @@ TEST_F(IoObjects, ExclusiveDeviceAllowsOneFileObject) {
     EXPECT_EQ(process->open(u"\\\\.\\IoTest0", {}, &second), STATUS_SUCCESS);
 }
 
-TEST_F(IoObjects, DeletedDeviceLivesUntilItsLastFileObjectCloses) {
+TEST_F(ObjectsTest, DeletedDeviceLivesUntilItsLastFileObjectCloses) {
     Handle handle = openDevice();
     PDEVICE_OBJECT dev = device();
     IoDeleteDevice(dev);
@@ -145,7 +145,7 @@ TEST_F(IoObjects, DeletedDeviceLivesUntilItsLastFileObjectCloses) {
     EXPECT_EQ(verifier::consume(Check::DoubleDelete), 1u);
 }
 
-TEST_F(IoObjects, DeletingADeviceTakesOutDpcsQueuedInIt) {
+TEST_F(ObjectsTest, DeletingADeviceTakesOutDpcsQueuedInIt) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, u"\\Device\\Doomed");
     PDEVICE_OBJECT doomed = nullptr;
@@ -161,7 +161,7 @@ TEST_F(IoObjects, DeletingADeviceTakesOutDpcsQueuedInIt) {
     clock.advance(20 * kMillisecond);
 }
 
-TEST_F(IoObjects, FaultInjectionFailsDeviceAndLinkCreation) {
+TEST_F(ObjectsTest, FaultInjectionFailsDeviceAndLinkCreation) {
     UNICODE_STRING name, link;
     RtlInitUnicodeString(&name, u"\\Device\\Faulty");
     RtlInitUnicodeString(&link, u"\\DosDevices\\Faulty");
@@ -179,7 +179,7 @@ TEST_F(IoObjects, FaultInjectionFailsDeviceAndLinkCreation) {
     EXPECT_EQ(IoDeleteSymbolicLink(&link), STATUS_SUCCESS);
 }
 
-TEST_F(IoObjects, DriverEntryFailingOnAFaultLeavesNothing) {
+TEST_F(ObjectsTest, DriverEntryFailingOnAFaultLeavesNothing) {
     restart(false, false);
     faults::failNth(FaultPoint::IoCreateSymbolicLink, 1);
     DriverLoad load = io->loadDriver(DriverEntry, u"IoTest", u"");
@@ -188,7 +188,7 @@ TEST_F(IoObjects, DriverEntryFailingOnAFaultLeavesNothing) {
     EXPECT_EQ(io->findDevice(u"\\Device\\IoTest0"), nullptr);
 }
 
-TEST_F(IoObjects, DriverEntryFailureReportsWhatItLeft) {
+TEST_F(ObjectsTest, DriverEntryFailureReportsWhatItLeft) {
     config().failEntry = true;
     restart(false, false);
     DriverLoad load = io->loadDriver(DriverEntry, u"IoTest", u"");
@@ -207,7 +207,7 @@ TEST_F(IoObjects, DriverEntryFailureReportsWhatItLeft) {
     EXPECT_FALSE(io->linkExists(u"\\DosDevices\\IoTest0"));
 }
 
-TEST_F(IoObjects, UnloadReportsALeakedPoolTag) {
+TEST_F(ObjectsTest, UnloadReportsALeakedPoolTag) {
     config().leakPoolAtUnload = true;
     restart(false);
     ASSERT_TRUE(io->unloadDriver(driver));
@@ -220,7 +220,7 @@ TEST_F(IoObjects, UnloadReportsALeakedPoolTag) {
     EXPECT_EQ(io->findDevice(u"\\Device\\IoTest0"), nullptr);
 }
 
-TEST_F(IoObjects, UnloadWaitsForOpenHandlesWithinItsBound) {
+TEST_F(ObjectsTest, UnloadWaitsForOpenHandlesWithinItsBound) {
     Handle handle = openDevice();
     EXPECT_FALSE(io->unloadDriver(driver, 10));
     auto closer = std::async(std::launch::async, [&] { return process->close(handle); });
@@ -230,7 +230,7 @@ TEST_F(IoObjects, UnloadWaitsForOpenHandlesWithinItsBound) {
     EXPECT_EQ(io->findDevice(u"\\Device\\IoTest0"), nullptr);
 }
 
-TEST_F(IoObjects, UnloadLeavingADeviceIsReported) {
+TEST_F(ObjectsTest, UnloadLeavingADeviceIsReported) {
     UNICODE_STRING name;
     RtlInitUnicodeString(&name, u"\\Device\\Orphan");
     PDEVICE_OBJECT orphan = nullptr;
@@ -248,7 +248,7 @@ TEST_F(IoObjects, UnloadLeavingADeviceIsReported) {
     EXPECT_EQ(io->findDevice(u"\\Device\\Orphan"), nullptr);
 }
 
-TEST_F(IoObjects, BadArgumentsAndRaisedIrqlAreReported) {
+TEST_F(ObjectsTest, BadArgumentsAndRaisedIrqlAreReported) {
     UNICODE_STRING name, broken{3, 4, nullptr};
     RtlInitUnicodeString(&name, u"\\Device\\Bad");
     EXPECT_EQ(IoCreateDevice(driver, 0, &name, FILE_DEVICE_UNKNOWN, 0, FALSE, nullptr),
@@ -270,7 +270,7 @@ TEST_F(IoObjects, BadArgumentsAndRaisedIrqlAreReported) {
     EXPECT_EQ(reports[0].routine, "IoDeleteSymbolicLink");
 }
 
-TEST_F(IoObjects, DefaultDispatchRejectsWhatTheDriverDoesNotHandle) {
+TEST_F(ObjectsTest, DefaultDispatchRejectsWhatTheDriverDoesNotHandle) {
     PDRIVER_DISPATCH before = driver->MajorFunction[IRP_MJ_DEVICE_CONTROL];
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = driver->MajorFunction[IRP_MJ_READ];
     Handle handle = openDevice();

@@ -11,9 +11,9 @@ using namespace ntemu;
 namespace iotest {
 namespace {
 
-class IoRequests : public IoFixture {};
+class RequestTest : public IoFixture {};
 
-TEST_F(IoRequests, BufferedRoundTripCopiesInformationBytesAndShowsTheFill) {
+TEST_F(RequestTest, BufferedRoundTripCopiesInformationBytesAndShowsTheFill) {
     Handle handle = openDevice();
     std::array<unsigned char, 16> out;
     out.fill(0x11);
@@ -42,7 +42,7 @@ TEST_F(IoRequests, BufferedRoundTripCopiesInformationBytesAndShowsTheFill) {
     EXPECT_EQ(out[0], 0x11);
 }
 
-TEST_F(IoRequests, InformationPastAShortOutputBufferIsReportedAndClipped) {
+TEST_F(RequestTest, InformationPastAShortOutputBufferIsReportedAndClipped) {
     Handle handle = openDevice();
     std::array<unsigned char, 8> out;
     out.fill(0x11);
@@ -58,14 +58,14 @@ TEST_F(IoRequests, InformationPastAShortOutputBufferIsReportedAndClipped) {
     EXPECT_FALSE(verifier::has(Check::InformationOverrun));
 }
 
-TEST_F(IoRequests, MethodsOtherThanBufferedAreNotEmulated) {
+TEST_F(RequestTest, MethodsOtherThanBufferedAreNotEmulated) {
     Handle handle = openDevice();
     EXPECT_EQ(thread->deviceIoControl(handle, kNeither, nullptr, 0, nullptr, 0).status,
               STATUS_NOT_IMPLEMENTED);
     EXPECT_EQ(verifier::consume(Check::NotImplemented), 1u);
 }
 
-TEST_F(IoRequests, EachBrokenDispatchOrCompletionRuleIsReported) {
+TEST_F(RequestTest, EachBrokenDispatchOrCompletionRuleIsReported) {
     struct Case {
         ULONG code;
         Check check;
@@ -91,7 +91,7 @@ TEST_F(IoRequests, EachBrokenDispatchOrCompletionRuleIsReported) {
     EXPECT_EQ(io->liveIrpCount(), 0u);
 }
 
-TEST_F(IoRequests, IrpLeftByDispatchIsReportedAndTidiedWhenCompletedLater) {
+TEST_F(RequestTest, IrpLeftByDispatchIsReportedAndTidiedWhenCompletedLater) {
     Handle handle = openDevice();
     ULONG out = 0;
     IoResult result = thread->deviceIoControl(handle, kLeaveIrp, nullptr, 0, &out, sizeof out);
@@ -108,7 +108,7 @@ TEST_F(IoRequests, IrpLeftByDispatchIsReportedAndTidiedWhenCompletedLater) {
     EXPECT_EQ(out, 0u); // the caller had stopped waiting
 }
 
-TEST_F(IoRequests, LastReferenceGoingInADpcSendsCloseAtPassiveFromAWorker) {
+TEST_F(RequestTest, LastReferenceGoingInADpcSendsCloseAtPassiveFromAWorker) {
     Handle handle = openDevice();
     thread->deviceIoControl(handle, kLeaveIrp, nullptr, 0, nullptr, 0);
     EXPECT_EQ(verifier::consume(Check::DispatchLeftIrp), 1u);
@@ -121,7 +121,7 @@ TEST_F(IoRequests, LastReferenceGoingInADpcSendsCloseAtPassiveFromAWorker) {
     EXPECT_EQ(io->liveIrpCount(), 0u);
 }
 
-TEST_F(IoRequests, PendingRequestIsCompletedByATimerDpc) {
+TEST_F(RequestTest, PendingRequestIsCompletedByATimerDpc) {
     Handle handle = openDevice();
     ULONG out = 0;
     auto result = sendAsync(*thread, handle, kPendTimer, LONG(-10 * kMillisecond), &out);
@@ -140,7 +140,7 @@ TEST_F(IoRequests, PendingRequestIsCompletedByATimerDpc) {
 
 // The hook hears of the completion where it happens (the timer DPC), with the output already
 // in the caller's buffer, and the caller returns only after it.
-TEST_F(IoRequests, CompletionHookRunsInTheCompletingDpcBeforeTheCallerReturns) {
+TEST_F(RequestTest, CompletionHookRunsInTheCompletingDpcBeforeTheCallerReturns) {
     struct Heard {
         const ULONG* output = nullptr;
         ULONG seen = 0;
@@ -177,7 +177,7 @@ TEST_F(IoRequests, CompletionHookRunsInTheCompletingDpcBeforeTheCallerReturns) {
     EXPECT_EQ(io->liveIrpCount(), 0u);
 }
 
-TEST_F(IoRequests, CloseSendsCleanupThenClose) {
+TEST_F(RequestTest, CloseSendsCleanupThenClose) {
     Handle first = openDevice();
     Handle second = openDevice();
     EXPECT_EQ(process->close(first), STATUS_SUCCESS);
@@ -196,7 +196,7 @@ TEST_F(IoRequests, CloseSendsCleanupThenClose) {
     EXPECT_EQ(process->handleCount(), 0u);
 }
 
-TEST_F(IoRequests, CloseWaitsForTheLastPendingRequest) {
+TEST_F(RequestTest, CloseWaitsForTheLastPendingRequest) {
     config().cleanupCancels = false;
     Handle handle = openDevice();
     ULONG out = 0;
@@ -212,7 +212,7 @@ TEST_F(IoRequests, CloseWaitsForTheLastPendingRequest) {
     EXPECT_EQ(device()->ReferenceCount, 0);
 }
 
-TEST_F(IoRequests, CleanupCancelsWhatTheDriverHolds) {
+TEST_F(RequestTest, CleanupCancelsWhatTheDriverHolds) {
     Handle handle = openDevice();
     auto result = sendAsync(*thread, handle, kPend);
     ASSERT_TRUE(thread->waitForPending(1));
@@ -221,7 +221,7 @@ TEST_F(IoRequests, CleanupCancelsWhatTheDriverHolds) {
     EXPECT_EQ(majors().back(), IRP_MJ_CLOSE);
 }
 
-TEST_F(IoRequests, SynchronousHandleRunsOneRequestAtATime) {
+TEST_F(RequestTest, SynchronousHandleRunsOneRequestAtATime) {
     Thread& other = process->createThread();
     Handle handle = openDevice();
     auto first = sendAsync(*thread, handle, kPend);
@@ -236,7 +236,7 @@ TEST_F(IoRequests, SynchronousHandleRunsOneRequestAtATime) {
     EXPECT_EQ(second.get().status, STATUS_SUCCESS);
 }
 
-TEST_F(IoRequests, OverlappedHandleLetsRequestsRunSideBySide) {
+TEST_F(RequestTest, OverlappedHandleLetsRequestsRunSideBySide) {
     Thread& other = process->createThread();
     OpenOptions options;
     options.overlapped = true;

@@ -100,14 +100,14 @@ Outcome runClock(std::vector<std::string> arguments) {
     return outcome;
 }
 
-TEST(ClockBinary, WithoutTheRightToSetTheClockReportsPrivilegeNotHeld) {
+TEST(VornclockTest, WithoutTheRightToSetTheClockReportsPrivilegeNotHeld) {
     const Outcome outcome = runClock({});
     ASSERT_NE(outcome.exitCode, kCapabilityStillHeld) << "the test could not drop CAP_SYS_TIME";
     EXPECT_EQ(outcome.out, "SetSystemTime Failed, error: 1314\n") << outcome.err;
     EXPECT_EQ(outcome.exitCode, 0);
 }
 
-TEST(ClockBinary, HelpIsPrintedAndOtherArgumentsAreIgnored) {
+TEST(VornclockTest, HelpIsPrintedAndOtherArgumentsAreIgnored) {
     const Outcome help = runClock({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Usage: vornclock"), std::string::npos) << help.out;

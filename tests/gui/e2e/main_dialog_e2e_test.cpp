@@ -1,7 +1,7 @@
 // The main window end to end: opening a board through the library, the About box's versions as
 // the driver and board give them, the GPS check on the model the library reports, and the close.
 #include "about_dialog.h"
-#include "frame_e2e_fixture.h"
+#include "main_dialog_e2e_fixture.h"
 #include "time_dialogs.h"
 #include "vornpci_records.h"
 
@@ -12,7 +12,9 @@ namespace {
 
 using namespace controls::about;
 
-TEST_F(GuiEndToEnd, AboutShowsTheDriverTextAndTheBoardsVersionBytes) {
+class MainDialogE2eTest : public MainDialogE2eFixture {};
+
+TEST_F(MainDialogE2eTest, AboutShowsTheDriverTextAndTheBoardsVersionBytes) {
     // The board model's defaults, which the expected texts below are written from.
     ASSERT_EQ(boardModel().config().firmware, (std::array<uint8_t, 4>{0x32, 0x2E, 0x30, 0x33}));
     ASSERT_EQ(boardModel().config().fpgaVersion, 0x0107);
@@ -25,7 +27,7 @@ TEST_F(GuiEndToEnd, AboutShowsTheDriverTextAndTheBoardsVersionBytes) {
     EXPECT_EQ(lastView().text(kFpga), "01-07");
 }
 
-TEST_F(GuiEndToEnd, ADeviceThatDoesNotExistEndsTheRunWithItsName) {
+TEST_F(MainDialogE2eTest, ADeviceThatDoesNotExistEndsTheRunWithItsName) {
     MainDialog& main = openMain("VORNpci7");
     EXPECT_EQ(mainView.messages, std::vector<std::string>{"Could Not Open Device!! [VORNpci7]"});
     EXPECT_EQ(mainView.ended, DialogResult::Ok);
@@ -34,7 +36,7 @@ TEST_F(GuiEndToEnd, ADeviceThatDoesNotExistEndsTheRunWithItsName) {
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
 }
 
-TEST_F(GuiEndToEnd, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd) {
+TEST_F(MainDialogE2eTest, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd) {
     MainDialog& main = openMain();
     EXPECT_TRUE(mainView.messages.empty());
     EXPECT_EQ(vornlib::testing::openBoardCount(), 1u);
@@ -45,26 +47,26 @@ TEST_F(GuiEndToEnd, TheBoardStaysOpenForTheRunAndIsClosedAtItsEnd) {
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
 }
 
-TEST_F(GuiEndToEnd, TheDemonstrationBoardNeverReachesTheLibrary) {
+TEST_F(MainDialogE2eTest, TheDemonstrationBoardNeverReachesTheLibrary) {
     MainDialog& main = openMain("DEMO");
     EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
     main.onMenuCommand(mainView, commands::kAbout);
     EXPECT_EQ(lastView().text(kDriver), "DEMO");
     EXPECT_EQ(lastView().text(kFirmware), "DEMO");
     EXPECT_EQ(lastView().text(kFpga), "DEMO");
-    const uint32_t hoursBefore = static_cast<uint32_t>(inspect().hours);
-    runner.script(templates::kTimeSet, [](Dialog& d, testing::FakeView& v) {
+    const uint32_t hoursBefore = static_cast<uint32_t>(board().hours);
+    fakes.runner.script(templates::kTimeSet, [](Dialog& d, testing::FakeView& v) {
         v.setText(controls::time_of_day::kHours, "3");
         d.onEnterKey(v);
     });
     main.onMenuCommand(mainView, commands::kTimeSet);
     EXPECT_EQ(lastView().ended, DialogResult::Ok);
-    EXPECT_EQ(static_cast<uint32_t>(inspect().hours), hoursBefore);
+    EXPECT_EQ(static_cast<uint32_t>(board().hours), hoursBefore);
     main.finish();
     EXPECT_TRUE(mainView.messages.empty());
 }
 
-TEST_F(GuiEndToEnd, ABoardWithoutGpsRefusesTheSatelliteCommands) {
+TEST_F(MainDialogE2eTest, ABoardWithoutGpsRefusesTheSatelliteCommands) {
     boot(0x7000);
     MainDialog& main = openMain();
     ASSERT_TRUE(main.boardOpen());
@@ -73,7 +75,7 @@ TEST_F(GuiEndToEnd, ABoardWithoutGpsRefusesTheSatelliteCommands) {
     EXPECT_EQ(mainView.messages,
               (std::vector<std::string>{"Only SOLK boards can retrieve altitude information!!",
                                         "Only SOLK boards can retrieve satellite information!!"}));
-    EXPECT_EQ(runner.ranTemplates, std::vector<int>{templates::kBoardSelect});
+    EXPECT_EQ(fakes.runner.ranTemplates, std::vector<int>{templates::kBoardSelect});
 }
 
 } // namespace

@@ -18,7 +18,7 @@ public:
         : synctest::Program(VORNSYNC_PATH, std::move(arguments)) {}
 };
 
-TEST(Binary, HelpAndABadRate) {
+TEST(VornsyncTest, HelpAndABadRate) {
     Program help({"--help"});
     EXPECT_EQ(help.exitCode(), 0);
     EXPECT_NE(help.output.find("--rate HZ"), std::string::npos) << help.output;
@@ -27,7 +27,7 @@ TEST(Binary, HelpAndABadRate) {
     EXPECT_NE(badRate.output.find("--rate must be"), std::string::npos) << badRate.output;
 }
 
-TEST(Binary, AStepWithoutCapSysTimeExitsOneWithAClearMessage) {
+TEST(VornsyncTest, AStepWithoutCapSysTimeExitsOneWithAClearMessage) {
     Program step({"--step", "--device", kNoBoard});
     const int code = step.exitCode();
     if (code == kCapabilityStillHeld)
@@ -36,7 +36,7 @@ TEST(Binary, AStepWithoutCapSysTimeExitsOneWithAClearMessage) {
     EXPECT_NE(step.output.find("lacks CAP_SYS_TIME"), std::string::npos) << step.output;
 }
 
-TEST(Binary, SigtermStopsTheFeedCleanly) {
+TEST(VornsyncTest, SigtermStopsTheFeedCleanly) {
     Program feed({"--sock", "/tmp/vornsync-test-unused.sock", "--device", kNoBoard});
     ASSERT_TRUE(feed.waitFor("trying again every second")) << feed.output;
     feed.terminate();

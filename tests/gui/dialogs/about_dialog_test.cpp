@@ -28,7 +28,7 @@ auto versionBytes(std::vector<uint8_t> bytes) {
     };
 }
 
-struct AboutTest : ::testing::Test {
+struct AboutDialogTest : ::testing::Test {
     std::string firmwareOf(std::vector<uint8_t> bytes) {
         EXPECT_CALL(fake.board, getFirmware(&record, _)).WillRepeatedly(versionBytes(bytes));
         AboutDialog about(fake.services);
@@ -41,14 +41,14 @@ struct AboutTest : ::testing::Test {
     BoardRecord record{0, 0x9070, 0, 0};
 };
 
-TEST_F(AboutTest, VersionBytesAreHexPairsJoinedByDashesUpToAZeroByte) {
+TEST_F(AboutDialogTest, VersionBytesAreHexPairsJoinedByDashesUpToAZeroByte) {
     EXPECT_EQ(firmwareOf({0x01, 0x02, 0x0A, 0xFF}), "01-02-0A-FF");
     EXPECT_EQ(firmwareOf({0x01, 0x02, 0x00, 0x05}), "01-02");
     EXPECT_EQ(firmwareOf({0x00, 0x02}), "");
     EXPECT_EQ(firmwareOf({0xAB}), "AB");
 }
 
-TEST_F(AboutTest, EachByteComesFromACallOfItsOwnAndTheFpgaBufferStartsZeroedEachTime) {
+TEST_F(AboutDialogTest, EachByteComesFromACallOfItsOwnAndTheFpgaBufferStartsZeroedEachTime) {
     int firmwareCalls = 0;
     EXPECT_CALL(fake.board, getFirmware(&record, _)).WillRepeatedly([&](BoardHandle, uint8_t* b) {
         // Call n answers only byte n, so the text is right only when every byte is asked anew.
@@ -86,7 +86,7 @@ TEST_F(AboutTest, EachByteComesFromACallOfItsOwnAndTheFpgaBufferStartsZeroedEach
     EXPECT_EQ(view.text(kDriver), "1.300 ");
 }
 
-TEST_F(AboutTest, DriverTextNeverRunsPastItsBuffer) {
+TEST_F(AboutDialogTest, DriverTextNeverRunsPastItsBuffer) {
     EXPECT_CALL(fake.board, getDriver(&record, _)).WillOnce([](BoardHandle, char* b) {
         std::memset(b, 'x', 12);
         return uint8_t{0};
@@ -97,7 +97,7 @@ TEST_F(AboutTest, DriverTextNeverRunsPastItsBuffer) {
     EXPECT_EQ(about.driverText(), std::string(12, 'x'));
 }
 
-TEST_F(AboutTest, DemonstrationShowsDemoThreeTimesWithoutTheLibrary) {
+TEST_F(AboutDialogTest, DemonstrationShowsDemoThreeTimesWithoutTheLibrary) {
     fake.process.demonstration = 1;
     EXPECT_CALL(fake.board, getFirmware(_, _)).Times(0);
     EXPECT_CALL(fake.board, getFPGA(_, _)).Times(0);
@@ -111,7 +111,7 @@ TEST_F(AboutTest, DemonstrationShowsDemoThreeTimesWithoutTheLibrary) {
     }
 }
 
-TEST_F(AboutTest, HelpFillsTheBoxAndTheSystemMenuEntryOpensItEmpty) {
+TEST_F(AboutDialogTest, HelpFillsTheBoxAndTheSystemMenuEntryOpensItEmpty) {
     fake.runner.script(templates::kBoardSelect, [](Dialog& d, FakeView& v) { d.onEnterKey(v); });
     EXPECT_CALL(fake.board, open(_, _)).WillOnce([this](BoardHandle* h, const char*) {
         *h = &record;

@@ -1,5 +1,5 @@
-// The main window and board selection over a mock library: which board is opened, the
-// demonstration board, the menu commands with the GPS check, and the end of the run.
+// The main window over a mock library: which board the selection opens, the demonstration
+// board, the menu commands with the GPS check, and the end of the run.
 #include "board_select_dialog.h"
 #include "fake_services.h"
 #include "fake_view.h"
@@ -18,53 +18,6 @@ using testing::FakeServices;
 using testing::FakeView;
 using ::testing::Return;
 using ::testing::StrEq;
-
-TEST(BoardSelect, OpensOnThePciBoardAndRadiosReplaceTheTypedName) {
-    FakeServices fake;
-    FakeView view;
-    BoardSelectDialog select(fake.services);
-    select.onInitDialog(view);
-    EXPECT_EQ(view.text(kDeviceName), "VORNpci0");
-    EXPECT_TRUE(view.isChecked(kPci));
-    for (int radio : {kCompactPci, kIsa, kDemo}) {
-        EXPECT_FALSE(view.isChecked(radio)) << radio;
-    }
-
-    const std::pair<int, const char*> radios[] = {
-        {kCompactPci, "VORNcpci0"}, {kIsa, "VORNisa0"}, {kDemo, "DEMO"}, {kPci, "VORNpci0"}};
-    for (const auto& [radio, name] : radios) {
-        view.setText(kDeviceName, "typed");
-        select.onCommand(view, radio);
-        EXPECT_EQ(view.text(kDeviceName), name);
-        EXPECT_EQ(select.deviceName(), name);
-        EXPECT_TRUE(view.isChecked(radio));
-    }
-}
-
-TEST(BoardSelect, OkAndEnterTakeTheTypedNameEscapeKeepsTheRadiosAndCloseBoxEmptiesIt) {
-    FakeServices fake;
-    for (const bool enter : {false, true}) {
-        FakeView view;
-        BoardSelectDialog select(fake.services);
-        select.onInitDialog(view);
-        view.setText(kDeviceName, "VORNpci3");
-        enter ? select.onEnterKey(view) : select.onCommand(view, kOk);
-        EXPECT_EQ(view.ended, DialogResult::Ok);
-        EXPECT_EQ(select.deviceName(), "VORNpci3");
-    }
-
-    FakeView view;
-    BoardSelectDialog select(fake.services);
-    select.onInitDialog(view);
-    select.onCommand(view, kIsa);
-    view.setText(kDeviceName, "typed but not taken");
-    select.onEscapeKey(view);
-    EXPECT_EQ(view.ended, DialogResult::Cancel);
-    EXPECT_EQ(select.deviceName(), "VORNisa0");
-
-    select.onCloseBox(view);
-    EXPECT_EQ(select.deviceName(), "");
-}
 
 struct MainDialogTest : ::testing::Test {
     // The operator types `name` into the selection and presses OK.
@@ -181,9 +134,9 @@ TEST_F(MainDialogTest, MenuCommandsOpenTheirDialogsWithTheHandleAndFlag) {
     EXPECT_EQ(view.ended, DialogResult::Ok);
 }
 
-class GpsCheck : public MainDialogTest, public ::testing::WithParamInterface<uint16_t> {};
+class MainDialogGpsTest : public MainDialogTest, public ::testing::WithParamInterface<uint16_t> {};
 
-TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard) {
+TEST_P(MainDialogGpsTest, SatelliteCommandsNeedAGpsBoard) {
     const bool gps = GetParam() != 0x7000;
     typeName("VORNpci0");
     opensAs(GetParam());
@@ -209,7 +162,8 @@ TEST_P(GpsCheck, SatelliteCommandsNeedAGpsBoard) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(MainDialog, GpsCheck, ::testing::Values(0x7000, 0x7100, 0x9070, 0x9072));
+INSTANTIATE_TEST_SUITE_P(Models, MainDialogGpsTest,
+                         ::testing::Values(0x7000, 0x7100, 0x9070, 0x9072));
 
 TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands) {
     typeName("DEMO");
@@ -228,7 +182,7 @@ TEST_F(MainDialogTest, DemonstrationBoardOpensTheGpsHeartbeatAndEventCommands) {
                           templates::kSimulateEvent, templates::kEvent}));
 }
 
-TEST(MainMenu, EveryCommandAppearsOnceUnderItsMenu) {
+TEST_F(MainDialogTest, MenuEveryCommandAppearsOnceUnderItsMenu) {
     std::vector<int> seen;
     for (const MenuPopup& popup : MainDialog::menuBar()) {
         for (const MenuItem& item : popup.items) {

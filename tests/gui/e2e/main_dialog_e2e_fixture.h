@@ -4,11 +4,9 @@
 #pragma once
 
 #include "board_select_dialog.h"
-#include "fake_services.h"
 #include "fake_view.h"
 #include "main_dialog.h"
-#include "private_host.h"
-#include "vorn_testing.h"
+#include "private_board_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -17,28 +15,25 @@
 
 namespace vorngui::e2e {
 
-class GuiEndToEnd : public ::testing::Test {
+class MainDialogE2eFixture : public PrivateBoardFixture {
 protected:
     void SetUp() override { boot(0x9070); }
 
     void TearDown() override {
         m_main.reset();
         EXPECT_EQ(vornlib::testing::openBoardCount(), 0u);
-        EXPECT_TRUE(vornlib::testing::resetChannel());
-        m_channel.reset();
+        PrivateBoardFixture::TearDown();
     }
 
     // A machine with one board of `model` as "VORNpci0"; the library's next open reaches it.
     void boot(uint16_t model) {
         m_main.reset();
-        m_channel.reset();
-        m_channel = vorntest::bootPrivateHost(vorntest::oneBoard(model));
-        ASSERT_NE(m_channel, nullptr);
+        bootHost(model);
     }
 
     // Runs the main window's opening with `deviceName` typed into the board selection.
     MainDialog& openMain(const std::string& deviceName = "VORNpci0") {
-        runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
+        fakes.runner.script(templates::kBoardSelect, [deviceName](Dialog& d, testing::FakeView& v) {
             v.setText(controls::board_select::kDeviceName, deviceName);
             d.onCommand(v, controls::board_select::kOk);
         });
@@ -48,24 +43,11 @@ protected:
     }
 
     // The view of the last dialog the main window ran.
-    testing::FakeView& lastView() { return runner.views.back(); }
+    testing::FakeView& lastView() { return fakes.runner.views.back(); }
 
-    vornsim::BoardModel& boardModel() { return *m_channel->host().board(0); }
-    vornhost::BoardState inspect() {
-        vornhost::BoardState state;
-        EXPECT_EQ(m_channel->inspectBoard(0, &state), STATUS_SUCCESS);
-        return state;
-    }
-
-    testing::FakeClock clock;
-    testing::ScriptedRandom random;
-    ProcessState process;
-    testing::ScriptedRunner runner;
-    Services services{libraryBoardApi(), clock, random, process, runner};
     testing::FakeView mainView;
 
 private:
-    std::shared_ptr<vornlib::testing::HostChannel> m_channel;
     std::unique_ptr<MainDialog> m_main;
 };
 
