@@ -204,10 +204,10 @@ Prepared prepareSubscribe(std::span<const uint8_t> payload) {
     });
 }
 
-std::vector<uint8_t> nextEventReply(NTSTATUS status, const HostEvent& event) {
+std::vector<uint8_t> nextEventReply(NTSTATUS status, std::span<const HostEvent> events) {
     if (status != STATUS_SUCCESS)
         return wire::encodeReply(ok(status));
-    return wire::encodeReply(ok(status), event);
+    return wire::encodeReply(ok(status), events);
 }
 
 // A waiting take's reply, written where the event is pushed: the event reaches the client
@@ -217,30 +217,41 @@ bool sendEventOnPush(void* context, const HostEvent& event) {
     thread_local std::vector<uint8_t> frame;
     frame.clear();
     wire::appendFrame(frame, uint16_t(c.request->type | wire::kReplyBit), c.request->requestId,
-                      c.request->threadId, nextEventReply(STATUS_SUCCESS, event));
+                      c.request->threadId, nextEventReply(STATUS_SUCCESS, {&event, 1}));
     return c.replyWriter->writeWithoutBlocking(frame);
+}
+
+// Room for the events one reply carries, kept by each request thread.
+std::span<HostEvent> eventBatch(uint32_t maxEvents) {
+    thread_local std::array<HostEvent, wire::kMaxEventsPerReply> batch;
+    return {batch.data(), maxEvents};
 }
 
 Prepared prepareNextEvent(std::span<const uint8_t> payload) {
     auto request = wire::decodeNextEvent(payload);
     if (!request)
         return malformed();
+    if (request->maxEvents == 0 || request->maxEvents > wire::kMaxEventsPerReply)
+        return refuse(WireError::BadArgument);
     Prepared prepared = run([r = *request](CommandContext& c) {
-        HostEvent event;
+        const std::span<HostEvent> batch = eventBatch(r.maxEvents);
         EarlySend early;
         if (c.replyWriter != nullptr && c.request != nullptr)
             early = {sendEventOnPush, &c};
         bool sent = false;
-        const NTSTATUS status = c.events.next(r.subscription, r.timeoutMs, &event, early, &sent);
-        return sent ? std::vector<uint8_t>{} : nextEventReply(status, event);
+        size_t taken = 0;
+        const NTSTATUS status =
+            c.events.take(r.subscription, r.timeoutMs, batch, &taken, early, &sent);
+        return sent ? std::vector<uint8_t>{} : nextEventReply(status, batch.first(taken));
     });
-    // A take that waits for nothing: an event queued, the subscription unknown or ended.
+    // A take that waits for nothing: events queued, the subscription unknown or ended.
     prepared.readyReply = [r = *request](CommandContext& c, std::vector<uint8_t>* reply) {
-        HostEvent event;
-        const NTSTATUS status = c.events.next(r.subscription, 0, &event);
+        const std::span<HostEvent> batch = eventBatch(r.maxEvents);
+        size_t taken = 0;
+        const NTSTATUS status = c.events.take(r.subscription, 0, batch, &taken);
         if (status == STATUS_DEVICE_NOT_READY && r.timeoutMs > 0)
             return false;
-        *reply = nextEventReply(status, event);
+        *reply = nextEventReply(status, batch.first(taken));
         return true;
     };
     return prepared;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vornhost {
@@ -279,14 +280,51 @@ NTSTATUS DaemonClient::subscribeEvents(std::u16string_view deviceName, uint32_t*
     auto number = wire::decodeHandleReply(*reply);
     if (!number)
         return STATUS_DEVICE_NOT_CONNECTED;
-    if (head->status == STATUS_SUCCESS)
+    if (head->status == STATUS_SUCCESS) {
         *subscription = uint32_t(*number);
+        std::lock_guard guard(m_bufferLock);
+        m_buffered[*subscription].clear();
+    }
     return head->status;
 }
 
-NTSTATUS DaemonClient::nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) {
-    auto reply =
-        call(MessageType::NextEvent, wire::encode(wire::NextEventRequest{subscription, timeoutMs}));
+bool DaemonClient::takeBuffered(uint32_t subscription, HostEvent* event) {
+    std::lock_guard guard(m_bufferLock);
+    auto found = m_buffered.find(subscription);
+    if (found == m_buffered.end() || found->second.empty())
+        return false;
+    *event = found->second.front();
+    found->second.pop_front();
+    return true;
+}
+
+void DaemonClient::keepEvents(uint32_t subscription, const std::vector<HostEvent>& events,
+                              HostEvent* oldest) {
+    std::lock_guard guard(m_bufferLock);
+    auto found = m_buffered.find(subscription);
+    // Ended meanwhile: the caller still gets what it asked for, the rest goes with it.
+    if (found == m_buffered.end()) {
+        *oldest = events.front();
+        return;
+    }
+    std::deque<HostEvent>& held = found->second;
+    const auto middle = ptrdiff_t(held.size());
+    held.insert(held.end(), events.begin(), events.end());
+    // Replies to two callers of one subscription may arrive in either order.
+    if (middle != 0 && held[size_t(middle) - 1].sequence > events.front().sequence)
+        std::inplace_merge(
+            held.begin(), held.begin() + middle, held.end(),
+            [](const HostEvent& a, const HostEvent& b) { return a.sequence < b.sequence; });
+    *oldest = held.front();
+    held.pop_front();
+}
+
+// One round trip: every event the daemon holds for the subscription, up to a reply's worth;
+// the oldest held goes to the caller and the rest stay in the buffer.
+NTSTATUS DaemonClient::askForEvents(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) {
+    auto reply = call(
+        MessageType::NextEvent,
+        wire::encode(wire::NextEventRequest{subscription, timeoutMs, wire::kMaxEventsPerReply}));
     auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;
     if (!head)
         return STATUS_DEVICE_NOT_CONNECTED;
@@ -294,14 +332,39 @@ NTSTATUS DaemonClient::nextEvent(uint32_t subscription, uint32_t timeoutMs, Host
         return statusForWireError(head->error);
     if (head->status != STATUS_SUCCESS)
         return head->status;
-    auto decoded = wire::decodeEventReply(*reply);
-    if (!decoded)
+    auto events = wire::decodeEventsReply(*reply);
+    if (!events)
         return STATUS_DEVICE_NOT_CONNECTED;
-    *event = *decoded;
+    keepEvents(subscription, *events, event);
     return STATUS_SUCCESS;
 }
 
+bool DaemonClient::broken() const {
+    std::lock_guard guard(m_lock);
+    return m_broken;
+}
+
+NTSTATUS DaemonClient::nextEvent(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) {
+    // The daemon's subscriptions ended with the connection: so do the events held for them.
+    if (broken()) {
+        std::lock_guard guard(m_bufferLock);
+        m_buffered.clear();
+        return STATUS_DEVICE_NOT_CONNECTED;
+    }
+    if (takeBuffered(subscription, event))
+        return STATUS_SUCCESS;
+    const NTSTATUS status = askForEvents(subscription, timeoutMs, event);
+    // Timed out while another caller of the same subscription brought events.
+    if (status == STATUS_DEVICE_NOT_READY && takeBuffered(subscription, event))
+        return STATUS_SUCCESS;
+    return status;
+}
+
 NTSTATUS DaemonClient::unsubscribeEvents(uint32_t subscription) {
+    {
+        std::lock_guard guard(m_bufferLock);
+        m_buffered.erase(subscription);
+    }
     auto reply =
         call(MessageType::Unsubscribe, wire::encode(wire::UnsubscribeRequest{subscription}));
     auto head = reply ? wire::decodeReplyHead(*reply) : std::nullopt;

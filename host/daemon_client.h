@@ -12,11 +12,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace vornhost {
@@ -69,6 +71,13 @@ private:
     // entry and on return; released while reading.
     void readOne(std::unique_lock<std::mutex>& held);
     void unlink(Waiter& waiter);
+    // The next event held for `subscription` into *event; false when none is.
+    bool takeBuffered(uint32_t subscription, HostEvent* event);
+    // Keeps a reply's events for their subscription, in sequence order with those held, and
+    // takes the oldest into *oldest.
+    void keepEvents(uint32_t subscription, const std::vector<HostEvent>& events, HostEvent* oldest);
+    NTSTATUS askForEvents(uint32_t subscription, uint32_t timeoutMs, HostEvent* event);
+    bool broken() const;
 
     int m_fd;
     std::atomic<uint32_t> m_nextId{1};
@@ -79,6 +88,10 @@ private:
     bool m_reading = false;      // a caller reads the socket (and alone uses m_receiver)
     bool m_broken = false;
     FrameReceiver m_receiver;
+    // Events a reply brought beyond the one its caller took, by subscription: later calls take
+    // them without asking the daemon. A subscription is listed from subscribe to unsubscribe.
+    std::mutex m_bufferLock;
+    std::unordered_map<uint32_t, std::deque<HostEvent>> m_buffered;
 };
 
 // The NTSTATUS a channel caller sees for a refused request.

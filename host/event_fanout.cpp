@@ -108,8 +108,10 @@ NTSTATUS EventSubscriptions::subscribe(std::u16string_view device, uint32_t* sub
     return STATUS_SUCCESS;
 }
 
-NTSTATUS EventSubscriptions::next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event,
-                                  EarlySend early, bool* sentEarly) {
+NTSTATUS EventSubscriptions::take(uint32_t subscription, uint32_t timeoutMs,
+                                  std::span<HostEvent> events, size_t* taken, EarlySend early,
+                                  bool* sentEarly) {
+    *taken = 0;
     std::shared_ptr<EventSubscriber> subscriber;
     {
         std::lock_guard guard(m_lock);
@@ -118,7 +120,7 @@ NTSTATUS EventSubscriptions::next(uint32_t subscription, uint32_t timeoutMs, Hos
             return STATUS_INVALID_HANDLE;
         subscriber = found->second;
     }
-    return subscriber->next(timeoutMs, event, early, sentEarly);
+    return subscriber->take(timeoutMs, events, taken, early, sentEarly);
 }
 
 NTSTATUS EventSubscriptions::unsubscribe(uint32_t subscription) {

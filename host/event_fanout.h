@@ -60,9 +60,13 @@ public:
 
     // STATUS_INSUFFICIENT_RESOURCES past kMaxPerClient.
     NTSTATUS subscribe(std::u16string_view device, uint32_t* subscription);
-    // `early` and `sentEarly` as EventSubscriber::next.
-    NTSTATUS next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event, EarlySend early = {},
-                  bool* sentEarly = nullptr);
+    // As EventSubscriber::take, on the subscription of that number.
+    NTSTATUS take(uint32_t subscription, uint32_t timeoutMs, std::span<HostEvent> events,
+                  size_t* taken, EarlySend early = {}, bool* sentEarly = nullptr);
+    NTSTATUS next(uint32_t subscription, uint32_t timeoutMs, HostEvent* event) {
+        size_t taken = 0;
+        return take(subscription, timeoutMs, {event, 1}, &taken);
+    }
     NTSTATUS unsubscribe(uint32_t subscription);
     void unsubscribeAll();
 

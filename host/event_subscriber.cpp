@@ -1,6 +1,8 @@
 // One event subscriber's bounded queue and its timed take.
 #include "event_subscriber.h"
 
+#include <algorithm>
+
 namespace vornhost {
 
 // Lives on the waiting thread's stack; disarming before it goes waits for a fire under way.
@@ -92,8 +94,9 @@ void EventSubscriber::onTimeout(ntemu::ClockAlarm* alarm) {
     wait->owner->m_changed.notify_all();
 }
 
-NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event, EarlySend early,
-                               bool* sentEarly) {
+NTSTATUS EventSubscriber::take(uint32_t timeoutMs, std::span<HostEvent> events, size_t* taken,
+                               EarlySend early, bool* sentEarly) {
+    *taken = 0;
     TimedWait wait;
     wait.owner = this;
     wait.early = early;
@@ -121,9 +124,11 @@ NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event, EarlySend e
         status = STATUS_SUCCESS;
     } else if (m_closed) {
         status = STATUS_CANCELLED;
-    } else if (!m_queue.empty()) {
-        *event = m_queue.front();
-        m_queue.pop_front();
+    } else if (!m_queue.empty() && !events.empty()) {
+        const size_t count = std::min(events.size(), m_queue.size());
+        std::copy_n(m_queue.begin(), count, events.begin());
+        m_queue.erase(m_queue.begin(), m_queue.begin() + ptrdiff_t(count));
+        *taken = count;
         status = STATUS_SUCCESS;
     } else if (m_failure != STATUS_SUCCESS) {
         status = m_failure;
@@ -132,7 +137,7 @@ NTSTATUS EventSubscriber::next(uint32_t timeoutMs, HostEvent* event, EarlySend e
     if (armed)
         m_clock.disarm(wait.alarm);
     if (status == STATUS_SUCCESS)
-        tally(1, 0);
+        tally(wait.sent ? 1 : *taken, 0);
     return status;
 }
 

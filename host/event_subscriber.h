@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <span>
 
 namespace vornhost {
 
@@ -42,10 +43,18 @@ public:
     // queued are dropped.
     void close();
 
-    // With `early`, a taker that waits has the event that ends its wait sent by the pusher:
-    // then it returns STATUS_SUCCESS with *sentEarly set and *event untouched.
+    // Takes up to events.size() events already queued, oldest first, into `events`; waits (up
+    // to the time-out) only while none is queued. *taken is how many. With `early`, a taker
+    // that waits has the event that ends its wait sent by the pusher: then it returns
+    // STATUS_SUCCESS with *sentEarly set and nothing taken.
+    NTSTATUS take(uint32_t timeoutMs, std::span<HostEvent> events, size_t* taken,
+                  EarlySend early = {}, bool* sentEarly = nullptr);
+    // One event, as take.
     NTSTATUS next(uint32_t timeoutMs, HostEvent* event, EarlySend early = {},
-                  bool* sentEarly = nullptr);
+                  bool* sentEarly = nullptr) {
+        size_t taken = 0;
+        return take(timeoutMs, {event, 1}, &taken, early, sentEarly);
+    }
 
     // Events this queue pushed out since it was made.
     uint64_t queueDrops() const;

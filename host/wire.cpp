@@ -77,7 +77,7 @@ template <> struct Fields<SubscribeRequest> {
 
 template <> struct Fields<NextEventRequest> {
     template <class Io, class R> static void visit(Io& io, R& n) {
-        io.u32(n.subscription).u32(n.timeoutMs);
+        io.u32(n.subscription).u32(n.timeoutMs).u32(n.maxEvents);
     }
 };
 
@@ -131,6 +131,25 @@ template <> struct Fields<HostEvent> {
         io.u64(e.microsOfDay).u64(e.receivedUnixNanos);
     }
 };
+
+// What the next-event reply adds to the head: a count, then the events.
+struct EventsReply {
+    std::vector<HostEvent> events;
+};
+// The writer's view of the same record, over events the caller holds.
+struct EventsView {
+    std::span<const HostEvent> events;
+};
+struct EventBatchFields {
+    template <class Io, class R> static void visit(Io& io, R& b) {
+        uint32_t count = uint32_t(b.events.size());
+        io.u32(count).records(b.events, count, kMaxEventsPerReply,
+                              [&io](auto& event) { Fields<HostEvent>::visit(io, event); });
+    }
+};
+template <> struct Fields<EventsReply> : EventBatchFields {};
+template <> struct Fields<EventsView> : EventBatchFields {};
+static_assert(8 + 4 + kMaxEventsPerReply * 36 <= kMaxPayload, "a full event reply fits a frame");
 
 template <> struct Fields<HealthRequest> {
     template <class Io, class R> static void visit(Io& io, R& h) { io.u32(h.board); }
@@ -397,8 +416,8 @@ std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostStatus& s) {
     return encodeAll(h, s);
 }
 
-std::vector<uint8_t> encodeReply(const ReplyHead& h, const HostEvent& e) {
-    return encodeAll(h, e);
+std::vector<uint8_t> encodeReply(const ReplyHead& h, std::span<const HostEvent> events) {
+    return encodeAll(h, EventsView{events});
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h, const BoardHealth& b) {
@@ -444,8 +463,11 @@ std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p) {
     return decodeReplyBody<HostStatus>(p);
 }
 
-std::optional<HostEvent> decodeEventReply(std::span<const uint8_t> p) {
-    return decodeReplyBody<HostEvent>(p);
+std::optional<std::vector<HostEvent>> decodeEventsReply(std::span<const uint8_t> p) {
+    auto reply = decodeReplyBody<EventsReply>(p);
+    if (!reply || reply->events.empty())
+        return std::nullopt;
+    return std::move(reply->events);
 }
 
 std::optional<BoardHealth> decodeHealthReply(std::span<const uint8_t> p) {

@@ -27,6 +27,8 @@ constexpr uint32_t kMaxIoLength = 4096;  // device control input and output byte
 constexpr uint32_t kMaxNameLength = 256; // device name, UTF-16 units
 constexpr uint32_t kMaxStatusBoundMs = 10'000;
 constexpr uint16_t kReplyBit = 0x8000;
+// Events one next-event reply carries at most: with its head and count, well within kMaxPayload.
+constexpr uint32_t kMaxEventsPerReply = 256;
 
 enum class MessageType : uint16_t {
     Hello = 1,
@@ -123,9 +125,11 @@ struct StatusRequest {
 struct SubscribeRequest {
     std::u16string device;
 };
+// Up to `maxEvents` events already queued leave in one reply; the take waits only while none is.
 struct NextEventRequest {
     uint32_t subscription = 0;
     uint32_t timeoutMs = 0;
+    uint32_t maxEvents = 1; // 1 to kMaxEventsPerReply
 };
 struct UnsubscribeRequest {
     uint32_t subscription = 0;
@@ -180,7 +184,8 @@ std::vector<uint8_t> encodeReply(const ReplyHead& head, uint64_t handle);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, std::span<const uint8_t> output);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardState& state);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostStatus& status);
-std::vector<uint8_t> encodeReply(const ReplyHead& head, const HostEvent& event);
+// A next-event reply: a count, then that many events, oldest first.
+std::vector<uint8_t> encodeReply(const ReplyHead& head, std::span<const HostEvent> events);
 std::vector<uint8_t> encodeReply(const ReplyHead& head, const BoardHealth& health);
 
 std::optional<ReplyHead> decodeReplyHead(std::span<const uint8_t> p);
@@ -193,7 +198,8 @@ void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const Re
                       std::span<const uint8_t> output);
 std::optional<BoardState> decodeStateReply(std::span<const uint8_t> p);
 std::optional<HostStatus> decodeStatusReply(std::span<const uint8_t> p);
-std::optional<HostEvent> decodeEventReply(std::span<const uint8_t> p);
+// The events of a next-event reply; nullopt unless there are 1 to kMaxEventsPerReply of them.
+std::optional<std::vector<HostEvent>> decodeEventsReply(std::span<const uint8_t> p);
 std::optional<BoardHealth> decodeHealthReply(std::span<const uint8_t> p);
 
 } // namespace vornhost::wire

@@ -32,6 +32,13 @@ public:
         m_bytes->insert(m_bytes->end(), b.begin(), b.end());
         return *this;
     }
+    // Each record of a counted list, written by `visit`.
+    template <class Records, class Visit>
+    Writer& records(const Records& items, uint32_t /*count*/, uint32_t /*limit*/, Visit visit) {
+        for (const auto& item : items)
+            visit(item);
+        return *this;
+    }
 
     std::vector<uint8_t> take() { return std::move(*m_bytes); }
     size_t size() const { return m_bytes->size(); }
@@ -74,6 +81,17 @@ public:
             b = m_p.subspan(m_pos, count);
             m_pos += count;
         }
+        return *this;
+    }
+
+    // A counted list of `count` records, each filled by `visit`.
+    template <class T, class Visit>
+    Reader& records(std::vector<T>& items, uint32_t count, uint32_t limit, Visit visit) {
+        if (!admit(count, limit, 1))
+            return *this;
+        items.resize(count);
+        for (T& item : items)
+            visit(item);
         return *this;
     }
 

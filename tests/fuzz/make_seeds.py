@@ -320,6 +320,20 @@ def p_status(wait=0, count=0, bound=0, rid=7):
     return frame(7, rid, u32(wait) + u32(count) + u32(bound))
 
 
+def p_subscribe(name="\\\\.\\VORNpci0", rid=30):
+    return frame(8, rid, u16(len(name)) + name.encode("utf-16-le"))
+
+
+# Subscription numbers count up across the process: the first one an input makes is 1 only
+# when it is the first input run, so the takes also name the next few.
+def p_next_event(subscription=1, timeout=0, most=1, rid=31):
+    return frame(9, rid, u32(subscription) + u32(timeout) + u32(most))
+
+
+def p_unsubscribe(subscription=1, rid=32):
+    return frame(10, rid, u32(subscription))
+
+
 def protocol_seeds():
     seeds = {
         "hello_only": hello(),
@@ -347,7 +361,11 @@ def protocol_seeds():
         "truncated": hello() + p_open()[:-3],
         "malformed_open": hello() + frame(2, 2, u16(0) + u16(200) + b"ab"),
         "bad_arguments": hello() + p_control(0x09, out_len=5000) + p_status(9) +
-        frame(2, 2, u16(0) + u16(0)),
+        frame(2, 2, u16(0) + u16(0)) + p_next_event(most=0) + p_next_event(most=257),
+        "events_batched": hello() + p_subscribe() + p_simulate(9, count=20, interval=10) +
+        b"".join(p_next_event(n, 0, most, rid=40 + 4 * n + most % 4)
+                 for n in (1, 2, 3) for most in (256, 3)) +
+        p_next_event(1, 5, 1) + p_unsubscribe(1),
         "busy_thread": hello() + p_open() + b"".join(
             p_control(0x14, u32(60_000), rid=20 + i, thread=5) for i in range(18)),
         "many_threads": hello() + p_open() + b"".join(

@@ -155,8 +155,11 @@ private:
         case wire::MessageType::Subscribe:
             return wire::encode(wire::SubscribeRequest{m_in.flag() ? u"VORNpci0" : u"VORNpci9"});
         case wire::MessageType::NextEvent:
-            // Short time-outs: each take waits in real time on the daemon's side.
-            return wire::encode(wire::NextEventRequest{m_in.range(0u, 3u), m_in.range(0u, 20u)});
+            // Short time-outs: each take waits in real time on the daemon's side. Batch sizes
+            // reach one past the bound on either side.
+            return wire::encode(
+                wire::NextEventRequest{m_in.range(0u, 3u), m_in.range(0u, 20u),
+                                       m_in.range(0u, wire::kMaxEventsPerReply + 1)});
         case wire::MessageType::Unsubscribe:
             return wire::encode(wire::UnsubscribeRequest{m_in.range(0u, 3u)});
         case wire::MessageType::Health:

@@ -19,10 +19,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -472,6 +474,133 @@ TEST_F(DaemonTest, StopEndsClientsThatStillWait) {
     EXPECT_TRUE(status == STATUS_CANCELLED || status == STATUS_DEVICE_NOT_CONNECTED) << status;
     EXPECT_FALSE(c->connected());
     EXPECT_EQ(c->open(u"\\\\.\\VORNpci0", kShareAll, &handle), STATUS_DEVICE_NOT_CONNECTED);
+}
+
+// Events already queued leave in one reply, as many as the take names, oldest first; a take
+// of none or of more than a reply holds is refused.
+TEST_F(DaemonTest, OneNextEventReplyCarriesTheQueuedEvents) {
+    start();
+    RawConnection raw(m_daemon->socketPath());
+    ASSERT_TRUE(raw.hello());
+    uint32_t id = 1;
+    auto ask = [&](wire::MessageType type, const std::vector<uint8_t>& payload) {
+        raw.send(type, ++id, payload);
+        return raw.read();
+    };
+    auto subscribe = [&] {
+        ReadFrame reply = ask(wire::MessageType::Subscribe,
+                              wire::encode(wire::SubscribeRequest{u"\\\\.\\VORNpci0"}));
+        return uint32_t(wire::decodeHandleReply(reply.payload).value_or(0));
+    };
+    auto take = [&](uint32_t subscription, uint32_t most) {
+        ReadFrame reply = ask(wire::MessageType::NextEvent,
+                              wire::encode(wire::NextEventRequest{subscription, kBoundMs, most}));
+        return wire::decodeEventsReply(reply.payload).value_or(std::vector<HostEvent>{});
+    };
+    const uint32_t batched = subscribe(),
+                   witness = subscribe(); // each event reaches `batched` first
+    SimCommand strobes;
+    strobes.action = SimAction::StrobeEvents;
+    strobes.count = 5;
+    ASSERT_EQ(RawConnection::error(ask(wire::MessageType::Simulate, wire::encode(strobes))),
+              wire::WireError::Ok);
+    for (uint64_t last = 0; last < 5;) {
+        const std::vector<HostEvent> one = take(witness, 1);
+        ASSERT_EQ(one.size(), 1u);
+        last = one.front().sequence;
+    }
+    std::vector<HostEvent> taken = take(batched, 2);
+    ASSERT_EQ(taken.size(), 2u);
+    const std::vector<HostEvent> rest = take(batched, wire::kMaxEventsPerReply);
+    ASSERT_EQ(rest.size(), 3u);
+    taken.insert(taken.end(), rest.begin(), rest.end());
+    for (size_t i = 0; i < taken.size(); ++i) {
+        EXPECT_EQ(taken[i].sequence, i + 1);
+        EXPECT_EQ(taken[i].droppedBefore, 0u);
+    }
+    for (uint32_t most : {0u, wire::kMaxEventsPerReply + 1}) {
+        const wire::NextEventRequest request{batched, 0, most};
+        EXPECT_EQ(RawConnection::error(ask(wire::MessageType::NextEvent, wire::encode(request))),
+                  wire::WireError::BadArgument)
+            << most;
+    }
+    expectCleanStop(*m_daemon);
+}
+
+// Strobes `count` events at once and waits until `witness`, subscribed after the others, has
+// the last of them: every subscription before it holds them all by then.
+void strobeAndSettle(DaemonClient& c, uint32_t witness, uint32_t count, uint64_t lastSequence) {
+    SimCommand strobes;
+    strobes.action = SimAction::StrobeEvents;
+    strobes.count = count;
+    ASSERT_EQ(c.simulate(strobes), STATUS_SUCCESS);
+    for (HostEvent event{}; event.sequence < lastSequence;)
+        ASSERT_EQ(c.nextEvent(witness, kBoundMs, &event), STATUS_SUCCESS);
+}
+
+// What one reply brought beyond the first event is handed out, in order, by the calls after;
+// it goes with its subscription when that ends.
+TEST_F(DaemonTest, ClientHandsOutBufferedEventsInOrderUntilUnsubscribed) {
+    start();
+    auto c = client();
+    ASSERT_TRUE(c);
+    uint32_t batched = 0, witness = 0;
+    ASSERT_EQ(c->subscribeEvents(u"\\\\.\\VORNpci0", &batched), STATUS_SUCCESS);
+    ASSERT_EQ(c->subscribeEvents(u"\\\\.\\VORNpci0", &witness), STATUS_SUCCESS);
+    strobeAndSettle(*c, witness, 5, 5);
+    HostEvent event;
+    for (uint64_t expected = 1; expected <= 5; ++expected) {
+        ASSERT_EQ(c->nextEvent(batched, 0, &event), STATUS_SUCCESS);
+        EXPECT_EQ(event.sequence, expected);
+        EXPECT_EQ(event.droppedBefore, 0u);
+    }
+    strobeAndSettle(*c, witness, 3, 8);
+    ASSERT_EQ(c->nextEvent(batched, 0, &event), STATUS_SUCCESS);
+    EXPECT_EQ(event.sequence, 6u);
+    ASSERT_EQ(c->unsubscribeEvents(batched), STATUS_SUCCESS);
+    EXPECT_EQ(c->nextEvent(batched, 0, &event), STATUS_INVALID_HANDLE);
+    c.reset();
+    expectCleanStop(*m_daemon);
+}
+
+// Threads that share a subscription through one connection get each event once: what they
+// took and what was counted lost add up to every event strobed.
+TEST_F(DaemonTest, ThreadsSharingASubscriptionGetEachEventOnce) {
+    constexpr uint64_t kEvents = 400;
+    start();
+    auto c = client();
+    ASSERT_TRUE(c);
+    uint32_t shared = 0;
+    ASSERT_EQ(c->subscribeEvents(u"\\\\.\\VORNpci0", &shared), STATUS_SUCCESS);
+    std::atomic<uint64_t> accounted{0};
+    auto takeUntilEnded = [&] {
+        std::vector<uint64_t> sequences;
+        for (HostEvent event; c->nextEvent(shared, kBoundMs, &event) == STATUS_SUCCESS;) {
+            sequences.push_back(event.sequence);
+            if ((accounted += 1 + event.droppedBefore) == kEvents)
+                c->unsubscribeEvents(shared); // ends the takes still waiting
+        }
+        return sequences;
+    };
+    std::vector<std::future<std::vector<uint64_t>>> takers;
+    for (int i = 0; i < 3; ++i)
+        takers.push_back(std::async(std::launch::async, takeUntilEnded));
+    SimCommand train;
+    train.action = SimAction::StrobeEventTrain;
+    train.count = uint32_t(kEvents);
+    train.intervalMicros = 200;
+    ASSERT_EQ(c->simulate(train), STATUS_SUCCESS);
+    std::set<uint64_t> seen;
+    size_t taken = 0;
+    for (auto& taker : takers)
+        for (uint64_t sequence : taker.get()) {
+            seen.insert(sequence);
+            ++taken;
+        }
+    EXPECT_EQ(accounted.load(), kEvents);
+    EXPECT_EQ(seen.size(), taken) << "an event handed out twice";
+    c.reset();
+    expectCleanStop(*m_daemon);
 }
 
 // Runs `body` in a child process under uid and gid 65534; its exit code.

@@ -325,7 +325,10 @@ protected:
     std::optional<HostEvent> next(uint32_t threadId, uint32_t subscription) {
         ReadFrame reply = ask(wire::MessageType::NextEvent, threadId,
                               wire::encode(wire::NextEventRequest{subscription, 60'000}));
-        return wire::decodeEventReply(reply.payload);
+        auto events = wire::decodeEventsReply(reply.payload);
+        if (!events || events->size() != 1)
+            return std::nullopt;
+        return events->front();
     }
 
     std::unique_ptr<DriverHost> m_host;
@@ -352,6 +355,33 @@ TEST_F(EventFanoutConnectionTest, QueuedEventIsAnsweredWhileEveryRequestThreadWa
     const std::optional<HostEvent> taken = next(100 + kMaxClientThreads, queued);
     ASSERT_TRUE(taken.has_value());
     EXPECT_EQ(taken->sequence, first->sequence);
+}
+
+// A take hands out every event queued up to the room it has, oldest first, each with its own
+// gap, and the tally hears of each one delivered.
+TEST_F(EventFanoutTest, TakeHandsOutTheQueuedEventsUpToItsRoom) {
+    EventSubscriptions batched(m_fanout), witness(m_fanout);
+    uint32_t b = 0, w = 0;
+    ASSERT_EQ(batched.subscribe(u"VORNpci0", &b), STATUS_SUCCESS);
+    ASSERT_EQ(witness.subscribe(u"VORNpci0", &w), STATUS_SUCCESS); // each event reaches it last
+    tag();
+    tag(2);
+    tag();
+    for (uint64_t sequence : {1, 4, 5})
+        ASSERT_EQ(await(witness, w).sequence, sequence);
+    HostEvent room[4];
+    size_t taken = 0;
+    ASSERT_EQ(batched.take(b, 0, std::span(room, 2), &taken), STATUS_SUCCESS);
+    ASSERT_EQ(taken, 2u);
+    EXPECT_EQ(room[0].sequence, 1u);
+    EXPECT_EQ(room[1].sequence, 4u);
+    EXPECT_EQ(room[1].droppedBefore, 2u);
+    ASSERT_EQ(batched.take(b, 0, std::span(room), &taken), STATUS_SUCCESS);
+    ASSERT_EQ(taken, 1u);
+    EXPECT_EQ(room[0].sequence, 5u);
+    EXPECT_EQ(batched.take(b, 0, std::span(room), &taken), STATUS_DEVICE_NOT_READY);
+    EXPECT_EQ(taken, 0u);
+    EXPECT_EQ(m_delivered, 3u + 3u);
 }
 } // namespace
 } // namespace vornhost

@@ -175,6 +175,25 @@ TEST(WireCodecTest, LengthsBeyondTheLimitsAreRefused) {
     EXPECT_FALSE(wire::decodeControlReply(reply));
 }
 
+// A next-event reply carries 1 to kMaxEventsPerReply events, in order; the full count fits a
+// frame, and no count outside that range decodes, even with the events really there.
+TEST(WireCodecTest, EventRepliesCarryABoundedCount) {
+    std::vector<HostEvent> events(wire::kMaxEventsPerReply);
+    for (size_t i = 0; i < events.size(); ++i)
+        events[i].sequence = 100 + i;
+    const std::vector<uint8_t> full = wire::encodeReply({}, events);
+    EXPECT_LE(full.size(), wire::kMaxPayload);
+    auto decoded = wire::decodeEventsReply(full);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded->size(), events.size());
+    EXPECT_EQ(decoded->back().sequence, 100 + events.size() - 1);
+    expectExactLength(wire::encodeReply({}, std::span(events).first(2)), wire::decodeEventsReply);
+
+    events.emplace_back();
+    EXPECT_FALSE(wire::decodeEventsReply(wire::encodeReply({}, events)));
+    EXPECT_FALSE(wire::decodeEventsReply(wire::encodeReply({}, std::span<const HostEvent>())));
+}
+
 TEST(WireCodecTest, HeadersAreCheckedForMagicVersionAndLength) {
     auto good = wire::frame(3, 77, 5, std::vector<uint8_t>(10, 0));
     ASSERT_EQ(good.size(), wire::kHeaderSize + 10);
@@ -269,16 +288,18 @@ TEST(WireCodecTest, EncodingsKeepTheirBytes) {
     EXPECT_EQ(hex(wire::encodeReply(head, wire::HostStatus{2, 3, true})),
               "04000000a30000c0020000000300000001");
     EXPECT_EQ(hex(wire::encode(wire::SubscribeRequest{u"V0"})), "020056003000");
-    EXPECT_EQ(hex(wire::encode(wire::NextEventRequest{0x0A0B0C0D, 250})), "0d0c0b0afa000000");
+    EXPECT_EQ(hex(wire::encode(wire::NextEventRequest{0x0A0B0C0D, 250, 3})),
+              "0d0c0b0afa00000003000000");
     EXPECT_EQ(hex(wire::encode(wire::UnsubscribeRequest{7})), "07000000");
     const HostEvent event{0x0102030405060708, 2, 2026, 343, 0x1122334455, 0x0A0B0C0D0E0F1011};
-    const std::vector<uint8_t> eventReply = wire::encodeReply(head, event);
-    EXPECT_EQ(hex(eventReply), "04000000a30000c008070605040302010200000000000000ea07570155443322"
-                               "1100000011100f0e0d0c0b0a");
-    auto decoded = wire::decodeEventReply(eventReply);
+    const std::vector<uint8_t> eventReply = wire::encodeReply(head, std::span(&event, 1));
+    EXPECT_EQ(hex(eventReply), "04000000a30000c00100000008070605040302010200000000000000ea075701"
+                               "554433221100000011100f0e0d0c0b0a");
+    auto decoded = wire::decodeEventsReply(eventReply);
     ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->receivedUnixNanos, event.receivedUnixNanos);
-    EXPECT_EQ(decoded->microsOfDay, event.microsOfDay);
+    ASSERT_EQ(decoded->size(), 1u);
+    EXPECT_EQ(decoded->front().receivedUnixNanos, event.receivedUnixNanos);
+    EXPECT_EQ(decoded->front().microsOfDay, event.microsOfDay);
     EXPECT_EQ(hex(wire::frame(3, 0x0A0B0C0D, 0x01020304, std::vector<uint8_t>{0xEE})),
               "5648535401000300010000000d0c0b0a04030201ee");
     std::vector<uint8_t> appended;
