@@ -30,13 +30,13 @@ ReplyHead ok(NTSTATUS status) {
 }
 
 Prepared prepareHello(std::span<const uint8_t> payload) {
-    if (!wire::decodeHello(payload))
+    if (!wire::decode<wire::HelloRequest>(payload))
         return malformed();
     return run([](CommandContext&) { return wire::encodeReply(ok(STATUS_SUCCESS)); });
 }
 
 Prepared prepareOpen(std::span<const uint8_t> payload) {
-    auto request = wire::decodeOpen(payload);
+    auto request = wire::decode<wire::OpenRequest>(payload);
     if (!request)
         return malformed();
     if (request->name.empty())
@@ -112,7 +112,7 @@ void executeControl(CommandContext& c, const wire::Header& header, std::span<con
 }
 
 Prepared prepareClose(std::span<const uint8_t> payload) {
-    auto request = wire::decodeClose(payload);
+    auto request = wire::decode<wire::CloseRequest>(payload);
     if (!request)
         return malformed();
     return run([r = *request](CommandContext& c) {
@@ -125,7 +125,7 @@ bool knownAction(SimAction action) {
 }
 
 Prepared prepareSimulate(std::span<const uint8_t> payload) {
-    auto command = wire::decodeSimulate(payload);
+    auto command = wire::decode<SimCommand>(payload);
     if (!command)
         return malformed();
     if (!knownAction(command->action))
@@ -136,7 +136,7 @@ Prepared prepareSimulate(std::span<const uint8_t> payload) {
 }
 
 Prepared prepareInspect(std::span<const uint8_t> payload) {
-    auto request = wire::decodeInspect(payload);
+    auto request = wire::decode<wire::InspectRequest>(payload);
     if (!request)
         return malformed();
     return run([r = *request](CommandContext& c) {
@@ -181,7 +181,7 @@ wire::HostStatus awaitStatus(CommandContext& c, const wire::StatusRequest& r) {
 }
 
 Prepared prepareStatus(std::span<const uint8_t> payload) {
-    auto request = wire::decodeStatus(payload);
+    auto request = wire::decode<wire::StatusRequest>(payload);
     if (!request)
         return malformed();
     if (request->wait > wire::StatusWait::Idle || request->boundMs > wire::kMaxStatusBoundMs)
@@ -192,7 +192,7 @@ Prepared prepareStatus(std::span<const uint8_t> payload) {
 }
 
 Prepared prepareSubscribe(std::span<const uint8_t> payload) {
-    auto request = wire::decodeSubscribe(payload);
+    auto request = wire::decode<wire::SubscribeRequest>(payload);
     if (!request)
         return malformed();
     if (request->device.empty())
@@ -228,7 +228,7 @@ std::span<HostEvent> eventBatch(uint32_t maxEvents) {
 }
 
 Prepared prepareNextEvent(std::span<const uint8_t> payload) {
-    auto request = wire::decodeNextEvent(payload);
+    auto request = wire::decode<wire::NextEventRequest>(payload);
     if (!request)
         return malformed();
     if (request->maxEvents == 0 || request->maxEvents > wire::kMaxEventsPerReply)
@@ -258,7 +258,7 @@ Prepared prepareNextEvent(std::span<const uint8_t> payload) {
 }
 
 Prepared prepareUnsubscribe(std::span<const uint8_t> payload) {
-    auto request = wire::decodeUnsubscribe(payload);
+    auto request = wire::decode<wire::UnsubscribeRequest>(payload);
     if (!request)
         return malformed();
     return run([r = *request](CommandContext& c) {
@@ -267,7 +267,7 @@ Prepared prepareUnsubscribe(std::span<const uint8_t> payload) {
 }
 
 Prepared prepareHealth(std::span<const uint8_t> payload) {
-    auto request = wire::decodeHealth(payload);
+    auto request = wire::decode<wire::HealthRequest>(payload);
     if (!request)
         return malformed();
     return run([r = *request](CommandContext& c) {
@@ -279,7 +279,7 @@ Prepared prepareHealth(std::span<const uint8_t> payload) {
 }
 
 Prepared prepareReportSample(std::span<const uint8_t> payload) {
-    auto report = wire::decodeSampleReport(payload);
+    auto report = wire::decode<wire::SampleReport>(payload);
     if (!report)
         return malformed();
     if (report->sample.errorBoundNanos < 0)

@@ -4,6 +4,8 @@
 
 #include "wire_io.h"
 
+#include <tuple>
+
 namespace vornhost::wire {
 namespace {
 
@@ -292,60 +294,25 @@ void appendReplyFrame(std::vector<uint8_t>& out, const Header& request, const Re
     finishFrame(w, start);
 }
 
-std::vector<uint8_t> encode(const HelloRequest& r) {
+template <typename Request> std::vector<uint8_t> encode(const Request& r) {
     return encodeAll(r);
 }
 
-std::vector<uint8_t> encode(const OpenRequest& r) {
-    return encodeAll(r);
+template <typename Request> std::optional<Request> decode(std::span<const uint8_t> p) {
+    return decodeOne<Request>(p);
 }
+
+// The request records of the wire. Their coders are taken here so that they are made for the
+// callers in other files, which see only the declarations.
+template <typename... Requests> auto codersOf() {
+    return std::tuple{&encode<Requests>..., &decode<Requests>...};
+}
+[[gnu::used]] const auto kRequestCoders =
+    codersOf<HelloRequest, OpenRequest, CloseRequest, SimCommand, InspectRequest, StatusRequest,
+             SubscribeRequest, NextEventRequest, UnsubscribeRequest, HealthRequest, SampleReport>();
 
 std::vector<uint8_t> encode(const ControlRequest& r) {
     return encodeAll(ControlView{r.handle, r.code, r.outLength, r.input});
-}
-
-std::vector<uint8_t> encode(const CloseRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const SimCommand& c) {
-    return encodeAll(c);
-}
-
-std::vector<uint8_t> encode(const InspectRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const StatusRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const SubscribeRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const NextEventRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const UnsubscribeRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const HealthRequest& r) {
-    return encodeAll(r);
-}
-
-std::vector<uint8_t> encode(const SampleReport& r) {
-    return encodeAll(r);
-}
-
-std::optional<HelloRequest> decodeHello(std::span<const uint8_t> p) {
-    return decodeOne<HelloRequest>(p);
-}
-
-std::optional<OpenRequest> decodeOpen(std::span<const uint8_t> p) {
-    return decodeOne<OpenRequest>(p);
 }
 
 std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p) {
@@ -358,42 +325,6 @@ std::optional<ControlRequest> decodeControl(std::span<const uint8_t> p) {
 
 std::optional<ControlView> viewControl(std::span<const uint8_t> p) {
     return decodeOne<ControlView>(p);
-}
-
-std::optional<CloseRequest> decodeClose(std::span<const uint8_t> p) {
-    return decodeOne<CloseRequest>(p);
-}
-
-std::optional<SimCommand> decodeSimulate(std::span<const uint8_t> p) {
-    return decodeOne<SimCommand>(p);
-}
-
-std::optional<InspectRequest> decodeInspect(std::span<const uint8_t> p) {
-    return decodeOne<InspectRequest>(p);
-}
-
-std::optional<StatusRequest> decodeStatus(std::span<const uint8_t> p) {
-    return decodeOne<StatusRequest>(p);
-}
-
-std::optional<SubscribeRequest> decodeSubscribe(std::span<const uint8_t> p) {
-    return decodeOne<SubscribeRequest>(p);
-}
-
-std::optional<NextEventRequest> decodeNextEvent(std::span<const uint8_t> p) {
-    return decodeOne<NextEventRequest>(p);
-}
-
-std::optional<UnsubscribeRequest> decodeUnsubscribe(std::span<const uint8_t> p) {
-    return decodeOne<UnsubscribeRequest>(p);
-}
-
-std::optional<HealthRequest> decodeHealth(std::span<const uint8_t> p) {
-    return decodeOne<HealthRequest>(p);
-}
-
-std::optional<SampleReport> decodeSampleReport(std::span<const uint8_t> p) {
-    return decodeOne<SampleReport>(p);
 }
 
 std::vector<uint8_t> encodeReply(const ReplyHead& h) {

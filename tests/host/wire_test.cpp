@@ -37,7 +37,8 @@ SimCommand sampleCommand() {
 }
 
 TEST(WireCodecTest, RequestsSurviveTheRoundTrip) {
-    auto open = wire::decodeOpen(wire::encode(wire::OpenRequest{3, u"\\\\.\\VORNpci0"}));
+    auto open =
+        wire::decode<wire::OpenRequest>(wire::encode(wire::OpenRequest{3, u"\\\\.\\VORNpci0"}));
     ASSERT_TRUE(open);
     EXPECT_EQ(open->shareAccess, 3);
     EXPECT_EQ(open->name, u"\\\\.\\VORNpci0");
@@ -51,7 +52,7 @@ TEST(WireCodecTest, RequestsSurviveTheRoundTrip) {
     EXPECT_EQ(decoded->input, control.input);
 
     SimCommand c = sampleCommand();
-    auto sim = wire::decodeSimulate(wire::encode(c));
+    auto sim = wire::decode<SimCommand>(wire::encode(c));
     ASSERT_TRUE(sim);
     EXPECT_EQ(sim->board, c.board);
     EXPECT_EQ(sim->action, c.action);
@@ -70,8 +71,8 @@ TEST(WireCodecTest, RequestsSurviveTheRoundTrip) {
     EXPECT_EQ(sim->referenceOffsetMicros, c.referenceOffsetMicros);
     EXPECT_EQ(sim->referencePpb, c.referencePpb);
 
-    auto status =
-        wire::decodeStatus(wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 4, 900}));
+    auto status = wire::decode<wire::StatusRequest>(
+        wire::encode(wire::StatusRequest{wire::StatusWait::Idle, 4, 900}));
     ASSERT_TRUE(status);
     EXPECT_EQ(status->wait, wire::StatusWait::Idle);
     EXPECT_EQ(status->count, 4u);
@@ -145,14 +146,15 @@ void expectExactLength(const std::vector<uint8_t>& payload, Decode decode) {
 }
 
 TEST(WireCodecTest, TruncatedOrPaddedPayloadsAreRefused) {
-    expectExactLength(wire::encode(wire::HelloRequest{7}), wire::decodeHello);
-    expectExactLength(wire::encode(wire::OpenRequest{1, u"VORNpci0"}), wire::decodeOpen);
+    expectExactLength(wire::encode(wire::HelloRequest{7}), wire::decode<wire::HelloRequest>);
+    expectExactLength(wire::encode(wire::OpenRequest{1, u"VORNpci0"}),
+                      wire::decode<wire::OpenRequest>);
     expectExactLength(wire::encode(wire::ControlRequest{4, 0x80812024, 16, {1, 2, 3}}),
                       wire::decodeControl);
-    expectExactLength(wire::encode(wire::CloseRequest{4}), wire::decodeClose);
-    expectExactLength(wire::encode(sampleCommand()), wire::decodeSimulate);
-    expectExactLength(wire::encode(wire::InspectRequest{1}), wire::decodeInspect);
-    expectExactLength(wire::encode(wire::StatusRequest{}), wire::decodeStatus);
+    expectExactLength(wire::encode(wire::CloseRequest{4}), wire::decode<wire::CloseRequest>);
+    expectExactLength(wire::encode(sampleCommand()), wire::decode<SimCommand>);
+    expectExactLength(wire::encode(wire::InspectRequest{1}), wire::decode<wire::InspectRequest>);
+    expectExactLength(wire::encode(wire::StatusRequest{}), wire::decode<wire::StatusRequest>);
     expectExactLength(wire::encodeReply({}, BoardState{}), wire::decodeStateReply);
     expectExactLength(wire::encodeReply({}, std::vector<uint8_t>{1, 2}), wire::decodeControlReply);
 }
@@ -165,9 +167,9 @@ TEST(WireCodecTest, LengthsBeyondTheLimitsAreRefused) {
     EXPECT_TRUE(wire::decodeControl(wire::encode(big)));
 
     std::u16string longName(wire::kMaxNameLength + 1, u'A');
-    EXPECT_FALSE(wire::decodeOpen(wire::encode(wire::OpenRequest{0, longName})));
+    EXPECT_FALSE(wire::decode<wire::OpenRequest>(wire::encode(wire::OpenRequest{0, longName})));
     longName.pop_back();
-    EXPECT_TRUE(wire::decodeOpen(wire::encode(wire::OpenRequest{0, longName})));
+    EXPECT_TRUE(wire::decode<wire::OpenRequest>(wire::encode(wire::OpenRequest{0, longName})));
 
     std::vector<uint8_t> reply = wire::encodeReply({}, std::vector<uint8_t>(8, 1));
     reply[8] = 0xFF; // output length field far beyond both the limit and the bytes present
@@ -232,10 +234,10 @@ TEST(WireCodecTest, RandomPayloadsNeverReadOutOfBounds) {
         std::vector<uint8_t> bytes(random() % 300);
         for (auto& b : bytes)
             b = uint8_t(random());
-        accepted += wire::decodeOpen(bytes).has_value() + wire::decodeControl(bytes).has_value() +
-                    wire::decodeSimulate(bytes).has_value() +
-                    wire::decodeStateReply(bytes).has_value() +
-                    wire::decodeControlReply(bytes).has_value();
+        accepted +=
+            wire::decode<wire::OpenRequest>(bytes).has_value() +
+            wire::decodeControl(bytes).has_value() + wire::decode<SimCommand>(bytes).has_value() +
+            wire::decodeStateReply(bytes).has_value() + wire::decodeControlReply(bytes).has_value();
         if (bytes.size() >= wire::kHeaderSize) {
             wire::HeaderCheck check;
             wire::decodeHeader(bytes.data(), &check);
@@ -314,29 +316,29 @@ TEST(WireCodecTest, EncodingsKeepTheirBytes) {
 bool decodesAsItsType(uint16_t type, std::span<const uint8_t> payload) {
     switch (wire::MessageType(type)) {
     case wire::MessageType::Hello:
-        return wire::decodeHello(payload).has_value();
+        return wire::decode<wire::HelloRequest>(payload).has_value();
     case wire::MessageType::Open:
-        return wire::decodeOpen(payload).has_value();
+        return wire::decode<wire::OpenRequest>(payload).has_value();
     case wire::MessageType::DeviceControl:
         return wire::decodeControl(payload).has_value();
     case wire::MessageType::Close:
-        return wire::decodeClose(payload).has_value();
+        return wire::decode<wire::CloseRequest>(payload).has_value();
     case wire::MessageType::Simulate:
-        return wire::decodeSimulate(payload).has_value();
+        return wire::decode<SimCommand>(payload).has_value();
     case wire::MessageType::Inspect:
-        return wire::decodeInspect(payload).has_value();
+        return wire::decode<wire::InspectRequest>(payload).has_value();
     case wire::MessageType::Status:
-        return wire::decodeStatus(payload).has_value();
+        return wire::decode<wire::StatusRequest>(payload).has_value();
     case wire::MessageType::Subscribe:
-        return wire::decodeSubscribe(payload).has_value();
+        return wire::decode<wire::SubscribeRequest>(payload).has_value();
     case wire::MessageType::NextEvent:
-        return wire::decodeNextEvent(payload).has_value();
+        return wire::decode<wire::NextEventRequest>(payload).has_value();
     case wire::MessageType::Unsubscribe:
-        return wire::decodeUnsubscribe(payload).has_value();
+        return wire::decode<wire::UnsubscribeRequest>(payload).has_value();
     case wire::MessageType::Health:
-        return wire::decodeHealth(payload).has_value();
+        return wire::decode<wire::HealthRequest>(payload).has_value();
     case wire::MessageType::ReportSample:
-        return wire::decodeSampleReport(payload).has_value();
+        return wire::decode<wire::SampleReport>(payload).has_value();
     }
     return true; // a type the daemon does not know has no payload to check
 }
