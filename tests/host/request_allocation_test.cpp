@@ -23,6 +23,12 @@ void* operator new(size_t size) {
         return block;
     throw std::bad_alloc();
 }
+// The library's temporary buffers (merges, stable sorts) take the nothrow form and give it back
+// through the sized delete below: both must be ours, or the two do not pair up.
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size == 0 ? 1 : size);
+}
 void operator delete(void* block) noexcept {
     std::free(block);
 }
